@@ -1,0 +1,79 @@
+// The image-file library: the in-memory picture record and the functions the
+// program calls on it. Pixel memory is laid out as a Windows DIB: header and
+// colour table, then rows bottom-up, each padded to 4 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace raster {
+
+#pragma pack(push, 1)
+struct BITMAPINFOHEADER {
+    uint32_t biSize = 40;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;     // positive: rows bottom-up
+    uint16_t biPlanes = 1;
+    uint16_t biBitCount = 0;
+    uint32_t biCompression = 0;  // always BI_RGB (0) in memory
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+struct RGBQUAD {
+    uint8_t rgbBlue = 0;
+    uint8_t rgbGreen = 0;
+    uint8_t rgbRed = 0;
+    uint8_t rgbReserved = 0;
+};
+struct BITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[256];  // only the first biClrUsed entries are meaningful
+};
+#pragma pack(pop)
+
+// A logical palette: what a device context selects and realizes before drawing
+// a picture with a colour table.
+struct LogPalette {
+    int count = 0;
+    RGBQUAD entries[256];
+};
+
+// Largest pixel memory one picture may take; decoders refuse anything larger.
+inline constexpr uint64_t kMaxDibPixelBytes = 1ull << 30;  // 1 GiB
+// Largest width or height accepted from any file.
+inline constexpr int32_t kMaxDibDimension = 65535;
+
+struct DibHandle {
+    BITMAPINFO* Info = nullptr;   // header and colour table
+    uint8_t* Bits = nullptr;      // rows bottom-up; nullptr means no picture
+    int32_t RowBytes = 0;         // bytes per row, a multiple of 4
+    uint8_t HasPalette = 0;       // 1: select PaletteHandle before drawing
+    std::string ErrorText;        // why loading failed (German, short)
+    LogPalette* PaletteHandle = nullptr;
+};
+
+// Type codes by file extension; 0 lets OpenDib choose by the file's content.
+enum DibType : int {
+    dtAuto = 0, dtBMP = 3, dtDIB = 4, dtGIF = 5, dtIFF = 6, dtJIF = 7, dtJPG = 8,
+    dtLBM = 9, dtPCX = 10, dtRLE = 11, dtTGA = 12, dtTIF = 13, dtPNG = 14
+};
+
+// Row bytes for a width and depth, padded to 4; 0 when out of range.
+uint64_t DibRowBytes(int64_t width, int bitsPerPixel);
+
+void OpenDib(DibHandle& out, const char* path, int typeCode, void* ownerWindow = nullptr);
+// Blank zero-filled picture; colourTable (may be null) supplies `colours` entries.
+// On refusal (size limits, bad depth) out.Bits is nullptr and out.ErrorText says why.
+void newdib(DibHandle& out, int32_t width, int32_t height, int bitsPerPixel,
+            const BITMAPINFO* colourTable, int colours);
+void deldib(DibHandle& dib);
+uint32_t getpixel(const DibHandle& dib, int32_t x, int32_t y);
+void setpixel(DibHandle& dib, int32_t x, int32_t y, uint32_t value);
+void DIBHalftoneDIB(DibHandle& out, const DibHandle& src);
+void DIBHalftoneDIBXY(DibHandle& out, const DibHandle& src, int32_t newWidth, int32_t newHeight);
+
+}  // namespace raster
