@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Downloads by weblumifang-cli from a loaded image list: 10,000 small files beside
+# wget -i on the same list, then one 1 GiB picture beside curl (rate and peak memory).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/nginx.inc"
+cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli -j2 >/dev/null
+cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+nfiles=${WL_DOWNLOAD_FILES:-10000}
+big_mb=${WL_DOWNLOAD_BIG_MB:-1024}
+work="$(mktemp -d /tmp/wl-bench-download.XXXXXX)"
+# Targets on tmpfs where there is room, so the disk does not set the pace.
+out_root="$work"
+if [ -d /dev/shm ] && [ "$(df -Pm /dev/shm | awk 'NR==2{print $4}')" -gt $((big_mb * 3)) ]; then
+  out_root="$(mktemp -d /dev/shm/wl-bench-download.XXXXXX)"
+fi
+trap 'wl_nginx_stop; rm -rf "$work" "$out_root"' EXIT
+
+mkdir -p "$work/site"
+wl_nginx_start "$work/site"
+base="http://127.0.0.1:$WL_NGINX_PORT"
+python3 "$here/make_site.py" files "$work/site/f" "$nfiles" "$base/f/"
+count_files() { find "$1" -type f | wc -l; }
+
+best_cli=""; best_wget=""
+for _ in 1 2 3; do
+  rm -rf "$out_root/cli" "$out_root/wget"; mkdir -p "$out_root/cli" "$out_root/wget"
+  s=$(wl_time "$cli" -T 10 -l "$work/site/f/list.bls" -d "$out_root/cli")
+  n=$(count_files "$out_root/cli")
+  if [ -z "$best_cli" ] || [ "$(echo "$s < ${best_cli%% *}" | bc -l)" = 1 ]; then best_cli="$s $n"; fi
+  s=$(wl_time wget -q -i "$work/site/f/list.txt" -P "$out_root/wget")
+  n=$(count_files "$out_root/wget")
+  if [ -z "$best_wget" ] || [ "$(echo "$s < ${best_wget%% *}" | bc -l)" = 1 ]; then best_wget="$s $n"; fi
+done
+read -r cs cn <<<"$best_cli"
+read -r ws wn <<<"$best_wget"
+[ "$cn" = "$nfiles" ] || echo "warning: weblumifang-cli saved $cn of $nfiles files" >&2
+[ "$wn" = "$nfiles" ] || echo "warning: wget saved $wn of $nfiles files" >&2
+cli_rate=$(echo "$cn / $cs" | bc -l)
+wget_rate=$(echo "$wn / $ws" | bc -l)
+printf 'download.files_s %.0f files/s\n' "$cli_rate"
+printf 'download.wget_files_s %.0f files/s\n' "$wget_rate"
+printf 'download.ratio_vs_wget %.2f x\n' "$(echo "$cli_rate / $wget_rate" | bc -l)"
+
+rm -rf "$out_root/cli" "$out_root/wget"
+dd if=/dev/urandom of="$work/site/big.jpg" bs=1M count="$big_mb" status=none
+printf '%s\r\n' "$base/big.jpg" >"$work/big.bls"
+bytes=$((big_mb * 1024 * 1024))
+best_cli=""; best_curl=""
+for _ in 1 2 3; do
+  rm -rf "$out_root/cli"; mkdir -p "$out_root/cli"; rm -f "$out_root/curl.jpg"
+  s=$(wl_time "$cli" -T 10 -l "$work/big.bls" -d "$out_root/cli")
+  [ "$(stat -c %s "$out_root/cli/big.jpg" 2>/dev/null || echo 0)" = "$bytes" ] || echo "warning: incomplete big.jpg" >&2
+  if [ -z "$best_cli" ] || [ "$(echo "$s < $best_cli" | bc -l)" = 1 ]; then best_cli="$s"; fi
+  s=$(wl_time curl -s -o "$out_root/curl.jpg" "$base/big.jpg")
+  if [ -z "$best_curl" ] || [ "$(echo "$s < $best_curl" | bc -l)" = 1 ]; then best_curl="$s"; fi
+done
+cli_mb=$(echo "$big_mb / $best_cli" | bc -l)
+curl_mb=$(echo "$big_mb / $best_curl" | bc -l)
+printf 'download.mb_s %.0f MB/s\n' "$cli_mb"
+printf 'download.curl_mb_s %.0f MB/s\n' "$curl_mb"
+printf 'download.ratio_vs_curl %.2f x\n' "$(echo "$cli_mb / $curl_mb" | bc -l)"
+rm -rf "$out_root/cli"; mkdir -p "$out_root/cli"
+printf 'download.peak_rss_mb %s MB\n' "$(wl_peak_rss_mb "$cli" -T 10 -l "$work/big.bls" -d "$out_root/cli")"
+rm -f "$out_root/curl.jpg"
+printf 'download.curl_peak_rss_mb %s MB\n' "$(wl_peak_rss_mb curl -s -o "$out_root/curl.jpg" "$base/big.jpg")"
