@@ -1,0 +1,408 @@
+// TWSocket: the program's non-blocking TCP/UDP socket component.
+//
+// A socket belongs to the thread that creates it. It never blocks that
+// thread on the network: connection set-up, readiness, the peer's close and
+// host-name lookups arrive later as notices through the thread's notice
+// dispatcher (net/Dispatcher.h) and become events. Outgoing data is copied
+// into a chain of 1514-byte blocks and written as far as the network takes
+// it; the rest goes out on later write notices. Incoming data is never
+// buffered here (outside line mode): the OnDataAvailable handler reads it
+// straight from the platform socket with Receive.
+//
+// Error codes are the Windows Sockets numbers (10061 "Connection refused",
+// 11001 "Host not found" ...) everywhere: in events, LastError and messages.
+// Platform errno and getaddrinfo results are mapped onto them (see
+// SocketErrorFromErrno / SocketErrorFromGai in WSocket.cpp for the table).
+//
+// Class chain: TCustomWSocket <- TCustomSocksWSocket <- TCustomLineWSocket
+// <- TCustomSyncWSocket <- TWSocket.
+//
+// Order of events of a client connection: OnDnsLookupDone (for a name: later,
+// from the dispatch; for a dotted address: inside DnsLookup), OnChangeState
+// (wsClosed->wsOpened), OnChangeState (wsOpened->wsConnecting), later
+// OnChangeState (wsConnecting->wsConnected) and OnSessionConnected, then
+// OnDataSent after a Send (always from the dispatch, never inside Send),
+// OnDataAvailable as data arrives (again at once while data remains), and at
+// the peer's close: the last OnDataAvailable, OnSessionClosed, OnChangeState
+// (->wsClosed).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+
+#include "net/Dispatcher.h"
+#include "net/WSockbuf.h"
+
+enum TSocketState {
+    wsInvalidState = 0,
+    wsOpened = 1,
+    wsBound = 2,
+    wsConnecting = 3,
+    wsConnected = 4,
+    wsAccepting = 5,
+    wsListening = 6,
+    wsClosed = 7,
+};
+
+enum TSocketSendFlags { wsSendNormal = 0, wsSendUrgent = 1 };
+enum TSocketLingerOnOff { wsLingerOff = 0, wsLingerOn = 1, wsLingerNoSet = 2 };
+enum TSocksAuthentication { socksNoAuthentication = 0, socksAuthenticateUsercode = 1 };
+
+// Windows Sockets codes used by name in this layer and its users.
+enum : int {
+    WSAEINTR = 10004,
+    WSAEBADF = 10009,
+    WSAEINVAL = 10022,
+    WSAEWOULDBLOCK = 10035,
+    WSAEINPROGRESS = 10036,
+    WSAENOTSOCK = 10038,
+    WSAECONNABORTED = 10053,
+    WSAECONNRESET = 10054,
+    WSAENOBUFS = 10055,
+    WSAENOTCONN = 10057,
+    WSAESHUTDOWN = 10058,
+    WSAETIMEDOUT = 10060,
+    WSAECONNREFUSED = 10061,
+    WSANOTINITIALISED = 10093,
+    WSAHOST_NOT_FOUND = 11001,
+    WSATRY_AGAIN = 11002,
+    WSANO_RECOVERY = 11003,
+    WSANO_DATA = 11004,
+};
+
+// WaitUntilReady's result when it gave up (time limit, termination).
+constexpr int kWaitGaveUp = 12001;
+
+class ESocketException : public std::runtime_error {
+public:
+    explicit ESocketException(const std::string& Msg) : std::runtime_error(Msg) {}
+    std::string Message() const { return what(); }
+};
+
+// The error text of a Windows Sockets code ("Connection refused" ...); codes
+// outside the table give "Not a WinSock error", except the private range that
+// SocketErrorFromErrno uses for platform errors without a Windows Sockets
+// counterpart, which gives the platform's own text.
+std::string SocketErrorDesc(int ErrCode);
+// errno -> Windows Sockets code (0 stays 0).
+int SocketErrorFromErrno(int Errno);
+// getaddrinfo/getnameinfo result (with errno for EAI_SYSTEM) -> code.
+int SocketErrorFromGai(int GaiResult, int Errno);
+// First code of the private range: SocketErrorFromErrno gives
+// kPlatformErrorBase + errno for errno values the table has no entry for.
+constexpr int kPlatformErrorBase = 20000;
+
+// Number of host-name lookup threads still running in the process.
+int RunningLookupThreads();
+
+class TCustomWSocket;
+
+using TDataAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TDataSent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionClosed = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionConnected = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TDnsLookupDone = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TChangeState =
+    std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)>;
+using TSocketNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
+using TBgExceptionEvent =
+    std::function<void(TCustomWSocket* Sender, const std::exception& E, bool& CanClose)>;
+
+// Notice bits handed to HandleNotice (the Windows Sockets FD_* values).
+enum : unsigned {
+    FD_READ = 0x01,
+    FD_WRITE = 0x02,
+    FD_OOB = 0x04,
+    FD_ACCEPT = 0x08,
+    FD_CONNECT = 0x10,
+    FD_CLOSE = 0x20,
+};
+
+class TCustomWSocket {
+public:
+    TCustomWSocket();
+    virtual ~TCustomWSocket();
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    // --- properties -------------------------------------------------------
+    const std::string& Addr() const { return FAddrStr; }
+    void SetAddr(const std::string& Value);
+    const std::string& Port() const { return FPortStr; }
+    virtual void SetPort(const std::string& Value);
+    const std::string& Proto() const { return FProtoStr; }
+    virtual void SetProto(const std::string& Value);
+    const std::string& LocalPort() const { return FLocalPortStr; }
+    void SetLocalPort(const std::string& Value);
+    std::string PeerAddr() { return GetPeerAddr(); }
+    std::string PeerPort() { return GetPeerPort(); }
+    std::string LocalPortText() { return GetLocalPortText(); }
+    const std::string& DnsResult() const { return FDnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+    TSocketState State() const { return FState; }
+    // Bytes received since the last close (64-bit: a long transfer must not wrap).
+    int64_t ReadCount() const { return FReadCount; }
+    int RcvdCount() { return GetRcvdCount(); }
+    int LastError() const { return FLastError; }
+    bool MultiThreaded() const { return FMultiThreaded; }
+    void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+    int FlushTimeout() const { return FFlushTimeout; }
+    void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
+    TSocketSendFlags SendFlags();
+    void SetSendFlags(TSocketSendFlags Value);
+    TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+    int LingerTimeout() const { return FLingerTimeout; }
+    void SetLingerTimeout(int Value) { FLingerTimeout = Value; }
+    // Size of new blocks of the send chain (0 or less: 1514).
+    int BufSize() const { return FBufSize; }
+    void SetBufSize(int Value) { FBufSize = Value > 0 ? Value : TBuffer::kDefaultSize; }
+    int HSocket() const { return FHSocket; }
+    bool AllSent() const { return FAllSent; }
+    bool Terminated() const { return FTerminated; }
+    bool Paused() const { return FPaused; }
+    // Sockets alive in the process.
+    static int SocketCount();
+
+    // --- operations -------------------------------------------------------
+    virtual void Connect();
+    virtual void Close();
+    virtual void Abort();
+    virtual void Flush();
+    virtual void WaitForClose();
+    virtual void Listen();
+    virtual int Accept();
+    virtual int Receive(void* Buffer, int BufferSize);
+    virtual std::string ReceiveStr();
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+    virtual int Send(const void* Data, int Len);
+    virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
+    virtual int SendStr(const std::string& Str);
+    virtual void DnsLookup(const std::string& HostName);
+    virtual void ReverseDnsLookup(const std::string& HostAddr);
+    virtual void CancelDnsLookup();
+    virtual int GetPeerName(sockaddr_in& Name, int& NameLen);
+    virtual int GetSockName(sockaddr_in& Name, int& NameLen);
+    virtual void Dup(int NewHSocket);
+    virtual void Shutdown(int How);
+    virtual void Pause();
+    virtual void Resume();
+    virtual void PumpEvents();
+
+    // --- events -----------------------------------------------------------
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSessionClosed OnSessionClosed;
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TChangeState OnChangeState;
+    TSocketNotifyEvent OnLineTooLong;  // published; nothing fires it
+    TDnsLookupDone OnDnsLookupDone;
+    TSocketNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+protected:
+    // A readiness notice (FD_* bits) for platform handle Handle, with the
+    // error the platform reported for it.
+    virtual void HandleNotice(int Handle, unsigned Events, uint16_t Error);
+    virtual void ResetDefaults();
+    virtual void InternalClose(bool Shut, uint16_t Error);
+    virtual int GetRcvdCount();
+    virtual void BindLocal();
+    virtual int RawSend(const void* Data, int Len);
+    void RaiseFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
+    virtual void RaiseMsg(const std::string& Msg);
+    virtual void HandleBackgroundException(const std::exception& E);
+    virtual bool TriggerDataAvailable(uint16_t Error);
+    virtual void TriggerSessionAvailable(uint16_t Error);
+    virtual void TriggerSessionConnected(uint16_t Error);
+    virtual void TriggerSessionClosed(uint16_t Error);
+    virtual void TriggerDataSent(uint16_t Error);
+    virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
+    virtual void TriggerDnsLookupDone(uint16_t Error);
+    virtual void TriggerError();
+    virtual int DoRecv(void* Buffer, int BufferSize, int Flags);
+    virtual int DoRecvFrom(void* Buffer, int BufferSize, int Flags, sockaddr_in& From, int& FromLen);
+    virtual std::string GetPeerAddr();
+    virtual std::string GetPeerPort();
+    virtual std::string GetLocalPortText();
+
+    // The one writer of FState; fires OnChangeState (also when unchanged).
+    void ChangeState(TSocketState NewState);
+    // Composes "Error <code> in function <Func>\r\n<desc>" from the current
+    // platform error and reports it through RaiseMsg.
+    void SocketError(const std::string& Func);
+    // Sets the code SocketError reports next (the thread's last error).
+    static void SetLastPlatformError(int Code);
+    static int LastPlatformError();
+    // Reads straight from the platform socket (no line buffer).
+    int PlatformRecv(void* Buffer, int BufferSize, int Flags);
+    // Posts a notice to this socket itself; it vanishes when the socket dies.
+    void PostToSelf(std::function<void()> Fn);
+    bool Destroying() const { return FDestroying; }
+    void MarkDestroying() { FDestroying = true; }
+
+    int FHSocket = -1;
+    TSocketState FState = wsClosed;
+    int FLastError = 0;
+    int64_t FReadCount = 0;
+
+private:
+    struct Lookup;
+
+    void ResolveAll();
+    int ResolveProto(const std::string& Text);
+    uint16_t ResolvePort(const std::string& Text, const std::string& ProtoText);
+    uint32_t ResolveHost(const std::string& Text);
+    void ApplyLinger();
+    void Register(unsigned Events);  // FD_* interest
+    void Unregister();
+    void UpdateInterest();
+    void OnReady(uint32_t EpollEvents);
+    void ReceiveLoop(uint16_t Error);
+    void TryToSend();
+    void AppendToChain(const char* Data, int Len);
+    void ClearChain();
+    void StartLookup(const std::string& Host, bool Reverse, uint32_t AddrNet);
+    void LookupAnswered(uint64_t Id, int Error, std::vector<std::string> Names);
+    void CloseHandleQuietly();
+
+    std::string FAddrStr, FPortStr, FProtoStr = "tcp", FLocalPortStr = "0";
+    bool FAddrAssigned = false, FPortAssigned = false, FProtoAssigned = true;
+    bool FAddrResolved = false, FPortResolved = false, FLocalPortResolved = false,
+         FProtoResolved = false;
+    sockaddr_in FSin{};
+    uint16_t FLocalPortNum = 0;
+    int FType = 1;       // SOCK_STREAM
+    int FProtoNum = 6;   // IPPROTO_TCP
+    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    std::unique_ptr<TBuffer> FSpareBlock;
+    int FBufSize = TBuffer::kDefaultSize;
+    bool FAllSent = true;
+    bool FPaused = false;
+    bool FCloseInvoked = false;
+    bool FTerminated = false;
+    bool FDestroying = false;
+    bool FMultiThreaded = false;
+    bool FSendShut = false;
+    int FFlushTimeout = 60;
+    int FSendFlags = 0;
+    TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+    int FLingerTimeout = 0;
+    std::string FDnsResult;
+    std::vector<std::string> FDnsResultList;
+    uint64_t FDnsLookupHandle = 0;
+    bool FDnsLookupReverse = false;
+
+    TNoticeSink FSink;
+    uint64_t FWatchId = 0;
+    unsigned FInterest = 0;      // FD_* bits registered by Connect/Listen/Dup/Resume
+    bool FReadSuspended = false;  // read/accept readiness parked until the next Receive/Accept
+    bool FRecvCalled = false;
+    bool FAcceptCalled = false;
+    std::shared_ptr<bool> FAlive;
+};
+
+// SOCKS 4/4A/5 client mode. It is not built: its properties are kept, and a
+// Connect with SocksServer set is refused rather than silently going direct.
+class TCustomSocksWSocket : public TCustomWSocket {
+public:
+    const std::string& SocksServer() const { return FSocksServer; }
+    void SetSocksServer(const std::string& Value) { FSocksServer = Value; }
+    const std::string& SocksPort() const { return FSocksPort; }
+    void SetSocksPort(const std::string& Value) { FSocksPort = Value; }
+    const std::string& SocksLevel() const { return FSocksLevel; }
+    void SetSocksLevel(const std::string& Value);
+    const std::string& SocksUsercode() const { return FSocksUsercode; }
+    void SetSocksUsercode(const std::string& Value) { FSocksUsercode = Value; }
+    const std::string& SocksPassword() const { return FSocksPassword; }
+    void SetSocksPassword(const std::string& Value) { FSocksPassword = Value; }
+    TSocksAuthentication SocksAuthentication() const { return FSocksAuthentication; }
+    void SetSocksAuthentication(TSocksAuthentication Value) { FSocksAuthentication = Value; }
+
+    TSocketNotifyEvent OnSocksConnected;
+    TSocketNotifyEvent OnSocksError;
+    TSocketNotifyEvent OnSocksAuthState;
+
+    void Connect() override;
+
+private:
+    std::string FSocksServer, FSocksPort, FSocksLevel = "5", FSocksUsercode, FSocksPassword;
+    TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
+};
+
+// Line mode: while LineMode is on, received bytes are collected until LineEnd
+// and each complete line is offered to OnDataAvailable as if it were all the
+// data there is; Receive then reads from that line.
+class TCustomLineWSocket : public TCustomSocksWSocket {
+public:
+    TCustomLineWSocket();
+    ~TCustomLineWSocket() override;
+
+    bool LineMode() const { return FLineMode; }
+    virtual void SetLineMode(bool Value);
+    const std::string& LineEnd() const { return FLineEnd; }
+    void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
+    bool LineEcho() const { return FLineEcho; }
+    void SetLineEcho(bool Value) { FLineEcho = Value; }
+    bool LineEdit() const { return FLineEdit; }
+    void SetLineEdit(bool Value) { FLineEdit = Value; }
+    // Upper bound of the line buffer; a line that would exceed it is offered
+    // as it stands (without line end) so memory stays bounded.
+    static constexpr int kMaxLineBuffer = 1 << 20;
+
+protected:
+    // Edits the bytes from FRcvCnt on (NewCount of them) in place; returns the
+    // new count and may lower FRcvCnt (backspace into an earlier read).
+    virtual int EditLine(int NewCount);
+    int GetRcvdCount() override;
+    int DoRecv(void* Buffer, int BufferSize, int Flags) override;
+    bool TriggerDataAvailable(uint16_t Error) override;
+    void TriggerSessionClosed(uint16_t Error) override;
+
+private:
+    void EnsureBuffer(int Need);
+    void OfferLines(int SearchFrom);
+    void RemoveFront(int Count);
+    void Reoffer();
+    int FindLineEnd(int From) const;
+
+    bool FLineMode = false;
+    std::string FLineEnd = "\r\n";
+    bool FLineEcho = false;
+    bool FLineEdit = false;
+    std::vector<char> FRcvdPtr;  // line buffer; FRcvdPtr[FRcvCnt] is always 0
+    int FRcvCnt = 0;
+    int FLineLength = 0;  // pending line incl. its line end, 0 when none
+    bool FReofferPosted = false;
+};
+
+// Waiting helpers: pump events until a flag is set.
+class TCustomSyncWSocket : public TCustomLineWSocket {
+public:
+    // Pumps the dispatcher (sleeping in the kernel between notices) until the
+    // flag is set: 0. Gives up with kWaitGaveUp (12001) when TimeoutMs is set
+    // and has passed, or when the application or this socket is terminating.
+    virtual int WaitUntilReady(const std::atomic<bool>& Flag);
+    int WaitUntilReady(const std::function<bool()>& Ready);
+    // Clears the flag, runs Proc (when given), then waits for the flag.
+    virtual int Synchronize(std::atomic<bool>& Flag, const std::function<void()>& Proc);
+
+    // Time limit of WaitUntilReady in milliseconds; 0 means none.
+    unsigned TimeoutMs() const { return FTimeoutMs; }
+    void SetTimeoutMs(unsigned Value) { FTimeoutMs = Value; }
+
+private:
+    unsigned FTimeoutMs = 0;
+};
+
+class TWSocket : public TCustomSyncWSocket {};
