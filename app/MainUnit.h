@@ -1,0 +1,180 @@
+// TMainForm: the program's main window. It owns everything a job needs (the
+// status memo, the per-file progress bar, the status bar with the overall
+// progress, the stop flag) and the two lists the jobs work on.
+//
+// Its methods are spread by job: MainUnit.cpp (layout, start-up, status bar,
+// image buttons, closing, change handlers, window states), MainLists.cpp (the
+// found-image and file-type lists), MainOptions.cpp (options.dat, image-list
+// files); the page scan, the download and the request handlers live in their
+// own files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "http/HttpProt.h"
+#include "ui/Dialogs.h"
+#include "ui/Form.h"
+
+class THTMLParser;
+
+// How a main window deals with its options file. The program uses the
+// defaults; the command-line front end and the tests never touch the user's
+// options.dat.
+struct TMainFormSetup {
+    bool UseOptionsFile = true;
+    // When not empty: options.dat is read and written in this folder instead
+    // of beside the program (or in the user's configuration folder).
+    std::string OptionsDir;
+};
+
+class TMainForm : public TForm {
+public:
+    explicit TMainForm(TMainFormSetup setup = {});
+    ~TMainForm() override;
+
+    // ---- components, by their layout names
+    TPageControl* PageControl2;
+    TTabSheet* TabSheet1;   // "Bilder suchen"
+    TTabSheet* TabSheet2;   // "Liste der gefunden Bilder"
+    TTabSheet* TabSheet3;   // "Bilder herunterladen"
+    TTabSheet* TabSheet4;   // "Bilder sichten"
+
+    // tab 1
+    TEdit* URLEdit;
+    TEdit* ProxyEdit;
+    TCheckBox* Autosaug;
+    TButton* GoBtn;
+    TButton* BreakBtn;
+    TButton* LocalBreak2Btn;
+    TListBox* ListBox2;     // FileTypeList
+    TButton* NewFTBtn;
+    TButton* DelFTBtn;
+    // tab 2
+    TButton* OpenLBtn;
+    TButton* SaveLBtn;
+    TButton* MarkBtn;
+    TButton* NotBtn;
+    TButton* ClearBtn;
+    TButton* DelBtn;
+    TListBox* ListBox1;     // FoundImageList
+    // tab 3
+    TDirectoryEdit* DirectoryEdit1;
+    TButton* DownAllBtn;
+    TButton* DownBtn;
+    TButton* BreakBtn2;
+    TButton* BreakLocalBtn;
+    TRadioButton* PrefixCheck;
+    TRadioButton* OverJumpCheck;
+    // tab 4
+    TButton* BrowseBtn;
+    // status area, button strip, status bar
+    TPanel* Panel12;
+    TMemo* Memo1;
+    TProgressBar* ProgressBar1;
+    TPanel* Panel7;
+    TImage* ueberbtn;
+    TImage* ueberBtn2;
+    TImage* EndeBtn;
+    TImage* EndeBtnDown;
+    TStatusBar* StatusBar1;
+
+    TOpenDialog OpenDialog1;
+    TSaveDialog SaveDialog1;
+
+    // ---- state
+    THTMLParser* HtmlParser = nullptr;   // set by the page scan for its duration
+    bool InfoPressed = false;
+    bool ExitPressed = false;
+    bool AbortRequested = false;
+    std::string ProgramDir;              // ends in "/"
+    std::int32_t ProgressPercent = 0;
+    TRect ProgressRect;
+    bool LoadingOptions = false;
+    // Set by SetScanState/SetDownloadState, cleared by SetIdleState: while a
+    // job runs nothing may start another one (jobs share the HTTP client).
+    bool JobRunning = false;
+
+    // ---- the two lists
+    // Found image addresses: ListBox1's items; marked rows are its selection.
+    TStrings& FoundImageList();
+    // Extensions without dot as typed: ListBox2's items.
+    TStrings& FileTypeList();
+    // Whether an address is in FoundImageList, ASCII letters folded to upper
+    // case (O(1): the list keeps an index in step).
+    bool FoundImageListHas(const std::string& address) const;
+    // Appends address unless FoundImageListHas it; true when appended.
+    // Does not call ListBoxChanged.
+    bool AddFoundImage(const std::string& address);
+
+    // ---- operations other parts call
+    void ListBoxChanged();
+    void SetProStatus(int percent);
+    void SBarPaintMore();
+    void SaveOptions();
+    void OpenOptions();
+    // Appends a line to Memo1 (OnMemoLine hears it, as every line added to Memo1).
+    void AddMemoLine(const std::string& line);
+    // Every line added to Memo1, in order; the command-line front end mirrors them.
+    std::function<void(const std::string&)> OnMemoLine;
+
+    // Window states of a job: the columns "during a scan", "during a download"
+    // and "idle" of the state table. SetIdleState also sets ProgressBar1 to 0.
+    void SetScanState();
+    void SetDownloadState();
+    void SetIdleState();
+    // The enabling rule of GoBtn: text present and no job running.
+    void UpdateGoBtn();
+
+    // Where options.dat is read from and written to; empty when disabled.
+    std::string OptionsReadPath() const;
+    std::string OptionsWritePath() const;
+
+    // ---- handlers
+    void FormCreate();
+    void FormCloseQuery(bool& CanClose);
+    void StatusBar1DrawPanel(TStatusBar& StatusBar, int Panel, const TRect& Rect);
+    void ueberbtnClick();
+    void ueberbtnMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void ueberbtnMouseMove(TShiftState Shift, int X, int Y);
+    void ueberbtnMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void EndeBtnClick();
+    void EndeBtnMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void EndeBtnMouseMove(TShiftState Shift, int X, int Y);
+    void EndeBtnMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void URLEditChange();
+    void ProxyEditChange();
+    void AutosaugClick();
+    void DirectoryEdit1Change();
+    void BrowseBtnClick();
+    // lists
+    void ClearBtnClick();
+    void DelBtnClick();
+    void MarkBtnClick();
+    void NotBtnClick();
+    void ListBox1KeyDown(Word& Key, TShiftState Shift);
+    void NewFTBtnClick();
+    void DelFTBtnClick();
+    // image-list files
+    void OpenLBtnClick();
+    void SaveLBtnClick();
+    // jobs and requests (page scan, download, request driving)
+    void GoBtnClick();
+    void DownAllBtnClick();
+    void DownBtnClick();
+    void BreakBtnClick();
+    void BreakLocalBtnClick();
+    void HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len);
+    void HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error);
+
+private:
+    void CreateControls();
+    void BindEvents();
+    void PressImage(TImage* normal, TImage* pressed, bool& flag, bool down);
+    void TrackImage(TImage* normal, TImage* pressed, bool flag, int x, int y);
+
+    TMainFormSetup setup_;
+};
+
+extern TMainForm* MainForm;
