@@ -1,0 +1,780 @@
+// THttpCli: the HTTP/1.0 client state machine on top of one TWSocket.
+#include "http/HttpProt.h"
+
+// system
+#include <cstring>
+
+// ours
+#include "net/Dispatcher.h"
+#include "net/WSocket.h"
+
+namespace {
+
+constexpr std::size_t kLineMax = 8192;
+constexpr std::size_t kPostChunk = 8193;
+
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string UpperAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
+// then at most trailing blanks. Anything else, or too many digits, is refused.
+bool ParseDecimal(const std::string& text, std::size_t maxDigits, std::int64_t& out)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    std::size_t start = i;
+    std::int64_t v = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (i - start >= maxDigits)
+            return false;
+        v = v * 10 + (text[i] - '0');
+        ++i;
+    }
+    if (i == start)
+        return false;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (i != text.size())
+        return false;
+    out = v;
+    return true;
+}
+
+// Bytes that would break the request line (blanks, controls) go out
+// percent-encoded; everything else is sent as the address holds it.
+std::string EscapeTarget(const std::string& target)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(target.size());
+    for (unsigned char c : target) {
+        if (c <= 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Header values come from addresses and settings; a line break in one would
+// start a header line of the sender's choosing.
+std::string StripLineBreaks(std::string s)
+{
+    std::erase_if(s, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    return s;
+}
+
+std::string ShortForMessage(const std::string& s)
+{
+    return s.size() > 60 ? s.substr(0, 60) + "..." : s;
+}
+
+}  // namespace
+
+THttpCli::THttpCli()
+    : fSocket(std::make_unique<TWSocket>()), fSink(std::make_unique<TNoticeSink>())
+{
+    fSocket->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) { SocketSessionConnected(e); };
+    fSocket->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { SocketDnsLookupDone(e); };
+    fSocket->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { SocketDataAvailable(e); };
+    fSocket->OnDataSent = [this](TCustomWSocket*, std::uint16_t e) { SocketDataSent(e); };
+    InstallCloseHandler(false);
+    fReceiveBuffer[0] = 0;
+}
+
+THttpCli::~THttpCli()
+{
+    // Queued notices must not reach a half-destroyed client; the socket then
+    // closes without reporting OnSessionClosed.
+    fSink.reset();
+    fSocket.reset();
+}
+
+void THttpCli::SetMultiThreaded(bool value)
+{
+    fMultiThreaded = value;
+    fSocket->SetMultiThreaded(value);
+}
+
+void THttpCli::InstallCloseHandler(bool relocation)
+{
+    fCloseIsRelocation = relocation;
+    fSocket->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) {
+        if (fCloseIsRelocation)
+            RelocationClosed(e);
+        else
+            CloseHandler(e);
+    };
+}
+
+// ---------------------------------------------------------------------------
+// State and notices
+
+void THttpCli::SetState(THttpCliState s)
+{
+    if (s == fState)
+        return;
+    fState = s;
+    if (OnStateChange)
+        OnStateChange(*this);
+    if (s == hsIdle)
+        PostNotice(TNotice::RequestDone);
+}
+
+void THttpCli::PostNotice(TNotice n)
+{
+    if (n == TNotice::RequestDone)
+        ++fPendingDone;
+    fSink->Post([this, n] { HandleNotice(n); });
+}
+
+void THttpCli::HandleNotice(TNotice n)
+{
+    switch (n) {
+    case TNotice::RequestDone:
+        --fPendingDone;
+        if (OnRequestDone)
+            OnRequestDone(*this, fRequestType, fDoneError);
+        break;
+    case TNotice::SetReady:
+        SetState(hsIdle);
+        break;
+    case TNotice::Relogin:
+        Relogin();
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Starting and waiting
+
+void THttpCli::Get() { DoRequestSync(rqGet); }
+void THttpCli::Post() { DoRequestSync(rqPost); }
+void THttpCli::Head() { DoRequestSync(rqHead); }
+
+void THttpCli::DoRequestSync(THttpRequest rq)
+{
+    StartRequest(rq);
+    WaitDone();
+    if (fStatusCode >= 400)
+        throw EHttpException(fStatusText, static_cast<std::uint16_t>(fStatusCode & 0xFFFF));
+}
+
+void THttpCli::WaitDone()
+{
+    // Idle alone is not enough: the RequestDone of this request must have been
+    // delivered too, also when Abort made the client idle from inside a handler.
+    bool aborted = false;
+    while (fState != hsIdle || fPendingDone > 0) {
+        if (ApplicationTerminating()) {
+            if (!aborted && fState != hsIdle) {
+                aborted = true;
+                Abort();
+            }
+            TNoticeDispatcher::Current().PumpPending();
+            if (fState == hsIdle)
+                break;
+        }
+        TNoticeDeadline deadline = TNoticeClock::now() + std::chrono::seconds(1);
+        if (fMultiThreaded)
+            TNoticeDispatcher::Current().WaitAndPump(deadline);
+        else
+            WaitForNotices(deadline);
+    }
+}
+
+void THttpCli::StartRequest(THttpRequest rq)
+{
+    if (fState != hsIdle)
+        throw EHttpException("HTTP component is busy", 1);
+    if (rq == rqPost && PostStream == nullptr)
+        throw EHttpException("HTTP component has nothing to post", 2);
+
+    fResponseHeader.clear();
+    fRequestType = rq;
+    fDoneError = 0;
+    InstallCloseHandler(false);
+    SetState(hsStarting);
+    fStatusCode = 0;
+    fStatusText.clear();
+    fBodyCount = 0;
+    fPostedCount = 0;
+    fHeaderLines = 0;
+    fBodyBlocks = 0;
+    fRelocations = 0;
+    fContentLength = -1;
+    fAnnouncedLength = -1;
+    fResponseBody = 0;
+    fContentType.clear();
+    fPostFlag = false;
+    fRelocationPending = false;
+    fFailed = false;
+    fDocEnded = false;
+    fRecvError = 0;
+    fReceiveLen = 0;
+    fNextStep = TStep::None;
+    fTarget = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+
+    try {
+        StartLookup();
+    } catch (...) {
+        // The lookup could not even start (no host): the exception is the
+        // caller's, but the client must not stay busy for the next request.
+        if (!fFailed)
+            SetFailure(WSAEINVAL, "can't resolve hostname to IP address");
+        CloseConnection();
+        SetState(hsIdle);
+        try {
+            WaitDone();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void THttpCli::StartLookup()
+{
+    fResolvedAddress.clear();
+    SetState(hsResolving);
+    fSocket->DnsLookup(fTarget.ConnectHost);
+}
+
+void THttpCli::SocketDnsLookupDone(std::uint16_t error)
+{
+    if (fState != hsResolving)
+        return; // aborting, or a late answer after the request ended
+    if (error != 0) {
+        SetFailure(error, "can't resolve hostname to IP address");
+        CloseHandler(0);
+        return;
+    }
+    fResolvedAddress = fSocket->DnsResult();
+    SetState(hsConnecting);
+    try {
+        fSocket->SetAddr(fResolvedAddress);
+        fSocket->SetPort(fTarget.ConnectPort);
+        fSocket->SetProto("tcp");
+        fSocket->Connect();
+    } catch (const std::exception&) {
+        int code = fSocket->LastError();
+        SetFailure(static_cast<std::uint16_t>(code),
+                   "can't connect: " + SocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")");
+        try {
+            fSocket->Close();
+        } catch (...) {
+        }
+        CloseHandler(0);
+    }
+}
+
+void THttpCli::SocketSessionConnected(std::uint16_t error)
+{
+    if (fState != hsConnecting)
+        return;
+    if (error != 0) {
+        SetFailure(error, SocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")");
+        CloseHandler(0);
+        return;
+    }
+    fConnected = true;
+    SetState(hsConnected);
+    TriggerSessionConnected();
+    if (fState != hsConnected)
+        return; // the handler aborted
+    fNextStep = TStep::Header;
+    SetState(hsAwaitingHeader);
+    try {
+        static const char* const kMethods[] = {"GET", "GET", "POST", "HEAD"};
+        SendRequest(kMethods[fRequestType]);
+        if (fRequestType == rqPost && fState == hsAwaitingHeader) {
+            TriggerSendBegin();
+            fPostFlag = true;
+            SendPostChunk();
+        }
+    } catch (const std::exception&) {
+        CloseConnection();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Request text
+
+void THttpCli::WriteRequestLine(const std::string& line)
+{
+    std::string s = line;
+    if (OnCommand)
+        OnCommand(*this, s);
+    if (!s.empty())
+        fRequestText += s;
+    fRequestText += "\r\n";
+}
+
+void THttpCli::SendRequest(const std::string& method)
+{
+    fRequestText.clear();
+    TriggerRequestHeaderBegin();
+    auto header = [this](const std::string& name, const std::string& value) {
+        WriteRequestLine(name + ": " + StripLineBreaks(value));
+    };
+    WriteRequestLine(method + " " + EscapeTarget(fTarget.RequestTarget) + " HTTP/1.0");
+    if (!Sender.empty())
+        header("From", Sender);
+    if (!Accept.empty())
+        header("Accept", Accept);
+    if (!Reference.empty())
+        header("Referer", Reference);
+    if (method == "POST" && !ContentTypePost.empty())
+        header("Content-Type", ContentTypePost);
+    if (!Agent.empty())
+        header("User-Agent", Agent);
+    header("Host", fTarget.HostHeader);
+    if (NoCache)
+        WriteRequestLine("Pragma: no-cache");
+    if (method == "POST")
+        header("Content-Length", std::to_string(PostStream ? PostStream->Size() : 0));
+    if (ModifiedSince != 0)
+        header("If-Modified-Since", FormatHttpDate(ModifiedSince) + " GMT");
+    if (!Username.empty())
+        header("Authorization", "Basic " + Base64Encode(Username + ":" + Password));
+    if (!Proxy.empty() && !ProxyUsername.empty())
+        header("Proxy-Authorization", "Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
+    if (!Cookie.empty())
+        header("Cookie", Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        header("Range", "bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        ContentRangeBegin.clear();
+        ContentRangeEnd.clear();
+    }
+    fAcceptRanges.clear();
+    TriggerRequestHeaderEnd();
+    WriteRequestLine("");
+    std::string text;
+    text.swap(fRequestText);
+    fSocket->Send(text.data(), static_cast<int>(text.size()));
+}
+
+void THttpCli::SocketDataSent(std::uint16_t)
+{
+    if (fPostFlag)
+        SendPostChunk();
+}
+
+void THttpCli::SendPostChunk()
+{
+    char chunk[kPostChunk];
+    std::size_t n = PostStream ? PostStream->Read(chunk, sizeof chunk) : 0;
+    if (n == 0) {
+        fPostFlag = false;
+        TriggerSendEnd();
+        return;
+    }
+    fPostedCount += static_cast<std::int64_t>(n);
+    TriggerSendData(chunk, static_cast<int>(n));
+    fSocket->Send(chunk, static_cast<int>(n));
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void THttpCli::SocketDataAvailable(std::uint16_t)
+{
+    if (fReceiveLen >= kLineMax) {
+        // Cannot happen: a full buffer without a line end already failed.
+        Fail(httpErrLineTooLong, "HTTP line too long");
+        return;
+    }
+    int n = fSocket->Receive(fReceiveBuffer + fReceiveLen, static_cast<int>(kLineMax - fReceiveLen));
+    if (n < 0) {
+        int e = fSocket->LastError();
+        if (e != WSAEWOULDBLOCK && e != 0)
+            fRecvError = static_cast<std::uint16_t>(e);
+        return;
+    }
+    if (fRequestType == rqNone || n == 0)
+        return;
+    fReceiveLen += static_cast<std::size_t>(n);
+    fReceiveBuffer[fReceiveLen] = 0;
+
+    if (fState == hsReceivingBody) {
+        std::size_t len = fReceiveLen;
+        fReceiveLen = 0;
+        CallNextStep(fReceiveBuffer, len);
+        return;
+    }
+
+    while (fReceiveLen > 0) {
+        if (fState != hsAwaitingHeader) {
+            if (fState == hsReceivingBody) {
+                std::size_t len = fReceiveLen;
+                fReceiveLen = 0;
+                CallNextStep(fReceiveBuffer, len);
+            } else {
+                fReceiveLen = 0; // nobody wants the bytes any more
+            }
+            return;
+        }
+        if (fReceiveLen >= 6 && UpperAscii(std::string(fReceiveBuffer, 6)) == "<HTML>") {
+            // No header at all: the document starts here and reaches the body
+            // exactly as it came, line ends included.
+            if (fHeaderLines++ == 0)
+                TriggerHeaderBegin();
+            if (fContentType.empty())
+                fContentType = "text/html";
+            SetState(hsReceivingBody);
+            fNextStep = TStep::Body;
+            TriggerHeaderEnd();
+            continue;
+        }
+        char* lf = static_cast<char*>(std::memchr(fReceiveBuffer, '\n', fReceiveLen));
+        if (lf == nullptr) {
+            if (fReceiveLen >= kLineMax)
+                Fail(httpErrLineTooLong, "HTTP line too long");
+            return;
+        }
+        std::size_t used = static_cast<std::size_t>(lf - fReceiveBuffer) + 1;
+        std::size_t textLen = used - 1;
+        if (textLen > 0 && fReceiveBuffer[textLen - 1] == '\r')
+            --textLen;
+        std::string line(fReceiveBuffer, textLen);
+        std::memmove(fReceiveBuffer, fReceiveBuffer + used, fReceiveLen - used);
+        fReceiveLen -= used;
+        fReceiveBuffer[fReceiveLen] = 0;
+        if (fNextStep == TStep::None)
+            PostNotice(TNotice::SetReady);
+        else
+            HeaderLine(line);
+    }
+}
+
+void THttpCli::CallNextStep(const char* data, std::size_t len)
+{
+    switch (fNextStep) {
+    case TStep::Body:
+        BodyBlock(data, len);
+        break;
+    case TStep::Header:
+        // Only reached when a line is handed over while the header is read.
+        HeaderLine(std::string(data, len));
+        break;
+    case TStep::None:
+        PostNotice(TNotice::SetReady);
+        break;
+    }
+}
+
+void THttpCli::HeaderLine(const std::string& line)
+{
+    if (fHeaderLines++ == 0)
+        TriggerHeaderBegin();
+    if (line.empty()) {
+        HeaderEnd();
+        return;
+    }
+    fResponseHeader.push_back(line);
+    if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
+        std::int64_t status;
+        if (!ParseDecimal(line.size() > 9 ? line.substr(9, 3) : std::string(), 3, status)) {
+            Fail(httpErrBadNumber, "Invalid status line \"" + ShortForMessage(line) + "\"");
+            return;
+        }
+        fStatusCode = static_cast<int>(status);
+        fStatusText = line.size() > 13 ? line.substr(13) : std::string();
+    } else {
+        std::string::size_type colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::string name = LowerAscii(line.substr(0, colon));
+            std::string::size_type v = colon + 1;
+            while (v + 1 < line.size() && line[v] == ' ')
+                ++v;
+            std::string value = line.substr(v);
+            if (name == "location") {
+                fRelocationPending = true;
+                ApplyRelocation(value, !Proxy.empty(), fTarget);
+            } else if (name == "content-length") {
+                std::int64_t len;
+                if (!ParseDecimal(value, 18, len)) {
+                    Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(value) + "\"");
+                    return;
+                }
+                fContentLength = len;
+                fAnnouncedLength = len;
+            } else if (name == "content-range") {
+                std::string::size_type dash = value.find('-');
+                std::string::size_type slash = value.find('/');
+                if (dash != std::string::npos && dash >= 6) {
+                    ContentRangeBegin = value.substr(6, dash - 6);
+                    std::string::size_type endStop = slash != std::string::npos && slash > dash ? slash : value.size();
+                    ContentRangeEnd = value.substr(dash + 1, endStop - dash - 1);
+                } else {
+                    ContentRangeBegin.clear();
+                    ContentRangeEnd.clear();
+                }
+            } else if (name == "accept-ranges") {
+                fAcceptRanges = value;
+            } else if (name == "content-type") {
+                fContentType = LowerAscii(value);
+            } else if (name == "www-authenticate") {
+                fAuthChallenges.push_back(value);
+            } else if (name == "set-cookie") {
+                bool accept = true;
+                TriggerCookie(value, accept);
+            }
+        }
+    }
+    if (OnHeaderData)
+        OnHeaderData(*this);
+    if (fStatusCode >= 400 && fSocket->State() != wsClosed)
+        CloseConnection();
+}
+
+void THttpCli::HeaderEnd()
+{
+    if (fRelocationPending && fStatusCode < 400) {
+        TriggerHeaderEnd();
+        if (fState != hsAwaitingHeader)
+            return; // aborted from the handler
+        fReceiveLen = 0;
+        fHeaderLines = 0;
+        fBodyBlocks = 0;
+        if (++fRelocations > kMaxRelocations) {
+            Fail(httpErrTooManyRelocations, "Too many relocations");
+            return;
+        }
+        InstallCloseHandler(true);
+        if (fSocket->State() == wsClosed)
+            RelocationClosed(0);
+        else
+            CloseConnection();
+        return;
+    }
+    fRelocationPending = false;
+    std::string name = LowerAscii(fTarget.DocumentName);
+    std::string::size_type dot = name.rfind('.');
+    if (dot != std::string::npos && name.substr(dot) == ".exe" && fContentType == "text/html")
+        fTarget.DocumentName = SetDocExtension(fTarget.DocumentName, "htm");
+    SetState(hsReceivingBody);
+    fNextStep = TStep::Body;
+    TriggerHeaderEnd();
+    if (fReceiveLen > 0 && fState == hsReceivingBody) {
+        std::size_t len = fReceiveLen;
+        fReceiveLen = 0;
+        BodyBlock(fReceiveBuffer, len);
+    }
+}
+
+void THttpCli::BodyBlock(const char* data, std::size_t len)
+{
+    if (fBodyBlocks++ == 0)
+        TriggerDocBegin();
+    fBodyCount += static_cast<std::int64_t>(len);
+    fResponseBody += static_cast<std::int64_t>(len);
+    if (BodyStream != nullptr && !BodyStream->Write(data, len)) {
+        Fail(httpErrBodyWrite, "can't store the document body");
+        return;
+    }
+    TriggerDocData(data, static_cast<int>(len));
+}
+
+// ---------------------------------------------------------------------------
+// Ending
+
+void THttpCli::CloseConnection()
+{
+    try {
+        fSocket->Close();
+    } catch (...) {
+    }
+    fConnected = false;
+}
+
+void THttpCli::SetFailure(std::uint16_t code, const std::string& text)
+{
+    fFailed = true;
+    fDoneError = code;
+    fStatusCode = 404;
+    fStatusText = text;
+}
+
+void THttpCli::Fail(std::uint16_t code, const std::string& text)
+{
+    if (fFailed || fState == hsIdle || fState == hsAborting)
+        return;
+    SetFailure(code, text);
+    fNextStep = TStep::None;
+    fReceiveLen = 0;
+    InstallCloseHandler(false);
+    if (fSocket->State() == wsClosed)
+        CloseHandler(0);
+    else
+        CloseConnection(); // its OnSessionClosed runs the close handler
+}
+
+bool THttpCli::ResponseTruncated() const
+{
+    if (fRequestType == rqHead || fAnnouncedLength < 0)
+        return false;
+    bool carriesBody = fStatusCode == 0 ||
+                       (fStatusCode >= 200 && fStatusCode < 400 && fStatusCode != 204 && fStatusCode != 304);
+    return carriesBody && fResponseBody < fAnnouncedLength;
+}
+
+void THttpCli::CloseHandler(std::uint16_t error)
+{
+    fConnected = false;
+    if (error == 0)
+        error = fRecvError;
+    if (!fFailed && fState != hsIdle && fState != hsAborting && fStatusCode < 400) {
+        // A response cut off by the network must not pass for a whole one.
+        if (error != 0)
+            SetFailure(error, SocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")");
+        else if (ResponseTruncated())
+            SetFailure(httpErrTruncated, "Connection closed after " + std::to_string(fResponseBody) + " of " +
+                                             std::to_string(fAnnouncedLength) + " bytes");
+    }
+    if (fBodyBlocks > 0 && !fDocEnded) {
+        fDocEnded = true;
+        TriggerDocEnd();
+    }
+    PostNotice(TNotice::SetReady);
+}
+
+void THttpCli::RelocationClosed(std::uint16_t)
+{
+    fConnected = false;
+    fRelocationPending = false;
+    InstallCloseHandler(false);
+    if (OnLocationChange)
+        OnLocationChange(*this);
+    PostNotice(TNotice::Relogin);
+}
+
+void THttpCli::Relogin()
+{
+    // An Abort between the relocation's close and this notice ended the request.
+    if (fState == hsIdle || fState == hsAborting || fFailed)
+        return;
+    fAnnouncedLength = -1;
+    fContentLength = -1;
+    fResponseBody = 0;
+    fRecvError = 0;
+    fReceiveLen = 0;
+    fNextStep = TStep::None;
+    try {
+        StartLookup();
+    } catch (const std::exception& e) {
+        if (fState != hsIdle && !fFailed) {
+            SetFailure(WSAEINVAL, e.what());
+            CloseHandler(0);
+        }
+    }
+}
+
+void THttpCli::Abort()
+{
+    if (fState == hsIdle) {
+        if (fSocket->State() != wsClosed)
+            CloseConnection();
+        return;
+    }
+    if (fState == hsAborting)
+        return;
+    bool resolving = fState == hsResolving;
+    SetState(hsAborting);
+    if (resolving) {
+        try {
+            fSocket->CancelDnsLookup();
+        } catch (...) {
+        }
+    }
+    fFailed = true;
+    fStatusCode = 404;
+    fStatusText = "Connection aborted on request";
+    fDoneError = httpErrAborted;
+    InstallCloseHandler(false);
+    if (resolving || fSocket->State() == wsClosed)
+        CloseHandler(0);
+    else
+        CloseConnection();
+    SetState(hsIdle);
+}
+
+// ---------------------------------------------------------------------------
+// Triggers
+
+void THttpCli::TriggerCookie(const std::string& data, bool& accept)
+{
+    if (OnCookie)
+        OnCookie(*this, data, accept);
+}
+void THttpCli::TriggerSessionConnected()
+{
+    if (OnSessionConnected)
+        OnSessionConnected(*this);
+}
+void THttpCli::TriggerRequestHeaderBegin()
+{
+    if (OnRequestHeaderBegin)
+        OnRequestHeaderBegin(*this);
+}
+void THttpCli::TriggerRequestHeaderEnd()
+{
+    if (OnRequestHeaderEnd)
+        OnRequestHeaderEnd(*this);
+}
+void THttpCli::TriggerHeaderBegin()
+{
+    if (OnHeaderBegin)
+        OnHeaderBegin(*this);
+}
+void THttpCli::TriggerHeaderEnd()
+{
+    if (OnHeaderEnd)
+        OnHeaderEnd(*this);
+}
+void THttpCli::TriggerDocBegin()
+{
+    if (OnDocBegin)
+        OnDocBegin(*this);
+}
+void THttpCli::TriggerDocData(const char* data, int len)
+{
+    if (OnDocData)
+        OnDocData(*this, data, len);
+}
+void THttpCli::TriggerDocEnd()
+{
+    if (OnDocEnd)
+        OnDocEnd(*this);
+}
+void THttpCli::TriggerSendBegin()
+{
+    if (OnSendBegin)
+        OnSendBegin(*this);
+}
+void THttpCli::TriggerSendData(const char* data, int len)
+{
+    if (OnSendData)
+        OnSendData(*this, data, len);
+}
+void THttpCli::TriggerSendEnd()
+{
+    if (OnSendEnd)
+        OnSendEnd(*this);
+}

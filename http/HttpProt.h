@@ -1,0 +1,280 @@
+// HTTP/1.0 client: URL splitting, request targets and the THttpCli component.
+//
+// One request at a time over a fresh TCP connection per request; the response
+// ends when the server closes. Get blocks, but pumps the owning thread's
+// notices while it waits, so every event below runs inside Get.
+//
+// Body data goes block by block to BodyStream (see http/HttpStream.h) and
+// OnDocData; the client never accumulates it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "http/HttpStream.h"
+
+class TWSocket;
+class TNoticeSink;
+
+// ---------------------------------------------------------------------------
+// URL splitting and request targets
+
+struct TUrlParts {
+    std::string Proto, User, Pass, Host, Port, Path;
+};
+
+// Lenient split of an absolute address, host/path, bare path or proxy
+// specification. Never fails; missing parts are empty.
+TUrlParts SplitUrl(const std::string& url);
+
+// Position (from 1) of the n-th occurrence of sub in s, counted from the left
+// for n > 0 and from the right for n < 0; 0 when there are fewer.
+int PosOccurrence(const std::string& sub, const std::string& s, int n);
+
+// Replaces everything after the last "." by ext, or appends "." + ext.
+std::string SetDocExtension(const std::string& name, const std::string& ext);
+
+// The fields of a request that depend on the address and the proxy.
+struct THttpTarget {
+    std::string ConnectHost;   // server, or proxy
+    std::string ConnectPort;
+    std::string HostHeader;    // value of the Host line
+    std::string RequestTarget; // target of the request line
+    std::string Location;      // address of the current request
+    std::string DocumentName;  // file-like name of the document
+};
+
+// File-like name of a request path: "document.htm" for an empty path or "/",
+// else the last segment (trailing "/" dropped), at most 255 characters, cut at "?".
+std::string DocumentNameOf(const std::string& path);
+
+// Where to connect and what to send for url, directly (proxy empty) or through
+// proxy. User and password found in url overwrite username/password.
+THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy,
+                                const std::string& proxyPort, std::string& username,
+                                std::string& password);
+
+// Applies the value of one Location header to t. withProxy: the request goes
+// through a proxy, whose ConnectHost and ConnectPort then never change.
+void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t);
+
+// ---------------------------------------------------------------------------
+// Text helpers
+
+std::string Base64Encode(const std::string& data);
+
+// Date-time in days from day 0 (30 Dec 1899, a Saturday), fraction = time of
+// day: "Sun, 06 Nov 1994 08:49:37". Used as given, no time-zone conversion.
+std::string FormatHttpDate(double t);
+
+// ---------------------------------------------------------------------------
+// The client
+
+class EHttpException : public std::runtime_error {
+public:
+    EHttpException(const std::string& msg, std::uint16_t code) : std::runtime_error(msg), ErrorCode(code) {}
+    std::uint16_t ErrorCode;
+};
+
+enum THttpCliState {
+    hsIdle,           // no request; Get and the Post/Head engine may start one
+    hsStarting,       // request fields derived, lookup about to start
+    hsConnected,      // TCP session up, request not yet sent
+    hsResolving,      // waiting for the lookup of ConnectHost
+    hsConnecting,     // waiting for the TCP connection
+    hsAwaitingHeader, // request sent; status and header lines go to the header handler
+    hsReceivingBody,  // every received block goes to the body handler
+    hsAborting        // Abort is closing down; late notices change nothing
+};
+
+enum THttpRequest { rqNone, rqGet, rqPost, rqHead };
+
+// DoneError values of the client's own failures (socket errors are 10000 and
+// above). Each such failure also sets StatusCode 404 and a StatusText naming it.
+enum : std::uint16_t {
+    httpErrAborted = 3,          // Abort
+    httpErrLineTooLong = 4,      // a header line filled the 8192-byte buffer
+    httpErrBadNumber = 5,        // status or Content-Length not a decimal number
+    httpErrTooManyRelocations = 6,
+    httpErrTruncated = 7,        // closed before the announced Content-Length arrived
+    httpErrBodyWrite = 8         // BodyStream refused a block
+};
+
+class THttpCli {
+public:
+    using TNotifyEvent = std::function<void(THttpCli& Sender)>;
+    using TDocDataEvent = std::function<void(THttpCli& Sender, const char* Buffer, int Len)>;
+    using TOnCommand = std::function<void(THttpCli& Sender, std::string& S)>;
+    using TCookieRcvdEvent = std::function<void(THttpCli& Sender, const std::string& Data, bool& Accept)>;
+    using THttpRequestDone = std::function<void(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)>;
+
+    static constexpr int kMaxRelocations = 20;
+
+    THttpCli();
+    virtual ~THttpCli();
+    THttpCli(const THttpCli&) = delete;
+    THttpCli& operator=(const THttpCli&) = delete;
+
+    // Published properties.
+    std::string URL;
+    std::string Proxy;
+    std::string ProxyPort = "80";
+    std::string Sender;
+    std::string Agent = "Mozilla/3.0 (compatible)";
+    std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    std::string Reference;
+    std::string Username, Password;
+    std::string ProxyUsername, ProxyPassword;
+    bool NoCache = false;
+    double ModifiedSince = 0;
+    std::string Cookie;
+    std::string ContentTypePost = "application/x-www-form-urlencoded";
+    std::string ContentRangeBegin, ContentRangeEnd;
+    bool MultiThreaded() const { return fMultiThreaded; }
+    void SetMultiThreaded(bool value);
+
+    // Published events, in declaration order.
+    TNotifyEvent OnStateChange;
+    TNotifyEvent OnSessionConnected;
+    TNotifyEvent OnRequestHeaderBegin;
+    TNotifyEvent OnRequestHeaderEnd;
+    TNotifyEvent OnHeaderBegin;
+    TNotifyEvent OnHeaderEnd;
+    TNotifyEvent OnHeaderData;
+    TNotifyEvent OnDocBegin;
+    TNotifyEvent OnDocEnd;
+    TDocDataEvent OnDocData;
+    TNotifyEvent OnSendBegin;
+    TNotifyEvent OnSendEnd;
+    TDocDataEvent OnSendData;
+    TNotifyEvent OnTrace;
+    TOnCommand OnCommand;
+    TCookieRcvdEvent OnCookie;
+    THttpRequestDone OnRequestDone;
+    TNotifyEvent OnLocationChange;
+
+    // Caller-owned streams.
+    TStream* BodyStream = nullptr;
+    TStream* PostStream = nullptr;
+
+    // Synchronous GET of URL. Raises EHttpException (StatusText, low 16 bits of
+    // StatusCode) when the request ended with a status of 400 or more.
+    void Get();
+    // The same engine for the other methods (not used by the program itself).
+    void Post();
+    void Head();
+    // Ends the request under way at once; safe in any state and from handlers.
+    void Abort();
+
+    // Public state.
+    THttpCliState State() const { return fState; }
+    THttpRequest RequestType() const { return fRequestType; }
+    int StatusCode() const { return fStatusCode; }
+    const std::string& StatusText() const { return fStatusText; }
+    std::int64_t ContentLength() const { return fContentLength; }
+    const std::string& ContentType() const { return fContentType; }
+    std::int64_t BodyCount() const { return fBodyCount; }
+    std::int64_t PostedCount() const { return fPostedCount; }
+    const std::vector<std::string>& ResponseHeader() const { return fResponseHeader; }
+    const std::vector<std::string>& AuthChallenges() const { return fAuthChallenges; }
+    const std::string& Location() const { return fTarget.Location; }
+    const std::string& DocumentName() const { return fTarget.DocumentName; }
+    const std::string& AcceptRanges() const { return fAcceptRanges; }
+    std::uint16_t DoneError() const { return fDoneError; }
+    bool IsConnected() const { return fConnected; }
+    const std::string& ResolvedAddress() const { return fResolvedAddress; }
+    TWSocket& Socket() { return *fSocket; }
+
+protected:
+    virtual void WriteRequestLine(const std::string& line);
+    virtual void StartLookup();
+    virtual void CloseConnection();
+    virtual void RelocationClosed(std::uint16_t error);
+    virtual void TriggerCookie(const std::string& data, bool& accept);
+    virtual void TriggerSessionConnected();
+    virtual void TriggerRequestHeaderBegin();
+    virtual void TriggerRequestHeaderEnd();
+    virtual void TriggerHeaderBegin();
+    virtual void TriggerHeaderEnd();
+    virtual void TriggerDocBegin();
+    virtual void TriggerDocData(const char* data, int len);
+    virtual void TriggerDocEnd();
+    virtual void TriggerSendBegin();
+    virtual void TriggerSendData(const char* data, int len);
+    virtual void TriggerSendEnd();
+
+    // Internal fields, visible to subclasses and tests.
+    THttpTarget fTarget;
+    bool fRelocationPending = false;
+
+private:
+    enum class TStep { None, Header, Body };
+    enum class TNotice { RequestDone, SetReady, Relogin };
+
+    void StartRequest(THttpRequest rq);
+    void DoRequestSync(THttpRequest rq);
+    void WaitDone();
+    void SetState(THttpCliState s);
+    void PostNotice(TNotice n);
+    void HandleNotice(TNotice n);
+
+    void SocketDnsLookupDone(std::uint16_t error);
+    void SocketSessionConnected(std::uint16_t error);
+    void SocketDataAvailable(std::uint16_t error);
+    void SocketDataSent(std::uint16_t error);
+    void SocketSessionClosed(std::uint16_t error);
+    void InstallCloseHandler(bool relocation);
+
+    void SendRequest(const std::string& method);
+    void SendPostChunk();
+    void CallNextStep(const char* data, std::size_t len);
+    void HeaderLine(const std::string& line);
+    void HeaderEnd();
+    void BodyBlock(const char* data, std::size_t len);
+    void CloseHandler(std::uint16_t error);
+    void Relogin();
+    // Records a client failure: DoneError code, StatusCode 404, StatusText text.
+    void SetFailure(std::uint16_t code, const std::string& text);
+    // SetFailure, then ends the request: the connection is closed.
+    void Fail(std::uint16_t code, const std::string& text);
+    bool ResponseTruncated() const;
+
+    std::unique_ptr<TWSocket> fSocket;
+    std::unique_ptr<TNoticeSink> fSink; // notices still queued vanish with the client
+    int fPendingDone = 0;               // RequestDone notices posted, not yet delivered
+    bool fMultiThreaded = false;
+
+    THttpCliState fState = hsIdle;
+    THttpRequest fRequestType = rqNone;
+    int fStatusCode = 0;
+    std::string fStatusText;
+    std::int64_t fContentLength = -1;
+    std::int64_t fAnnouncedLength = -1; // Content-Length of the response under way only
+    std::string fContentType;
+    std::int64_t fBodyCount = 0;
+    std::int64_t fResponseBody = 0;     // body bytes of the response under way only
+    std::int64_t fPostedCount = 0;
+    std::vector<std::string> fResponseHeader;
+    std::vector<std::string> fAuthChallenges;
+    std::string fAcceptRanges;
+    std::uint16_t fDoneError = 0;
+    bool fConnected = false;
+    std::string fResolvedAddress;
+
+    char fReceiveBuffer[8193];
+    std::size_t fReceiveLen = 0;
+    int fHeaderLines = 0;
+    int fBodyBlocks = 0;
+    int fRelocations = 0;
+    TStep fNextStep = TStep::None;
+    bool fPostFlag = false;
+    bool fFailed = false;        // a client failure already ended this request
+    bool fDocEnded = false;
+    bool fCloseIsRelocation = false;
+    std::uint16_t fRecvError = 0; // a receive error seen before the close notice
+    std::string fRequestText;
+};

@@ -1,0 +1,220 @@
+// Address splitting and the request targets derived from it.
+#include "http/HttpProt.h"
+
+namespace {
+
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool StartsWithNoCase(const std::string& s, const char* prefix)
+{
+    std::string p(prefix);
+    return s.size() >= p.size() && LowerAscii(s.substr(0, p.size())) == p;
+}
+
+std::string WithPort(const std::string& host, const std::string& port)
+{
+    return port.empty() ? host : host + ":" + port;
+}
+
+}  // namespace
+
+TUrlParts SplitUrl(const std::string& url)
+{
+    TUrlParts r;
+    if (url.empty())
+        return r;
+
+    std::string rest;
+    std::string::size_type sep = url.find("://");
+    if (sep != std::string::npos) {
+        r.Proto = url.substr(0, sep);
+        rest = url.substr(sep + 3);
+    } else if (url[0] == '/') {
+        r.Proto = "http";
+        if (url.size() > 1 && url[1] != '/') {
+            r.Path = url;
+            return r;
+        }
+        rest = url.substr(1);
+    } else if (StartsWithNoCase(url, "http:")) {
+        r.Proto = "http";
+        if (url.size() > 6 && url[6] != '/') {
+            r.Path = url.substr(5);
+            return r;
+        }
+        rest = url.size() > 6 ? url.substr(6) : std::string();
+    } else if (StartsWithNoCase(url, "mailto:")) {
+        r.Proto = "mailto";
+        rest = url.substr(url.find(':') + 1);
+    } else {
+        rest = url;
+    }
+
+    std::string::size_type slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    if (slash != std::string::npos)
+        r.Path = rest.substr(slash);
+
+    std::string::size_type at = authority.rfind('@');
+    std::string::size_type colon = authority.rfind(':');
+    bool hasAt = at != std::string::npos;
+    bool hasColon = colon != std::string::npos;
+    if (!hasAt && !hasColon) {
+        r.Host = authority;
+        return r;
+    }
+    if (hasColon && (!hasAt || colon > at)) {
+        r.Port = authority.substr(colon + 1);
+        std::string::size_type hostStart = hasAt ? at + 1 : 0;
+        r.Host = authority.substr(hostStart, colon - hostStart);
+        if (!hasAt)
+            return r;
+    } else {
+        r.Host = authority.substr(at + 1);
+    }
+    std::string userInfo = authority.substr(0, at);
+    std::string::size_type uc = userInfo.find(':');
+    if (uc != std::string::npos) {
+        r.User = userInfo.substr(0, uc);
+        r.Pass = userInfo.substr(uc + 1);
+    } else {
+        r.User = userInfo;
+    }
+    return r;
+}
+
+int PosOccurrence(const std::string& sub, const std::string& s, int n)
+{
+    if (sub.empty() || n == 0)
+        return 0;
+    if (n > 0) {
+        std::string::size_type p = 0;
+        for (int i = 0;; ++i) {
+            p = s.find(sub, i == 0 ? 0 : p + 1);
+            if (p == std::string::npos)
+                return 0;
+            if (i + 1 == n)
+                return static_cast<int>(p) + 1;
+        }
+    }
+    std::string::size_type p = std::string::npos;
+    for (int i = 0; i < -n; ++i) {
+        if (i > 0 && p == 0)
+            return 0;
+        p = s.rfind(sub, i == 0 ? std::string::npos : p - 1);
+        if (p == std::string::npos)
+            return 0;
+    }
+    return static_cast<int>(p) + 1;
+}
+
+std::string SetDocExtension(const std::string& name, const std::string& ext)
+{
+    std::string::size_type dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return name + "." + ext;
+    return name.substr(0, dot + 1) + ext;
+}
+
+std::string DocumentNameOf(const std::string& path)
+{
+    if (path.empty() || path == "/")
+        return "document.htm";
+    std::string s = path;
+    if (s.back() == '/')
+        s.pop_back();
+    std::string::size_type slash = s.rfind('/');
+    s = slash == std::string::npos ? s : s.substr(slash + 1);
+    s = s.substr(0, 255);
+    std::string::size_type q = s.find('?');
+    if (q != std::string::npos)
+        s = s.substr(0, q);
+    return s;
+}
+
+THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy,
+                                const std::string& proxyPort, std::string& username,
+                                std::string& password)
+{
+    THttpTarget t;
+    TUrlParts u = SplitUrl(url);
+    t.HostHeader = u.Host;
+    t.DocumentName = u.Path;
+    if (proxy.empty()) {
+        t.RequestTarget = u.Path;
+        t.ConnectHost = u.Host;
+        t.ConnectPort = u.Port.empty() ? "80" : u.Port;
+    } else {
+        t.RequestTarget = (u.Proto.empty() ? std::string("http") : u.Proto) + "://" + WithPort(u.Host, u.Port) + u.Path;
+        TUrlParts p = SplitUrl(proxy);
+        t.ConnectHost = p.Host;
+        t.ConnectPort = p.Port.empty() ? proxyPort : p.Port;
+    }
+    if (!u.User.empty())
+        username = u.User;
+    if (!u.Pass.empty())
+        password = u.Pass;
+    if (t.RequestTarget.empty())
+        t.RequestTarget = "/";
+    t.Location = url;
+    t.DocumentName = DocumentNameOf(t.DocumentName);
+    return t;
+}
+
+// Ports: a Location naming a port moves the connection to it when there is no
+// proxy, and is kept in the absolute target when there is one (the proxy must
+// know it). A new host without a port means port 80 again.
+void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t)
+{
+    TUrlParts s = SplitUrl(value);
+    std::string proto = s.Proto.empty() ? std::string("http") : s.Proto;
+
+    if (!withProxy) {
+        if (!value.empty() && value[0] == '/') {
+            t.RequestTarget = value;
+            std::string port = t.ConnectPort == "80" ? std::string() : t.ConnectPort;
+            t.Location = "http://" + WithPort(t.ConnectHost, port) + value;
+            return;
+        }
+        const std::string prevHostHeader = t.HostHeader;
+        t.ConnectHost = s.Host;
+        t.RequestTarget = s.Path;
+        if (!s.Proto.empty() && !s.Host.empty()) {
+            t.RequestTarget = s.Path.empty() ? "/" : s.Path;
+            t.HostHeader = s.Host;
+            t.ConnectPort = s.Port.empty() ? "80" : s.Port;
+            t.Location = s.Proto + "://" + WithPort(s.Host, s.Port) + s.Path;
+        } else if (s.Path.empty()) {
+            t.ConnectHost = prevHostHeader;
+            t.Location = proto + "://" + prevHostHeader + "/" + s.Host;
+            t.RequestTarget = t.Location;
+        } else if (s.Host.empty()) {
+            t.ConnectHost = prevHostHeader;
+            t.Location = proto + "://" + prevHostHeader + s.Path;
+        } else {
+            t.HostHeader = s.Host;
+            t.ConnectPort = s.Port.empty() ? "80" : s.Port;
+        }
+        return;
+    }
+
+    if (!value.empty() && value[0] == '/') {
+        TUrlParts prev = SplitUrl(t.RequestTarget);
+        t.Location = (prev.Proto.empty() ? std::string("http") : prev.Proto) + "://" + WithPort(prev.Host, prev.Port) + value;
+        t.RequestTarget = t.Location;
+    } else if (!s.Proto.empty() && !s.Host.empty()) {
+        t.Location = s.Proto + "://" + WithPort(s.Host, s.Port) + (s.Path.empty() ? "/" : s.Path);
+        t.RequestTarget = t.Location;
+        t.HostHeader = s.Host;
+    } else if (!s.Host.empty()) {
+        t.HostHeader = s.Host;
+    } else {
+        t.Location = proto + "://" + t.HostHeader + t.RequestTarget;
+    }
+}
