@@ -46,6 +46,8 @@ struct LogPalette {
 inline constexpr uint64_t kMaxDibPixelBytes = 1ull << 30;  // 1 GiB
 // Largest width or height accepted from any file.
 inline constexpr int32_t kMaxDibDimension = 65535;
+// Largest picture file OpenDib reads into memory.
+inline constexpr uint64_t kMaxDibFileBytes = 512ull << 20;  // 512 MiB
 
 struct DibHandle {
     BITMAPINFO* Info = nullptr;   // header and colour table
@@ -65,7 +67,16 @@ enum DibType : int {
 // Row bytes for a width and depth, padded to 4; 0 when out of range.
 uint64_t DibRowBytes(int64_t width, int bitsPerPixel);
 
+// Reads the file at `path` and decodes it by `typeCode` (0: by content). When
+// the decoder of a non-zero code fails and the content names another format,
+// that format's decoder gets a second try (pictures saved under a wrong
+// extension are common on the web). ownerWindow is not used.
 void OpenDib(DibHandle& out, const char* path, int typeCode, void* ownerWindow = nullptr);
+// The same for a file already in memory.
+void OpenDibFromMemory(DibHandle& out, const uint8_t* data, size_t size, int typeCode);
+// The type code the content points to (dtBMP, dtGIF, dtIFF, dtJPG, dtPCX,
+// dtPNG, dtTGA, dtTIF), or dtAuto when nothing fits.
+int DetectDibType(const uint8_t* data, size_t size);
 // Blank zero-filled picture; colourTable (may be null) supplies `colours` entries.
 // On refusal (size limits, bad depth) out.Bits is nullptr and out.ErrorText says why.
 void newdib(DibHandle& out, int32_t width, int32_t height, int bitsPerPixel,

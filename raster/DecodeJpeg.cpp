@@ -1,0 +1,179 @@
+// JPEG and JIF over libjpeg-turbo. Colour pictures are decoded as BGR
+// straight into the bottom-up DIB rows; greyscale becomes 8 bits with a grey
+// table; CMYK and YCCK are converted to BGR row by row.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "raster/Decoders.h"
+
+namespace raster {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    int warnings;
+};
+
+[[noreturn]] void OnError(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// A file that ends early is a broken file, not a picture with a grey bottom;
+// endless corrupt-data warnings are cut off as well.
+void OnMessage(j_common_ptr cinfo, int level)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (level >= 0)
+        return;
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF || ++err->warnings > 1000) {
+        (*cinfo->err->format_message)(cinfo, err->message);
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// Memory libjpeg may take beside the picture (progressive coefficient buffers).
+constexpr long kMaxJpegWorkMemory = 1L << 30;
+
+// Adobe writers store CMYK inverted; the decoder then hands out 255 - ink.
+inline void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool inverted)
+{
+    for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 3) {
+        unsigned c = src[0], m = src[1], y = src[2], k = src[3];
+        if (!inverted) {
+            c = 255 - c; m = 255 - m; y = 255 - y; k = 255 - k;
+        }
+        dst[0] = static_cast<uint8_t>((y * k + 127) / 255);
+        dst[1] = static_cast<uint8_t>((m * k + 127) / 255);
+        dst[2] = static_cast<uint8_t>((c * k + 127) / 255);
+    }
+}
+
+// Decodes into `out`; returns false with `err.message` set. Only the locals
+// declared before setjmp and not changed after it are used on the error path.
+bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t* data, size_t size,
+                DibHandle& out, std::vector<JSAMPLE>& cmykRow)
+{
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 14, 16);
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        std::snprintf(err.message, sizeof err.message, "kein Bild");
+        return false;
+    }
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 ||
+        cinfo.image_width > static_cast<JDIMENSION>(kMaxDibDimension) ||
+        cinfo.image_height > static_cast<JDIMENSION>(kMaxDibDimension)) {
+        std::snprintf(err.message, sizeof err.message, "Bildgröße ungültig");
+        return false;
+    }
+    int bits = 24;
+    bool cmyk = false;
+    switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        bits = 8;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo.out_color_space = JCS_CMYK;
+        cmyk = true;
+        break;
+    default:
+        cinfo.out_color_space = JCS_EXT_BGR;
+        break;
+    }
+    BITMAPINFO grey;
+    for (int i = 0; i < 256; ++i)
+        grey.bmiColors[i] = RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    // The picture is allocated before libjpeg's own buffers so that a size
+    // refusal costs nothing.
+    newdib(out, static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height), bits,
+           bits == 8 ? &grey : nullptr, bits == 8 ? 256 : 0);
+    if (!out.Bits) {
+        std::snprintf(err.message, sizeof err.message, "%s", out.ErrorText.c_str());
+        return false;
+    }
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
+        cinfo.output_components != (bits == 8 ? 1 : cmyk ? 4 : 3)) {
+        std::snprintf(err.message, sizeof err.message, "Farbraum nicht unterstützt");
+        return false;
+    }
+    const int32_t height = static_cast<int32_t>(cinfo.output_height);
+    const size_t rowBytes = static_cast<size_t>(out.RowBytes);
+    if (cmyk) {
+        bool inverted = false;
+        for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
+            if (m->marker == JPEG_APP0 + 14 && m->data_length >= 5 && std::equal(m->data, m->data + 5, "Adobe"))
+                inverted = true;
+        cmykRow.resize(static_cast<size_t>(cinfo.output_width) * 4);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = cmykRow.data();
+            const int32_t y = static_cast<int32_t>(cinfo.output_scanline);
+            if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+                break;
+            CmykToBgr(row, out.Bits + static_cast<size_t>(height - 1 - y) * rowBytes, cinfo.output_width, inverted);
+        }
+    } else {
+        JSAMPROW rows[16];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const int32_t y0 = static_cast<int32_t>(cinfo.output_scanline);
+            const int32_t n = std::min<int32_t>(16, height - y0);
+            for (int32_t i = 0; i < n; ++i)
+                rows[i] = out.Bits + static_cast<size_t>(height - 1 - y0 - i) * rowBytes;
+            if (jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n)) == 0)
+                break;
+        }
+    }
+    if (cinfo.output_scanline < cinfo.output_height) {
+        std::snprintf(err.message, sizeof err.message, "Datei unvollständig");
+        return false;
+    }
+    jpeg_finish_decompress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+void DecodeJpeg(const uint8_t* data, size_t size, DibHandle& out)
+{
+    out.Bits = nullptr;
+    out.Info = nullptr;
+    out.PaletteHandle = nullptr;
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    err.message[0] = 0;
+    err.warnings = 0;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = OnError;
+    err.pub.emit_message = OnMessage;
+    std::vector<JSAMPLE> cmykRow;  // outlives the jump: freed by its destructor
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        deldib(out);
+        out.ErrorText = std::string("JPEG-Fehler: ") + err.message;
+        return;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxJpegWorkMemory;
+    if (!DecodeInto(cinfo, err, data, size, out, cmykRow)) {
+        jpeg_destroy_decompress(&cinfo);
+        deldib(out);
+        out.ErrorText = std::string("JPEG-Fehler: ") + err.message;
+        return;
+    }
+    jpeg_destroy_decompress(&cinfo);
+    out.ErrorText.clear();
+}
+
+}  // namespace raster
