@@ -160,7 +160,7 @@ inline Rgb MagickRgb(const std::string& path, int width, int height)
 {
     const std::string out = path + ".ref.rgb";
     Rgb ref;
-    if (!Shell(Convert() + " '" + path + "' -background white -alpha remove -alpha off -depth 8 rgb:'" + out + "'")) {
+    if (!Shell(Convert() + " '" + path + "' -auto-orient -background white -alpha remove -alpha off -depth 8 rgb:'" + out + "'")) {
         ADD_FAILURE() << "ImageMagick could not read " << path;
         return ref;
     }
