@@ -128,6 +128,7 @@ public:
 
 private:
     TNoticeDispatcher();
+    void Collect(int timeoutMs);
     friend class TNoticeSink;
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -364,6 +364,7 @@ protected:
     // Edits the bytes from FRcvCnt on (NewCount of them) in place; returns the
     // new count and may lower FRcvCnt (backspace into an earlier read).
     virtual int EditLine(int NewCount);
+    void ResetDefaults() override;
     int GetRcvdCount() override;
     int DoRecv(void* Buffer, int BufferSize, int Flags) override;
     bool TriggerDataAvailable(uint16_t Error) override;
