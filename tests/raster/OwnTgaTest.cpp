@@ -30,6 +30,7 @@ void Append(Bytes& b, std::initializer_list<int> bytes)
 
 void ExpectRgb(const Rgb& p, int x, int y, int r, int g, int b)
 {
+    ASSERT_LT(static_cast<size_t>(y * p.width + x) * 3, p.px.size()) << x << "," << y;
     const uint8_t* c = p.At(x, y);
     EXPECT_EQ(c[0], r) << x << "," << y;
     EXPECT_EQ(c[1], g) << x << "," << y;
