@@ -84,7 +84,10 @@ void newdib(DibHandle& out, int32_t width, int32_t height, int bitsPerPixel,
 void deldib(DibHandle& dib);
 uint32_t getpixel(const DibHandle& dib, int32_t x, int32_t y);
 void setpixel(DibHandle& dib, int32_t x, int32_t y, uint32_t value);
+// Halftoning: an 8-bit picture over the fixed HalftonePalette (a 6 x 6 x 6
+// colour cube), ordered-dithered; the XY variant scales with a box filter.
 void DIBHalftoneDIB(DibHandle& out, const DibHandle& src);
 void DIBHalftoneDIBXY(DibHandle& out, const DibHandle& src, int32_t newWidth, int32_t newHeight);
+const LogPalette& HalftonePalette();
 
 }  // namespace raster
