@@ -1,0 +1,84 @@
+#include "ui/NoticeBridge.h"
+
+// Qt
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+// ours
+#include "net/Dispatcher.h"
+
+#include <chrono>
+#include <climits>
+
+namespace {
+
+// One round of the Qt loop that blocks until something happens or the
+// deadline passes (a single-shot timer wakes it).
+void QtRound(bool wait, TNoticeDeadline deadline)
+{
+    if (!wait) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    QTimer timer;
+    timer.setSingleShot(true);
+    if (deadline != TNoticeDeadline::max()) {
+        auto left = deadline - TNoticeClock::now();
+        if (left <= TNoticeClock::duration::zero()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        timer.start(ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+}  // namespace
+
+TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>())
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    notifier_ = std::make_unique<QSocketNotifier>(d.Fd(), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, context_.get(), [this] { Drain(); });
+    if (auto* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, context_.get(),
+                         [] { SetApplicationTerminating(true); });
+    SetHostLoopHook([this](bool wait, TNoticeDeadline deadline) {
+        QtRound(wait, deadline);
+        // Notices already pending are delivered even when the notifier is
+        // itself being dispatched further up the stack.
+        if (draining_ > 0)
+            TNoticeDispatcher::Current().PumpPending();
+    });
+}
+
+TNoticeBridge::~TNoticeBridge()
+{
+    SetHostLoopHook(nullptr);
+}
+
+void TNoticeBridge::Drain()
+{
+    ++draining_;
+    TNoticeDispatcher::Current().PumpPending();
+    --draining_;
+}
+
+void TNoticeBridge::InstallForThisThread()
+{
+    static thread_local TNoticeBridge* installed = nullptr;
+    if (installed)
+        return;
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    installed = new TNoticeBridge();
+    QObject::connect(app, &QObject::destroyed, [] {
+        delete installed;
+        installed = nullptr;
+    });
+}

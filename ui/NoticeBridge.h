@@ -1,0 +1,34 @@
+// Joins the thread's notice dispatcher (net/Dispatcher.h) to the Qt event
+// loop, so that one pump serves windows and sockets.
+//
+// The dispatcher's descriptor is watched by a QSocketNotifier that delivers
+// pending notices; a host-loop hook makes every blocking wait of the socket
+// layer (WaitForNotices: THttpCli::Get, WaitUntilReady, Flush ...) run rounds
+// of the Qt event loop instead, bounded by the wait's deadline. Windows stay
+// responsive during a blocking request and the break buttons work.
+#pragma once
+
+#include <memory>
+
+class QObject;
+class QSocketNotifier;
+
+class TNoticeBridge {
+public:
+    // Joins the calling thread's dispatcher; a QCoreApplication must exist.
+    TNoticeBridge();
+    // Removes the hook and the notifier: waits go back to the dispatcher.
+    ~TNoticeBridge();
+    TNoticeBridge(const TNoticeBridge&) = delete;
+    TNoticeBridge& operator=(const TNoticeBridge&) = delete;
+
+    // A bridge for the calling thread that lives until the application
+    // object is destroyed; further calls do nothing.
+    static void InstallForThisThread();
+
+private:
+    void Drain();
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QObject> context_;
+    int draining_ = 0;
+};
