@@ -1002,6 +1002,7 @@ void TCustomWSocket::Resume()
 
 int TCustomWSocket::PlatformRecv(void* Buffer, int BufferSize, int Flags)
 {
+    FRecvCalled = true;
     if (FReadSuspended && FState != wsListening) {
         FReadSuspended = false;
         UpdateInterest();

@@ -1,0 +1,136 @@
+// The notice dispatcher: order, posting from other threads, vanishing
+// notices, kernel waits with deadlines.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/Dispatcher.h"
+#include "net/NetTestPeer.h"
+
+namespace {
+
+double CpuSeconds()
+{
+    rusage ru{};
+    ::getrusage(RUSAGE_THREAD, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+TEST(Dispatcher, PostedAndReadinessNoticesArriveInOrder)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    TNoticeSink sink;
+    std::vector<std::string> seen;
+    int sv[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv), 0);
+    uint64_t id = d.Watch(sv[0], TNoticeDispatcher::kReadable, [&](uint32_t ev) {
+        char c;
+        while (::recv(sv[0], &c, 1, 0) == 1) {
+        }
+        seen.push_back(ev & TNoticeDispatcher::kReadable ? "ready" : "other");
+    });
+    ASSERT_NE(id, 0u);
+    sink.Post([&] { seen.push_back("a"); });
+    ASSERT_EQ(::send(sv[1], "x", 1, 0), 1);
+    sink.Post([&] {
+        seen.push_back("b");
+        sink.Post([&] { seen.push_back("c"); });  // posted while delivering: next round
+    });
+    d.PumpPending();
+    // Readiness is collected when the pump starts, behind what was posted.
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "ready"}));
+    d.PumpPending();
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "ready", "c"}));
+    EXPECT_EQ(d.PumpPending(), 0) << "the handler drained the pair: nothing is pending";
+
+    // A readiness notice already queued vanishes when its watch goes.
+    ASSERT_EQ(::send(sv[1], "y", 1, 0), 1);
+    sink.Post([&] { d.Unwatch(id); });
+    d.PumpPending();
+    EXPECT_EQ(seen.size(), 4u);
+    ::close(sv[0]);
+    ::close(sv[1]);
+}
+
+TEST(Dispatcher, NoticesOfADestroyedSinkVanishAndLatePostersAreHarmless)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    int ran = 0;
+    TNoticePoster late;
+    {
+        TNoticeSink sink;
+        late = sink.Poster();
+        sink.Post([&] { ++ran; });
+    }
+    d.PumpPending();
+    EXPECT_EQ(ran, 0);
+    EXPECT_FALSE(late.Post([&] { ++ran; }));
+    d.PumpPending();
+    EXPECT_EQ(ran, 0);
+
+    // A poster whose whole thread (and dispatcher) is gone.
+    TNoticePoster orphan;
+    std::thread([&] {
+        TNoticeSink s;
+        orphan = s.Poster();
+    }).join();
+    EXPECT_FALSE(orphan.Post([] {}));
+}
+
+TEST(Dispatcher, WaitSleepsInTheKernelUntilAPostFromAnotherThreadOrTheDeadline)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    TNoticeSink sink;
+    std::atomic<bool> got{false};
+    TNoticePoster p = sink.Poster();
+    auto t0 = TNoticeClock::now();
+    double cpu0 = CpuSeconds();
+    std::thread t([p, &got] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        p.Post([&got] { got = true; });
+    });
+    while (!got && TNoticeClock::now() - t0 < std::chrono::seconds(5))
+        d.WaitAndPump(t0 + std::chrono::seconds(5));
+    t.join();
+    EXPECT_TRUE(got);
+    EXPECT_LT(TNoticeClock::now() - t0, std::chrono::seconds(2));
+    EXPECT_LT(CpuSeconds() - cpu0, 0.05) << "the wait must not spin";
+
+    t0 = TNoticeClock::now();
+    d.WaitAndPump(t0 + std::chrono::milliseconds(40));
+    auto took = TNoticeClock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(40));
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+}
+
+TEST(Dispatcher, QuitRequestIsRecordedNotDelivered)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    d.ClearQuit();
+    d.PostQuit();
+    EXPECT_FALSE(d.QuitSeen());
+    d.PumpPending();
+    EXPECT_TRUE(d.QuitSeen());
+    d.ClearQuit();
+}
+
+TEST(Dispatcher, HostLoopHookTakesOverWaitsAndPumps)
+{
+    std::vector<bool> calls;
+    SetHostLoopHook([&](bool wait, TNoticeDeadline) { calls.push_back(wait); });
+    WaitForNotices(TNoticeClock::now());
+    PumpNotices();
+    SetHostLoopHook(nullptr);
+    EXPECT_EQ(calls, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(HostLoopInstalled());
+}
