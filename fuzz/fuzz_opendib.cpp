@@ -1,0 +1,25 @@
+// OpenDib over any bytes, the decoder chosen by content; a decoded picture is
+// also halftoned and drawn small, so the record a decoder fills is checked by
+// its readers.
+#include <cstddef>
+#include <cstdint>
+
+#include "raster/DeviceContext.h"
+#include "raster/DibDraw.h"
+#include "raster/Rasterwerk.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    raster::DibHandle dib;
+    raster::OpenDibFromMemory(dib, data, size, raster::dtAuto);
+    if (!dib.Bits)
+        return 0;
+    raster::MemoryDC dc(24, 16);
+    raster::DrawDibScaled(dc, 0, 0, 24, 16, dib, 0, 0, raster::DibWidth(dib), raster::DibHeight(dib), false,
+                          raster::SRCCOPY, true, nullptr);
+    raster::DibHandle small;
+    raster::DIBHalftoneDIBXY(small, dib, 7, 5);
+    raster::deldib(small);
+    raster::deldib(dib);
+    return 0;
+}
