@@ -2,48 +2,66 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Nodes are many (one per few bytes of a hostile page): keep them small.
+static_assert(sizeof(THTMLParam) <= 24);
+static_assert(sizeof(THTMLTag) <= 40);
+static_assert(sizeof(THTMLText) <= 24);
 
 // ---------------------------------------------------------------- storage
 
 void* TNodeArena::AllocateSlow(std::size_t bytes, std::size_t align)
 {
-    if (bytes > SIZE_MAX - align)
+    if (bytes > SIZE_MAX - align - kBlockSize)
         throw std::bad_alloc();
     const std::size_t need = bytes + align;
-    if (need > fNextSize / 2) {
-        // A large item gets a block of its own, so the current block's
-        // remaining room is not wasted.
-        TBlock block{std::make_unique<char[]>(need), need};
-        char* base = block.Data.get();
-        fBlocks.push_back(std::move(block));
-        // Keep the current block last: Clear keeps the last block.
-        if (fBlocks.size() > 1 && fCur != nullptr)
-            std::swap(fBlocks[fBlocks.size() - 1], fBlocks[fBlocks.size() - 2]);
+    // The smallest of the blocks kept from earlier documents that fits, else
+    // a new one.
+    std::size_t found = fBlocks.size();
+    for (std::size_t i = fUsed; i < fBlocks.size(); ++i) {
+        if (fBlocks[i].Size >= need && (found == fBlocks.size() || fBlocks[i].Size < fBlocks[found].Size))
+            found = i;
+    }
+    if (found == fBlocks.size()) {
+        const std::size_t size = std::max(need, kBlockSize);
+        fBlocks.push_back({std::unique_ptr<char[]>(new char[size]), size});
+    }
+    std::swap(fBlocks[fUsed], fBlocks[found]);
+    TBlock& block = fBlocks[fUsed];
+    ++fUsed;
+    if (need > kBlockSize / 4 && fCur != nullptr && fUsed >= 2) {
+        // A large item takes a block without becoming the current block, so
+        // the current block's remaining room is not wasted.
+        std::swap(fBlocks[fUsed - 1], fBlocks[fUsed - 2]);
+        char* base = fBlocks[fUsed - 2].Data.get();
         const std::size_t pad = (0 - reinterpret_cast<std::uintptr_t>(base)) & (align - 1);
         return base + pad;
     }
-    TBlock block{std::make_unique<char[]>(fNextSize), fNextSize};
     fCur = block.Data.get();
     fLeft = block.Size;
-    fBlocks.push_back(std::move(block));
-    if (fNextSize < 4 * 1024 * 1024)
-        fNextSize *= 2;
     return Allocate(bytes, align);
 }
 
 void TNodeArena::Clear()
 {
-    if (fBlocks.empty())
-        return;
-    if (fCur == nullptr) {
-        fBlocks.clear();
-        return;
+    // Keep what the last document used (it comes first), up to the bound.
+    std::size_t kept = 0;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < fBlocks.size(); ++i) {
+        if (total + fBlocks[i].Size > kRetainedBytes)
+            continue;
+        total += fBlocks[i].Size;
+        fBlocks[kept++] = std::move(fBlocks[i]);
     }
-    TBlock keep = std::move(fBlocks.back());
-    fBlocks.clear();
-    fCur = keep.Data.get();
-    fLeft = keep.Size;
-    fBlocks.push_back(std::move(keep));
+    fBlocks.resize(kept);
+    fUsed = 0;
+    fCur = nullptr;
+    fLeft = 0;
 }
 
 std::size_t TNodeArena::Capacity() const
@@ -217,6 +235,32 @@ bool ReferenceValue(std::string_view ref, int& value)
     return true;
 }
 
+// The first "<" or ">" in [p, end), or end.
+inline const char* FindAngle(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('<');
+    const __m128i close = _mm_set1_epi8('>');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close)));
+        if (hits != 0)
+            return p + __builtin_ctz(static_cast<unsigned>(hits));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '<' && *p != '>')
+        ++p;
+    return p;
+}
+
+// Bytes the text decoder must look at; all others are copied as they are.
+constexpr std::array<bool, 256> kTextSpecial = [] {
+    std::array<bool, 256> t{};
+    t['\n'] = t[' '] = t['&'] = t[';'] = true;
+    return t;
+}();
+
 void UpperCopy(const char* src, std::size_t n, char* dst)
 {
     for (std::size_t i = 0; i < n; ++i) {
@@ -250,86 +294,131 @@ void ForEachPiece(std::string_view text, std::size_t from, F&& f)
 
 // ---------------------------------------------------------------- nodes
 
-void THTMLParam::Split(std::string_view raw, const char* upper)
+std::uint32_t THTMLParam::Split(const char* raw, std::uint32_t len)
 {
-    Raw = raw;
-    const std::size_t eq = raw.find('=');
-    if (eq == std::string_view::npos) {
-        Name = std::string_view(upper, raw.size());
-        Value = {};
-        return;
+    fRaw = raw;
+    fRawLen = len;
+    const void* eq = std::memchr(raw, '=', len);
+    if (eq == nullptr) {
+        fNameLen = len;
+        return len;
     }
-    Name = std::string_view(upper, eq);
-    Value = raw.substr(eq + 1);
-    if (Value.size() > 1 && Value.front() == '"' && Value.back() == '"')
-        Value = Value.substr(1, Value.size() - 2);
+    const auto nameLen = static_cast<std::uint32_t>(static_cast<const char*>(eq) - raw);
+    fNameLen = nameLen | kHasValue;
+    const std::uint32_t valueLen = len - nameLen - 1;
+    if (valueLen > 1 && raw[nameLen + 1] == '"' && raw[len - 1] == '"')
+        fNameLen |= kQuoted;
+    return nameLen;
 }
+
+namespace {
+
+std::uint32_t CheckedLength(std::size_t n, std::uint32_t limit)
+{
+    if (n > limit)
+        throw std::length_error("HTML text too long");
+    return static_cast<std::uint32_t>(n);
+}
+
+std::size_t NameLength(const char* piece, std::size_t len)
+{
+    const void* eq = std::memchr(piece, '=', len);
+    return eq == nullptr ? len : static_cast<std::size_t>(static_cast<const char*>(eq) - piece);
+}
+
+} // namespace
 
 void THTMLParam::ParseParam(std::string_view P, TNodeArena& Store)
 {
-    char* buf = Store.AllocateChars(P.size() * 2);
-    if (!P.empty()) {
-        std::memcpy(buf, P.data(), P.size());
-        UpperCopy(P.data(), P.size(), buf + P.size());
-    }
-    Split(std::string_view(buf, P.size()), buf + P.size());
+    const std::uint32_t len = CheckedLength(P.size(), kMaxLength);
+    char* raw = Store.AllocateChars(len);
+    if (len != 0)
+        std::memcpy(raw, P.data(), len);
+    const std::uint32_t nameLen = Split(raw, len);
+    char* upper = Store.AllocateChars(nameLen);
+    UpperCopy(raw, nameLen, upper);
+    fName = upper;
 }
 
 void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
 {
-    const std::size_t n = S.size();
-    // The text and its upper-case copy: the tag's and the attributes' names
-    // are slices of the copy, values and raw texts slices of the text.
-    char* buf = Store.AllocateChars(n * 2);
-    if (n != 0) {
-        std::memcpy(buf, S.data(), n);
-        UpperCopy(S.data(), n, buf + n);
-    }
-    const std::string_view raw(buf, n);
-    const char* upper = buf + n;
-    Raw = raw;
-    const std::size_t space = raw.find(' ');
+    const std::uint32_t n = CheckedLength(S.size(), THTMLParam::kMaxLength);
+    char* raw = Store.AllocateChars(n);
+    if (n != 0)
+        std::memcpy(raw, S.data(), n);
+    fRaw = raw;
+    fRawLen = n;
+    const std::string_view text(raw, n);
+    const std::size_t space = text.find(' ');
     const std::size_t nameLen = space == std::string_view::npos ? n : space;
-    Name = std::string_view(upper, nameLen);
 
+    // First the number of attributes and the length of all names, so that
+    // both are stored without waste.
     std::size_t count = 0;
-    ForEachPiece(raw, nameLen, [&](std::size_t, std::size_t) { ++count; });
-    std::span<THTMLParam> params = Store.MakeArray<THTMLParam>(count);
+    std::size_t namesLen = nameLen;
+    if (space != std::string_view::npos) {
+        ForEachPiece(text, space, [&](std::size_t b, std::size_t e) {
+            ++count;
+            namesLen += NameLength(raw + b, e - b);
+        });
+    }
+    THTMLParam* params = count == 0 ? nullptr
+                                    : static_cast<THTMLParam*>(Store.Allocate(count * sizeof(THTMLParam), alignof(THTMLParam)));
+    // The upper-case names of the tag and its attributes, side by side.
+    char* upper = Store.AllocateChars(namesLen);
+    UpperCopy(raw, nameLen, upper);
+    fName = upper;
+    fNameLen = static_cast<std::uint32_t>(nameLen);
+    char* out = upper + nameLen;
     std::size_t k = 0;
-    ForEachPiece(raw, nameLen, [&](std::size_t b, std::size_t e) {
-        params[k++].Split(raw.substr(b, e - b), upper + b);
-    });
-    Params = params;
+    if (count != 0) {
+        ForEachPiece(text, space, [&](std::size_t b, std::size_t e) {
+            THTMLParam* p = new (params + k++) THTMLParam;
+            const std::uint32_t nl = p->Split(raw + b, static_cast<std::uint32_t>(e - b));
+            UpperCopy(raw + b, nl, out);
+            p->fName = out;
+            out += nl;
+        });
+    }
+    fParams = params;
+    fParamCount = static_cast<std::uint32_t>(count);
 }
 
 void THTMLText::DecodeText(std::string_view S, TNodeArena& Store)
 {
-    const std::size_t n = S.size();
-    char* buf = Store.AllocateChars(n * 2);
-    if (n == 0) {
-        Raw = Text = {};
+    const std::uint32_t n = CheckedLength(S.size(), UINT32_MAX);
+    char* buf = Store.AllocateChars(std::size_t{n} * 2);
+    fRaw = buf;
+    fRawLen = n;
+    fTextLen = 0;
+    if (n == 0)
         return;
-    }
     std::memcpy(buf, S.data(), n);
-    Raw = std::string_view(buf, n);
 
-    // Line feeds become spaces and runs of spaces one space.
-    char* t = buf + n;
-    std::size_t m = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = S[i] == '\n' ? ' ' : S[i];
-        if (c == ' ' && m != 0 && t[m - 1] == ' ')
-            continue;
-        t[m++] = c;
-    }
-
-    // References, decoded in place: a replacement is never longer than the
-    // reference, and what it produces is not scanned again.
+    // One pass: line feeds become spaces, runs of spaces one space, and
+    // references are decoded from the text so normalised. A replacement is
+    // never longer than its reference and is not scanned again.
+    char* const t = buf + n;
     std::size_t w = 0;
     std::size_t refStart = 0;
     bool collecting = false;
-    for (std::size_t r = 0; r < m; ++r) {
-        const char c = t[r];
+    bool lastWasSpace = false; // of the normalised text, before decoding
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = S[i];
+        if (!kTextSpecial[static_cast<unsigned char>(c)]) {
+            t[w++] = c;
+            lastWasSpace = false;
+            continue;
+        }
+        if (c == '\n')
+            c = ' ';
+        if (c == ' ') {
+            if (lastWasSpace)
+                continue;
+            lastWasSpace = true;
+        } else {
+            lastWasSpace = false;
+        }
         if (c == '&') {
             refStart = w;
             collecting = true;
@@ -342,27 +431,33 @@ void THTMLText::DecodeText(std::string_view S, TNodeArena& Store)
                 w = refStart + PutCharacter(value, t + refStart);
         }
     }
-    Text = std::string_view(t, w);
+    fTextLen = static_cast<std::uint32_t>(w);
+    // The unused end of the text's room goes back to the store.
+    Store.ShrinkLast(buf, std::size_t{n} * 2, n + w);
 }
 
 // ---------------------------------------------------------------- parser
 
-void THTMLParser::FlushText()
+void THTMLParser::FlushText(std::string_view Text)
 {
     TNodeArena& store = Nodes.Store();
     THTMLText* node = store.Make<THTMLText>();
-    node->DecodeText(PendingText, store);
-    PendingText.clear();
+    node->DecodeText(Text, store);
     Nodes.Add(node);
 }
 
-void THTMLParser::MakeTag()
+void THTMLParser::FlushText()
+{
+    FlushText(PendingText);
+    PendingText.clear();
+}
+
+void THTMLParser::MakeTag(std::string_view Text)
 {
     InTag = false;
     TNodeArena& store = Nodes.Store();
     THTMLTag* node = store.Make<THTMLTag>();
-    node->ParseTag(PendingTag, store);
-    PendingTag.clear();
+    node->ParseTag(Text, store);
     Nodes.Add(node);
 }
 
@@ -374,36 +469,53 @@ void THTMLParser::Execute()
     for (std::string_view line : Lines) {
         const char* p = line.data();
         const char* const end = p + line.size();
-        // The next "<" and ">" are searched once each and remembered, so a line
-        // full of one of them is still scanned in linear time.
-        auto find = [end](const char* from, char c) {
-            const void* hit = from < end ? std::memchr(from, c, static_cast<std::size_t>(end - from)) : nullptr;
-            return hit ? static_cast<const char*>(hit) : end;
-        };
-        const char* nextOpen = find(p, '<');
-        const char* nextClose = find(p, '>');
-        while (p < end) {
-            const char* q = std::min(nextOpen, nextClose);
-            if (q > p)
-                (InTag ? PendingTag : PendingText).append(p, static_cast<std::size_t>(q - p));
-            if (q == end)
-                break;
-            if (*q == '<') {
-                if (!InTag && !PendingText.empty())
-                    FlushText();
-                InTag = true;
-                nextOpen = find(q + 1, '<');
+        for (;;) {
+            const char* q = FindAngle(p, end);
+            const std::string_view run(p, static_cast<std::size_t>(q - p));
+            if (InTag) {
+                if (q == end) {
+                    PendingTag.append(run);
+                    break;
+                }
+                if (*q == '>' && PendingTag.empty()) {
+                    MakeTag(run); // the whole tag lies in this line
+                } else {
+                    PendingTag.append(run); // a "<" inside a tag is dropped
+                    if (*q == '>') {
+                        MakeTag(PendingTag);
+                        PendingTag.clear();
+                    }
+                }
             } else {
-                MakeTag();
-                nextClose = find(q + 1, '>');
+                if (q == end) {
+                    PendingText.append(run);
+                    break;
+                }
+                if (*q == '<') {
+                    if (PendingText.empty()) {
+                        if (!run.empty())
+                            FlushText(run);
+                    } else {
+                        PendingText.append(run);
+                        FlushText();
+                    }
+                    InTag = true;
+                } else {
+                    // A stray ">" makes a tag at once; the text around it is
+                    // flushed later, behind that tag.
+                    PendingText.append(run);
+                    MakeTag({});
+                }
             }
             p = q + 1;
         }
         if (!InTag && !PendingText.empty())
             PendingText.push_back('\n');
     }
-    if (InTag && !PendingTag.empty())
-        MakeTag();
+    if (InTag && !PendingTag.empty()) {
+        MakeTag(PendingTag);
+        PendingTag.clear();
+    }
     if (!InTag && !PendingText.empty())
         FlushText();
 }

@@ -27,12 +27,14 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "html/LineList.h"
 
 // Bump storage for nodes and their texts: one allocation per block of many
-// nodes instead of several per node. Clear releases everything at once.
+// nodes instead of several per node. Clear releases everything at once and
+// keeps a bounded number of blocks, so the pages of a scan reuse them.
 class TNodeArena {
 public:
     TNodeArena() = default;
@@ -55,6 +57,14 @@ public:
         }
         return AllocateSlow(bytes, align);
     }
+    // Gives back the end of the latest allocation (p, oldBytes long).
+    void ShrinkLast(void* p, std::size_t oldBytes, std::size_t newBytes)
+    {
+        if (p != nullptr && static_cast<char*>(p) + oldBytes == fCur && newBytes <= oldBytes) {
+            fCur -= oldBytes - newBytes;
+            fLeft += oldBytes - newBytes;
+        }
+    }
 
     template <class T>
     T* Make()
@@ -62,25 +72,27 @@ public:
         static_assert(std::is_trivially_destructible_v<T>, "arena objects are never destroyed one by one");
         return new (Allocate(sizeof(T), alignof(T))) T();
     }
-    template <class T>
-    std::span<T> MakeArray(std::size_t n);
 
-    // Frees every object; keeps one block for the next document.
+    // Frees every object.
     void Clear();
-    // Bytes held in blocks (for tests of the release on Clear).
+    // Bytes held in blocks.
     std::size_t Capacity() const;
 
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+    // Blocks kept over Clear: enough for the nodes of a large page.
+    static constexpr std::size_t kRetainedBytes = 64 * 1024 * 1024;
+
 private:
+    void* AllocateSlow(std::size_t bytes, std::size_t align);
+
     struct TBlock {
         std::unique_ptr<char[]> Data;
         std::size_t Size = 0;
     };
-    void* AllocateSlow(std::size_t bytes, std::size_t align);
-
-    std::vector<TBlock> fBlocks;
+    std::vector<TBlock> fBlocks; // [0, fUsed) hold the current document, the rest are free
+    std::size_t fUsed = 0;
     char* fCur = nullptr;
     std::size_t fLeft = 0;
-    std::size_t fNextSize = 64 * 1024;
 };
 
 class THTMLTag;
@@ -102,45 +114,92 @@ private:
     THTMLNodeKind fKind;
 };
 
-// One attribute of a tag.
+// One attribute of a tag. Kept small (a tag may have very many): its texts
+// are slices of the tag's storage.
 class THTMLParam {
 public:
-    std::string_view Raw;   // the attribute's text as split from the tag
-    std::string_view Name;  // before the first "=", upper case (all of Raw without "=")
-    std::string_view Value; // after the first "=", one pair of enclosing double quotes removed
-
-    std::string_view Key() const { return Name; }
+    // The attribute's text as split from the tag.
+    std::string_view Raw() const { return {fRaw, fRawLen}; }
+    // The part before the first "=", in upper case; all of Raw in upper case
+    // when it has no "=".
+    std::string_view Name() const { return {fName, fNameLen & kLengthMask}; }
+    std::string_view Key() const { return Name(); }
+    // The part after the first "=", one pair of enclosing double quotes
+    // removed; empty without "=".
+    std::string_view Value() const
+    {
+        if ((fNameLen & kHasValue) == 0)
+            return {};
+        const std::uint32_t quoted = (fNameLen & kQuoted) != 0 ? 1 : 0;
+        const std::uint32_t offset = (fNameLen & kLengthMask) + 1 + quoted;
+        return {fRaw + offset, fRawLen - offset - quoted};
+    }
 
     // Fills Raw, Name and Value from the piece P; texts are kept in Store.
+    // A piece of 1 GiB or more is refused with std::length_error.
     void ParseParam(std::string_view P, TNodeArena& Store);
+
+    // Longest tag or attribute text.
+    static constexpr std::uint32_t kMaxLength = (1u << 30) - 1;
 
 private:
     friend class THTMLTag;
-    // Raw and its upper-case copy are already in storage.
-    void Split(std::string_view raw, const char* upper);
+    // Sets Raw and the split from raw (already in storage); returns the
+    // length of the name, which is set afterwards.
+    std::uint32_t Split(const char* raw, std::uint32_t len);
+
+    static constexpr std::uint32_t kHasValue = 1u << 31;
+    static constexpr std::uint32_t kQuoted = 1u << 30;
+    static constexpr std::uint32_t kLengthMask = kQuoted - 1;
+
+    const char* fRaw = nullptr;
+    const char* fName = nullptr;
+    std::uint32_t fRawLen = 0;
+    std::uint32_t fNameLen = 0; // the name's length, and the flags above
 };
 
 class THTMLTag : public THTMLNode {
 public:
     THTMLTag() : THTMLNode(THTMLNodeKind::Tag) {}
 
-    std::string_view Name;            // up to the first space, upper case; may be empty
-    std::string_view Raw;             // the text between "<" and ">"
-    std::span<const THTMLParam> Params; // in order of appearance
+    // Up to the first space, in upper case; empty for a stray ">".
+    std::string_view Name() const { return {fName, fNameLen}; }
+    // The text between "<" and ">".
+    std::string_view Raw() const { return {fRaw, fRawLen}; }
+    // The attributes in order of appearance.
+    std::span<const THTMLParam> Params() const { return {fParams, fParamCount}; }
 
     // Fills Name, Raw and Params from the tag text S; texts are kept in Store.
+    // A tag text of 1 GiB or more is refused with std::length_error.
     void ParseTag(std::string_view S, TNodeArena& Store);
+
+private:
+    // Lengths first: they fill the padding behind the node kind.
+    std::uint32_t fRawLen = 0;
+    std::uint32_t fNameLen = 0;
+    std::uint32_t fParamCount = 0;
+    const char* fRaw = nullptr;
+    const char* fName = nullptr;
+    const THTMLParam* fParams = nullptr;
 };
 
 class THTMLText : public THTMLNode {
 public:
     THTMLText() : THTMLNode(THTMLNodeKind::Text) {}
 
-    std::string_view Text; // white space normalised, references decoded
-    std::string_view Raw;  // as collected
+    // White space normalised, references decoded.
+    std::string_view Text() const { return {fRaw + fRawLen, fTextLen}; }
+    // As collected.
+    std::string_view Raw() const { return {fRaw, fRawLen}; }
 
-    // Fills Raw and Text from the text S; texts are kept in Store.
+    // Fills Raw and Text from the text S; texts are kept in Store. A text of
+    // 4 GiB or more is refused with std::length_error.
     void DecodeText(std::string_view S, TNodeArena& Store);
+
+private:
+    std::uint32_t fRawLen = 0;
+    std::uint32_t fTextLen = 0;
+    const char* fRaw = nullptr; // Raw, directly followed by Text
 };
 
 inline const THTMLTag* THTMLNode::AsTag() const
@@ -185,7 +244,8 @@ public:
 
 private:
     void FlushText();
-    void MakeTag();
+    void FlushText(std::string_view Text);
+    void MakeTag(std::string_view Text);
 
     std::string PendingText;
     std::string PendingTag;
@@ -211,17 +271,3 @@ inline constexpr std::array<unsigned char, 256> CharMap = [] {
         map[i] = (i < 32 || i == 160) ? 32 : static_cast<unsigned char>(i);
     return map;
 }();
-
-template <class T>
-std::span<T> TNodeArena::MakeArray(std::size_t n)
-{
-    static_assert(std::is_trivially_destructible_v<T>, "arena objects are never destroyed one by one");
-    if (n == 0)
-        return {};
-    if (n > SIZE_MAX / sizeof(T))
-        throw std::bad_alloc();
-    T* p = static_cast<T*>(Allocate(n * sizeof(T), alignof(T)));
-    for (std::size_t i = 0; i < n; ++i)
-        new (p + i) T();
-    return {p, n};
-}

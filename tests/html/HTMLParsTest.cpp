@@ -40,8 +40,8 @@ public:
 TParamList Params(const THTMLTag& tag)
 {
     TParamList out;
-    for (const THTMLParam& p : tag.Params)
-        out.emplace_back(p.Name, p.Value);
+    for (const THTMLParam& p : tag.Params())
+        out.emplace_back(p.Name(), p.Value());
     return out;
 }
 
@@ -50,24 +50,25 @@ std::string Decode(std::string_view s)
     TNodeArena store;
     THTMLText text;
     text.DecodeText(s, store);
-    EXPECT_EQ(text.Raw, s);
-    return std::string(text.Text);
+    EXPECT_EQ(text.Raw(), s);
+    return std::string(text.Text());
 }
 
 TEST(HTMLParser, TagsWithAttributes)
 {
     Doc d({"<IMG SRC=a.gif ALT=x>"});
     ASSERT_EQ(d.Count(), 1u);
-    EXPECT_EQ(d.Tag(0).Name, "IMG");
-    EXPECT_EQ(d.Tag(0).Raw, "IMG SRC=a.gif ALT=x");
+    EXPECT_EQ(d.Tag(0).Name(), "IMG");
+    EXPECT_EQ(d.Tag(0).Raw(), "IMG SRC=a.gif ALT=x");
     EXPECT_EQ(Params(d.Tag(0)), (TParamList{{"SRC", "a.gif"}, {"ALT", "x"}}));
 
     // Names are folded to upper case, values keep theirs; runs of spaces
     // between attributes give no empty attributes.
     Doc lower({"<a   href=\"Page.HTML\"   target=_top  >"});
-    EXPECT_EQ(lower.Tag(0).Name, "A");
+    EXPECT_EQ(lower.Tag(0).Name(), "A");
     EXPECT_EQ(Params(lower.Tag(0)), (TParamList{{"HREF", "Page.HTML"}, {"TARGET", "_top"}}));
-    EXPECT_EQ(lower.Tag(0).Params[0].Key(), "HREF");
+    EXPECT_EQ(lower.Tag(0).Params()[0].Key(), "HREF");
+    EXPECT_EQ(lower.Tag(0).Params()[0].Raw(), "href=\"Page.HTML\"");
 }
 
 TEST(HTMLParser, GreaterThanInsideQuotesEndsTheTag)
@@ -77,9 +78,9 @@ TEST(HTMLParser, GreaterThanInsideQuotesEndsTheTag)
     EXPECT_EQ(Params(d.Tag(0)), (TParamList{{"ALT", "\"a"}}));
     // The second ">" outside a tag makes a nameless tag at once; the text
     // before it is flushed at the end.
-    EXPECT_EQ(d.Tag(1).Name, "");
-    EXPECT_TRUE(d.Tag(1).Params.empty());
-    EXPECT_EQ(d.Text(2).Text, "b\" src=x.gif ");
+    EXPECT_EQ(d.Tag(1).Name(), "");
+    EXPECT_TRUE(d.Tag(1).Params().empty());
+    EXPECT_EQ(d.Text(2).Text(), "b\" src=x.gif ");
 }
 
 TEST(HTMLParser, TagsAcrossLines)
@@ -87,8 +88,8 @@ TEST(HTMLParser, TagsAcrossLines)
     // Lines inside a tag are joined without a separator.
     Doc joined({"<img", "src=a.gif>"});
     ASSERT_EQ(joined.Count(), 1u);
-    EXPECT_EQ(joined.Tag(0).Name, "IMGSRC=A.GIF");
-    EXPECT_TRUE(joined.Tag(0).Params.empty());
+    EXPECT_EQ(joined.Tag(0).Name(), "IMGSRC=A.GIF");
+    EXPECT_TRUE(joined.Tag(0).Params().empty());
 
     Doc quoted({"<img src=\"a.gif\"", "width=10>"});
     ASSERT_EQ(quoted.Count(), 1u);
@@ -98,17 +99,17 @@ TEST(HTMLParser, TagsAcrossLines)
 TEST(HTMLParser, CommentsAndStrayGreaterThan)
 {
     Doc comment({"<!-- x -->"});
-    EXPECT_EQ(comment.Tag(0).Name, "!--");
+    EXPECT_EQ(comment.Tag(0).Name(), "!--");
     EXPECT_EQ(Params(comment.Tag(0)), (TParamList{{"X", ""}, {"--", ""}}));
 
     // The stray tag comes first; the text before it is flushed later together
     // with the text after it.
     Doc stray({"a > b"});
     ASSERT_EQ(stray.Count(), 2u);
-    EXPECT_EQ(stray.Tag(0).Name, "");
-    EXPECT_EQ(stray.Tag(0).Raw, "");
-    EXPECT_EQ(stray.Text(1).Text, "a b ");
-    EXPECT_EQ(stray.Text(1).Raw, "a  b\n");
+    EXPECT_EQ(stray.Tag(0).Name(), "");
+    EXPECT_EQ(stray.Tag(0).Raw(), "");
+    EXPECT_EQ(stray.Text(1).Text(), "a b ");
+    EXPECT_EQ(stray.Text(1).Raw(), "a  b\n");
 }
 
 TEST(HTMLParser, TextNodes)
@@ -118,19 +119,19 @@ TEST(HTMLParser, TextNodes)
 
     Doc plain({"one", "two  three", "four"});
     ASSERT_EQ(plain.Count(), 1u);
-    EXPECT_EQ(plain.Text(0).Text, "one two three four ");
-    EXPECT_EQ(plain.Text(0).Raw, "one\ntwo  three\nfour\n");
+    EXPECT_EQ(plain.Text(0).Text(), "one two three four ");
+    EXPECT_EQ(plain.Text(0).Raw(), "one\ntwo  three\nfour\n");
 
     // A text ends at "<"; a line that ends right after a tag adds no line feed,
     // so tags on lines of their own have no text between them.
     Doc tags({"<p>", "<br>", "x<b>y</b>", ""});
     ASSERT_EQ(tags.Count(), 6u);
-    EXPECT_EQ(tags.Tag(0).Name, "P");
-    EXPECT_EQ(tags.Tag(1).Name, "BR");
-    EXPECT_EQ(tags.Text(2).Raw, "x");
-    EXPECT_EQ(tags.Tag(3).Name, "B");
-    EXPECT_EQ(tags.Text(4).Raw, "y");
-    EXPECT_EQ(tags.Tag(5).Name, "/B");
+    EXPECT_EQ(tags.Tag(0).Name(), "P");
+    EXPECT_EQ(tags.Tag(1).Name(), "BR");
+    EXPECT_EQ(tags.Text(2).Raw(), "x");
+    EXPECT_EQ(tags.Tag(3).Name(), "B");
+    EXPECT_EQ(tags.Text(4).Raw(), "y");
+    EXPECT_EQ(tags.Tag(5).Name(), "/B");
 }
 
 TEST(HTMLParser, UnclosedAndRepeatedOpeners)
@@ -138,29 +139,29 @@ TEST(HTMLParser, UnclosedAndRepeatedOpeners)
     // A "<" inside a tag is dropped.
     Doc twice({"<<a<b>"});
     ASSERT_EQ(twice.Count(), 1u);
-    EXPECT_EQ(twice.Tag(0).Raw, "ab");
+    EXPECT_EQ(twice.Tag(0).Raw(), "ab");
 
     Doc unclosed({"text", "<img src=a.gif"});
     ASSERT_EQ(unclosed.Count(), 2u);
-    EXPECT_EQ(unclosed.Text(0).Raw, "text\n");
-    EXPECT_EQ(unclosed.Tag(1).Name, "IMG");
+    EXPECT_EQ(unclosed.Text(0).Raw(), "text\n");
+    EXPECT_EQ(unclosed.Tag(1).Name(), "IMG");
     EXPECT_EQ(Params(unclosed.Tag(1)), (TParamList{{"SRC", "a.gif"}}));
 
     // An unclosed tag without characters is dropped.
     Doc bare({"x<"});
     ASSERT_EQ(bare.Count(), 1u);
-    EXPECT_EQ(bare.Text(0).Raw, "x");
+    EXPECT_EQ(bare.Text(0).Raw(), "x");
     Doc empty({"<>"});
     ASSERT_EQ(empty.Count(), 1u);
-    EXPECT_EQ(empty.Tag(0).Name, "");
+    EXPECT_EQ(empty.Tag(0).Name(), "");
 }
 
 TEST(HTMLParser, OnlySpaceEndsTheName)
 {
     Doc d({"<br/><img\tsrc=a.gif><a\nb>"});
-    EXPECT_EQ(d.Tag(0).Name, "BR/");
-    EXPECT_EQ(d.Tag(1).Name, "IMG\tSRC=A.GIF");
-    EXPECT_EQ(d.Tag(2).Name, "A\nB");
+    EXPECT_EQ(d.Tag(0).Name(), "BR/");
+    EXPECT_EQ(d.Tag(1).Name(), "IMG\tSRC=A.GIF");
+    EXPECT_EQ(d.Tag(2).Name(), "A\nB");
 }
 
 TEST(HTMLParser, ExecuteAppendsAndClearFrees)
@@ -170,20 +171,40 @@ TEST(HTMLParser, ExecuteAppendsAndClearFrees)
     p.Execute();
     p.Execute();
     ASSERT_EQ(p.Nodes.Count(), 2u);
-    EXPECT_EQ(p.Nodes[1]->AsTag()->Params[0].Value, "x.html");
+    EXPECT_EQ(p.Nodes[1]->AsTag()->Params()[0].Value(), "x.html");
 
-    // A big document's storage is released by clearing the nodes.
+    // Clearing frees the nodes; the next document of the same size reuses
+    // the storage instead of growing it.
     std::string big;
     for (int i = 0; i < 20000; ++i)
         big += "<img src=\"pictures/x.gif\" alt=\"a picture\">text &amp; more ";
     p.Lines.Clear();
     p.Lines.Add(big);
+    p.Nodes.Clear();
     p.Execute();
+    ASSERT_EQ(p.Nodes.Count(), 40000u);
     const std::size_t used = p.Nodes.Store().Capacity();
-    EXPECT_GT(used, big.size());
     p.Nodes.Clear();
     EXPECT_EQ(p.Nodes.Count(), 0u);
-    EXPECT_LT(p.Nodes.Store().Capacity(), used);
+    p.Execute();
+    EXPECT_EQ(p.Nodes.Store().Capacity(), used);
+    EXPECT_EQ(p.Nodes[39999]->AsText()->Text(), "text & more ");
+}
+
+TEST(NodeArena, AlignsAndBoundsWhatItKeeps)
+{
+    TNodeArena store;
+    for (int i = 0; i < 100; ++i) {
+        store.AllocateChars(1 + i % 3);
+        void* p = store.Allocate(24, 8);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 8, 0u);
+    }
+    for (int i = 0; i < 100; ++i)
+        ASSERT_NE(store.Allocate(1 << 20, 16), nullptr);
+    EXPECT_GE(store.Capacity(), 100u << 20);
+    store.Clear();
+    EXPECT_LE(store.Capacity(), TNodeArena::kRetainedBytes);
+    EXPECT_EQ(store.Allocate(0, 1), nullptr);
 }
 
 TEST(HTMLParam, Splitting)
@@ -192,8 +213,8 @@ TEST(HTMLParam, Splitting)
     auto parse = [&](std::string_view piece) {
         THTMLParam p;
         p.ParseParam(piece, store);
-        EXPECT_EQ(p.Raw, piece);
-        return std::make_pair(std::string(p.Name), std::string(p.Value));
+        EXPECT_EQ(p.Raw(), piece);
+        return std::make_pair(std::string(p.Name()), std::string(p.Value()));
     };
     using P = std::pair<std::string, std::string>;
     EXPECT_EQ(parse("src=a=b"), (P{"SRC", "a=b"}));
@@ -290,7 +311,7 @@ TEST(HTMLParser, PathologicalInputsFinish)
     p.Execute();
     ASSERT_EQ(p.Nodes.Count(), 1u);
     // The line breaks and the run of spaces become one space.
-    EXPECT_EQ(p.Nodes[0]->AsText()->Text.size(), 2000001u);
+    EXPECT_EQ(p.Nodes[0]->AsText()->Text().size(), 2000001u);
 
     // One tag with 100,000 attributes, and a line of "<" with a far ">".
     p.Lines.Clear();
@@ -303,9 +324,9 @@ TEST(HTMLParser, PathologicalInputsFinish)
     p.Execute();
     ASSERT_EQ(p.Nodes.Count(), 1000001u);
     const THTMLTag* t = p.Nodes[0]->AsTag();
-    ASSERT_EQ(t->Params.size(), 100000u);
-    EXPECT_EQ(t->Params[99999].Value, "99999");
-    EXPECT_EQ(p.Nodes[1000000]->AsTag()->Raw, "");
+    ASSERT_EQ(t->Params().size(), 100000u);
+    EXPECT_EQ(t->Params()[99999].Value(), "99999");
+    EXPECT_EQ(p.Nodes[1000000]->AsTag()->Raw(), "");
 }
 
 } // namespace
