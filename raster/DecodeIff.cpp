@@ -196,15 +196,23 @@ const char* DecodeBody(const IffPicture& pic, DibBuilder& dib)
     else
         outBits = 8;
 
+    // ILBM rows hold each plane padded to 16 bits, then the mask plane;
+    // PBM rows hold one byte per pixel, padded to 16 bits.
+    const size_t planeBytes = pic.chunky ? ((width + 1) & ~size_t{1}) : ((width + 15) / 16) * 2;
+    const size_t storedPlanes = pic.chunky ? 1 : static_cast<size_t>(planes) + (pic.masking == 1 ? 1 : 0);
+    if (const char* e = CheckPictureSize(pic.width, pic.height, outBits))
+        return e;
+    // Two bytes of ByteRun1 bring at most 128 bytes: a body too small even at
+    // the best compression is refused before anything is allocated.
+    const uint64_t total = uint64_t{planeBytes} * storedPlanes * static_cast<uint64_t>(rows);
+    if ((pic.compression == 1 ? (total + 127) / 128 * 2 : total) > pic.bodySize)
+        return kShort;
+
     ColourTable table;
     BuildTable(pic, ham ? 256 : (outBits <= 8 ? 1 << planes : 0), table);
     if (const char* e = dib.Create(pic.width, pic.height, outBits, outBits <= 8 ? &table : nullptr))
         return e;
 
-    // ILBM rows hold each plane padded to 16 bits, then the mask plane;
-    // PBM rows hold one byte per pixel, padded to 16 bits.
-    const size_t planeBytes = pic.chunky ? ((width + 1) & ~size_t{1}) : ((width + 15) / 16) * 2;
-    const size_t storedPlanes = pic.chunky ? 1 : static_cast<size_t>(planes) + (pic.masking == 1 ? 1 : 0);
     std::vector<uint8_t> line(planeBytes * storedPlanes + 8);
     ByteRun1 reader(pic.body, pic.bodySize, pic.compression == 1);
     const auto rowBytes = static_cast<size_t>(dib.RowBytes());

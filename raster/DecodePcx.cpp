@@ -77,6 +77,15 @@ const char* ReadHeader(const uint8_t* data, size_t size, PcxHeader& h)
     // Each plane line must hold the whole row.
     if (static_cast<uint64_t>(h.bytesPerLine) * 8 < static_cast<uint64_t>(h.width) * h.bits)
         return kBad;
+    if (const char* e = CheckPictureSize(h.width, h.height, h.bits * h.planes >= 24 ? 24 : 8))
+        return e;
+    // Two bytes bring at most 63 bytes of lines: a body too small even at the
+    // best compression is refused before anything is allocated.
+    const uint64_t total = static_cast<uint64_t>(h.bytesPerLine) * static_cast<uint64_t>(h.planes) *
+                           static_cast<uint64_t>(h.height);
+    const uint64_t least = h.rle ? (total + 62) / 63 * 2 : total;
+    if (least > size - 128)
+        return kShort;
     return nullptr;
 }
 

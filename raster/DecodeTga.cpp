@@ -329,6 +329,16 @@ const char* DecodeGrey(const uint8_t* data, size_t size, const TgaHeader& h, Dib
     return ReadPixels<2, 1>(data, size, h, sink, [](const uint8_t* s, uint8_t* d) { *d = OverWhite(s[0], s[1]); });
 }
 
+// A packet byte brings at most 128 pixels, so a body too small to hold the
+// picture even at the best compression is refused before anything is allocated.
+const char* CheckBodySize(size_t size, const TgaHeader& h)
+{
+    const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+    const uint64_t inBytes = static_cast<uint64_t>(h.depth + 7) / 8;
+    const uint64_t least = h.rle ? (pixels + 127) / 128 * (1 + inBytes) : pixels * inBytes;
+    return least > size - h.pixelStart ? kShort : nullptr;
+}
+
 }  // namespace
 
 void DecodeTga(const uint8_t* data, size_t size, DibHandle& out)
@@ -338,6 +348,11 @@ void DecodeTga(const uint8_t* data, size_t size, DibHandle& out)
             return kShort;
         TgaHeader h;
         if (const char* e = ReadHeader(data, size, h))
+            return e;
+        const bool eightBits = h.kind == kGrey || (h.kind == kMapped && h.depth == 8);
+        if (const char* e = CheckPictureSize(h.width, h.height, eightBits ? 8 : 24))
+            return e;
+        if (const char* e = CheckBodySize(size, h))
             return e;
         switch (h.kind) {
         case kMapped: return DecodeMapped(data, size, h, dib);

@@ -52,6 +52,16 @@ struct ColourTable {
     }
 };
 
+// The size limits of a picture, checked in 64 bits before a decoder reads on.
+inline const char* CheckPictureSize(int64_t width, int64_t height, int bits)
+{
+    const uint64_t row = DibRowBytes(width, bits);
+    if (row == 0 || height <= 0 || height > kMaxDibDimension ||
+        row * static_cast<uint64_t>(height) > kMaxDibPixelBytes)
+        return "Bild zu groß";
+    return nullptr;
+}
+
 // Owns the picture while it is being decoded; hands it over on success and
 // frees it on every failure path.
 class DibBuilder {
@@ -69,10 +79,8 @@ public:
     // newdib repeats the size checks and may still refuse (memory).
     const char* Create(int64_t width, int64_t height, int bits, const ColourTable* table)
     {
-        const uint64_t row = DibRowBytes(width, bits);
-        if (row == 0 || height <= 0 || height > kMaxDibDimension ||
-            row * static_cast<uint64_t>(height) > kMaxDibPixelBytes)
-            return "Bild zu groß";
+        if (const char* e = CheckPictureSize(width, height, bits))
+            return e;
         const int colours = bits <= 8 ? (1 << bits) : 0;
         newdib(dib_, static_cast<int32_t>(width), static_cast<int32_t>(height), bits,
                table ? &table->info : nullptr, table ? colours : 0);

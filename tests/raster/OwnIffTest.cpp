@@ -297,4 +297,11 @@ TEST(OwnIff, BrokenFilesAreRefused)
     Bytes huge = {'F', 'O', 'R', 'M', 0, 0, 0, static_cast<uint8_t>(big.size())};
     huge.insert(huge.end(), big.begin(), big.end());
     EXPECT_EQ(Refusal(DecodeIff, huge), "Bild zu groß");
+    // 20000 x 20000 x 8 planes from two body bytes cannot be: refused before allocating.
+    Bytes small = {'I', 'L', 'B', 'M'};
+    Chunk(small, "BMHD", Bmhd(20000, 20000, 8, 0, 1));
+    Chunk(small, "BODY", {0x81, 0});
+    Bytes tiny = {'F', 'O', 'R', 'M', 0, 0, 0, static_cast<uint8_t>(small.size())};
+    tiny.insert(tiny.end(), small.begin(), small.end());
+    EXPECT_EQ(Refusal(DecodeIff, tiny), "IFF-Datei unvollständig");
 }

@@ -165,6 +165,10 @@ TEST(OwnPcx, BrokenFilesAreRefused)
     // 60000 x 60000 at 24 bits: over the pixel-memory limit before reading on.
     Bytes huge = PcxHead(5, 8, 3, 60000, 60000, 60000);
     EXPECT_EQ(Refusal(DecodePcx, huge), "Bild zu groß");
+    // 20000 x 20000 at 8 bits from two bytes cannot be: refused before allocating.
+    Bytes tiny = PcxHead(5, 8, 1, 20000, 20000, 20000);
+    Append(tiny, {0xFF, 0});
+    EXPECT_EQ(Refusal(DecodePcx, tiny), "PCX-Datei unvollständig");
     EveryPrefixIsSafe(DecodePcx, good);
 }
 

@@ -169,6 +169,10 @@ TEST(OwnTga, BrokenFilesAreRefused)
     Bytes huge = TgaHead(10, 65535, 65535, 32, 8);
     Append(huge, {0xFF, 1, 2, 3, 4});
     EXPECT_EQ(Refusal(DecodeTga, huge), "Bild zu groß");
+    // 15000 x 15000 from five bytes cannot be: refused before allocating 675 MB.
+    Bytes tiny = TgaHead(10, 15000, 15000, 24, 0);
+    Append(tiny, {0xFF, 1, 2, 3});
+    EXPECT_EQ(Refusal(DecodeTga, tiny), "TGA-Datei unvollständig");
     // An RLE stream that ends before the last row.
     Bytes cut = TgaHead(10, 4, 4, 24, 0);
     Append(cut, {0x87, 1, 2, 3});
