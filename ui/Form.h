@@ -44,8 +44,8 @@ public:
     TNotifyEvent OnClose;
 
     // Creates a control owned by this form.
-    template <class T, class... Args>
-    T* Make(TWinControl* parent, std::string name, Args&&... args)
+    template <class T, class P, class... Args>
+    T* Make(P* parent, std::string name, Args&&... args)
     {
         auto control = std::make_unique<T>(parent, std::move(name), std::forward<Args>(args)...);
         T* raw = control.get();

@@ -35,7 +35,8 @@ public:
     // A file name, or none for "cancelled".
     void AnswerFile(std::optional<std::string> name);
     void AnswerFolder(std::optional<std::string> folder);
-    // The script acts on the form (fills fields, presses buttons) and returns its result.
+    // The script acts on the form (fills fields, presses buttons) and returns its
+    // result; mrNone takes the ModalResult the pressed buttons left (Cancel if none).
     void AnswerForm(TFormScript script);
     void AnswerForm(TModalResult r);
 

@@ -1,0 +1,97 @@
+// TMainForm: the found-image list (ListBox1) and the file-type list (ListBox2).
+#include "app/MainUnit.h"
+
+// ours
+#include "app/AddTypeBtn.h"
+#include "app/MainFiles.h"
+#include "ui/StringListModel.h"
+
+
+TStrings& TMainForm::FoundImageList()
+{
+    return ListBox1->Items();
+}
+
+TStrings& TMainForm::FileTypeList()
+{
+    return ListBox2->Items();
+}
+
+bool TMainForm::FoundImageListHas(const std::string& address) const
+{
+    return ListBox1->Model().HasKey(FoldAsciiUpper(address));
+}
+
+bool TMainForm::AddFoundImage(const std::string& address)
+{
+    if (FoundImageListHas(address))
+        return false;
+    ListBox1->Model().Append(address);
+    return true;
+}
+
+void TMainForm::ListBoxChanged()
+{
+    const bool any = FoundImageList().Count() > 0;
+    // The download buttons stay off while a job runs, so no download can start
+    // inside a scan's wait.
+    DownAllBtn->Enabled = any && !JobRunning;
+    DownBtn->Enabled = any && !JobRunning;
+    ClearBtn->Enabled = any;
+    DelBtn->Enabled = any;
+    MarkBtn->Enabled = any;
+    NotBtn->Enabled = any;
+}
+
+void TMainForm::ClearBtnClick()
+{
+    FoundImageList().Clear();
+    ListBoxChanged();
+}
+
+void TMainForm::DelBtnClick()
+{
+    // Deleting the first marked row and rescanning from the top until no marked
+    // row is left keeps the unmarked rows in order; one pass does the same.
+    ListBox1->Model().RemoveFlagged(ListBox1->SelectionFlags());
+    ListBoxChanged();
+}
+
+void TMainForm::MarkBtnClick()
+{
+    ListBox1->SelectAll();
+}
+
+void TMainForm::NotBtnClick()
+{
+    ListBox1->ClearSelection();
+}
+
+void TMainForm::ListBox1KeyDown(Word& Key, TShiftState Shift)
+{
+    if (!(Shift & ssCtrl))
+        return;
+    if (Key == 'A')
+        ListBox1->SelectAll();
+    else if (Key == 'D')
+        ListBox1->ClearSelection();
+}
+
+void TMainForm::NewFTBtnClick()
+{
+    if (!AddTypeForm)
+        return;
+    AddTypeForm->Edit1->Text = "";
+    if (AddTypeForm->ShowModal() != mrOk)
+        return;
+    FileTypeList().Add(AddTypeForm->Edit1->Text());
+    SaveOptions();
+}
+
+void TMainForm::DelFTBtnClick()
+{
+    const int i = ListBox2->ItemIndex();
+    if (i >= 0)
+        FileTypeList().Delete(i);
+    SaveOptions();
+}

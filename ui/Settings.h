@@ -1,0 +1,22 @@
+// Where the program's files live on this platform.
+#pragma once
+
+#include <string>
+
+// Folder of the running executable (from /proc/self/exe), ending in "/".
+std::string ExecutableDir();
+// The user's configuration folder for the program ($XDG_CONFIG_HOME or
+// ~/.config, then "Quenbrik/"), ending in "/"; not created here.
+std::string UserConfigDir();
+// Whether files can be created and renamed in dir.
+bool DirWritable(const std::string& dir);
+// Appends "/" unless s already ends in one (the design's IncludeBackslash).
+std::string IncludeTrailingDelimiter(const std::string& s);
+
+// The folder whose options.dat is read at start: the program's folder when
+// it is writable or already holds one and the configuration folder has none,
+// else the configuration folder.
+std::string OptionsFolderForReading(const std::string& programDir);
+// The folder options.dat is written to: the program's folder when writable,
+// else the configuration folder (created on demand). Empty when neither works.
+std::string OptionsFolderForWriting(const std::string& programDir);
