@@ -266,6 +266,7 @@ private:
     std::string fResolvedAddress;
 
     char fReceiveBuffer[8193];
+    std::unique_ptr<char[]> fBodyBuffer;
     std::size_t fReceiveLen = 0;
     int fHeaderLines = 0;
     int fBodyBlocks = 0;
