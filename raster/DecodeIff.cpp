@@ -38,6 +38,7 @@ struct IffPicture {
     int compression = 0;
     bool haveHeader = false;
     uint32_t camg = 0;
+    bool haveCamg = false;
     const uint8_t* cmap = nullptr;
     size_t cmapEntries = 0;
     const uint8_t* body = nullptr;
@@ -79,8 +80,10 @@ const char* ReadForm(const uint8_t* data, size_t size, IffPicture& pic)
             pic.cmap = chunk;
             pic.cmapEntries = std::min<size_t>(n, 256);
         } else if (id == Id("CAMG")) {
-            if (length >= 4 && available >= 4)
+            if (length >= 4 && available >= 4) {
                 pic.camg = Be32(chunk);
+                pic.haveCamg = true;
+            }
         } else if (id == Id("BODY")) {
             pic.body = chunk;
             pic.bodySize = std::min<size_t>(length, available);
@@ -171,8 +174,10 @@ void BuildTable(const IffPicture& pic, int colours, ColourTable& table)
     }
     for (size_t i = 0; i < pic.cmapEntries && i < static_cast<size_t>(colours); ++i)
         table.Set(static_cast<int>(i), pic.cmap[3 * i], pic.cmap[3 * i + 1], pic.cmap[3 * i + 2]);
-    // Extra half-bright: the upper 32 colours are the lower 32 at half brightness.
-    if ((pic.camg & kCamgEhb) && pic.planes == 6 && !(pic.camg & kCamgHam)) {
+    // Extra half-bright: the upper 32 colours are the lower 32 at half
+    // brightness. Files without a CAMG chunk say so by 6 planes and 32 colours.
+    const bool ehb = (pic.camg & kCamgEhb) || (!pic.haveCamg && pic.cmapEntries == 32);
+    if (ehb && pic.planes == 6 && !(pic.camg & kCamgHam)) {
         for (int i = 0; i < 32; ++i) {
             const RGBQUAD c = table.info.bmiColors[i];
             table.Set(32 + i, c.rgbRed >> 1, c.rgbGreen >> 1, c.rgbBlue >> 1);

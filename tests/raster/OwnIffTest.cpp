@@ -178,6 +178,12 @@ TEST(OwnIff, TrueColourHalfBrightAndHam)
         ExpectRgb(p, 0, 0, 0xC86507, "ehb");
         ExpectRgb(p, 1, 0, 0x643203, "ehb");
         ExpectRgb(p, 2, 0, 0x000000, "ehb");
+        // Without CAMG, 6 planes and 32 colours mean the same.
+        pic.camg = 0;
+        ExpectRgb(Decode(DecodeIff, pic.Write()), 1, 0, 0x643203, "ehb without CAMG");
+        // With a CAMG that does not say so, the upper colours stay black.
+        pic.camg = 0x4;
+        ExpectRgb(Decode(DecodeIff, pic.Write()), 1, 0, 0x000000, "no ehb");
     }
     {  // HAM6: colour 1, then change red, green, blue in turn; a new row
        // starts again from colour 0
