@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
@@ -82,6 +83,9 @@ public:
 
     TOpenDialog OpenDialog1;
     TSaveDialog SaveDialog1;
+    // Every request of the program goes through this one client; its
+    // design-time settings and handlers are set by SetupHttpCli1.
+    THttpCli HttpCli1;
 
     // ---- state
     THTMLParser* HtmlParser = nullptr;   // set by the page scan for its duration
@@ -167,6 +171,12 @@ public:
     void BreakLocalBtnClick();
     void HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len);
     void HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error);
+    // download engine
+    void DownloadList(const std::vector<std::string>& WorkList);
+    // The folder field with a trailing "/" (its long-name form is the text itself).
+    std::string TargetDir() const;
+    // The text behind the address's last "/".
+    static std::string UrlFileName(const std::string& Address);
 
 private:
     void CreateControls();
@@ -175,6 +185,12 @@ private:
     void TrackImage(TImage* normal, TImage* pressed, bool flag, int x, int y);
 
     TMainFormSetup setup_;
+
+    void SetupHttpCli1();
+    // Creates, fetches and (after a failure) deletes one file; false on failure.
+    bool DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName);
+    // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
+    bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };
 
 extern TMainForm* MainForm;

@@ -1,0 +1,58 @@
+// Request driving and stopping: the design-time settings of HttpCli1, its two
+// event handlers and the break buttons.
+#include "app/MainUnit.h"
+
+// system
+#include <string>
+
+void TMainForm::SetupHttpCli1()
+{
+    HttpCli1.ProxyPort = "80";
+    HttpCli1.Agent = "Mozilla/3.0 (compatible)";
+    HttpCli1.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    HttpCli1.NoCache = false;
+    HttpCli1.ContentTypePost = "application/x-www-form-urlencoded";
+    HttpCli1.SetMultiThreaded(false);
+    HttpCli1.OnDocData = [this](THttpCli& Sender, const char* Buffer, int Len) {
+        HttpCli1DocData(Sender, Buffer, Len);
+    };
+    HttpCli1.OnRequestDone = [this](THttpCli& Sender, THttpRequest RqType, std::uint16_t Error) {
+        HttpCli1RequestDone(Sender, RqType, Error);
+    };
+}
+
+void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
+{
+    (void)Buffer;
+    (void)Len;
+    const std::int64_t length = Sender.ContentLength();
+    const std::int64_t count = Sender.BodyCount();
+    int position = 0;
+    // No length (-1) or a length of 0 leaves the bar at 0; a body longer than
+    // announced keeps it full rather than past the end.
+    if (length > 0 && count != length) {
+        const double percent = static_cast<double>(count) * 100.0 / static_cast<double>(length);
+        position = percent >= 100.0 ? 100 : percent <= 0.0 ? 0 : static_cast<int>(percent);
+    }
+    if (ProgressBar1->Position() != position)
+        ProgressBar1->Position = position;
+}
+
+void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
+{
+    (void)Sender;
+    (void)RqType;
+    if (Error != 0)
+        AddMemoLine("HTTP Fehler: " + std::to_string(Error));
+}
+
+void TMainForm::BreakBtnClick()
+{
+    HttpCli1.Abort();
+    AbortRequested = true;
+}
+
+void TMainForm::BreakLocalBtnClick()
+{
+    HttpCli1.Abort();
+}

@@ -1,0 +1,318 @@
+// The page scan: GoBtnClick, from the click to the summary line. Pages are
+// fetched breadth first through HttpCli1, tokenised, and their links followed
+// or listed as images.
+#include "app/MainUnit.h"
+
+// system
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+// ours
+#include "app/LinkSplit.h"
+#include "app/StreamLines.h"
+#include "html/HTMLPars.h"
+#include "http/HttpStream.h"
+
+namespace {
+
+// A page above this size is refused by its stream and fails like any other
+// request, so one hostile page cannot exhaust memory (it is held three times:
+// bytes, lines, nodes).
+constexpr std::size_t kMaxPageBytes = 16u << 20;
+
+constexpr std::string_view PageExtensions[] = {
+    ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP"};
+
+std::string UpperAscii(std::string_view s)
+{
+    std::string u(s);
+    for (char& c : u)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return u;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool IsPageExtension(std::string_view upperExt)
+{
+    if (upperExt.empty())
+        return true;
+    for (std::string_view p : PageExtensions)
+        if (StartsWith(upperExt, p))
+            return true;
+    return false;
+}
+
+struct TResolved {
+    std::string LinkDir;
+    std::string LinkFile;
+    std::string Address() const { return LinkDir + LinkFile; }
+};
+
+// Clears AbortRequested, frees the scan's parser and puts the window back
+// however the scan is left.
+class TScanWindowGuard {
+public:
+    explicit TScanWindowGuard(TMainForm& f) : f_(f) {}
+    ~TScanWindowGuard()
+    {
+        f_.HtmlParser = nullptr;
+        f_.SetIdleState();
+    }
+    TScanWindowGuard(const TScanWindowGuard&) = delete;
+    TScanWindowGuard& operator=(const TScanWindowGuard&) = delete;
+
+private:
+    TMainForm& f_;
+};
+
+class TPageScan {
+public:
+    explicit TPageScan(TMainForm& form) : F(form) {}
+
+    void Run();
+
+private:
+    // Queue and visited list. Addresses live once, in the queue (a deque, so
+    // they never move); the visited index holds views of them.
+    void Enqueue(std::string address);
+    bool Visited(const std::string& address) const { return VisitedIndex.count(address) != 0; }
+
+    void ReadFileTypes();
+    TResolved Resolve(std::string_view raw) const;
+    void ExamineTag(const THTMLTag& tag);
+    void MetaRule(const THTMLTag& tag);
+    void FollowLink(const TResolved& link, std::string_view raw);
+    void AddImage(std::string_view raw);
+    bool IsImageLink(std::string_view raw) const;
+    void SetPageDir(std::string dir);
+    bool InAllowedDir(const std::string& linkDir) const;
+
+    TMainForm& F;
+    THTMLParser Parser;
+    std::deque<std::string> PageQueue;
+    std::unordered_set<std::string_view> VisitedIndex;
+    std::size_t VisitedCount = 0;
+    // Entry 0 is PageDir, entry 1 the start directory, then agreed ones;
+    // AllowedUpper holds the same entries folded for the prefix test.
+    std::vector<std::string> AllowedDirs{std::string()};
+    std::vector<std::string> AllowedUpper{std::string()};
+    std::vector<std::string> DeclinedDirs;
+    std::unordered_set<std::string> DeclinedIndex;
+    std::unordered_set<std::string> ImageExtensions;  // "." + type, upper case
+    std::int32_t ImageCount = 0;
+};
+
+void TPageScan::Enqueue(std::string address)
+{
+    // An address already fetched would be skipped when its turn came, without
+    // any trace; not queueing it keeps the queue from growing with every link
+    // back to a visited page.
+    if (Visited(address))
+        return;
+    PageQueue.push_back(std::move(address));
+}
+
+void TPageScan::ReadFileTypes()
+{
+    // Read per page: the type buttons stay usable during a scan.
+    ImageExtensions.clear();
+    TStrings& types = F.FileTypeList();
+    for (int i = 0; i < types.Count(); ++i)
+        ImageExtensions.insert("." + UpperAscii(types.Get(i)));
+}
+
+bool TPageScan::IsImageLink(std::string_view raw) const
+{
+    return ImageExtensions.count(UpperAscii(FileExtension(raw))) != 0;
+}
+
+TResolved TPageScan::Resolve(std::string_view raw) const
+{
+    TResolved r;
+    SplitLink(raw, AllowedDirs[0], r.LinkDir, r.LinkFile);
+    if (r.LinkDir.empty())
+        r.LinkDir = AllowedDirs[0];
+    return r;
+}
+
+void TPageScan::SetPageDir(std::string dir)
+{
+    AllowedUpper[0] = UpperAscii(dir);
+    AllowedDirs[0] = std::move(dir);
+}
+
+bool TPageScan::InAllowedDir(const std::string& linkDir) const
+{
+    const std::string upper = UpperAscii(linkDir);
+    for (std::size_t i = 0; i < AllowedDirs.size(); ++i)
+        if (linkDir == AllowedDirs[i] || StartsWith(upper, AllowedUpper[i]))
+            return true;
+    return false;
+}
+
+void TPageScan::FollowLink(const TResolved& link, std::string_view raw)
+{
+    if (InAllowedDir(link.LinkDir)) {
+        Enqueue(link.Address());
+        return;
+    }
+    if (StartsWith(raw, "../")) {
+        Enqueue(link.Address());
+        return;
+    }
+    if (DeclinedIndex.count(link.LinkDir))
+        return;
+    if (!F.Autosaug->Checked()) {
+        const std::string text = "Soll der Link zu \"" + link.LinkDir + "\" weiterverfolgt werden?";
+        if (MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo) == mrYes) {
+            AllowedDirs.push_back(link.LinkDir);
+            AllowedUpper.push_back(UpperAscii(link.LinkDir));
+            Enqueue(link.Address());
+            return;
+        }
+    }
+    DeclinedDirs.push_back(link.LinkDir);
+    DeclinedIndex.insert(link.LinkDir);
+}
+
+void TPageScan::AddImage(std::string_view raw)
+{
+    const std::string address = Resolve(raw).Address();
+    // The found list keeps its own folded index, so this stays O(1) even when
+    // the user edits the list during the scan.
+    if (!F.AddFoundImage(address))
+        return;
+    ++ImageCount;
+    F.ListBoxChanged();
+}
+
+void TPageScan::MetaRule(const THTMLTag& tag)
+{
+    bool refresh = false;
+    bool hasTarget = false;
+    std::string_view target;
+    for (const THTMLParam& p : tag.Params()) {
+        if (p.Name() == "HTTP-EQUIV") {
+            refresh = UpperAscii(p.Value()) == "REFRESH";
+        } else if (p.Name() == "CONTENT") {
+            const auto pos = UpperAscii(p.Value()).find("URL=");
+            if (pos != std::string::npos) {
+                target = p.Value().substr(pos + 4);
+                hasTarget = true;
+            }
+        }
+    }
+    if (!refresh || !hasTarget)
+        return;
+    const TResolved link = Resolve(target);
+    // Refresh targets stay within the page's own directory; no question.
+    if (link.LinkDir == AllowedDirs[0] || StartsWith(UpperAscii(link.LinkDir), AllowedUpper[0]))
+        Enqueue(link.Address());
+}
+
+void TPageScan::ExamineTag(const THTMLTag& tag)
+{
+    const std::string_view name = tag.Name();
+    if (name == "META") {
+        MetaRule(tag);
+    } else if (name == "IMG") {
+        for (const THTMLParam& p : tag.Params())
+            if ((p.Name() == "SRC" || p.Name() == "DEST") && IsImageLink(p.Value()))
+                AddImage(p.Value());
+    } else if (name == "FRAME") {
+        for (const THTMLParam& p : tag.Params())
+            if ((p.Name() == "SRC" || p.Name() == "DEST") && IsPageExtension(UpperAscii(FileExtension(p.Value()))))
+                FollowLink(Resolve(p.Value()), p.Value());
+    } else if (name == "A" || name == "AREA" || name == "LINK") {
+        for (const THTMLParam& p : tag.Params()) {
+            if (p.Name() != "HREF" || p.Value().empty())
+                continue;
+            if (IsPageExtension(UpperAscii(FileExtension(p.Value()))))
+                FollowLink(Resolve(p.Value()), p.Value());
+            if (IsImageLink(p.Value()))
+                AddImage(p.Value());
+        }
+    }
+}
+
+void TPageScan::Run()
+{
+    F.HtmlParser = &Parser;
+    F.Memo1->Clear();
+
+    {
+        const TLinkParts start = SplitLink(F.URLEdit->Text(), AllowedDirs[0]);
+        SetPageDir(start.LinkDir);
+        AllowedDirs.push_back(start.LinkDir);
+        AllowedUpper.push_back(UpperAscii(start.LinkDir));
+        PageQueue.push_back(start.LinkDir + start.LinkFile);
+    }
+    F.AbortRequested = false;
+    ImageCount = 0;
+
+    for (std::size_t j = 0; j < PageQueue.size() && !F.AbortRequested; ++j) {
+        const std::string& address = PageQueue[j];
+        if (Visited(address))
+            continue;
+        F.AddMemoLine(address);
+        try {
+            Parser.Lines.Clear();
+            Parser.Nodes.Clear();
+            ReadFileTypes();
+            {
+                TMemoryStream stream(kMaxPageBytes);
+                SetPageDir(SplitLink(address, AllowedDirs[0]).LinkDir);
+                THttpCli& cli = F.HttpCli1;
+                cli.URL = address;
+                cli.Proxy = F.ProxyEdit->Text();
+                cli.ProxyPort = "80";
+                cli.BodyStream = &stream;
+                try {
+                    cli.Get();
+                } catch (...) {
+                    cli.BodyStream = nullptr;
+                    throw;
+                }
+                cli.BodyStream = nullptr;
+                VisitedIndex.insert(address);
+                ++VisitedCount;
+                StreamToLines(Parser.Lines, stream.Data());
+            }
+            Parser.Execute();
+            for (const THTMLNode* node : Parser.Nodes)
+                if (const THTMLTag* tag = node->AsTag())
+                    ExamineTag(*tag);
+        } catch (...) {
+            // Whatever failed, the page ends here and the scan goes on.
+            F.AddMemoLine("Error...");
+        }
+    }
+
+    F.AbortRequested = false;
+    F.AddMemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
+                  " image files found...)...");
+}
+
+}  // namespace
+
+void TMainForm::GoBtnClick()
+{
+    if (URLEdit->Text().empty())
+        return;
+    // Jobs share HttpCli1 and the parser field: never one inside another's wait.
+    if (JobRunning)
+        return;
+    SetScanState();
+    TScanWindowGuard restore(*this);
+    TPageScan scan(*this);
+    scan.Run();
+}

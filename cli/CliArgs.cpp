@@ -1,0 +1,194 @@
+#include "cli/CliArgs.h"
+
+// system
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, Help };
+
+struct TOptDef {
+    char Short;
+    const char* Long;
+    TOpt Id;
+    bool TakesValue;
+};
+
+constexpr TOptDef OptDefs[] = {
+    {'a', "auto", TOpt::Auto, false},
+    {'p', "proxy", TOpt::Proxy, true},
+    {'t', "types", TOpt::Types, true},
+    {'l', "load-list", TOpt::Load, true},
+    {'s', "save-list", TOpt::Save, true},
+    {'d', "download", TOpt::Download, true},
+    {'k', "skip-existing", TOpt::Skip, false},
+    {'T', "timeout", TOpt::Timeout, true},
+    {'h', "help", TOpt::Help, false},
+};
+
+const TOptDef* FindShort(char c)
+{
+    for (const auto& d : OptDefs)
+        if (d.Short == c)
+            return &d;
+    return nullptr;
+}
+
+const TOptDef* FindLong(const std::string& name)
+{
+    for (const auto& d : OptDefs)
+        if (name == d.Long)
+            return &d;
+    return nullptr;
+}
+
+// A generous cap keeps the value meaningful as a timer interval.
+constexpr double MaxTimeoutSeconds = 24.0 * 3600.0;
+
+bool ParseSeconds(const std::string& text, double& out)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v) || v < 0 || v > MaxTimeoutSeconds)
+        return false;
+    out = v;
+    return true;
+}
+
+// Applies one option; returns an error text or empty.
+std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
+{
+    switch (d.Id) {
+    case TOpt::Auto: a.Auto = true; break;
+    case TOpt::Proxy: a.Proxy = value; break;
+    case TOpt::Types: a.Types = SplitTypeList(value); break;
+    case TOpt::Load: a.LoadList = value; break;
+    case TOpt::Save: a.SaveList = value; break;
+    case TOpt::Download: a.DownloadDir = value; break;
+    case TOpt::Skip: a.SkipExisting = true; break;
+    case TOpt::Timeout:
+        if (!ParseSeconds(value, a.TimeoutSeconds))
+            return "invalid timeout '" + value + "' (seconds, 0 to 86400)";
+        break;
+    case TOpt::Help: a.Help = true; break;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> SplitTypeList(const std::string& list)
+{
+    std::vector<std::string> out;
+    if (list.empty())
+        return out;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto comma = list.find(',', start);
+        out.push_back(list.substr(start, comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return out;
+}
+
+TCliParse ParseCliArgs(const std::vector<std::string>& args)
+{
+    TCliParse r;
+    auto fail = [&r](std::string msg) {
+        r.Error = std::move(msg);
+        return r;
+    };
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg[1] == '-') {
+            const auto eq = arg.find('=');
+            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            const TOptDef* d = FindLong(name);
+            if (!d)
+                return fail("unknown option '--" + name + "'");
+            std::string value;
+            if (d->TakesValue) {
+                if (eq != std::string::npos)
+                    value = arg.substr(eq + 1);
+                else if (i + 1 < args.size())
+                    value = args[++i];
+                else
+                    return fail("option '--" + name + "' needs a value");
+            } else if (eq != std::string::npos) {
+                return fail("option '--" + name + "' takes no value");
+            }
+            if (auto e = Apply(r.Args, *d, value); !e.empty())
+                return fail(e);
+            continue;
+        }
+        // Short options may be bundled (-ak); a value may follow attached (-T5) or apart.
+        for (size_t k = 1; k < arg.size(); ++k) {
+            const TOptDef* d = FindShort(arg[k]);
+            if (!d)
+                return fail(std::string("unknown option '-") + arg[k] + "'");
+            std::string value;
+            if (d->TakesValue) {
+                if (k + 1 < arg.size())
+                    value = arg.substr(k + 1);
+                else if (i + 1 < args.size())
+                    value = args[++i];
+                else
+                    return fail(std::string("option '-") + arg[k] + "' needs a value");
+                k = arg.size();
+            }
+            if (auto e = Apply(r.Args, *d, value); !e.empty())
+                return fail(e);
+        }
+    }
+    if (r.Args.Help)
+        return r;
+    if (positional.size() > 1)
+        return fail("only one URL may be given");
+    if (positional.size() == 1) {
+        if (positional[0].empty())
+            return fail("the URL is empty");
+        r.Args.Url = positional[0];
+    }
+    if (!r.Args.Url && !r.Args.LoadList)
+        return fail("nothing to do: give a URL or --load-list");
+    if (r.Args.SkipExisting && !r.Args.DownloadDir)
+        return fail("--skip-existing needs --download");
+    return r;
+}
+
+const char* CliUsageText()
+{
+    return "Usage: weblumifang-cli [options] [URL]\n"
+           "Scans the pages of a web site for pictures and downloads them, without a window.\n"
+           "\n"
+           "  -a, --auto               tick \"Automatisch Saugen\": new directories are refused without asking\n"
+           "  -p, --proxy HOST[:PORT]  the proxy field\n"
+           "  -t, --types LIST         comma-separated file types (default: GIF,JPG,JPEG,JIF,PNG)\n"
+           "  -l, --load-list FILE     merge an image list into the found list first\n"
+           "  -s, --save-list FILE     save the found list at the end\n"
+           "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"
+           "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
+           "  -T, --timeout SECONDS    abort a request that receives nothing for that long, as the\n"
+           "                           \"current file\" break button would (default 60; 0 = never)\n"
+           "  -h, --help               show this text\n"
+           "\n"
+           "Status lines go to standard output; the question whether to follow a link into a new\n"
+           "directory is asked on the terminal (answer j for yes; without a terminal the answer is no).\n"
+           "Exit status: 0 when the jobs ran, 1 when an error message was shown, 2 for a usage error,\n"
+           "130 when interrupted (the first Ctrl+C stops the running job cleanly).\n";
+}

@@ -1,0 +1,31 @@
+// Command line of weblumifang-cli: what to set on the form and which jobs to run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TCliArgs {
+    bool Auto = false;
+    std::optional<std::string> Proxy;
+    std::optional<std::vector<std::string>> Types;
+    std::optional<std::string> LoadList;
+    std::optional<std::string> SaveList;
+    std::optional<std::string> DownloadDir;
+    bool SkipExisting = false;
+    double TimeoutSeconds = 60;  // 0: never
+    std::optional<std::string> Url;
+    bool Help = false;
+};
+
+struct TCliParse {
+    TCliArgs Args;
+    std::string Error;  // empty when the command line is usable
+};
+
+TCliParse ParseCliArgs(const std::vector<std::string>& args);
+
+// "a,b,,c" gives a, b, (empty), c; an empty text gives no entry at all.
+std::vector<std::string> SplitTypeList(const std::string& list);
+
+const char* CliUsageText();

@@ -1,0 +1,84 @@
+#include "cli/CliTerminal.h"
+
+// system
+#include <cctype>
+
+void TProgressLine::Show(const std::string& text)
+{
+    if (!enabled_ || text == shown_)
+        return;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    shown_ = text;
+}
+
+void TProgressLine::Clear()
+{
+    if (!enabled_ || shown_.empty())
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_.clear();
+}
+
+bool IsYesAnswer(const std::string& line)
+{
+    std::string word;
+    for (char c : line)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return word == "j" || word == "ja" || word == "y" || word == "yes";
+}
+
+TModalResult TCliResponder::AskYesNo(const std::string& text)
+{
+    progress_.Clear();
+    std::fprintf(stderr, "%s [j/N] ", text.c_str());
+    if (!inIsTerminal_) {
+        // Nobody to ask: the answer is No, and the log shows it.
+        std::fputs("N\n", stderr);
+        std::fflush(stderr);
+        return mrNo;
+    }
+    std::fflush(stderr);
+    std::string line;
+    int c;
+    while ((c = std::fgetc(in_)) != EOF && c != '\n')
+        if (line.size() < 256)
+            line += static_cast<char>(c);
+    if (c == EOF)
+        std::fputc('\n', stderr);
+    return IsYesAnswer(line) ? mrYes : mrNo;
+}
+
+TModalResult TCliResponder::MessageBox(const TMessageRequest& request)
+{
+    if ((request.Buttons & mbYes) && (request.Buttons & mbNo))
+        return AskYesNo(request.Text);
+    progress_.Clear();
+    std::fprintf(stderr, "%s\n", request.Text.c_str());
+    std::fflush(stderr);
+    if (request.Icon == TMsgIcon::Error)
+        ErrorShown = true;
+    return (request.Buttons & mbOK) ? mrOk : mrCancel;
+}
+
+std::optional<std::string> TCliResponder::FileDialog(const TFileDialogRequest& request)
+{
+    (void)request;
+    auto name = std::move(NextFile);
+    NextFile.reset();
+    return name;
+}
+
+std::optional<std::string> TCliResponder::SelectFolder(const TFolderRequest& request)
+{
+    (void)request;
+    return std::nullopt;
+}
+
+TModalResult TCliResponder::ShowModal(TForm& form)
+{
+    (void)form;
+    return mrCancel;
+}

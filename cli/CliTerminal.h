@@ -1,0 +1,52 @@
+// The terminal side of weblumifang-cli: answers the form's modal questions,
+// mirrors the status memo to standard output and shows progress on standard
+// error when that is a terminal.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "ui/Responder.h"
+
+// Keeps one progress line at the bottom of a terminal; anything else written
+// to the terminal first clears it.
+class TProgressLine {
+public:
+    explicit TProgressLine(bool enabled) : enabled_(enabled) {}
+    bool Enabled() const { return enabled_; }
+    void Show(const std::string& text);
+    void Clear();
+
+private:
+    bool enabled_;
+    std::string shown_;
+};
+
+class TCliResponder : public TResponder {
+public:
+    TCliResponder(std::FILE* in, bool inIsTerminal, TProgressLine& progress)
+        : in_(in), inIsTerminal_(inIsTerminal), progress_(progress)
+    {
+    }
+
+    // The name the next file dialog answers with (the -l and -s files).
+    std::optional<std::string> NextFile;
+    // An error box was shown: the run ends with status 1.
+    bool ErrorShown = false;
+
+    TModalResult MessageBox(const TMessageRequest& request) override;
+    std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
+    std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
+    TModalResult ShowModal(TForm& form) override;
+
+private:
+    TModalResult AskYesNo(const std::string& text);
+
+    std::FILE* in_;
+    bool inIsTerminal_;
+    TProgressLine& progress_;
+};
+
+// "j", "ja", "y", "yes" in any letter case, blanks around ignored.
+bool IsYesAnswer(const std::string& line);

@@ -1,0 +1,156 @@
+// Naming and file rules of the download engine: where a picture lands and that
+// nothing outside the target folder, or already there, is ever touched.
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "app/DownloadNames.h"
+
+namespace fs = std::filesystem;
+using namespace dlnames;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string tmpl = (fs::temp_directory_path() / "wl-dlnames-XXXXXX").string();
+        Path = mkdtemp(tmpl.data());
+        Dir = Path + "/";
+    }
+    ~TempDir() { fs::remove_all(Path); }
+    void Touch(const std::string& name, const std::string& content = "old")
+    {
+        std::ofstream(Dir + name, std::ios::binary) << content;
+    }
+    std::string Read(const std::string& name) const
+    {
+        std::ifstream in(Dir + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string Path, Dir;
+};
+
+}  // namespace
+
+TEST(DownloadNames, FileNameIsTheTextBehindTheLastSlash)
+{
+    EXPECT_EQ(UrlFileName("http://h.d/pics/bild.gif"), "bild.gif");
+    EXPECT_EQ(UrlFileName("http://h.d/bild.php?id=3"), "bild.php?id=3");
+    EXPECT_EQ(UrlFileName("http://h.d/show?f=a/b.gif"), "b.gif");
+    EXPECT_EQ(UrlFileName("bild.gif"), "bild.gif");
+    EXPECT_EQ(UrlFileName("http://h.d/pics/"), "");
+    EXPECT_EQ(UrlFileName("http://h.d/%20x.gif"), "%20x.gif");
+}
+
+TEST(DownloadNames, TargetDirGetsOneTrailingSlash)
+{
+    EXPECT_EQ(TargetDirOf("/home/u/Bilder"), "/home/u/Bilder/");
+    EXPECT_EQ(TargetDirOf("/home/u/Bilder/"), "/home/u/Bilder/");
+    EXPECT_EQ(TargetDirOf("relativ"), "relativ/");
+}
+
+TEST(DownloadNames, NumberGoesBetweenBaseAndExtension)
+{
+    EXPECT_EQ(NumberedName("bild.gif", 0), "bild0.gif");
+    EXPECT_EQ(NumberedName("bild.gif", 12), "bild12.gif");
+    EXPECT_EQ(NumberedName("bild", 0), "bild0");
+    EXPECT_EQ(NumberedName("a.b.jpg", 1), "a.b1.jpg");
+    EXPECT_EQ(NumberedName("bild.php?id=3", 0), "bild0.php?id=3");
+    EXPECT_EQ(NumberedName("punkt.", 2), "punkt2.");
+    EXPECT_EQ(NumberedName(".gif", 0), "0.gif");
+}
+
+TEST(DownloadNames, FirstFreeNumberSkipsTakenFiles)
+{
+    TempDir t;
+    EXPECT_EQ(FirstFreeNumberedName(t.Dir, "bild.gif"), "bild0.gif");
+    t.Touch("bild0.gif");
+    t.Touch("bild1.gif");
+    EXPECT_EQ(FirstFreeNumberedName(t.Dir, "bild.gif"), "bild2.gif");
+    // A folder is no file: its name counts as free (and creating it then fails).
+    fs::create_directory(t.Dir + "bild2.gif");
+    EXPECT_FALSE(RegularFileExists(t.Dir + "bild2.gif"));
+    EXPECT_EQ(FirstFreeNumberedName(t.Dir, "bild.gif"), "bild2.gif");
+    EXPECT_EQ(CreateExclusive(t.Dir, "bild2.gif"), -1);
+}
+
+TEST(DownloadNames, UnusableNamesAreRefusedBeforeTouchingAnything)
+{
+    TempDir t;
+    for (const char* bad : {"", ".", ".."})
+        EXPECT_EQ(CreateExclusive(t.Dir, bad), -1) << '"' << bad << '"';
+    EXPECT_EQ(CreateExclusive(t.Dir, std::string("a\0b", 3)), -1);
+    EXPECT_EQ(CreateExclusive(t.Dir, "../outside.gif"), -1);
+    EXPECT_FALSE(fs::exists(fs::path(t.Path).parent_path() / "outside.gif"));
+    EXPECT_TRUE(fs::is_empty(t.Path));
+}
+
+TEST(DownloadNames, ExclusiveCreateNeverOverwrites)
+{
+    TempDir t;
+    t.Touch("bild.gif", "erste Fassung");
+    EXPECT_EQ(CreateExclusive(t.Dir, "bild.gif"), -1);
+    EXPECT_EQ(t.Read("bild.gif"), "erste Fassung");
+
+    // A symbolic link of that name, even a dangling one, is not followed.
+    const std::string target = t.Dir + "ziel.gif";
+    ASSERT_EQ(symlink(target.c_str(), (t.Dir + "link.gif").c_str()), 0);
+    EXPECT_EQ(CreateExclusive(t.Dir, "link.gif"), -1);
+    EXPECT_FALSE(fs::exists(target));
+
+    const int fd = CreateExclusive(t.Dir, "neu.gif");
+    ASSERT_GE(fd, 0);
+    TDownloadFileStream s(fd);
+    EXPECT_TRUE(s.Write("abc", 3));
+    EXPECT_TRUE(s.Write("de", 2));
+    EXPECT_EQ(s.Size(), 5);
+    EXPECT_TRUE(s.Close());
+    EXPECT_EQ(t.Read("neu.gif"), "abcde");
+}
+
+TEST(DownloadNames, MissingFolderFailsTheCreate)
+{
+    TempDir t;
+    EXPECT_EQ(CreateExclusive(t.Dir + "fehlt/", "bild.gif"), -1);
+}
+
+TEST(DownloadNames, WriteFailureIsRemembered)
+{
+    // A file-size limit makes the kernel refuse the write as a full disk would.
+    TempDir t;
+    const int fd = CreateExclusive(t.Dir, "gross.gif");
+    ASSERT_GE(fd, 0);
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = old;
+    lim.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    TDownloadFileStream s(fd);
+    const std::string block(3000, 'x');
+    const bool first = s.Write(block.data(), block.size());
+    const bool second = s.Write(block.data(), block.size());
+    const bool third = s.Write("y", 1);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(second);
+    EXPECT_FALSE(third) << "no writes after a failure";
+    EXPECT_TRUE(s.Failed());
+    EXPECT_FALSE(s.Close());
+}
+
+TEST(DownloadNames, DeleteFailureLineNamesTheFile)
+{
+    EXPECT_EQ(DeleteFailedLine("bild0.gif"), "Fehler: Konnte unvollständige Datei bild0.gif nicht löschen...");
+}

@@ -1,0 +1,320 @@
+// The download engine end to end: files from nginx (or the scripted server for
+// stalls) into a private folder. Nothing is overwritten, and a failed or
+// cancelled file leaves nothing behind.
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/fs.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "JobTestFixture.h"
+
+namespace fs = std::filesystem;
+using namespace wltest;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+std::string Loading(int i, int n, const std::string& name)
+{
+    return "Lade Datei " + std::to_string(i) + " von " + std::to_string(n) + " herunter (" + name + ")...";
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+class DownloadTest : public TJobFixture {
+protected:
+    void SetUp() override
+    {
+        TJobFixture::SetUp();
+        ASSERT_TRUE(Nginx.Ok()) << Nginx.Error();
+        Dir = Target.Path() + "/";
+        Form->DirectoryEdit1->Text = Target.Path();
+        Nginx.WriteDoc("pics/bild.gif", "GIF89a-bild");
+    }
+
+    void Download(const std::vector<std::string>& addresses)
+    {
+        Form->FoundImageList().Assign(addresses);
+        Form->ListBoxChanged();
+        Lines.clear();
+        Form->DownAllBtnClick();
+    }
+
+    TNginx Nginx;
+    TTempDir Target;
+    std::string Dir;
+};
+
+}  // namespace
+
+TEST_F(DownloadTest, SavesUnderTheNameBehindTheLastSlash)
+{
+    Download({Nginx.Url("/pics/bild.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "bild.gif"), "Done..."));
+    EXPECT_EQ(ReadFile(Dir + "bild.gif"), "GIF89a-bild");
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("bild.gif"));
+    EXPECT_FALSE(Form->JobRunning);
+    EXPECT_TRUE(Form->TabSheet1->TabVisible());
+    EXPECT_TRUE(Form->DownAllBtn->Enabled());
+    EXPECT_THAT(Found(), ElementsAre(Nginx.Url("/pics/bild.gif"))) << "downloading never changes the list";
+}
+
+TEST_F(DownloadTest, NumberedNamesNeverOverwrite)
+{
+    const std::string url = Nginx.Url("/pics/bild.gif");
+    Target.WriteFile("bild0.gif", "schon da");
+    Download({url, url, url});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "bild.gif"), Loading(2, 3, "bild.gif"),
+                                   "Die Datei bild.gif existiert schon, speichere unter bild1.gif...",
+                                   Loading(3, 3, "bild.gif"),
+                                   "Die Datei bild.gif existiert schon, speichere unter bild2.gif...", "Done..."));
+    EXPECT_EQ(ReadFile(Dir + "bild0.gif"), "schon da");
+    EXPECT_EQ(ReadFile(Dir + "bild1.gif"), "GIF89a-bild");
+    EXPECT_EQ(ReadFile(Dir + "bild2.gif"), "GIF89a-bild");
+}
+
+TEST_F(DownloadTest, SkipPolicyLeavesExistingFilesAlone)
+{
+    Target.WriteFile("bild.gif", "alt");
+    Nginx.WriteDoc("pics/eins.gif", "1");
+    Nginx.WriteDoc("pics/neu.gif", "neu");
+    Form->OverJumpCheck->Checked = true;
+    std::vector<int> progressAtLines;
+    OnLine = [&](const std::string&) { progressAtLines.push_back(Form->ProgressPercent); };
+    Download({Nginx.Url("/pics/eins.gif"), Nginx.Url("/pics/bild.gif"), Nginx.Url("/pics/neu.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "eins.gif"), Loading(2, 3, "bild.gif"),
+                                   "Die Datei bild.gif existiert schon, wird übersprungen...", Loading(3, 3, "neu.gif"),
+                                   "Done..."));
+    EXPECT_EQ(ReadFile(Dir + "bild.gif"), "alt");
+    EXPECT_EQ(ReadFile(Dir + "neu.gif"), "neu");
+    // The skipped address still advances the overall progress.
+    EXPECT_THAT(progressAtLines, ElementsAre(0, 0, 0, 33, 0));
+}
+
+TEST_F(DownloadTest, OverallProgressStepsPerAddress)
+{
+    for (const char* n : {"a", "b", "c", "d"})
+        Nginx.WriteDoc(std::string("p/") + n + ".gif", n);
+    std::vector<int> progressAtLines;
+    OnLine = [&](const std::string&) { progressAtLines.push_back(Form->ProgressPercent); };
+    Download({Nginx.Url("/p/a.gif"), Nginx.Url("/p/b.gif"), Nginx.Url("/p/c.gif"), Nginx.Url("/p/d.gif")});
+    EXPECT_THAT(progressAtLines, ElementsAre(0, 0, 25, 50, 0));
+    EXPECT_EQ(Form->ProgressPercent, 0);
+    EXPECT_THAT(FilesIn(Target.Path()), UnorderedElementsAre("a.gif", "b.gif", "c.gif", "d.gif"));
+}
+
+TEST_F(DownloadTest, NamesThatWouldLeaveTheFolderFailTheCreateStep)
+{
+    Nginx.WriteDoc("pics/ok.gif", "ok");
+    Download({Nginx.Url("/pics/"), Nginx.Url("/pics/.."), Nginx.Url("/pics/."), Nginx.Url("/pics/ok.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 4, ""), "Fehler: Konnte Datei  nicht erstellen/herunterladen...",
+                                   Loading(2, 4, ".."), "Fehler: Konnte Datei .. nicht erstellen/herunterladen...",
+                                   Loading(3, 4, "."), "Fehler: Konnte Datei . nicht erstellen/herunterladen...",
+                                   Loading(4, 4, "ok.gif"), "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("ok.gif"));
+}
+
+TEST_F(DownloadTest, FailedRequestLeavesNoFileAndTheRunGoesOn)
+{
+    Download({Nginx.Url("/pics/fehlt.gif"), Nginx.Url("/pics/bild.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "fehlt.gif"), "Fehler: Konnte Datei fehlt.gif nicht herunterladen...",
+                                   Loading(2, 2, "bild.gif"), "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("bild.gif"));
+}
+
+TEST_F(DownloadTest, FileCreatedByOthersAfterTheTestIsNotOverwritten)
+{
+    Target.WriteFile("bild.gif", "erste");
+    // Someone takes the numbered name between the existence test and the create.
+    OnLine = [this](const std::string& line) {
+        if (line.find("speichere unter bild0.gif") != std::string::npos)
+            Target.WriteFile("bild0.gif", "fremd");
+    };
+    Download({Nginx.Url("/pics/bild.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "bild.gif"),
+                                   "Die Datei bild.gif existiert schon, speichere unter bild0.gif...",
+                                   "Fehler: Konnte Datei bild0.gif nicht erstellen/herunterladen...", "Done..."));
+    EXPECT_EQ(ReadFile(Dir + "bild0.gif"), "fremd");
+}
+
+TEST_F(DownloadTest, MissingFolderFieldShowsTheErrorBoxAndFetchesNothing)
+{
+    Form->DirectoryEdit1->Text = "";
+    Responder.AnswerMessage(mrOk);
+    Download({Nginx.Url("/pics/bild.gif")});
+    ASSERT_EQ(Responder.Asked().size(), 1u);
+    EXPECT_EQ(Responder.Asked()[0].Text, "Sie müssen zuerst ein Ziel-Verzeichnis auswählen!");
+    EXPECT_EQ(Responder.Asked()[0].Caption, "Fehler: Kein Verzeichnis");
+    EXPECT_EQ(Responder.Asked()[0].Icon, TMsgIcon::Error);
+    EXPECT_THAT(Lines, ElementsAre("Done..."));
+    EXPECT_FALSE(Form->JobRunning);
+    EXPECT_TRUE(Form->TabSheet2->TabVisible());
+}
+
+TEST_F(DownloadTest, MarkedRowsOnlyAndNothingWithoutMarks)
+{
+    Nginx.WriteDoc("pics/zwei.gif", "2");
+    Form->FoundImageList().Assign({Nginx.Url("/pics/bild.gif"), Nginx.Url("/pics/zwei.gif")});
+    Form->ListBoxChanged();
+    Form->DownBtnClick();
+    EXPECT_THAT(Lines, IsEmpty());
+    EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
+
+    Form->ListBox1->SetSelected(1, true);
+    Form->DownBtnClick();
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "zwei.gif"), "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("zwei.gif"));
+}
+
+TEST_F(DownloadTest, WriteFailureFailsTheFileAndDeletesThePart)
+{
+    Nginx.WriteDoc("pics/gross.gif", std::string(1u << 20, 'g'));
+    Nginx.WriteDoc("pics/klein.gif", "klein");
+    // A file-size limit makes the kernel refuse writes as a full disk would;
+    // nginx was started before and keeps its own limit.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = old;
+    lim.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    Download({Nginx.Url("/pics/gross.gif"), Nginx.Url("/pics/klein.gif")});
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(Lines.size(), 5u) << ::testing::PrintToString(Lines);
+    EXPECT_EQ(Lines[0], Loading(1, 2, "gross.gif"));
+    EXPECT_EQ(Lines[1].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(Lines[2], "Fehler: Konnte Datei gross.gif nicht herunterladen...");
+    EXPECT_EQ(Lines[3], Loading(2, 2, "klein.gif"));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("klein.gif"));
+}
+
+TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
+{
+    // An immutable folder refuses the deletion even to root; not every file
+    // system has the flag.
+    Nginx.WriteDoc("pics/zwei.gif", "2");
+    const int dirFd = ::open(Target.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(dirFd, 0);
+    int flags = 0;
+    if (ioctl(dirFd, FS_IOC_GETFLAGS, &flags) != 0) {
+        ::close(dirFd);
+        GTEST_SKIP() << "no file attributes on this file system";
+    }
+    bool immutable = false;
+    // The 404 comes after the file was created: make the folder immutable then.
+    OnLine = [&](const std::string& line) {
+        if (line.rfind("Lade Datei 1", 0) == 0) {
+            Form->HttpCli1.OnHeaderData = [&](THttpCli&) {
+                if (immutable)
+                    return;
+                int f = flags | FS_IMMUTABLE_FL;
+                immutable = ioctl(dirFd, FS_IOC_SETFLAGS, &f) == 0;
+            };
+        }
+    };
+    Download({Nginx.Url("/pics/fehlt.gif"), Nginx.Url("/pics/zwei.gif")});
+    Form->HttpCli1.OnHeaderData = nullptr;
+    ioctl(dirFd, FS_IOC_SETFLAGS, &flags);
+    ::close(dirFd);
+    if (!immutable)
+        GTEST_SKIP() << "cannot make the folder immutable here";
+
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "fehlt.gif"), "Fehler: Konnte Datei fehlt.gif nicht herunterladen...",
+                                   "Fehler: Konnte unvollständige Datei fehlt.gif nicht löschen...",
+                                   Loading(2, 2, "zwei.gif"),
+                                   "Fehler: Konnte Datei zwei.gif nicht erstellen/herunterladen...", "Done..."));
+    EXPECT_FALSE(Form->JobRunning);
+}
+
+// Stalled transfers come from the scripted server: connection 0 sends part of
+// a body and stalls, the next ones deliver a whole file.
+class DownloadStopTest : public TJobFixture {
+protected:
+    void SetUp() override
+    {
+        TJobFixture::SetUp();
+        Form->DirectoryEdit1->Text = Target.Path();
+    }
+
+    static std::vector<TScript> Scripts()
+    {
+        TScript stall;
+        stall.ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p')).Hold();
+        TScript whole;
+        whole.ReadRequest().Send(TScript::Response("HTTP/1.0 200 OK", {"Content-Length: 4"}, "ganz"));
+        return {stall, whole};
+    }
+
+    void Download(const std::vector<std::string>& addresses)
+    {
+        Form->FoundImageList().Assign(addresses);
+        Form->ListBoxChanged();
+        Lines.clear();
+        Form->DownAllBtnClick();
+    }
+
+    bool Stalled() { return Form->HttpCli1.BodyCount() >= 5000 && Server.Connections() == 1; }
+
+    TTempDir Target;
+    TScriptedServer Server{Scripts()};
+};
+
+TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
+{
+    int progressDuring = -1;
+    bool downloadState = false;
+    DuringJob([this] { return Stalled(); },
+              [&] {
+                  progressDuring = Form->ProgressBar1->Position();
+                  downloadState = !Form->TabSheet1->TabVisible() && !Form->TabSheet2->TabVisible() &&
+                                  Form->TabSheet3->TabVisible() && !Form->TabSheet4->TabVisible() &&
+                                  Form->BreakBtn2->Enabled() && Form->BreakLocalBtn->Enabled() &&
+                                  !Form->BreakBtn->Enabled() && !Form->GoBtn->Enabled();
+                  EXPECT_TRUE(fs::exists(Target.Path() + "/a.gif")) << "written straight into its file";
+                  Form->BreakLocalBtn->Click();
+              });
+    Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
+
+    EXPECT_FALSE(TimedOut());
+    EXPECT_EQ(progressDuring, 5);  // 5000 of 100000 bytes
+    EXPECT_TRUE(downloadState);
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", Loading(2, 2, "b.gif"),
+                                   "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
+    EXPECT_EQ(ReadFile(Target.Path() + "/b.gif"), "ganz");
+    EXPECT_EQ(Form->ProgressBar1->Position(), 0);
+}
+
+TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)
+{
+    DuringJob([this] { return Stalled(); }, [this] { Form->BreakBtn2->Click(); });
+    Download({Server.Url("/a.gif"), Server.Url("/b.gif"), Server.Url("/c.gif")});
+
+    EXPECT_FALSE(TimedOut());
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "a.gif"), "HTTP Fehler: 3",
+                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
+    EXPECT_FALSE(Form->AbortRequested);
+    EXPECT_EQ(Server.Connections(), 1);
+    EXPECT_FALSE(Form->BreakBtn2->Enabled());
+    EXPECT_TRUE(Form->TabSheet1->TabVisible());
+}

@@ -1,0 +1,308 @@
+// The page scan end to end: real nginx (or the scripted server for stalls)
+// serving small sites; memo lines, found list and questions checked in order.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "JobTestFixture.h"
+
+using namespace wltest;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+std::string Done(int pages, int images)
+{
+    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
+           " image files found...)...";
+}
+
+std::string Question(const std::string& dir)
+{
+    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?";
+}
+
+class ScanTest : public TJobFixture {
+protected:
+    void SetUp() override
+    {
+        TJobFixture::SetUp();
+        ASSERT_TRUE(Nginx.Ok()) << Nginx.Error();
+        H = Nginx.Url("");
+    }
+
+    void Scan(const std::string& url)
+    {
+        Lines.clear();
+        Form->URLEdit->Text = url;
+        Form->GoBtnClick();
+    }
+
+    // Links of the directory test: one inside the start folder, one root link
+    // (whose directory is the host's root), one absolute link into /b/.
+    void WriteDirectorySite()
+    {
+        Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n"
+                                            "<a href=\"" + H + "/b/q.html\">2</a>\n"
+                                            "<a href=\"/b/p.html\">3</a>\n"
+                                            "<a href=\"" + H + "/b/s.html\">4</a>\n"
+                                            "<a href=\"/b/r.html\">5</a>"));
+        for (const char* leaf : {"a/sub/p.html", "b/p.html", "b/q.html", "b/r.html", "b/s.html"})
+            Nginx.WriteDoc(leaf, Page("leaf"));
+    }
+
+    TNginx Nginx{"location = /a/old.html { return 301 /z/new.html; }\n"
+                 "location = /loop.html { return 302 /loop.html; }"};
+    std::string H;
+};
+
+}  // namespace
+
+TEST_F(ScanTest, AnswerNoDeclinesEachDirectoryOnceForTheWholeScan)
+{
+    WriteDirectorySite();
+    Responder.AnswerMessage(mrNo);
+    Responder.AnswerMessage(mrNo);
+    Scan(H + "/a/index.html");
+
+    // The root link's directory is the host root, not /b/.
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
+    EXPECT_EQ(Responder.Unanswered(), 0);
+    for (const TAsked& a : Responder.Asked()) {
+        EXPECT_EQ(a.Caption, "Frage");
+        EXPECT_EQ(a.Icon, TMsgIcon::Question);
+        EXPECT_EQ(a.Buttons, mbYes | mbNo);
+    }
+}
+
+TEST_F(ScanTest, AnswerYesFollowsThatDirectoryAndEverythingBelowIt)
+{
+    WriteDirectorySite();
+    Responder.AnswerMessage(mrYes);  // /b/
+    Responder.AnswerMessage(mrNo);   // the root
+    Scan(H + "/a/index.html");
+
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/s.html",
+                                   Done(4, 0)));
+}
+
+TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
+{
+    WriteDirectorySite();
+    Form->Autosaug->Checked = true;
+    Scan(H + "/a/index.html");
+
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
+}
+
+TEST_F(ScanTest, ParentLinksAndThePagesOwnDirectoryNeedNoQuestion)
+{
+    Nginx.WriteDoc("a/b/x.html", Page("<a href=\"../up.html\">u</a> <a href=\"../c/y.html\">y</a>"));
+    Nginx.WriteDoc("a/up.html", Page("<a href=\"z.html\">z</a>"));
+    Nginx.WriteDoc("a/c/y.html", Page("leaf"));
+    Nginx.WriteDoc("a/z.html", Page("leaf"));
+    Scan(H + "/a/b/x.html");
+
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/b/x.html", H + "/a/up.html", H + "/a/c/y.html", H + "/a/z.html",
+                                   Done(4, 0)));
+}
+
+TEST_F(ScanTest, TagRulesDecideWhatIsFollowedAndWhatIsListed)
+{
+    Nginx.WriteDoc("a/index.html",
+                   Page("<meta http-equiv=\"refresh\" content=\"5; URL=next.html\">\n"
+                        "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; url=/other/x.html\">\n"
+                        "<a href=\"http://www.o.d/\">fremd</a>\n"
+                        "<a href=\"" + H + "/a/p.html\">absolut</a>\n"
+                        "<a href=\"sub/\">ordner</a>\n"
+                        "<img src=\"pic.GIF\">\n"
+                        "<a href=\"photo.jpg\">foto</a>\n"
+                        "<a href=\"photo.jpg?size=2\">gross</a>\n"
+                        "<iframe src=\"if.html\"></iframe>\n"
+                        "<frame src=\"fr.html\">\n"
+                        "<map><area href=\"map.html\"></map>\n"
+                        "<link rel=\"next\" href=\"l.htm\">\n"
+                        "<a href=\"style.css\">css</a>"));
+    Nginx.WriteDoc("a/p.html", Page("<img src=\"PIC.gif\"> <img src=\"x.png\">"));
+    for (const char* leaf : {"a/next.html", "a/sub/index.html", "a/fr.html", "a/map.html", "a/l.htm", "a/if.html",
+                             "other/x.html"})
+        Nginx.WriteDoc(leaf, Page("leaf"));
+    Scan(H + "/a/index.html");
+
+    EXPECT_THAT(Responder.Asked(), IsEmpty()) << "a refresh to another directory is dropped silently";
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", H + "/a/p.html", H + "/a/sub/",
+                                   H + "/a/fr.html", H + "/a/map.html", H + "/a/l.htm", Done(7, 3)));
+    // The same picture in another letter case is neither listed nor counted twice.
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/pic.GIF", H + "/a/photo.jpg", H + "/a/x.png"));
+}
+
+TEST_F(ScanTest, FileTypesComeFromTheTypeListIgnoringCase)
+{
+    Nginx.WriteDoc("index.html", Page("<img src=\"a.gif\"><img src=\"b.webp\"><a href=\"c.WEBP\">c</a>"
+                                      "<img src=\"d.png\">"));
+    Form->FileTypeList().Assign({"webp", ".png"});
+    Scan(H + "/index.html");
+
+    // ".png" with its dot never matches; "webp" matches either case.
+    EXPECT_THAT(Found(), ElementsAre(H + "/b.webp", H + "/c.WEBP"));
+    EXPECT_EQ(Lines.back(), Done(1, 2));
+}
+
+TEST_F(ScanTest, SameAddressIsFetchedOnceButLetterCaseMakesAnotherAddress)
+{
+    Nginx.WriteDoc("index.html", Page("<a href=\"a.html\">1</a><a href=\"a.html\">2</a><a href=\"A.html\">3</a>"));
+    Nginx.WriteDoc("a.html", Page("<a href=\"index.html\">zurueck</a>"));
+    Scan(H + "/index.html");
+
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/a.html", H + "/A.html", "Error...", Done(2, 0)));
+}
+
+TEST_F(ScanTest, FailedPagesAreLoggedAndTheScanGoesOn)
+{
+    Nginx.WriteDoc("index.html", Page("<a href=\"missing.html\">1</a><a href=\"bad.html\">2</a>"
+                                      "<a href=\"good.html\">3</a>"));
+    // An empty frame source cannot be resolved: the page ends there, but what
+    // was found on it before stays.
+    Nginx.WriteDoc("bad.html", Page("<img src=\"before.gif\"><a href=\"f1.html\">f</a>\n<frame src=\"\">\n"
+                                    "<img src=\"after.gif\">"));
+    Nginx.WriteDoc("good.html", Page("leaf"));
+    Nginx.WriteDoc("f1.html", Page("leaf"));
+    Scan(H + "/index.html");
+
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/missing.html", "Error...", H + "/bad.html", "Error...",
+                                   H + "/good.html", H + "/f1.html", Done(4, 1)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/before.gif"));
+}
+
+TEST_F(ScanTest, ExistingFoundEntriesStayAndAreNotCounted)
+{
+    Nginx.WriteDoc("a/index.html", Page("<img src=\"PIC.gif\"><img src=\"neu.gif\">"));
+    Form->FoundImageList().Add("erster Eintrag");
+    Form->FoundImageList().Add(H + "/a/pic.gif");
+    Scan(H + "/a/index.html");
+
+    EXPECT_THAT(Found(), ElementsAre("erster Eintrag", H + "/a/pic.gif", H + "/a/neu.gif"));
+    EXPECT_EQ(Lines.back(), Done(1, 1));
+    EXPECT_TRUE(Form->DownAllBtn->Enabled());
+}
+
+TEST_F(ScanTest, RedirectedPageResolvesAgainstTheQueuedAddress)
+{
+    Nginx.WriteDoc("z/new.html", Page("<a href=\"r.html\">r</a>"));
+    Nginx.WriteDoc("a/r.html", Page("leaf"));
+    Scan(H + "/a/old.html");
+
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/old.html", H + "/a/r.html", Done(2, 0)));
+}
+
+TEST_F(ScanTest, HostilePagesEndThatPageOnly)
+{
+    // Over the page limit, a redirect loop, NUL bytes and broken markup.
+    Nginx.WriteDoc("huge.html", std::string(17u << 20, 'x'));
+    std::string nul = "<a href=\"n1.html\">";
+    nul += '\0';
+    nul += "<a href=\"lost.html\">\n<a href=\"n2.html\">\n<<a href=\"n3.html\" <img src=\"x.gif\"\n<a href=\"n4.html\">";
+    Nginx.WriteDoc("nul.html", nul);
+    Nginx.WriteDoc("index.html", Page("<a href=\"huge.html\">1</a><a href=\"loop.html\">2</a>"
+                                      "<a href=\"nul.html\">3</a>"));
+    for (const char* leaf : {"n1.html", "n2.html", "n3.html", "n4.html", "lost.html"})
+        Nginx.WriteDoc(leaf, Page("leaf"));
+    Scan(H + "/index.html");
+
+    ASSERT_GE(Lines.size(), 8u);
+    EXPECT_EQ(Lines[0], H + "/index.html");
+    EXPECT_EQ(Lines[1], H + "/huge.html");
+    EXPECT_EQ(Lines[2].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(Lines[3], "Error...");
+    EXPECT_EQ(Lines[4], H + "/loop.html");
+    EXPECT_EQ(Lines[5].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(Lines[6], "Error...");
+    EXPECT_EQ(Lines[7], H + "/nul.html");
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), H + "/lost.html"), 0) << "text after a NUL is cut";
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), H + "/n1.html"), 1);
+    EXPECT_EQ(Lines.back().rfind("Done! (", 0), 0u);
+}
+
+TEST_F(ScanTest, EmptyAddressStartsNothing)
+{
+    Form->Memo1->Lines().Add("vorher");
+    Scan("");
+    EXPECT_THAT(Lines, IsEmpty());
+    EXPECT_EQ(Form->Memo1->Lines().Count(), 1);
+    EXPECT_TRUE(Form->TabSheet3->TabVisible());
+}
+
+// The stalling page comes from the scripted server: the first connection
+// delivers the start page, the second stalls, the third delivers a page.
+class ScanStopTest : public TJobFixture {
+protected:
+    static std::vector<TScript> Scripts()
+    {
+        TScript start;
+        start.ReadRequest().Send(TScript::Response("HTTP/1.0 200 OK", {"Content-Type: text/html"},
+                                                   Page("<a href=\"s1.html\">1</a><a href=\"s2.html\">2</a>")));
+        TScript stall;
+        stall.ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>").Hold();
+        TScript page;
+        page.ReadRequest().Send(TScript::Response("HTTP/1.0 200 OK", {}, Page("leaf")));
+        return {start, stall, page};
+    }
+    TScriptedServer Server{Scripts()};
+};
+
+TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
+{
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [this] { Form->LocalBreak2Btn->Click(); });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    Form->GoBtnClick();
+
+    EXPECT_FALSE(TimedOut());
+    EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...",
+                                   Server.Url("/s2.html"), Done(2, 0)));
+}
+
+TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)
+{
+    Form->FoundImageList().Add(Server.Url("/x.gif"));
+    Form->DirectoryEdit1->Text = "/nonexistent-folder";
+    std::vector<std::string> linesBeforeNested;
+    bool duringScanState = false;
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [&] {
+                  duringScanState = !Form->GoBtn->Enabled() && !Form->BrowseBtn->Enabled() &&
+                                    Form->BreakBtn->Enabled() && Form->LocalBreak2Btn->Enabled() &&
+                                    !Form->BreakBtn2->Enabled() && !Form->TabSheet3->TabVisible() &&
+                                    !Form->TabSheet4->TabVisible() && Form->TabSheet2->TabVisible();
+                  // Another job from inside this one's wait must not start.
+                  linesBeforeNested = Lines;
+                  Form->GoBtnClick();
+                  Form->DownAllBtnClick();
+                  Form->DownBtnClick();
+                  EXPECT_EQ(Lines, linesBeforeNested);
+                  Form->BreakBtn->Click();
+              });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    Form->GoBtnClick();
+
+    EXPECT_FALSE(TimedOut());
+    EXPECT_TRUE(duringScanState);
+    EXPECT_THAT(Lines,
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...", Done(1, 0)));
+    EXPECT_FALSE(Form->AbortRequested);
+    EXPECT_FALSE(Form->JobRunning);
+    EXPECT_TRUE(Form->GoBtn->Enabled());
+    EXPECT_TRUE(Form->DownAllBtn->Enabled());
+    EXPECT_FALSE(Form->BreakBtn->Enabled());
+    EXPECT_TRUE(Form->TabSheet3->TabVisible());
+    EXPECT_EQ(Form->ProgressBar1->Position(), 0);
+    EXPECT_EQ(Server.Connections(), 2);
+}
