@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <stdexcept>
 
 #if defined(__SSE2__)
@@ -189,26 +190,37 @@ bool ReadNumber(std::string_view body, int& value)
     return true;
 }
 
-struct TNamedCode {
-    std::string_view Name;
-    int Code;
+constexpr std::size_t kEntitySlots = 512;
+
+std::size_t EntityHash(std::string_view name)
+{
+    std::uint32_t h = 2166136261u;
+    for (char c : name)
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    return h & (kEntitySlots - 1);
+}
+
+struct TEntityIndex {
+    std::array<std::uint8_t, kEntitySlots> Slot{}; // entry number + 1; 0 = free
+    std::array<int, 100> Code{};
 };
 
-// EntityTable sorted by name for a binary search; the names are distinct, so
-// this finds the same entry as a walk in table order.
-const std::array<TNamedCode, 100>& SortedEntities()
+// EntityTable in an open-addressing hash table. The names are distinct, so a
+// hit is the entry a walk in table order would find first.
+const TEntityIndex& EntityIndex()
 {
-    static const std::array<TNamedCode, 100> sorted = [] {
-        std::array<TNamedCode, 100> s{};
+    static const TEntityIndex index = [] {
+        TEntityIndex x;
         for (std::size_t i = 0; i < EntityTable.size(); ++i) {
-            int code = 0;
-            ReadNumber(EntityTable[i].Numeric.substr(2, EntityTable[i].Numeric.size() - 3), code);
-            s[i] = {EntityTable[i].Name, code};
+            std::size_t h = EntityHash(EntityTable[i].Name);
+            while (x.Slot[h] != 0)
+                h = (h + 1) & (kEntitySlots - 1);
+            x.Slot[h] = static_cast<std::uint8_t>(i + 1);
+            ReadNumber(EntityTable[i].Numeric.substr(2, EntityTable[i].Numeric.size() - 3), x.Code[i]);
         }
-        std::sort(s.begin(), s.end(), [](const TNamedCode& a, const TNamedCode& b) { return a.Name < b.Name; });
-        return s;
+        return x;
     }();
-    return sorted;
+    return index;
 }
 
 constexpr std::size_t kLongestEntityName = 8; // "&frac14;"
@@ -226,13 +238,15 @@ bool ReferenceValue(std::string_view ref, int& value)
     }
     if (ref.size() > kLongestEntityName)
         return false;
-    const auto& sorted = SortedEntities();
-    const auto it = std::lower_bound(sorted.begin(), sorted.end(), ref,
-                                     [](const TNamedCode& e, std::string_view n) { return e.Name < n; });
-    if (it == sorted.end() || it->Name != ref)
-        return false;
-    value = it->Code;
-    return true;
+    const TEntityIndex& index = EntityIndex();
+    for (std::size_t h = EntityHash(ref); index.Slot[h] != 0; h = (h + 1) & (kEntitySlots - 1)) {
+        const std::size_t entry = index.Slot[h] - 1u;
+        if (EntityTable[entry].Name == ref) {
+            value = index.Code[entry];
+            return true;
+        }
+    }
+    return false;
 }
 
 // The first "<" or ">" in [p, end), or end.
@@ -254,12 +268,24 @@ inline const char* FindAngle(const char* p, const char* end)
     return p;
 }
 
-// Bytes the text decoder must look at; all others are copied as they are.
-constexpr std::array<bool, 256> kTextSpecial = [] {
-    std::array<bool, 256> t{};
-    t['\n'] = t[' '] = t['&'] = t[';'] = true;
-    return t;
-}();
+// The first byte in [p, end) that is neither a space nor a line feed, or end.
+const char* SkipBlanks(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int blanks = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, lf)));
+        if (blanks != 0xFFFF)
+            return p + __builtin_ctz(~static_cast<unsigned>(blanks));
+        p += 16;
+    }
+#endif
+    while (p < end && (*p == ' ' || *p == '\n'))
+        ++p;
+    return p;
+}
 
 void UpperCopy(const char* src, std::size_t n, char* dst)
 {
@@ -269,46 +295,55 @@ void UpperCopy(const char* src, std::size_t n, char* dst)
     }
 }
 
-// Calls f(begin, end) for each non-empty piece of text[from, size): pieces are
-// separated by single spaces outside double quotes.
+// Calls f(begin, end, eq) for each non-empty piece of text[from, size):
+// pieces are separated by single spaces outside double quotes; eq is the
+// position of the piece's first "=", or npos.
 template <class F>
 void ForEachPiece(std::string_view text, std::size_t from, F&& f)
 {
+    constexpr std::size_t npos = std::string_view::npos;
     bool quoted = false;
     std::size_t start = from;
+    std::size_t eq = npos;
     for (std::size_t i = from; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '"') {
             quoted = !quoted;
         } else if (c == ' ' && !quoted) {
             if (i > start)
-                f(start, i);
+                f(start, i, eq);
             start = i + 1;
+            eq = npos;
+        } else if (c == '=' && eq == npos) {
+            eq = i;
         }
     }
     if (text.size() > start)
-        f(start, text.size());
+        f(start, text.size(), eq);
 }
+
+struct TPiece {
+    std::uint32_t Begin;
+    std::uint32_t Length;
+    std::uint32_t NameLength; // up to the first "=", or all
+    bool HasValue;
+};
 
 } // namespace
 
 // ---------------------------------------------------------------- nodes
 
-std::uint32_t THTMLParam::Split(const char* raw, std::uint32_t len)
+void THTMLParam::Split(const char* raw, std::uint32_t len, std::uint32_t nameLen, bool hasValue)
 {
     fRaw = raw;
     fRawLen = len;
-    const void* eq = std::memchr(raw, '=', len);
-    if (eq == nullptr) {
-        fNameLen = len;
-        return len;
-    }
-    const auto nameLen = static_cast<std::uint32_t>(static_cast<const char*>(eq) - raw);
-    fNameLen = nameLen | kHasValue;
+    fNameLen = nameLen;
+    if (!hasValue)
+        return;
+    fNameLen |= kHasValue;
     const std::uint32_t valueLen = len - nameLen - 1;
     if (valueLen > 1 && raw[nameLen + 1] == '"' && raw[len - 1] == '"')
         fNameLen |= kQuoted;
-    return nameLen;
 }
 
 namespace {
@@ -320,12 +355,6 @@ std::uint32_t CheckedLength(std::size_t n, std::uint32_t limit)
     return static_cast<std::uint32_t>(n);
 }
 
-std::size_t NameLength(const char* piece, std::size_t len)
-{
-    const void* eq = std::memchr(piece, '=', len);
-    return eq == nullptr ? len : static_cast<std::size_t>(static_cast<const char*>(eq) - piece);
-}
-
 } // namespace
 
 void THTMLParam::ParseParam(std::string_view P, TNodeArena& Store)
@@ -334,7 +363,9 @@ void THTMLParam::ParseParam(std::string_view P, TNodeArena& Store)
     char* raw = Store.AllocateChars(len);
     if (len != 0)
         std::memcpy(raw, P.data(), len);
-    const std::uint32_t nameLen = Split(raw, len);
+    const std::size_t eq = P.find('=');
+    const auto nameLen = static_cast<std::uint32_t>(eq == std::string_view::npos ? len : eq);
+    Split(raw, len, nameLen, eq != std::string_view::npos);
     char* upper = Store.AllocateChars(nameLen);
     UpperCopy(raw, nameLen, upper);
     fName = upper;
@@ -352,16 +383,21 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
     const std::size_t space = text.find(' ');
     const std::size_t nameLen = space == std::string_view::npos ? n : space;
 
-    // First the number of attributes and the length of all names, so that
-    // both are stored without waste.
-    std::size_t count = 0;
+    // The pieces first, so that the attributes and their names are stored
+    // without waste. The list is reused from tag to tag.
+    thread_local std::vector<TPiece> pieces;
+    pieces.clear();
     std::size_t namesLen = nameLen;
     if (space != std::string_view::npos) {
-        ForEachPiece(text, space, [&](std::size_t b, std::size_t e) {
-            ++count;
-            namesLen += NameLength(raw + b, e - b);
+        ForEachPiece(text, space, [&](std::size_t b, std::size_t e, std::size_t eq) {
+            const bool hasValue = eq != std::string_view::npos;
+            const std::size_t nl = hasValue ? eq - b : e - b;
+            pieces.push_back({static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(e - b),
+                              static_cast<std::uint32_t>(nl), hasValue});
+            namesLen += nl;
         });
     }
+    const std::size_t count = pieces.size();
     THTMLParam* params = count == 0 ? nullptr
                                     : static_cast<THTMLParam*>(Store.Allocate(count * sizeof(THTMLParam), alignof(THTMLParam)));
     // The upper-case names of the tag and its attributes, side by side.
@@ -370,18 +406,19 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
     fName = upper;
     fNameLen = static_cast<std::uint32_t>(nameLen);
     char* out = upper + nameLen;
-    std::size_t k = 0;
-    if (count != 0) {
-        ForEachPiece(text, space, [&](std::size_t b, std::size_t e) {
-            THTMLParam* p = new (params + k++) THTMLParam;
-            const std::uint32_t nl = p->Split(raw + b, static_cast<std::uint32_t>(e - b));
-            UpperCopy(raw + b, nl, out);
-            p->fName = out;
-            out += nl;
-        });
+    for (std::size_t k = 0; k < count; ++k) {
+        const TPiece& piece = pieces[k];
+        THTMLParam* p = new (params + k) THTMLParam;
+        p->Split(raw + piece.Begin, piece.Length, piece.NameLength, piece.HasValue);
+        UpperCopy(raw + piece.Begin, piece.NameLength, out);
+        p->fName = out;
+        out += piece.NameLength;
     }
     fParams = params;
     fParamCount = static_cast<std::uint32_t>(count);
+    // A tag with very many attributes must not pin their list's room.
+    if (pieces.capacity() > 4096)
+        std::vector<TPiece>().swap(pieces);
 }
 
 void THTMLText::DecodeText(std::string_view S, TNodeArena& Store)
@@ -405,31 +442,29 @@ void THTMLText::DecodeText(std::string_view S, TNodeArena& Store)
     bool lastWasSpace = false; // of the normalised text, before decoding
     for (std::size_t i = 0; i < n; ++i) {
         char c = S[i];
-        if (!kTextSpecial[static_cast<unsigned char>(c)]) {
-            t[w++] = c;
-            lastWasSpace = false;
-            continue;
-        }
         if (c == '\n')
             c = ' ';
-        if (c == ' ') {
-            if (lastWasSpace)
-                continue;
-            lastWasSpace = true;
-        } else {
-            lastWasSpace = false;
-        }
+        const bool space = c == ' ';
         if (c == '&') {
             refStart = w;
             collecting = true;
-        }
-        t[w++] = c;
-        if (collecting && (c == ';' || c == ' ')) {
+        } else if (collecting && (space || c == ';')) {
+            // While collecting, the previous byte is no space: this one stays.
+            t[w++] = c;
+            lastWasSpace = space;
             collecting = false;
             int value = 0;
             if (ReferenceValue(std::string_view(t + refStart, w - refStart), value))
                 w = refStart + PutCharacter(value, t + refStart);
+            continue;
         }
+        if (space && lastWasSpace) {
+            // The rest of a run of blanks collapses into the space before it.
+            i = SkipBlanks(S.data() + i, S.data() + n) - S.data() - 1;
+            continue;
+        }
+        t[w++] = c;
+        lastWasSpace = space;
     }
     fTextLen = static_cast<std::uint32_t>(w);
     // The unused end of the text's room goes back to the store.

@@ -144,9 +144,9 @@ public:
 
 private:
     friend class THTMLTag;
-    // Sets Raw and the split from raw (already in storage); returns the
-    // length of the name, which is set afterwards.
-    std::uint32_t Split(const char* raw, std::uint32_t len);
+    // Sets Raw and the split of raw (already in storage); the name itself is
+    // set afterwards.
+    void Split(const char* raw, std::uint32_t len, std::uint32_t nameLen, bool hasValue);
 
     static constexpr std::uint32_t kHasValue = 1u << 31;
     static constexpr std::uint32_t kQuoted = 1u << 30;

@@ -1,0 +1,40 @@
+// SplitLink and FileExtension on arbitrary text: the link, then after the
+// first line feed the page directory (a fixed one when there is none).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/LinkSplit.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t nl = input.find('\n');
+    const std::string_view link = input.substr(0, nl);
+    const std::string_view pageDir = nl == std::string_view::npos ? "http://h.d/a/b/" : input.substr(nl + 1);
+
+    const std::string ext = FileExtension(link);
+    if (!ext.empty() && (ext[0] != '.' || !link.ends_with(ext)))
+        __builtin_trap();
+    if (link.empty())
+        return 0;
+
+    std::string dir, file;
+    SplitLink(link, pageDir, dir, file);
+    if (!dir.empty() && dir.back() != '/')
+        __builtin_trap();
+    // Nothing is invented beyond "http://" and two slashes.
+    if (dir.size() + file.size() > link.size() + pageDir.size() + 9)
+        __builtin_trap();
+    // Parent and root links never leave the host of a directory that has one.
+    std::string_view rest = link.starts_with("./") ? link.substr(2) : link;
+    const std::size_t sep = pageDir.find("//");
+    if ((rest.starts_with("../") || rest.starts_with('/')) && sep != std::string_view::npos) {
+        const std::size_t slash = pageDir.find('/', sep + 2);
+        const std::string_view root = pageDir.substr(0, slash);
+        if (!dir.starts_with(root))
+            __builtin_trap();
+    }
+    return 0;
+}
