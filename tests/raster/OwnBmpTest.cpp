@@ -278,7 +278,8 @@ TEST(OwnBmp, SameAsIndependentDecoders)
 {
     if (!HaveConvert())
         GTEST_SKIP() << "ImageMagick not installed";
-    const std::string dir = ScratchDir();
+    const ScratchDir scratch;
+    const std::string& dir = scratch.path;
     const std::string src = dir + "/src.miff";
     // A picture with gradients, edges and an odd width (row padding).
     ASSERT_TRUE(Shell(Convert() + " -size 37x23 gradient:red-blue \\( -size 37x23 plasma:fractal -seed 4 \\)"
@@ -322,7 +323,8 @@ TEST(OwnBmp, PillowFilesAndTopDownRows)
 {
     if (!HavePil() || !HaveConvert())
         GTEST_SKIP() << "Pillow or ImageMagick not installed";
-    const std::string dir = ScratchDir();
+    const ScratchDir scratch;
+    const std::string& dir = scratch.path;
     ASSERT_TRUE(Shell(Python() + " -c \"from PIL import Image\n"
                                "im = Image.effect_mandelbrot((41, 19), (-2, -1.2, 1, 1.2), 60).convert('RGB')\n"
                                "im.save('" + dir + "/rgb.bmp')\n"

@@ -141,19 +141,29 @@ inline std::string Python() { return std::filesystem::exists("/usr/bin/python3")
 inline bool HaveConvert() { return Shell(Convert() + " -version"); }
 inline bool HavePil() { return Shell(Python() + " -c 'import PIL.Image'"); }
 
-// A fresh scratch folder per test.
-inline std::string ScratchDir()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    const auto dir = std::filesystem::temp_directory_path() / ("wl_own_" + name);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+// A fresh scratch folder per test, removed again at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '_';
+        path = (std::filesystem::temp_directory_path() / ("wl_own_" + name)).string();
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path;
+};
 
 // ImageMagick's reading of a file, transparent parts on white.
 inline Rgb MagickRgb(const std::string& path, int width, int height)

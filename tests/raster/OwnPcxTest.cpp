@@ -198,7 +198,8 @@ TEST(OwnPcx, PlanarFilesMatchTheirIndices)
                 ExpectRgb(p, x, y, v * 16, 255 - v * 16, v);
             }
         if (HaveConvert()) {
-            const std::string path = ScratchDir() + "/planar.pcx";
+            const ScratchDir scratch;
+            const std::string path = scratch.path + "/planar.pcx";
             WriteFile(path, f);
             ExpectSamePixels(p, MagickRgb(path, w, h), 0, "magick planes " + std::to_string(planes));
         }
@@ -209,7 +210,8 @@ TEST(OwnPcx, SameAsIndependentDecoders)
 {
     if (!HaveConvert())
         GTEST_SKIP() << "ImageMagick not installed";
-    const std::string dir = ScratchDir();
+    const ScratchDir scratch;
+    const std::string& dir = scratch.path;
     const std::string src = dir + "/src.miff";
     ASSERT_TRUE(Shell(Convert() + " -size 37x23 gradient:red-blue \\( -size 37x23 plasma:fractal -seed 9 \\)"
                                   " -compose blend -define compose:args=50 -composite '" + src + "'"));

@@ -187,7 +187,8 @@ TEST(OwnTga, SameAsIndependentDecoders)
 {
     if (!HaveConvert())
         GTEST_SKIP() << "ImageMagick not installed";
-    const std::string dir = ScratchDir();
+    const ScratchDir scratch;
+    const std::string& dir = scratch.path;
     const std::string src = dir + "/src.miff";
     ASSERT_TRUE(Shell(Convert() + " -size 37x23 gradient:red-blue \\( -size 37x23 plasma:fractal -seed 7 \\)"
                                   " -compose blend -define compose:args=50 -composite '" + src + "'"));
