@@ -1,0 +1,180 @@
+#include "ui/PrinterDC.h"
+
+#include <algorithm>
+
+#include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
+
+using namespace raster;
+
+namespace {
+
+bool UsableDib(const void* bits, const BITMAPINFO* info)
+{
+    if (!bits || !info)
+        return false;
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    const int b = h.biBitCount;
+    return (b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32) && h.biWidth > 0 && h.biHeight > 0 &&
+           h.biWidth <= kMaxDibDimension && h.biHeight <= kMaxDibDimension && h.biCompression == 0;
+}
+
+// The part of a bottom-up DIB whose lower-left corner is (x0, row0), as a
+// top-down QImage; rows outside [firstRow, endRow) and columns outside the
+// picture stay white. Empty when the size is out of range.
+QImage DibToImage(const void* bits, const BITMAPINFO& info, int64_t x0, int64_t row0, int64_t width, int64_t height,
+                  int64_t firstRow, int64_t endRow)
+{
+    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > kMaxDeviceBitmapPixels)
+        return QImage();
+    QImage image(int(width), int(height), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::white);
+    const BITMAPINFOHEADER& h = info.bmiHeader;
+    const uint64_t rowBytes = DibRowBytes(h.biWidth, h.biBitCount);
+    const auto* base = static_cast<const uint8_t*>(bits);
+    for (int64_t j = 0; j < height; ++j) {
+        const int64_t row = row0 + height - 1 - j;
+        if (row < firstRow || row >= endRow)
+            continue;
+        const uint8_t* src = base + uint64_t(row - firstRow) * rowBytes;
+        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(int(j)));
+        for (int64_t i = 0; i < width; ++i) {
+            const int64_t col = x0 + i;
+            if (col >= 0 && col < h.biWidth)
+                dst[i] = 0xFF000000u | DibPixelRgb(info, src, int32_t(col));
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+TPrinterDC::TPrinterDC(QPainter& painter) : painter_(painter) {}
+
+int TPrinterDC::GetDeviceCaps(int index) const
+{
+    switch (index) {
+    case TECHNOLOGY: return DT_RASPRINTER;
+    case BITSPIXEL: return 24;
+    case RASTERCAPS: return RC_BITBLT | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB;
+    default: return 0;
+    }
+}
+
+int TPrinterDC::SetStretchBltMode(int mode)
+{
+    const int before = stretchMode_;
+    stretchMode_ = mode;
+    return before;
+}
+
+const LogPalette* TPrinterDC::SelectPalette(const LogPalette* palette, bool)
+{
+    const LogPalette* before = selected_;
+    selected_ = palette;
+    return before;
+}
+
+int TPrinterDC::RealizePalette() { return 0; }
+
+bool TPrinterDC::Draw(const QImage& image, int32_t xDest, int32_t yDest, int32_t destWidth, int32_t destHeight,
+                      uint32_t rop)
+{
+    QPainter::CompositionMode mode;
+    switch (rop) {
+    case SRCCOPY: mode = QPainter::CompositionMode_SourceOver; break;
+    case SRCPAINT: mode = QPainter::RasterOp_SourceOrDestination; break;
+    case SRCAND: mode = QPainter::RasterOp_SourceAndDestination; break;
+    case SRCINVERT: mode = QPainter::RasterOp_SourceXorDestination; break;
+    case NOTSRCCOPY: mode = QPainter::RasterOp_NotSource; break;
+    default: return false;
+    }
+    if (image.isNull())
+        return false;
+    painter_.save();
+    painter_.setCompositionMode(mode);
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, stretchMode_ == HALFTONE);
+    painter_.drawImage(QRect(xDest, yDest, destWidth, destHeight), image);
+    painter_.restore();
+    return true;
+}
+
+int TPrinterDC::SetDIBitsToDevice(int32_t xDest, int32_t yDest, uint32_t width, uint32_t height, int32_t xSrc,
+                                  int32_t ySrc, uint32_t startScan, uint32_t lines, const void* bits,
+                                  const BITMAPINFO* info, uint32_t)
+{
+    if (!UsableDib(bits, info) || width == 0 || height == 0 || width > uint32_t(kMaxDibDimension) ||
+        height > uint32_t(kMaxDibDimension))
+        return 0;
+    const int64_t endRow = std::min<int64_t>(int64_t(startScan) + lines, info->bmiHeader.biHeight);
+    const QImage image = DibToImage(bits, *info, xSrc, ySrc, width, height, startScan, endRow);
+    if (!Draw(image, xDest, yDest, int32_t(width), int32_t(height), SRCCOPY))
+        return 0;
+    return int(std::max<int64_t>(0, endRow - int64_t(startScan)));
+}
+
+int TPrinterDC::StretchDIBits(int32_t xDest, int32_t yDest, int32_t destWidth, int32_t destHeight, int32_t xSrc,
+                              int32_t ySrc, int32_t srcWidth, int32_t srcHeight, const void* bits,
+                              const BITMAPINFO* info, uint32_t, uint32_t rop)
+{
+    if (!UsableDib(bits, info) || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0)
+        return GDI_ERROR;
+    const QImage image = DibToImage(bits, *info, xSrc, ySrc, srcWidth, srcHeight, 0, info->bmiHeader.biHeight);
+    if (!Draw(image, xDest, yDest, destWidth, destHeight, rop))
+        return GDI_ERROR;
+    return srcHeight;
+}
+
+std::unique_ptr<DeviceBitmap> TPrinterDC::CreateCompatibleBitmap(int32_t width, int32_t height)
+{
+    MemoryDC scratch(0, 0);
+    return scratch.CreateCompatibleBitmap(width, height);
+}
+
+std::unique_ptr<DeviceContext> TPrinterDC::CreateCompatibleDC() { return std::make_unique<MemoryDC>(0, 0); }
+
+int TPrinterDC::SetDIBits(DeviceBitmap& bitmap, uint32_t startScan, uint32_t lines, const void* bits,
+                          const BITMAPINFO* info, uint32_t usage)
+{
+    MemoryDC scratch(0, 0);
+    return scratch.SetDIBits(bitmap, startScan, lines, bits, info, usage);
+}
+
+DeviceBitmap* TPrinterDC::SelectBitmap(DeviceBitmap*) { return nullptr; }  // a printer has no selectable surface
+
+int TPrinterDC::StretchBlt(int32_t xDest, int32_t yDest, int32_t destWidth, int32_t destHeight, DeviceContext& source,
+                           int32_t xSrc, int32_t ySrc, int32_t srcWidth, int32_t srcHeight, uint32_t rop)
+{
+    const DeviceBitmap* from = source.Surface();
+    if (!from || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 ||
+        uint64_t(srcWidth) * uint64_t(srcHeight) > kMaxDeviceBitmapPixels)
+        return 0;
+    QImage image(srcWidth, srcHeight, QImage::Format_RGB32);
+    if (image.isNull())
+        return 0;
+    image.fill(Qt::white);
+    for (int32_t j = 0; j < srcHeight; ++j) {
+        const int64_t row = int64_t(ySrc) + j;
+        if (row < 0 || row >= from->height)
+            continue;
+        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(j));
+        for (int32_t i = 0; i < srcWidth; ++i) {
+            const int64_t col = int64_t(xSrc) + i;
+            if (col >= 0 && col < from->width)
+                dst[i] = 0xFF000000u | from->pixels[size_t(row) * size_t(from->width) + size_t(col)];
+        }
+    }
+    return Draw(image, xDest, yDest, destWidth, destHeight, rop) ? 1 : 0;
+}
+
+Rect TPrinterDC::GetClipBox() const
+{
+    const QPaintDevice* device = painter_.device();
+    QRect box = device ? QRect(0, 0, device->width(), device->height()) : QRect();
+    if (painter_.hasClipping())
+        box = box.intersected(painter_.clipBoundingRect().toAlignedRect());
+    return Rect{box.left(), box.top(), box.left() + box.width(), box.top() + box.height()};
+}
