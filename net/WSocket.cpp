@@ -485,7 +485,7 @@ void TCustomWSocket::Unregister()
 // pump spin.
 void TCustomWSocket::UpdateInterest()
 {
-    if (FWatchId == 0)
+    if (FWatchId == 0 || FDeferInterest)
         return;
     uint32_t bits = 0;
     if (!FPaused) {
@@ -563,9 +563,22 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
         if ((Events & FD_READ) && Handle == FHSocket)
             ReceiveLoop(Error);
         if ((Events & FD_WRITE) && Handle == FHSocket) {
+            // The interest set is settled once after the handler: a handler
+            // that queues the next block would otherwise switch writable
+            // interest off and on again for every block.
+            FDeferInterest = true;
             TryToSend();
-            if (FAllSent && Handle == FHSocket)
-                TriggerDataSent(Error);
+            if (FAllSent && Handle == FHSocket) {
+                try {
+                    TriggerDataSent(Error);
+                } catch (...) {
+                    FDeferInterest = false;
+                    UpdateInterest();
+                    throw;
+                }
+            }
+            FDeferInterest = false;
+            UpdateInterest();  // for whatever socket the handler left us with
         }
         if ((Events & FD_ACCEPT) && Handle == FHSocket) {
             FAcceptCalled = false;
@@ -1223,8 +1236,31 @@ int TCustomWSocket::Send(const void* Data, int Len)
     if (Len <= 0 || !Data)
         return 0;
     FAllSent = false;
-    AppendToChain(static_cast<const char*>(Data), Len);
     int h = FHSocket;
+    const char* p = static_cast<const char*>(Data);
+    int left = Len;
+    bool chainIdle = std::all_of(FBufList.begin(), FBufList.end(), [](const auto& b) { return b->Empty(); });
+    if (chainIdle && FType == SOCK_STREAM) {
+        // Nothing queued: write straight from the caller's bytes and copy
+        // only what the network did not take. Same bytes, same events.
+        int n = RawSend(p, left);
+        if (n > 0) {
+            p += n;
+            left -= n;
+        }
+        if (left == 0) {
+            FAllSent = true;
+            PostToSelf([this, h] { HandleNotice(h, FD_WRITE, 0); });
+            return Len;
+        }
+        AppendToChain(p, left);
+        if (n < 0 && LastPlatformError() != WSAEWOULDBLOCK)
+            TryToSend();  // meets the same failure and handles it
+        else
+            UpdateInterest();
+        return Len;
+    }
+    AppendToChain(p, left);
     TryToSend();
     if (FAllSent && h == FHSocket) {
         PostToSelf([this, h] { HandleNotice(h, FD_WRITE, 0); });

@@ -309,6 +309,7 @@ private:
     bool FReadSuspended = false;  // read/accept readiness parked until the next Receive/Accept
     bool FRecvCalled = false;
     bool FAcceptCalled = false;
+    bool FDeferInterest = false;
     std::shared_ptr<bool> FAlive;
 };
 
