@@ -10,12 +10,15 @@
 //   Parser.Execute();
 //   for (const THTMLNode* Node : Parser.Nodes)
 //       if (const THTMLTag* Tag = Node->AsTag())
-//           for (const THTMLParam& Param : Tag->Params)
-//               ... Tag->Name, Param.Name, Param.Value ...
+//           for (const THTMLParam& Param : Tag->Params())
+//               ... Tag->Name(), Param.Name(), Param.Value() ...
 //
 // Nodes and all their texts live in storage owned by the parser's node list:
 // the views stay valid until Nodes is cleared or the parser is destroyed.
-// Texts are byte strings as received; references are decoded to UTF-8.
+// Texts are byte strings as received. Character references in text nodes are
+// decoded to UTF-8: 0 to 255 through CharMap, 128 to 159 as the Windows-1252
+// characters, 256 to 999 (three decimal digits at most) as Unicode code
+// points; a negative value names no character and stays as written.
 #pragma once
 
 #include <array>
@@ -225,6 +228,7 @@ public:
         fNodes.clear();
         fStore.Clear();
     }
+    // Node must live in Store().
     void Add(THTMLNode* Node) { fNodes.push_back(Node); }
     TNodeArena& Store() { return fStore; }
 

@@ -236,6 +236,10 @@ TEST(HTMLParam, Splitting)
 
 TEST(DecodeText, WhiteSpace)
 {
+    // Long runs of blanks, and a space terminator followed by more blanks.
+    EXPECT_EQ(Decode("x" + std::string(40, ' ') + "\n" + std::string(40, ' ') + "y"), "x y");
+    EXPECT_EQ(Decode("&#65" + std::string(40, ' ') + "b"), "Ab");
+    EXPECT_EQ(Decode("&#32;" + std::string(20, ' ') + "b"), "  b");
     EXPECT_EQ(Decode("a\n\nb"), "a b");
     EXPECT_EQ(Decode("  a  \t  b  "), " a \t b ");
     EXPECT_EQ(Decode(""), "");
