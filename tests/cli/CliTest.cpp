@@ -1,0 +1,332 @@
+// weblumifang-cli run as a user would: a separate process against nginx or the
+// scripted server; its standard output, standard error, exit status and the
+// files it leaves are checked.
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <pty.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/NetFixtures.h"
+
+namespace fs = std::filesystem;
+using namespace wltest;
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    bool Finished = false;
+    std::string Out;
+    std::string Err;
+    std::vector<std::string> OutLines() const
+    {
+        std::vector<std::string> lines;
+        std::string::size_type start = 0;
+        while (start < Out.size()) {
+            auto nl = Out.find('\n', start);
+            if (nl == std::string::npos)
+                nl = Out.size();
+            lines.push_back(Out.substr(start, nl - start));
+            start = nl + 1;
+        }
+        return lines;
+    }
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Home = Scratch.Path() + "/home";
+        fs::create_directories(Home);
+    }
+
+    QProcess* Start(const std::vector<std::string>& args)
+    {
+        Process = std::make_unique<QProcess>();
+        QStringList list;
+        for (const auto& a : args)
+            list << QString::fromStdString(a);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", QString::fromStdString(Home));
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(Home + "/.config"));
+        env.remove("QT_QPA_PLATFORM");  // the program chooses offscreen itself
+        Process->setProcessEnvironment(env);
+        Process->start(WL_CLI_PATH, list);
+        EXPECT_TRUE(Process->waitForStarted(10000));
+        Process->closeWriteChannel();  // standard input is no terminal
+        return Process.get();
+    }
+
+    TRun Finish(std::chrono::milliseconds deadline = 60s)
+    {
+        TRun r;
+        r.Finished = Process->waitForFinished(static_cast<int>(deadline.count()));
+        if (!r.Finished) {
+            Process->kill();
+            Process->waitForFinished(5000);
+        }
+        r.Status = Process->exitStatus() == QProcess::NormalExit ? Process->exitCode() : -1;
+        r.Out = Process->readAllStandardOutput().toStdString();
+        r.Err = Process->readAllStandardError().toStdString();
+        return r;
+    }
+
+    TRun Run(const std::vector<std::string>& args)
+    {
+        Start(args);
+        return Finish();
+    }
+
+    TTempDir Scratch;
+    std::string Home;
+    std::unique_ptr<QProcess> Process;
+};
+
+std::string Page(const std::string& body)
+{
+    return "<html><body>\n" + body + "\n</body></html>\n";
+}
+
+}  // namespace
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsageText)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                       // nothing to do
+        {"-x", "http://h.d/"},                    // unknown option
+        {"--timeout", "soon", "http://h.d/"},     // not a number
+        {"-T"},                                   // value missing
+        {"-k", "http://h.d/"},                    // skip without download
+        {"http://a.d/", "http://b.d/"},           // two addresses
+        {"--auto=yes", "http://h.d/"},            // a flag with a value
+    };
+    for (const auto& args : bad) {
+        const TRun r = Run(args);
+        EXPECT_EQ(r.Status, 2) << ::testing::PrintToString(args);
+        EXPECT_THAT(r.Err, HasSubstr("Usage: weblumifang-cli")) << ::testing::PrintToString(args);
+        EXPECT_THAT(r.Out, IsEmpty());
+    }
+    const TRun help = Run({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_THAT(help.Out, HasSubstr("--skip-existing"));
+    EXPECT_THAT(help.Err, IsEmpty());
+}
+
+TEST_F(CliTest, ScanMirrorsTheMemoAndSavesTheListWithoutOptionsFile)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string h = nginx.Url("");
+    nginx.WriteDoc("a/index.html", Page("<a href=\"p.html\">p</a><img src=\"x.gif\"><a href=\"/b/q.html\">q</a>"));
+    nginx.WriteDoc("a/p.html", Page("<img src=\"y.PNG\"><img src=\"x.gif\">"));
+    const std::string programDir = fs::path(WL_CLI_PATH).parent_path().string();
+    const bool optionsBefore = fs::exists(programDir + "/options.dat");
+    const std::string list = Scratch.Path() + "/liste.bls";
+
+    const TRun r = Run({"--auto", "-s", list, h + "/a/index.html"});
+
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/a/index.html", h + "/a/p.html",
+                                          "Done! (2 html files and 2 image files found...)..."));
+    EXPECT_EQ(ReadFile(list), h + "/a/x.gif\r\n" + h + "/a/y.PNG\r\n");
+    EXPECT_EQ(fs::exists(programDir + "/options.dat"), optionsBefore);
+    EXPECT_FALSE(fs::exists(Home + "/.config/Quenbrik"));
+    EXPECT_THAT(r.Err, Not(HasSubstr("Soll der Link")));
+}
+
+TEST_F(CliTest, TypeListReplacesTheDefaults)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("index.html", Page("<img src=\"a.gif\"><img src=\"b.png\"><img src=\"c.webp\">"));
+    const std::string list = Scratch.Path() + "/l.bls";
+    const TRun r = Run({"-t", "png,WEBP", "--save-list=" + list, nginx.Url("/index.html")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadFile(list), nginx.Url("/b.png") + "\r\n" + nginx.Url("/c.webp") + "\r\n");
+}
+
+TEST_F(CliTest, WithoutTerminalTheFollowQuestionIsAnsweredNo)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string h = nginx.Url("");
+    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a>"));
+    nginx.WriteDoc("b/q.html", Page("q"));
+    const TRun r = Run({h + "/a/index.html"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("Soll der Link zu \"" + h + "/b/\" weiterverfolgt werden? [j/N]"));
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/a/index.html", "Done! (1 html files and 0 image files found...)..."));
+}
+
+TEST_F(CliTest, OnATerminalTheAnswerIsRead)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string h = nginx.Url("");
+    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a><a href=\"" + h + "/c/r.html\">r</a>"));
+    nginx.WriteDoc("b/q.html", Page("q"));
+    nginx.WriteDoc("c/r.html", Page("r"));
+    const std::string out = Scratch.Path() + "/out.txt";
+
+    // Everything the child needs is prepared before the fork: it only execs.
+    const std::string url = h + "/a/index.html";
+    const std::string homeVar = "HOME=" + Home;
+    const std::string pathVar = std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    char* const childArgv[] = {const_cast<char*>(WL_CLI_PATH), const_cast<char*>(url.c_str()), nullptr};
+    char* const childEnv[] = {const_cast<char*>(homeVar.c_str()), const_cast<char*>(pathVar.c_str()), nullptr};
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(outFd, 0);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Standard input and error are the terminal; the memo goes to a file.
+        if (dup2(outFd, STDOUT_FILENO) < 0)
+            _exit(99);
+        execve(WL_CLI_PATH, childArgv, childEnv);
+        _exit(98);
+    }
+    ::close(outFd);
+    // Answer each question as it appears: yes to /b/, no to /c/.
+    std::string seen;
+    int answered = 0;
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < end) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(master, &set);
+        timeval tv{0, 100000};
+        if (select(master + 1, &set, nullptr, nullptr, &tv) > 0) {
+            char buf[512];
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            seen.append(buf, static_cast<size_t>(n));
+        }
+        const auto asked = [&](int k) {
+            std::string::size_type pos = 0;
+            for (int i = 0; i <= k; ++i) {
+                pos = seen.find("[j/N]", pos);
+                if (pos == std::string::npos)
+                    return false;
+                ++pos;
+            }
+            return true;
+        };
+        if (answered == 0 && asked(0)) {
+            ASSERT_EQ(write(master, "j\n", 2), 2);
+            ++answered;
+        } else if (answered == 1 && asked(1)) {
+            ASSERT_EQ(write(master, "nein\n", 5), 5);
+            ++answered;
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(answered, 2) << seen;
+    EXPECT_EQ(ReadFile(out), h + "/a/index.html\n" + h + "/b/q.html\nDone! (2 html files and 0 image files found...)...\n");
+}
+
+TEST_F(CliTest, DownloadFromALoadedListSkippingExistingFiles)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("p/eins.gif", "1");
+    nginx.WriteDoc("p/zwei.gif", "2");
+    const std::string list = Scratch.WriteFile("l.bls", nginx.Url("/p/eins.gif") + "\r\n" + nginx.Url("/p/zwei.gif") + "\r\n");
+    const std::string dir = Scratch.Path() + "/ziel";
+    fs::create_directories(dir);
+    Scratch.WriteFile("ziel/eins.gif", "alt");
+
+    const TRun r = Run({"-l", list, "-d", dir, "-k"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (eins.gif)...",
+                                          "Die Datei eins.gif existiert schon, wird übersprungen...",
+                                          "Lade Datei 2 von 2 herunter (zwei.gif)...", "Done..."));
+    EXPECT_EQ(ReadFile(dir + "/eins.gif"), "alt");
+    EXPECT_EQ(ReadFile(dir + "/zwei.gif"), "2");
+
+    // Without -k the same run keeps both copies.
+    const TRun again = Run({"-l", list, "-d", dir});
+    EXPECT_EQ(again.Status, 0);
+    EXPECT_EQ(ReadFile(dir + "/eins0.gif"), "1");
+    EXPECT_EQ(ReadFile(dir + "/zwei0.gif"), "2");
+}
+
+TEST_F(CliTest, ErrorMessagesGoToStandardErrorWithStatusOne)
+{
+    const TRun missing = Run({"-l", Scratch.Path() + "/fehlt.bls"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_THAT(missing.Err, HasSubstr("Konnte Datei nicht öffnen..."));
+
+    const std::string list = Scratch.WriteFile("l.bls", "http://h.d/a.gif\r\n");
+    const TRun unwritable = Run({"-l", list, "-s", Scratch.Path() + "/kein/ordner/l.bls"});
+    EXPECT_EQ(unwritable.Status, 1);
+    EXPECT_THAT(unwritable.Err, HasSubstr("Konnte Datei nicht erstellen..."));
+
+    const TRun noFolder = Run({"-l", list, "-d", ""});
+    EXPECT_EQ(noFolder.Status, 1);
+    EXPECT_THAT(noFolder.Err, HasSubstr("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!"));
+    EXPECT_THAT(noFolder.OutLines(), ElementsAre("Done..."));
+}
+
+TEST_F(CliTest, TimeoutAbortsAStalledRequestLikeTheCurrentFileButton)
+{
+    TScript stall;
+    stall.ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\n<html>").Hold();
+    TScriptedServer server(stall);
+    const auto t0 = std::chrono::steady_clock::now();
+    const TRun r = Run({"-T", "1", server.Url("/index.html")});
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(server.Url("/index.html"), "HTTP Fehler: 3", "Error...",
+                                          "Done! (0 html files and 0 image files found...)..."));
+    EXPECT_LT(took, 20s);
+}
+
+TEST_F(CliTest, InterruptStopsTheDownloadAndLeavesNoPartialFile)
+{
+    TScript stall;
+    stall.ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(3000, 'x')).Hold();
+    TScriptedServer server(stall);
+    const std::string list =
+        Scratch.WriteFile("l.bls", server.Url("/a.gif") + "\r\n" + server.Url("/b.gif") + "\r\n");
+    const std::string dir = Scratch.Path() + "/ziel";
+    fs::create_directories(dir);
+
+    QProcess* p = Start({"-T", "0", "-l", list, "-d", dir});
+    // Interrupt once the partial file is on disk.
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end &&
+           !(fs::exists(dir + "/a.gif") && fs::file_size(dir + "/a.gif") >= 3000))
+        p->waitForReadyRead(10);
+    ASSERT_TRUE(fs::exists(dir + "/a.gif"));
+    ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    const TRun r = Finish(20s);
+
+    EXPECT_EQ(r.Status, 130) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...", "HTTP Fehler: 3",
+                                          "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
+    EXPECT_TRUE(fs::is_empty(dir));
+}
