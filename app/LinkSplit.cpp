@@ -141,12 +141,21 @@ void SplitLink(std::string_view Link, std::string_view PageDir, std::string& Lin
     std::string_view L = Link;
     if (L.starts_with("./"))
         L.remove_prefix(2);
-    if (L.starts_with("../"))
+    if (L.starts_with("../")) {
         SplitParent(L, PageDir, LinkDir, LinkFile);
-    else if (L.starts_with('/'))
+    } else if (L.starts_with("//")) {
+        // A network-path link names another host: it keeps the page's
+        // scheme, instead of being read as a path below the page's host.
+        const std::size_t sep = PageDir.find("//");
+        const std::size_t colon = sep == npos ? npos : PageDir.rfind(':', sep);
+        std::string absolute(colon == npos || colon + 1 != sep ? std::string_view("http:") : PageDir.substr(0, sep));
+        absolute.append(L);
+        SplitOther(absolute, LinkDir, LinkFile);
+    } else if (L.starts_with('/')) {
         SplitRoot(L, PageDir, LinkDir, LinkFile);
-    else
+    } else {
         SplitOther(L, LinkDir, LinkFile);
+    }
 }
 
 TLinkParts SplitLink(std::string_view Link, std::string_view PageDir)

@@ -16,6 +16,8 @@
 //  - "../" never climbs above the host: on http://h.d/ it stays http://h.d/.
 //  - A root link ("/x") keeps only "scheme://host/" of PageDir; the host ends at
 //    the first "/" after the "//" (so http://h/a/ gives http://h/).
+//  - A network-path link ("//host/x") is absolute with PageDir's scheme
+//    ("http:" when PageDir has none).
 //  - With an empty PageDir, parent and root links resolve like relative links:
 //    LinkDir stays empty and LinkFile is the link without its "../" or "/".
 //

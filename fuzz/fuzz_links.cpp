@@ -24,13 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SplitLink(link, pageDir, dir, file);
     if (!dir.empty() && dir.back() != '/')
         __builtin_trap();
-    // Nothing is invented beyond "http://" and two slashes.
+    // Nothing is invented beyond a scheme and a slash or two.
     if (dir.size() + file.size() > link.size() + pageDir.size() + 9)
         __builtin_trap();
     // Parent and root links never leave the host of a directory that has one.
     std::string_view rest = link.starts_with("./") ? link.substr(2) : link;
     const std::size_t sep = pageDir.find("//");
-    if ((rest.starts_with("../") || rest.starts_with('/')) && sep != std::string_view::npos) {
+    const bool parentOrRoot = rest.starts_with("../") || (rest.starts_with('/') && !rest.starts_with("//"));
+    if (parentOrRoot && sep != std::string_view::npos) {
         const std::size_t slash = pageDir.find('/', sep + 2);
         const std::string_view root = pageDir.substr(0, slash);
         if (!dir.starts_with(root))

@@ -91,6 +91,8 @@ TEST(SplitLink, RootLinksKeepSchemeAndHost)
     EXPECT_EQ(Address("/", kPageDir), "http://h.d/");
     // "./" then a root link.
     EXPECT_EQ(Address(".//x.gif", kPageDir), "http://h.d/x.gif");
+    // "../" inside a link is left to the server.
+    EXPECT_EQ(Address("./x/../y.gif", kPageDir), "http://h.d/a/b/x/../y.gif");
 }
 
 TEST(SplitLink, AbsoluteLinks)
@@ -99,8 +101,13 @@ TEST(SplitLink, AbsoluteLinks)
     EXPECT_EQ(bare.LinkDir, "http://h.d/");
     EXPECT_EQ(bare.LinkFile, "");
     EXPECT_EQ(SplitLink("http://h.d:81", kPageDir).LinkDir, "http://h.d:81/");
-    // A link beginning with "//" begins with "/": a root link, not absolute.
-    EXPECT_EQ(Address("//cdn.d/x.gif", kPageDir), "http://h.d//cdn.d/x.gif");
+    // A link beginning with "//" names a host and takes the page's scheme.
+    const TLinkParts cdn = SplitLink("//cdn.d/pics/x.gif", kPageDir);
+    EXPECT_EQ(cdn.LinkDir, "http://cdn.d/pics/");
+    EXPECT_EQ(cdn.LinkFile, "x.gif");
+    EXPECT_EQ(SplitLink("//cdn.d", kPageDir).LinkDir, "http://cdn.d/");
+    EXPECT_EQ(SplitLink("//cdn.d/x.gif", "ftp://f.d/").LinkDir, "ftp://cdn.d/");
+    EXPECT_EQ(SplitLink("//cdn.d/x.gif", "").LinkDir, "http://cdn.d/");
     // The "www." test ignores case but only looks at the first four characters.
     EXPECT_EQ(SplitLink("wWw.o.d", kPageDir).LinkDir, "http://wWw.o.d/");
     EXPECT_EQ(SplitLink("www/x.gif", kPageDir).LinkDir, "");
