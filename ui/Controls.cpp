@@ -563,9 +563,10 @@ TListBox::TListBox(TWinControl* parent, std::string name)
                 })
 {
     view_ = static_cast<QListView*>(widget_);
-    model_ = std::make_unique<TStringListModel>();
+    // The view owns the model, so both go together with the window.
+    model_ = new TStringListModel(view_);
     items_ = std::make_unique<ModelStrings>(*model_);
-    view_->setModel(model_.get());
+    view_->setModel(model_);
     view_->setUniformItemSizes(true);   // constant-time layout for long lists
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -576,13 +577,7 @@ TListBox::TListBox(TWinControl* parent, std::string name)
     });
 }
 
-TListBox::~TListBox()
-{
-    // The view goes with its Qt parent; detach it from the model first, which
-    // dies with this control.
-    if (view_ && !QCoreApplication::closingDown())
-        view_->setModel(nullptr);
-}
+TListBox::~TListBox() = default;
 
 TStrings& TListBox::Items()
 {

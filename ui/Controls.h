@@ -258,7 +258,7 @@ public:
 
 private:
     QListView* view_;
-    std::unique_ptr<TStringListModel> model_;
+    TStringListModel* model_;   // owned by the view
     std::unique_ptr<TStrings> items_;
 };
 

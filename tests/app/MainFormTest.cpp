@@ -1,0 +1,269 @@
+// The main window: layout, start-up state, status bar drawing, image buttons,
+// the close question, the change handlers and the job states.
+#include <QImage>
+#include <QTabWidget>
+
+#include "tests/app/MainFormFixture.h"
+#include "ui/Canvas.h"
+
+using namespace wltest;
+
+namespace {
+
+int NavyRunFrom(TStatusBar& bar, const TRect& r)
+{
+    const int y = (r.Top + r.Bottom) / 2;
+    int n = 0;
+    while (r.Left + n < r.Right && bar.Canvas().Pixel(r.Left + n, y) == clNavy)
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST_F(MainFormTest, TabsCarryTheirCaptionsAndTheWindowItsTitle)
+{
+    EXPECT_EQ(form->Caption(), "Quenbrik Web Lumifang 2.3");
+    ASSERT_EQ(form->PageControl2->PageCount(), 4);
+    EXPECT_EQ(form->TabSheet1->Caption(), "Bilder suchen");
+    EXPECT_EQ(form->TabSheet2->Caption(), "Liste der gefunden Bilder");
+    EXPECT_EQ(form->TabSheet3->Caption(), "Bilder herunterladen");
+    EXPECT_EQ(form->TabSheet4->Caption(), "Bilder sichten");
+    auto* heading = dynamic_cast<TPanel*>(form->TabSheet1->Controls().at(0));
+    ASSERT_NE(heading, nullptr);
+    EXPECT_EQ(heading->Caption(), "Bilder suchen - Webadresse eingeben/einfügen und auf \"Saugen\" klicken");
+    EXPECT_EQ(heading->Color(), RGB(240, 202, 166));
+    auto* side = dynamic_cast<TPanel*>(form->TabSheet1->Controls().at(1));
+    ASSERT_NE(side, nullptr);
+    EXPECT_EQ(side->Color(), RGB(192, 220, 192));
+    EXPECT_EQ(side->Width(), 209);
+    EXPECT_EQ(form->Panel12->Height(), 109);
+    EXPECT_EQ(form->Panel7->Height(), 41);
+    EXPECT_EQ(form->Memo1->Height(), 76);
+    // Every tab has an icon.
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(form->PageControl2->Tabs()->tabIcon(i).isNull()) << i;
+}
+
+TEST_F(MainFormTest, StartsIdleWithDefaultsAndNoOptionsFileWritten)
+{
+    EXPECT_EQ(form->ProgramDir.back(), '/');
+    EXPECT_EQ(form->DirectoryEdit1->InitialDir, form->ProgramDir);
+    EXPECT_FALSE(form->URLEdit->Text().empty());
+    EXPECT_TRUE(form->GoBtn->Enabled());
+    EXPECT_TRUE(form->BrowseBtn->Enabled());
+    for (TButton* b : {form->DownAllBtn, form->DownBtn, form->ClearBtn, form->DelBtn, form->MarkBtn, form->NotBtn,
+                       form->BreakBtn, form->LocalBreak2Btn, form->BreakBtn2, form->BreakLocalBtn})
+        EXPECT_FALSE(b->Enabled()) << b->Name;
+    EXPECT_TRUE(form->OpenLBtn->Enabled());
+    EXPECT_TRUE(form->SaveLBtn->Enabled());
+    EXPECT_TRUE(form->PrefixCheck->Checked());
+    EXPECT_FALSE(form->OverJumpCheck->Checked());
+    EXPECT_FALSE(form->LoadingOptions);
+    EXPECT_FALSE(fs::exists(OptionsFile())) << "start-up alone must not write the options file";
+    EXPECT_EQ(responder.Asked().size(), 0u);
+}
+
+TEST_F(MainFormTest, GoButtonFollowsTheAddressAndEachKeystrokeSavesOptions)
+{
+    form->URLEdit->Text = "";
+    EXPECT_FALSE(form->GoBtn->Enabled());
+    ASSERT_TRUE(fs::exists(OptionsFile()));
+    EXPECT_EQ(OptionsBytes()[1], '\0');
+    form->URLEdit->Text = "h";
+    EXPECT_TRUE(form->GoBtn->Enabled());
+    EXPECT_EQ(OptionsBytes().substr(1, 2), std::string("\x01h", 2));
+}
+
+TEST_F(MainFormTest, NoJobStartsWhileOneRuns)
+{
+    form->SetScanState();
+    form->URLEdit->Text = "http://h.d/other.html";
+    EXPECT_FALSE(form->GoBtn->Enabled()) << "typing during a scan must not re-enable Saugen";
+    form->AddFoundImage("http://h.d/a.gif");
+    form->ListBoxChanged();
+    EXPECT_FALSE(form->DownAllBtn->Enabled());
+    EXPECT_FALSE(form->DownBtn->Enabled());
+    EXPECT_TRUE(form->ClearBtn->Enabled()) << "the list stays editable during a scan";
+    form->SetIdleState();
+    EXPECT_TRUE(form->GoBtn->Enabled());
+    EXPECT_TRUE(form->DownAllBtn->Enabled());
+}
+
+TEST_F(MainFormTest, JobStatesFollowTheTable)
+{
+    form->AddFoundImage("http://h.d/a.gif");
+    form->ListBoxChanged();
+    form->ProgressBar1->Position = 40;
+
+    form->SetScanState();
+    EXPECT_TRUE(form->TabSheet1->TabVisible());
+    EXPECT_TRUE(form->TabSheet2->TabVisible());
+    EXPECT_FALSE(form->TabSheet3->TabVisible());
+    EXPECT_FALSE(form->TabSheet4->TabVisible());
+    EXPECT_TRUE(form->BreakBtn->Enabled());
+    EXPECT_TRUE(form->LocalBreak2Btn->Enabled());
+    EXPECT_FALSE(form->BreakBtn2->Enabled());
+    EXPECT_FALSE(form->BreakLocalBtn->Enabled());
+    for (TButton* b : {form->DownAllBtn, form->DownBtn, form->ClearBtn, form->DelBtn, form->MarkBtn, form->NotBtn,
+                       form->GoBtn, form->BrowseBtn})
+        EXPECT_FALSE(b->Enabled()) << b->Name;
+
+    form->SetIdleState();
+    form->SetDownloadState();
+    EXPECT_FALSE(form->TabSheet1->TabVisible());
+    EXPECT_FALSE(form->TabSheet2->TabVisible());
+    EXPECT_TRUE(form->TabSheet3->TabVisible());
+    EXPECT_FALSE(form->TabSheet4->TabVisible());
+    EXPECT_FALSE(form->BreakBtn->Enabled());
+    EXPECT_TRUE(form->BreakBtn2->Enabled());
+    EXPECT_TRUE(form->BreakLocalBtn->Enabled());
+
+    form->SetIdleState();
+    for (TTabSheet* t : {form->TabSheet1, form->TabSheet2, form->TabSheet3, form->TabSheet4})
+        EXPECT_TRUE(t->TabVisible());
+    for (TButton* b : {form->DownAllBtn, form->DownBtn, form->ClearBtn, form->DelBtn, form->MarkBtn, form->NotBtn,
+                       form->GoBtn, form->BrowseBtn})
+        EXPECT_TRUE(b->Enabled()) << b->Name;
+    for (TButton* b : {form->BreakBtn, form->LocalBreak2Btn, form->BreakBtn2, form->BreakLocalBtn})
+        EXPECT_FALSE(b->Enabled()) << b->Name;
+    EXPECT_EQ(form->ProgressBar1->Position(), 0);
+    EXPECT_FALSE(form->JobRunning);
+}
+
+TEST_F(MainFormTest, StatusBarProgressGrowsInPlaceAndShrinksWithARepaint)
+{
+    form->Show();
+    TStatusBar& bar = *form->StatusBar1;
+    bar.Repaint();
+    const TRect p0 = bar.PanelRect(0), p1 = bar.PanelRect(1);
+    ASSERT_EQ(p0.Width(), 200);
+    ASSERT_EQ(p1.Width(), 200);
+    EXPECT_EQ(form->ProgressRect, p1) << "the panel painted last is remembered";
+
+    form->SetProStatus(33);
+    EXPECT_EQ(NavyRunFrom(bar, p1), 66) << "200 x 33 div 100";
+
+    form->SetProStatus(50);
+    form->SetProStatus(30);
+    EXPECT_EQ(NavyRunFrom(bar, p0), 60) << "shrinking repaints every panel";
+    EXPECT_EQ(NavyRunFrom(bar, p1), 60);
+
+    form->SetProStatus(50);
+    EXPECT_EQ(NavyRunFrom(bar, p1), 100) << "growing draws over the remembered panel";
+    EXPECT_EQ(NavyRunFrom(bar, p0), 60) << "without touching the other one";
+
+    form->SetProStatus(0);
+    EXPECT_EQ(NavyRunFrom(bar, p0), 0);
+    EXPECT_EQ(NavyRunFrom(bar, p1), 0);
+}
+
+TEST_F(MainFormTest, ExitPictureTracksThePointerWhileHeld)
+{
+    form->Show();
+    ASSERT_TRUE(form->EndeBtn->Visible());
+    ASSERT_FALSE(form->EndeBtnDown->Visible());
+    Mouse(QEvent::MouseButtonPress, form->EndeBtn, QPoint(10, 10), Qt::LeftButton);
+    EXPECT_TRUE(form->ExitPressed);
+    EXPECT_TRUE(form->EndeBtnDown->Visible());
+    EXPECT_FALSE(form->EndeBtn->Visible());
+
+    Mouse(QEvent::MouseMove, form->EndeBtn, QPoint(-20, 10), Qt::LeftButton);
+    EXPECT_TRUE(form->EndeBtn->Visible()) << "pointer off the picture shows the normal one";
+    EXPECT_FALSE(form->EndeBtnDown->Visible());
+    Mouse(QEvent::MouseMove, form->EndeBtn, QPoint(form->EndeBtn->Width(), 5), Qt::LeftButton);
+    EXPECT_TRUE(form->EndeBtn->Visible()) << "x == width lies outside";
+    Mouse(QEvent::MouseMove, form->EndeBtn, QPoint(5, 5), Qt::LeftButton);
+    EXPECT_TRUE(form->EndeBtnDown->Visible()) << "back over it shows the pressed one";
+    EXPECT_FALSE(form->EndeBtn->Visible());
+
+    // Releasing outside: no click, so no close question.
+    Mouse(QEvent::MouseMove, form->EndeBtn, QPoint(-20, 10), Qt::LeftButton);
+    Mouse(QEvent::MouseButtonRelease, form->EndeBtn, QPoint(-20, 10), Qt::NoButton);
+    EXPECT_TRUE(form->EndeBtn->Visible());
+    EXPECT_FALSE(form->EndeBtnDown->Visible());
+    EXPECT_FALSE(form->ExitPressed);
+    EXPECT_TRUE(responder.Asked().empty());
+}
+
+TEST_F(MainFormTest, ClickingTheExitPictureAsksBeforeClosing)
+{
+    form->Show();
+    responder.AnswerMessage(mrCancel);
+    Mouse(QEvent::MouseButtonPress, form->EndeBtn, QPoint(5, 5), Qt::LeftButton);
+    Mouse(QEvent::MouseButtonRelease, form->EndeBtn, QPoint(5, 5), Qt::NoButton);
+    ASSERT_EQ(responder.Asked().size(), 1u);
+    const TAsked& q = responder.Asked()[0];
+    EXPECT_EQ(q.Text, "Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!");
+    EXPECT_EQ(q.Caption, "Programm beenden");
+    EXPECT_EQ(q.Icon, TMsgIcon::Information);
+    EXPECT_EQ(q.Buttons, mbOK | mbCancel);
+    EXPECT_TRUE(form->Showing()) << "Cancel keeps the window";
+    EXPECT_FALSE(form->AbortRequested);
+    EXPECT_TRUE(form->EndeBtn->Visible());
+    EXPECT_FALSE(form->EndeBtnDown->Visible());
+}
+
+TEST_F(MainFormTest, CloseQuestionDuringAJob)
+{
+    form->Show();
+    form->SetScanState();
+    responder.AnswerMessage(mrCancel);
+    EXPECT_FALSE(form->Close());
+    EXPECT_FALSE(form->AbortRequested) << "Cancel leaves a running job running";
+    EXPECT_TRUE(form->JobRunning);
+
+    responder.AnswerMessage(mrOk);
+    EXPECT_TRUE(form->Close());
+    EXPECT_TRUE(form->AbortRequested) << "a confirmed close stops the job at its next check";
+    EXPECT_FALSE(form->Showing());
+    EXPECT_EQ(responder.Unanswered(), 0);
+}
+
+TEST_F(MainFormTest, InfoPictureOpensTheAboutBoxModally)
+{
+    form->Show();
+    responder.AnswerForm([](TForm& f) {
+        auto& box = dynamic_cast<TAboutBox&>(f);
+        EXPECT_EQ(box.ProductName->Caption(), "Web Lumifang");
+        EXPECT_EQ(box.Version->Caption(), "Version 2.3");
+        EXPECT_FALSE(box.ProgramIcon->Picture().isNull());
+        box.OKButton->Click();
+        return mrNone;
+    });
+    Mouse(QEvent::MouseButtonPress, form->ueberbtn, QPoint(3, 3), Qt::LeftButton);
+    EXPECT_TRUE(form->InfoPressed);
+    EXPECT_TRUE(form->ueberBtn2->Visible());
+    Mouse(QEvent::MouseButtonRelease, form->ueberbtn, QPoint(3, 3), Qt::NoButton);
+    ASSERT_EQ(responder.Asked().size(), 1u);
+    EXPECT_EQ(responder.Asked()[0].Kind, TAskKind::Form);
+    EXPECT_EQ(responder.Asked()[0].FormName, "AboutBox");
+    EXPECT_EQ(about->ModalResult(), mrOk);
+    EXPECT_FALSE(form->InfoPressed);
+    EXPECT_TRUE(form->ueberbtn->Visible());
+}
+
+TEST_F(MainFormTest, BrowseButtonShowsTheBrowserModally)
+{
+    responder.AnswerForm(mrOk);
+    form->BrowseBtn->Click();
+    ASSERT_EQ(responder.Asked().size(), 1u);
+    EXPECT_EQ(responder.Asked()[0].FormName, "BrowserForm");
+    EXPECT_EQ(responder.Asked()[0].Text, "Quenbrik Web Lumifang - Browser");
+}
+
+TEST_F(MainFormTest, MemoLinesReachTheObserverInOrder)
+{
+    std::vector<std::string> seen;
+    form->OnMemoLine = [&](const std::string& s) { seen.push_back(s); };
+    form->AddMemoLine("http://h.d/a/index.html");
+    form->Memo1->Lines().Add("");
+    form->AddMemoLine("Done! (1 html files and 0 image files found...)...");
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1], "");
+    ASSERT_EQ(form->Memo1->Lines().Count(), 3);
+    EXPECT_EQ(form->Memo1->Lines()[0], "http://h.d/a/index.html");
+    EXPECT_EQ(form->Memo1->Lines()[1], "");
+    form->Memo1->Clear();
+    EXPECT_EQ(form->Memo1->Lines().Count(), 0);
+}
