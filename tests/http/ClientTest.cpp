@@ -356,6 +356,31 @@ TEST(HttpClient, RedirectLoopEndsAfterTwentyRelocations)
     EXPECT_EQ(c.State(), hsIdle);
 }
 
+TEST(HttpClient, AbortBetweenRelocationAndNewLookupEndsTheRequest)
+{
+    TScriptedServer server({TScript().ReadRequest().Send(TScript::Response("HTTP/1.0 302 Found", {"Location: /next"}, "")),
+                            TScript().ReadRequest().Send(kOkHello)});
+    THttpCli c;
+    TEventLog log;
+    log.Attach(c);
+    c.OnLocationChange = [](THttpCli& s) { s.Abort(); };
+    c.URL = server.Url("/");
+    EXPECT_EQ(GetCode(c), 404);
+    EXPECT_EQ(c.DoneError(), httpErrAborted);
+    EXPECT_EQ(log.Count("RequestDone 1 3"), 1);
+    EXPECT_EQ(log.Count("State Resolving"), 1); // no lookup after the Abort
+
+    // The next request, on the socket's own pump, gets the second answer.
+    c.OnLocationChange = nullptr;
+    c.SetMultiThreaded(true);
+    TMemoryStream out;
+    c.BodyStream = &out;
+    c.Get();
+    EXPECT_EQ(out.Data(), "hello");
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(log.Count("RequestDone 1 0"), 1);
+}
+
 TEST(HttpClient, ExeServedAsHtmlGetsHtmName)
 {
     TScriptedServer server(TScript().ReadRequest().Send(TScript::Response("HTTP/1.0 200 OK", {"Content-Type: text/html"}, "<p>")));
