@@ -363,3 +363,82 @@ TEST(WSocketLifecycle, ManyConnectCloseCyclesLeaveNoDescriptorOrWatchBehind)
     EXPECT_EQ(TNoticeDispatcher::Current().WatchCount(), watches);
     EXPECT_EQ(TCustomWSocket::SocketCount(), 0);
 }
+
+TEST(WSocketExceptions, HandlerExceptionsAreCaughtWhereTheyBelong)
+{
+    Listener l;
+    // OnSessionConnected throws: OnBgException sees it, and the socket is
+    // aborted unless the handler clears CanClose.
+    for (bool keep : {false, true}) {
+        TWSocket s;
+        std::string seen;
+        s.OnSessionConnected = [](TCustomWSocket*, uint16_t) { throw std::runtime_error("boom"); };
+        s.OnBgException = [&](TCustomWSocket*, const std::exception& e, bool& canClose) {
+            seen = e.what();
+            canClose = !keep;
+        };
+        s.SetAddr("127.0.0.1");
+        s.SetPort(l.PortText());
+        s.Connect();
+        int peer = l.AcceptPumping();
+        ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
+        EXPECT_EQ(seen, "boom");
+        EXPECT_EQ(s.State(), keep ? wsConnected : wsClosed);
+        ::close(peer);
+    }
+    // An exception in OnDataAvailable ends that receive loop only; the socket
+    // keeps working and offers the rest once the handler reads again.
+    TWSocket s;
+    int peer = ConnectPair(l, s);
+    int calls = 0;
+    std::string got;
+    s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        if (++calls == 1)
+            throw std::runtime_error("first call fails without reading");
+        got += snd->ReceiveStr();
+    };
+    WriteAll(peer, "abc");
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
+    EXPECT_EQ(s.State(), wsConnected);
+    WriteAll(peer, "def");
+    ::shutdown(peer, SHUT_WR);  // the close notice offers what is left
+    ASSERT_TRUE(PumpUntil([&] { return got == "abcdef"; }));
+    ::close(peer);
+}
+
+TEST(WSocketMisc, ReverseLookupWaitForCloseAndSendAfterShutdown)
+{
+    TWSocket s;
+    bool done = false;
+    uint16_t err = 1;
+    s.OnDnsLookupDone = [&](TCustomWSocket*, uint16_t e) {
+        err = e;
+        done = true;
+    };
+    s.ReverseDnsLookup("127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return done; }, std::chrono::milliseconds(20000)));
+    EXPECT_EQ(err, 0);
+    EXPECT_FALSE(s.DnsResult().empty());
+    EXPECT_EQ(s.DnsResultList().size(), 1u);
+
+    Listener l;
+    std::string got;
+    s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) { got += snd->ReceiveStr(); };
+    int peer = ConnectPair(l, s);
+    std::thread t([peer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        WriteAll(peer, "last words");
+        ::shutdown(peer, SHUT_WR);
+    });
+    s.WaitForClose();
+    t.join();
+    EXPECT_EQ(got, "last words");
+    EXPECT_EQ(s.State(), wsClosed);
+    ::close(peer);
+
+    int peer2 = ConnectPair(l, s);
+    s.Shutdown(1);
+    EXPECT_EQ(Raised([&] { s.SendStr("x"); }),
+              "Error 10058 in function TryToSend failed\r\nCan't send after socket shutdown");
+    ::close(peer2);
+}
