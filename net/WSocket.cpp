@@ -488,7 +488,10 @@ void TCustomWSocket::UpdateInterest()
     if (FWatchId == 0 || FDeferInterest)
         return;
     uint32_t bits = 0;
-    if (!FPaused) {
+    // An opened but unconnected stream socket reports a hang-up at once;
+    // until a session exists the descriptor stays out of the set.
+    bool live = FState == wsConnecting || FState == wsConnected || FState == wsListening;
+    if (!FPaused && live) {
         if (FState == wsConnecting) {
             bits = EPOLLOUT;
         } else {

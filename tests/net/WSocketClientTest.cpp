@@ -305,3 +305,26 @@ TEST(WSocketClient, ConnectOnASocketInUseIsRefusedAndTheSessionSurvives)
     EXPECT_EQ(ReadSome(peer, 1), "") << "graceful close: the peer reads end of stream";
     ::close(peer);
 }
+
+TEST(WSocketClient, ConnectRefusedAtOnceRaisesAndLeavesTheCallerToClose)
+{
+    TWSocket s;
+    Recorder r(s);
+    s.SetAddr("255.255.255.255");  // a stream connect to broadcast fails inside connect()
+    s.SetPort("80");
+    std::string msg;
+    try {
+        s.Connect();
+    } catch (const ESocketException& e) {
+        msg = e.what();
+    }
+    EXPECT_EQ(msg, "Error 10051 in function Connect\r\nNetwork is unreachable");
+    EXPECT_EQ(s.LastError(), 10051);
+    EXPECT_EQ(s.State(), wsOpened);
+    // Nothing arrives for the half-made socket on its own ...
+    PumpUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_EQ(r.log, std::vector<std::string>{"state closed>opened"});
+    // ... and the caller's Close ends it in the usual way.
+    s.Close();
+    EXPECT_EQ(r.log, (std::vector<std::string>{"state closed>opened", "state opened>closed", "closed 0"}));
+}
