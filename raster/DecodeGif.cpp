@@ -8,6 +8,8 @@
 // stay, the pixels show the background the program draws on). The depth
 // follows the colour table: 2 colours give 1 bit, up to 16 give 4 bits,
 // larger tables 8 bits. Index values beyond the table are drawn as entry 0.
+// A logical screen of more than 16 M pixels and over four times the frame's
+// area is not honoured: the picture is then the frame alone.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,6 +49,8 @@ struct GifCloser {
         }
     }
 };
+
+constexpr uint64_t kMaxGifBackgroundPixels = 16 << 20;
 
 void Fail(DibHandle& out, const char* why)
 {
@@ -120,14 +124,25 @@ void DecodeGif(const uint8_t* data, size_t size, DibHandle& out)
 
     const GifImageDesc& frame = gif->Image;
     const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
-    int32_t width = gif->SWidth, height = gif->SHeight;
-    if (width <= 0 || height <= 0) {  // some writers leave the screen empty
-        width = frame.Left + frame.Width;
-        height = frame.Top + frame.Height;
-    }
-    if (frame.Width <= 0 || frame.Height <= 0 || frame.Width > kMaxDibDimension || frame.Height > kMaxDibDimension)
+    if (frame.Width <= 0 || frame.Height <= 0 || frame.Width > kMaxDibDimension || frame.Height > kMaxDibDimension ||
+        frame.Left < 0 || frame.Top < 0)
         return Fail(out, "Bildgröße ungültig");
-
+    // LZW codes are at least 3 bits and stand for at most 4096 pixels each, so
+    // the rest of the file bounds the frame; a larger frame is cut short.
+    const uint64_t frameArea = uint64_t(frame.Width) * uint64_t(frame.Height);
+    if (frameArea > uint64_t(size - std::min(size, src.pos)) * 8 / 3 * 4096)
+        return Fail(out, "Datei unvollständig");
+    int32_t width = gif->SWidth, height = gif->SHeight;
+    int32_t left = frame.Left, top = frame.Top;
+    // A screen far larger than the frame would be pure background made from a
+    // few bytes of file (and some writers leave the screen empty): then the
+    // frame alone is the picture.
+    const uint64_t screenArea = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
+    if (width <= 0 || height <= 0 || (screenArea > kMaxGifBackgroundPixels && screenArea > 4 * frameArea)) {
+        width = frame.Width;
+        height = frame.Height;
+        left = top = 0;
+    }
     BITMAPINFO table;
     int colours = 256;
     if (map && map->ColorCount > 0 && map->Colors) {
@@ -147,8 +162,7 @@ void DecodeGif(const uint8_t* data, size_t size, DibHandle& out)
 
     const int fill = (transparent >= 0 && transparent < colours) ? transparent
                      : (gif->SBackGroundColor < colours ? gif->SBackGroundColor : 0);
-    const bool frameCoversScreen = frame.Left <= 0 && frame.Top <= 0 && frame.Left + frame.Width >= width &&
-                                   frame.Top + frame.Height >= height;
+    const bool frameCoversScreen = left == 0 && top == 0 && frame.Width >= width && frame.Height >= height;
     if (fill != 0 && !frameCoversScreen) {
         // One row by pixels, the others copied: a large screen costs a memcpy per row.
         for (int32_t x = 0; x < width; ++x)
@@ -174,14 +188,13 @@ void DecodeGif(const uint8_t* data, size_t size, DibHandle& out)
             frameRow = nextRow;
             nextRow += kPassStep[pass];
         }
-        const int32_t y = frame.Top + frameRow;
+        const int32_t y = top + frameRow;
         if (y < 0 || y >= height)
             continue;
         uint8_t* row = out.Bits + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(out.RowBytes);
-        const int32_t x0 = std::max(0, frame.Left);
-        const int32_t x1 = std::min(width, frame.Left + frame.Width);
-        for (int32_t x = x0; x < x1; ++x) {
-            unsigned v = line[static_cast<size_t>(x - frame.Left)];
+        const int32_t x1 = std::min(width, left + frame.Width);
+        for (int32_t x = left; x < x1; ++x) {
+            unsigned v = line[static_cast<size_t>(x - left)];
             if (static_cast<int>(v) >= colours)
                 v = 0;
             PutIndex(row, depth, x, v);

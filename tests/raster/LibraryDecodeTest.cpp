@@ -241,16 +241,31 @@ TEST(OpenDibErrors, HugeDeclaredSizesAreRefusedBeforeAllocating)
     // JPEG: SOI, SOF0 of 65535 x 65535 with three components, then nothing.
     const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x01, 0x22, 0x00,
                         0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xDA};
-    // GIF: a 65535 x 65535 logical screen, 256 colours, holding a 1 x 1 frame.
-    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x87, 0, 0};
-    gif.resize(gif.size() + 768, 0);
-    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
-    for (const Bytes* b : {&jpeg, static_cast<const Bytes*>(&gif)}) {
+    // GIF: a 20 x 20 screen, two colours, and a 30000 x 30000 frame with a few bytes of data.
+    const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 20, 0, 20, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
+                       0x2C, 0, 0, 0, 0, 0x30, 0x75, 0x30, 0x75, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+    for (const Bytes* b : {&jpeg, &gif}) {
         DibHandle d;
         OpenDibFromMemory(d, b->data(), b->size(), dtAuto);
         EXPECT_EQ(d.Bits, nullptr);
         EXPECT_FALSE(d.ErrorText.empty());
     }
+}
+
+TEST(OpenDibGif, HugeEmptyScreenAroundATinyFrameGivesTheFrame)
+{
+    // A 65535 x 65535 screen, 256 colours, holding one 1 x 1 frame at 60000, 60000.
+    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x87, 0, 0};
+    gif.resize(gif.size() + 768, 0);
+    gif[13 + 3] = 0xAA;  // colour 1
+    gif.insert(gif.end(), {0x2C, 0x60, 0xEA, 0x60, 0xEA, 1, 0, 1, 0, 0, 8, 4, 0x00, 0x03, 0x04, 0x04, 0, 0x3B});
+    DibHandle d;
+    OpenDibFromMemory(d, gif.data(), gif.size(), dtGIF);
+    ASSERT_NE(d.Bits, nullptr) << d.ErrorText;
+    EXPECT_EQ(d.Info->bmiHeader.biWidth, 1);
+    EXPECT_EQ(d.Info->bmiHeader.biHeight, 1);
+    EXPECT_EQ(d.Info->bmiColors[getpixel(d, 0, 0)].rgbRed, 0xAA);
+    deldib(d);
 }
 
 TEST(OpenDibDetect, ContentNamesTheDecoder)
