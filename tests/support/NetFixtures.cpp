@@ -14,6 +14,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -359,10 +360,16 @@ bool TChildProcess::Start(const std::vector<std::string>& argv, const std::strin
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    pid_t parent = ::getpid();
     fPid = ::fork();
     if (fPid < 0)
         return false;
     if (fPid == 0) {
+        // A test process that dies without its destructors must not leave the
+        // server running: SIGTERM lets nginx take its workers down with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(1);
         int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out >= 0) {
             ::dup2(out, 1);
