@@ -19,25 +19,29 @@ constexpr const char* kUnsupported = "BMP-Format nicht unterstützt";
 enum : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
 // One colour channel given by a bit mask: value = (pixel & mask) >> shift,
-// scaled from 0..max to 0..255.
+// widened from its bit count to 8 bits.
 struct Channel {
     uint32_t mask = 0;
     int shift = 0;
-    uint32_t max = 0;
+    int bits = 0;
+    uint8_t narrow[256];  // channels of at most 8 bits go through this table
     void Init(uint32_t m)
     {
         mask = m;
         if (!m)
             return;
         shift = std::countr_zero(m);
-        max = m >> shift;
+        bits = std::popcount(m);
+        if (bits <= 8)
+            for (uint32_t v = 0; v < (1u << bits); ++v)
+                narrow[v] = WidenBits(v, bits);
     }
     uint8_t Get(uint32_t pixel) const
     {
-        if (!max)
+        if (!bits)
             return 0;
-        const uint64_t v = (pixel & mask) >> shift;
-        return static_cast<uint8_t>((v * 255 + max / 2) / max);
+        const uint32_t v = (pixel & mask) >> shift;
+        return bits <= 8 ? narrow[v] : WidenBits(v, bits);
     }
 };
 
@@ -250,7 +254,7 @@ const char* DecodeUncompressed(const uint8_t* data, size_t size, const BmpHeader
     g.Init(h.masks[1]);
     b.Init(h.masks[2]);
     a.Init(h.useAlpha ? h.masks[3] : 0);
-    const bool alpha = a.max != 0;
+    const bool alpha = a.bits != 0;
     for (int32_t y = 0; y < rows; ++y) {
         const uint8_t* src = data + SourceRowOffset(h, y, srcRowBytes);
         uint8_t* dst = dib.StoredRow(y);

@@ -108,7 +108,8 @@ const char* ReadHeader(const uint8_t* data, size_t size, TgaHeader& h)
     return nullptr;
 }
 
-inline uint8_t Scale5(unsigned v) { return static_cast<uint8_t>((v * 255 + 15) / 31); }
+// v * 255 / 31 truncated: how TGA readers commonly widen 5-bit values.
+inline uint8_t Scale5(unsigned v) { return static_cast<uint8_t>(v * 255 / 31); }
 
 // A 15/16-bit pixel (A1 R5 G5 B5, little-endian) as B, G, R; the attribute
 // bit counts as alpha only when the header declares one alpha bit.

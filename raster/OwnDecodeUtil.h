@@ -32,6 +32,19 @@ inline uint8_t OverWhite(uint8_t c, uint8_t a)
     return static_cast<uint8_t>((c * a + 255u * (255u - a) + 127u) / 255u);
 }
 
+// An n-bit channel value widened to 8 bits by repeating its bits
+// (5 bits: v << 3 | v >> 2), so 0 stays 0 and the maximum becomes 255;
+// wider values keep their top 8 bits.
+inline uint8_t WidenBits(uint32_t v, int bits)
+{
+    if (bits >= 8)
+        return static_cast<uint8_t>(v >> (bits - 8));
+    uint32_t out = 0;
+    for (int shift = 8 - bits; shift > -bits; shift -= bits)
+        out |= shift >= 0 ? v << shift : v >> -shift;
+    return static_cast<uint8_t>(out);
+}
+
 // A colour table of the full size the depth can index; entries the file does
 // not define stay black, so any index in the pixel data is defined.
 struct ColourTable {

@@ -300,8 +300,8 @@ TEST(OwnBmp, SameAsIndependentDecoders)
         {"4", "-colors 16 -compress None", "BMP3", false, 0},
         {"1", "-monochrome", "BMP3", false, 0},
         {"os2", "-type truecolor", "BMP2", false, 0},
-        {"565", "-define bmp:subtype=RGB565", "BMP", false, 1},
-        {"555", "-define bmp:subtype=RGB555", "BMP", false, 1},
+        {"565", "-define bmp:subtype=RGB565", "BMP", false, 0},
+        {"555", "-define bmp:subtype=RGB555", "BMP", false, 0},
         {"v5", "-type truecolor", "BMP", false, 0},
         {"argb32", "", "BMP", true, 1},
     };
@@ -314,8 +314,11 @@ TEST(OwnBmp, SameAsIndependentDecoders)
         const Bytes file = ReadFile(path);
         const Rgb ours = Decode(DecodeBmp, file);
         ExpectSamePixels(ours, MagickRgb(path, 37, 23), v.tolerance, std::string("magick ") + v.name);
+        // Pillow widens 5- and 6-bit channels by truncating v * 255 / max, one
+        // step below repeating the bits as ImageMagick and we do.
+        const bool sixteen = v.name[0] == '5';
         if (pil)
-            ExpectSamePixels(ours, PilRgb(path, 37, 23), v.tolerance, std::string("pil ") + v.name);
+            ExpectSamePixels(ours, PilRgb(path, 37, 23), sixteen ? 1 : v.tolerance, std::string("pil ") + v.name);
     }
 }
 

@@ -218,8 +218,17 @@ TEST(OwnTga, SameAsIndependentDecoders)
         const Rgb ours = Decode(DecodeTga, ReadFile(path));
         ExpectSamePixels(ours, MagickRgb(path, 37, 23), v.tolerance, std::string("magick ") + v.name);
     }
+    // Every 15-bit colour once, 256 x 128, raw 16 bits, bottom-up.
+    Bytes all = TgaHead(2, 256, 128, 16, 0);
+    for (unsigned v = 0; v < 32768; ++v)
+        Append(all, {static_cast<int>(v & 0xFF), static_cast<int>(v >> 8)});
+    const std::string allPath = dir + "/all15.tga";
+    WriteFile(allPath, all);
+    const Rgb ours15 = Decode(DecodeTga, all);
+    ExpectSamePixels(ours15, MagickRgb(allPath, 256, 128), 0, "magick all15");
     if (!HavePil())
         return;
+    ExpectSamePixels(ours15, PilRgb(allPath, 256, 128), 0, "pil all15");
     ASSERT_TRUE(Shell(Python() + " -c \"from PIL import Image\n"
                                  "im = Image.effect_mandelbrot((41, 19), (-2, -1.2, 1, 1.2), 60).convert('RGB')\n"
                                  "d = '" + dir + "/'\n"
