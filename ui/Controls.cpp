@@ -566,7 +566,24 @@ TListBox::TListBox(TWinControl* parent, std::string name)
     // The view owns the model, so both go together with the window.
     model_ = new TStringListModel(view_);
     items_ = std::make_unique<ModelStrings>(*model_);
+    // A single-select list whose selected row is deleted has no selection
+    // afterwards (the view would otherwise select a neighbour, and a second
+    // "delete" would take that one too). Heard before the view hears it ...
+    QObject::connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, view_,
+                     [this](const QModelIndex&, int first, int last) {
+                         selectedRowRemoved_ = false;
+                         if (view_->selectionMode() != QAbstractItemView::SingleSelection)
+                             return;
+                         for (const QModelIndex& i : view_->selectionModel()->selectedRows())
+                             selectedRowRemoved_ = selectedRowRemoved_ || (i.row() >= first && i.row() <= last);
+                     });
     view_->setModel(model_);
+    // ... and undone after the view has moved its current row.
+    QObject::connect(model_, &QAbstractItemModel::rowsRemoved, view_, [this] {
+        if (selectedRowRemoved_)
+            view_->selectionModel()->clearSelection();
+        selectedRowRemoved_ = false;
+    });
     view_->setUniformItemSizes(true);   // constant-time layout for long lists
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -673,7 +690,11 @@ public:
         if (Count() == 0) {
             edit->setPlainText(ToQString(s));
         } else {
-            edit->appendPlainText(ToQString(s));
+            // Not appendPlainText: it reuses a lone empty first line instead of adding one.
+            QTextCursor c(edit->document());
+            c.movePosition(QTextCursor::End);
+            c.insertBlock();
+            c.insertText(ToQString(s));
         }
         hasLines_ = true;
         edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());

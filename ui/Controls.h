@@ -259,6 +259,7 @@ public:
 private:
     QListView* view_;
     TStringListModel* model_;   // owned by the view
+    bool selectedRowRemoved_ = false;
     std::unique_ptr<TStrings> items_;
 };
 

@@ -229,6 +229,8 @@ TEST_F(FileTypesTest, CancelChangesNothingAndDeleteWithoutSelectionStillSaves)
     form->ListBox2->ItemIndex = 1;
     form->DelFTBtn->Click();
     EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF", "JPEG", "JIF", "PNG"}));
+    form->DelFTBtn->Click();
+    EXPECT_EQ(form->FileTypeList().Count(), 4) << "a second press finds nothing selected";
 }
 
 TEST_F(FileTypesTest, TypesListSurvivesARestartEvenWhenEmpty)

@@ -1,0 +1,154 @@
+// The responder seam: scripted answers, the file dialogs' default extension
+// and overwrite question, the folder picker of the directory edit.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "ui/Dialogs.h"
+#include "ui/Form.h"
+#include "ui/ScriptedResponder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folder {
+    Folder()
+    {
+        std::string t = (fs::temp_directory_path() / "wl-dlg-XXXXXX").string();
+        path = ::mkdtemp(t.data());
+    }
+    ~Folder() { fs::remove_all(path); }
+    fs::path path;
+};
+
+} // namespace
+
+TEST(Responder, ScriptedAnswersComeInOrderAndSurprisesAreCounted)
+{
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    r.AnswerMessage(mrYes);
+    EXPECT_EQ(MessageDlg("Frage?", "Frage", TMsgIcon::Question, mbYes | mbNo), mrYes);
+    // Nothing queued: the safe answer, and the question is counted.
+    EXPECT_EQ(MessageDlg("Noch eine?", "Frage", TMsgIcon::Question, mbYes | mbNo), mrNo);
+    EXPECT_EQ(MessageDlg("Weiter?", "X", TMsgIcon::Warning, mbOK | mbCancel), mrCancel);
+    // A queued answer of another kind is not used up by a message box.
+    r.AnswerFile("/tmp/x");
+    EXPECT_EQ(MessageDlg("?", "?", TMsgIcon::None, mbOK), mrCancel);
+    EXPECT_EQ(r.Pending(), 1u);
+    EXPECT_EQ(r.Unanswered(), 3);
+    ASSERT_EQ(r.Asked().size(), 4u);
+    EXPECT_EQ(r.Asked()[0].Text, "Frage?");
+    EXPECT_EQ(r.Asked()[0].Icon, TMsgIcon::Question);
+    EXPECT_TRUE(r.Asked()[0].Answered);
+    EXPECT_FALSE(r.Asked()[1].Answered);
+}
+
+TEST(Responder, ScopesNest)
+{
+    TScriptedResponder a, b;
+    {
+        TResponderScope sa(a);
+        {
+            TResponderScope sb(b);
+            EXPECT_EQ(&Responder(), &b);
+        }
+        EXPECT_EQ(&Responder(), &a);
+    }
+    EXPECT_NE(dynamic_cast<TQtResponder*>(&Responder()), nullptr);
+}
+
+TEST(Responder, ModalFormScriptPlaysTheUser)
+{
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TForm f("Dialog");
+    f.Caption = "Ein Dialog";
+    auto* ok = f.Make<TButton>(&f, "Ok");
+    ok->ModalResult = mrOk;
+    r.AnswerForm([&](TForm& shown) {
+        EXPECT_EQ(&shown, &f);
+        ok->Click();
+        return mrNone;
+    });
+    EXPECT_EQ(f.ShowModal(), mrOk);
+    r.AnswerForm([](TForm&) { return mrNone; });   // nothing pressed
+    EXPECT_EQ(f.ShowModal(), mrCancel);
+    EXPECT_EQ(f.ShowModal(), mrCancel);   // nothing queued
+    EXPECT_EQ(r.Unanswered(), 1);
+    EXPECT_EQ(r.Asked()[0].FormName, "Dialog");
+    EXPECT_EQ(r.Asked()[0].Text, "Ein Dialog");
+}
+
+TEST(FileDialogs, DefaultExtensionOnlyForNamesWithoutOne)
+{
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TOpenDialog d;
+    d.DefaultExt = "bls";
+    d.Filter = "Bildliste (*.bls)|*.bls";
+    r.AnswerFile("/x/list");
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, "/x/list.bls");
+    r.AnswerFile("/x/list.txt");
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, "/x/list.txt");
+    r.AnswerFile("/x.d/list");
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, "/x.d/list.bls") << "a dot in a folder name is no extension";
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(d.Execute());
+    EXPECT_EQ(d.FileName, "/x.d/list.bls") << "a cancel leaves the last name";
+    EXPECT_EQ(r.Asked()[0].Kind, TAskKind::OpenFile);
+    EXPECT_EQ(r.Asked()[0].Filter, "Bildliste (*.bls)|*.bls");
+}
+
+TEST(FileDialogs, SaveAsksBeforeReplacingAndNoReturnsToTheDialog)
+{
+    Folder dir;
+    const fs::path existing = dir.path / "a.bls";
+    std::ofstream(existing) << "x";
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TSaveDialog d;
+    d.DefaultExt = "bls";
+    r.AnswerFile((dir.path / "a").string());   // becomes a.bls, which exists
+    r.AnswerMessage(mrNo);
+    r.AnswerFile((dir.path / "b").string());
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, (dir.path / "b.bls").string());
+    ASSERT_EQ(r.Asked().size(), 3u);
+    EXPECT_EQ(r.Asked()[1].Kind, TAskKind::Message);
+    EXPECT_NE(r.Asked()[1].Text.find("a.bls"), std::string::npos);
+    EXPECT_EQ(r.Asked()[1].Buttons, static_cast<TMsgButtons>(mbYes | mbNo));
+
+    d.OverwritePrompt = false;
+    r.AnswerFile(existing.string());
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(r.Asked().size(), 4u) << "no question when not asked for";
+    EXPECT_EQ(r.Unanswered(), 0);
+}
+
+TEST(FileDialogs, DirectoryEditBrowsesFromItsTextOrItsInitialFolder)
+{
+    Folder dir;
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TForm f("F");
+    auto* edit = f.Make<TDirectoryEdit>(&f, "Dir");
+    edit->InitialDir = "/initial/";
+    int changes = 0;
+    edit->OnChange = [&] { ++changes; };
+    r.AnswerFolder(dir.path.string());
+    edit->Browse();
+    EXPECT_EQ(edit->Text(), dir.path.string());
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(r.Asked()[0].InitialDir, "/initial/");
+    r.AnswerFolder(std::nullopt);
+    edit->Browse();
+    EXPECT_EQ(edit->Text(), dir.path.string()) << "cancel keeps the text";
+    EXPECT_EQ(r.Asked()[1].InitialDir, dir.path.string()) << "an existing folder in the field is where it opens";
+}
