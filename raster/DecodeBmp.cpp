@@ -46,8 +46,6 @@ struct Channel {
 };
 
 struct BmpHeader {
-    size_t headerStart = 0;   // offset of the info header
-    uint32_t headerSize = 0;
     int64_t width = 0;
     int64_t height = 0;       // always positive here
     bool topDown = false;
@@ -85,9 +83,7 @@ const char* ReadHeader(const uint8_t* data, size_t size, BmpHeader& h)
     // Without the file header the data is a packed DIB: info header first.
     if (size < pos + 4)
         return kShort;
-    h.headerStart = pos;
-    h.headerSize = Le32(data + pos);
-    const uint32_t hs = h.headerSize;
+    const uint32_t hs = Le32(data + pos);
     if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
         return kBad;
     if (size < pos + hs)
