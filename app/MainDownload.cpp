@@ -126,7 +126,10 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
                     AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
                 DownloadOne(address, dir, saveName);
             }
-            SetProStatus(static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n));
+            // Drawing the same bar again changes nothing; long runs skip it.
+            const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);
+            if (percent != ProgressPercent)
+                SetProStatus(percent);
             if (AbortRequested) {
                 AbortRequested = false;
                 break;
