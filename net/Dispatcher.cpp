@@ -14,7 +14,12 @@
 #include <climits>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
+
+namespace {
+thread_local THostLoopHook tHostHook;
+}  // namespace
 
 namespace notice_detail {
 
@@ -37,13 +42,19 @@ struct Core {
     bool closed = false;
     bool wakeArmed = false;  // eventfd written and not yet drained
 
+    std::thread::id owner = std::this_thread::get_id();
+
     bool Push(Entry&& e)
     {
+        // The owning thread never sleeps while it posts, so its own posts need
+        // no wake-up, unless a host loop polls the descriptor instead of us.
+        bool wake = std::this_thread::get_id() != owner || static_cast<bool>(tHostHook);
         std::lock_guard<std::mutex> lock(mu);
         if (closed)
             return false;
         queue.push_back(std::move(e));
-        Arm();
+        if (wake)
+            Arm();
         return true;
     }
     // Caller holds mu.
@@ -80,7 +91,6 @@ namespace {
 constexpr uint64_t kWakeId = 0;  // epoll data of the eventfd; watch ids start at 1
 
 thread_local std::unique_ptr<TNoticeDispatcher> tDispatcher;
-thread_local THostLoopHook tHostHook;
 std::atomic<bool> gTerminating{false};
 
 }  // namespace
@@ -176,6 +186,13 @@ TNoticeDispatcher::~TNoticeDispatcher()
 int TNoticeDispatcher::Fd() const
 {
     return impl_->epfd;
+}
+
+void TNoticeDispatcher::Wake()
+{
+    std::lock_guard<std::mutex> lock(core_->mu);
+    if (!core_->queue.empty())
+        core_->Arm();
 }
 
 std::size_t TNoticeDispatcher::WatchCount() const
@@ -287,8 +304,8 @@ void TNoticeDispatcher::Collect(int timeoutMs)
                 core.queue.push_back(std::move(e));
             }
         }
-        // Anything posted meanwhile must keep the host loop awake.
-        if (!core.queue.empty())
+        // What stays queued must keep a host loop's poll awake.
+        if (!core.queue.empty() && tHostHook)
             core.Arm();
         if (n < 64)
             return;
@@ -376,6 +393,9 @@ int TNoticeDispatcher::WaitAndPump(TNoticeDeadline deadline)
 void SetHostLoopHook(THostLoopHook hook)
 {
     tHostHook = std::move(hook);
+    if (tHostHook)
+        if (TNoticeDispatcher* d = TNoticeDispatcher::CurrentIfAny())
+            d->Wake();
 }
 
 bool HostLoopInstalled()

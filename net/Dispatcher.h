@@ -122,6 +122,9 @@ public:
 
     // Readable while notices are pending: a host loop watches it.
     int Fd() const;
+    // Makes Fd() readable if notices are pending (the owning thread's own
+    // posts only signal the descriptor while a host loop is installed).
+    void Wake();
 
     // Number of descriptors currently watched (tests and benchmarks).
     std::size_t WatchCount() const;

@@ -128,3 +128,13 @@ TEST(NoticeBridge, SocketEventsRunInTheQtLoopAndNestedWaitsProgress)
     ::close(peer);
     ::close(lfd);
 }
+
+TEST(NoticeBridge, NoticesPostedBeforeTheBridgeAreDeliveredByTheQtLoop)
+{
+    TNoticeSink sink;
+    bool delivered = false;
+    sink.Post([&] { delivered = true; });  // no host loop yet: nothing signalled
+    TNoticeBridge bridge;
+    // Only the dispatcher's descriptor can deliver it: no further post here.
+    EXPECT_TRUE(RunQtUntil([&] { return delivered; }, 2000));
+}
