@@ -206,7 +206,12 @@ void DecodePcx(const uint8_t* data, size_t size, DibHandle& out)
         const size_t bpl = h.bytesPerLine;
         const size_t lineBytes = bpl * static_cast<size_t>(h.planes);
         std::vector<uint8_t> line(lineBytes);
-        LineReader reader(data + 128, data + size, h.rle);
+        // The pixel data of a picture with a palette at the end stops before
+        // it, so a cut file is not completed from the palette bytes.
+        size_t pixelEnd = size;
+        if (h.layout == Layout::Indexed8 && h.version == 5 && size >= 128 + 769 && data[size - 769] == 0x0C)
+            pixelEnd = size - 769;
+        LineReader reader(data + 128, data + pixelEnd, h.rle);
         const auto width = static_cast<size_t>(h.width);
         const auto rows = static_cast<int32_t>(h.height);
         for (int32_t y = 0; y < rows; ++y) {

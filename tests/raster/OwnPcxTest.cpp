@@ -159,6 +159,14 @@ TEST(OwnPcx, BrokenFilesAreRefused)
         f[c.at] = c.value;
         EXPECT_FALSE(Refusal(DecodePcx, f).empty()) << c.what;
     }
+    // An 8-bit picture cut before its last line, palette still at the end:
+    // the palette bytes are not taken for pixels.
+    Bytes eight = PcxHead(5, 8, 1, 4, 300, 4);
+    for (int y = 0; y < 299; ++y)
+        Append(eight, {0xC4, y & 0x3F});
+    eight.push_back(0x0C);
+    eight.resize(eight.size() + 768, 0x11);
+    EXPECT_EQ(Refusal(DecodePcx, eight), "PCX-Datei unvollständig");
     // Only one of two lines present.
     Bytes cut(good.begin(), good.end() - 2);
     EXPECT_EQ(Refusal(DecodePcx, cut), "PCX-Datei unvollständig");
