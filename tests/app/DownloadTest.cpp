@@ -318,3 +318,38 @@ TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)
     EXPECT_FALSE(Form->BreakBtn2->Enabled());
     EXPECT_TRUE(Form->TabSheet1->TabVisible());
 }
+
+TEST(DownloadProgressTest, FileBarFollowsTheAnnouncedLength)
+{
+    // 1000 bytes announced: 51 after the first 512 (51.2 truncated), 0 when complete.
+    TScript script;
+    script.ReadRequest()
+        .Send("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(512, 'a'))
+        .Pause(std::chrono::milliseconds(50))
+        .Send(std::string(488, 'b'));
+    TScript noLength;
+    noLength.ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(300, 'c'));
+    TScript zeroLength;
+    zeroLength.ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n" + std::string(10, 'd'));
+    TScriptedServer server({script, noLength, zeroLength});
+    TNoticeBridge::InstallForThisThread();
+    TScriptedResponder responder;
+    TResponderScope scope(responder);
+    TMainFormSetup setup;
+    setup.UseOptionsFile = false;
+    TMainForm form(setup);
+    TTempDir target;
+    form.DirectoryEdit1->Text = target.Path();
+    std::vector<int> positions;
+    auto formHandler = form.HttpCli1.OnDocData;
+    form.HttpCli1.OnDocData = [&](THttpCli& s, const char* b, int n) {
+        formHandler(s, b, n);
+        positions.push_back(form.ProgressBar1->Position());
+    };
+    form.FoundImageList().Assign({server.Url("/a.gif"), server.Url("/b.gif"), server.Url("/c.gif")});
+    form.ListBoxChanged();
+    form.DownAllBtnClick();
+    EXPECT_THAT(positions, ElementsAre(51, 0, 0, 0));
+    EXPECT_EQ(ReadFile(target.Path() + "/a.gif"), std::string(512, 'a') + std::string(488, 'b'));
+    EXPECT_EQ(ReadFile(target.Path() + "/c.gif"), std::string(10, 'd')) << "a body beyond the length is kept";
+}

@@ -231,6 +231,18 @@ TEST_F(ScanTest, HostilePagesEndThatPageOnly)
     EXPECT_EQ(Lines.back().rfind("Done! (", 0), 0u);
 }
 
+TEST_F(ScanTest, PageWithHundredThousandLinksStaysLinear)
+{
+    std::string body;
+    for (int i = 0; i < 100000; ++i)
+        body += "<img src=\"b" + std::to_string(i) + ".gif\"><a href=\"index.html\">i</a>\n";
+    Nginx.WriteDoc("index.html", Page(body));
+    Scan(H + "/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 100000)));
+    ASSERT_EQ(Form->FoundImageList().Count(), 100000);
+    EXPECT_EQ(Form->FoundImageList().Get(99999), H + "/b99999.gif");
+}
+
 TEST_F(ScanTest, EmptyAddressStartsNothing)
 {
     Form->Memo1->Lines().Add("vorher");
