@@ -604,6 +604,8 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
         }
     } catch (const std::exception& e) {
         HandleBackgroundException(e);
+    } catch (...) {
+        HandleBackgroundException(std::runtime_error("unknown exception in a socket event handler"));
     }
 }
 

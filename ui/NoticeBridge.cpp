@@ -2,6 +2,7 @@
 
 // Qt
 #include <QCoreApplication>
+#include <QDebug>
 #include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
@@ -48,7 +49,14 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>())
         QObject::connect(app, &QCoreApplication::aboutToQuit, context_.get(),
                          [] { SetApplicationTerminating(true); });
     SetHostLoopHook([this](bool wait, TNoticeDeadline deadline) {
+        ++waiting_;
         QtRound(wait, deadline);
+        --waiting_;
+        if (stashed_) {
+            std::exception_ptr e = stashed_;
+            stashed_ = nullptr;
+            std::rethrow_exception(e);
+        }
         // Notices already pending are delivered even when the notifier is
         // itself being dispatched further up the stack.
         if (draining_ > 0)
@@ -64,7 +72,21 @@ TNoticeBridge::~TNoticeBridge()
 void TNoticeBridge::Drain()
 {
     ++draining_;
-    TNoticeDispatcher::Current().PumpPending();
+    try {
+        TNoticeDispatcher::Current().PumpPending();
+    } catch (...) {
+        if (waiting_ > 0 && !stashed_) {
+            stashed_ = std::current_exception();
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                qWarning("notice handler failed: %s", e.what());
+            } catch (...) {
+                qWarning("notice handler failed with an unknown exception");
+            }
+        }
+    }
     --draining_;
 }
 

@@ -6,8 +6,13 @@
 // layer (WaitForNotices: THttpCli::Get, WaitUntilReady, Flush ...) run rounds
 // of the Qt event loop instead, bounded by the wait's deadline. Windows stay
 // responsive during a blocking request and the break buttons work.
+//
+// Exceptions never cross into Qt: one escaping a notice reaches the blocking
+// wait that is pumping (as it would without Qt); with no such wait it is
+// written to the log and the loop goes on.
 #pragma once
 
+#include <exception>
 #include <memory>
 
 class QObject;
@@ -31,4 +36,6 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QObject> context_;
     int draining_ = 0;
+    int waiting_ = 0;          // hook rounds in progress (a blocking wait is pumping)
+    std::exception_ptr stashed_;  // a notice's exception on its way to that wait
 };

@@ -138,3 +138,25 @@ TEST(NoticeBridge, NoticesPostedBeforeTheBridgeAreDeliveredByTheQtLoop)
     // Only the dispatcher's descriptor can deliver it: no further post here.
     EXPECT_TRUE(RunQtUntil([&] { return delivered; }, 2000));
 }
+
+TEST(NoticeBridge, ANoticesExceptionReachesThePumpingWaitNotQt)
+{
+    TNoticeBridge bridge;
+    TNoticeSink sink;
+    sink.Post([] { throw std::runtime_error("from a notice"); });
+    std::string caught;
+    try {
+        auto until = TNoticeClock::now() + std::chrono::seconds(2);
+        while (TNoticeClock::now() < until)
+            WaitForNotices(until);
+    } catch (const std::runtime_error& e) {
+        caught = e.what();
+    }
+    EXPECT_EQ(caught, "from a notice");
+
+    // With no wait pumping, the Qt loop survives it and goes on.
+    bool after = false;
+    sink.Post([] { throw std::runtime_error("logged"); });
+    sink.Post([&] { after = true; });
+    EXPECT_TRUE(RunQtUntil([&] { return after; }, 2000));
+}
