@@ -188,6 +188,35 @@ void StretchFallback(DeviceContext& dc, int64_t dx, int64_t dy, int64_t dw, int6
     memory->SelectBitmap(before);
 }
 
+// Halftones only the part of the picture that shows through the clip box
+// when enlarging (a zoomed view shows a small part of a large picture). The
+// part starts on a multiple of 8 in both directions, so its dither pattern
+// matches that of the whole picture and neighbouring paints join seamlessly.
+// (cropX, cropY) is where the part starts in the picture.
+void HalftoneVisiblePart(const DeviceContext& dc, int64_t dx, int64_t dy, int64_t dw, int64_t dh,
+                         const DibHandle& dib, int64_t sx, int64_t sy, int64_t sw, int64_t sh, DibHandle& t,
+                         int64_t& cropX, int64_t& cropY)
+{
+    const Rect vis = VisiblePart(dc, dx, dy, dw, dh);
+    if (vis.Empty())
+        return;
+    const int64_t W = DibWidth(dib), H = DibHeight(dib);
+    const int64_t colLo = std::clamp<int64_t>(sx + vis.left * sw / dw, 0, W - 1);
+    const int64_t colHi = std::clamp<int64_t>(sx + (vis.right - 1) * sw / dw, 0, W - 1);
+    const int64_t rowHi = std::clamp<int64_t>(sy + sh - 1 - vis.top * sh / dh, 0, H - 1);
+    const int64_t rowLo = std::clamp<int64_t>(sy + sh - 1 - (vis.bottom - 1) * sh / dh, 0, H - 1);
+    cropX = colLo & ~int64_t(7);
+    cropY = rowLo & ~int64_t(7);
+    BITMAPINFO header;
+    header.bmiHeader = dib.Info->bmiHeader;
+    header.bmiHeader.biWidth = int32_t(colHi + 1 - cropX);
+    header.bmiHeader.biHeight = int32_t(rowHi + 1 - cropY);
+    DibHandle part = dib;
+    part.Info = &header;
+    part.Bits = dib.Bits + cropY * dib.RowBytes + cropX * (DibBitCount(dib) / 8);
+    DIBHalftoneDIB(t, part);
+}
+
 }  // namespace
 
 int64_t RoundHalfEven(int64_t num, int64_t den)
@@ -323,12 +352,13 @@ void DrawDibScaled(DeviceContext& dc, int32_t destX, int32_t destY, int32_t dest
     if (bits == 24 && ScreenBitsPerPixel() <= 8 && halftone) {
         const bool shrinks = sw > dw || sh > dh;
         DibHandle t;
+        int64_t cropX = 0, cropY = 0;
         if (shrinks) {
             const int64_t tw = RoundHalfEven(W * dw, sw), th = RoundHalfEven(H * dh, sh);
             if (tw > 0 && th > 0 && tw <= kMaxDibDimension && th <= kMaxDibDimension)
                 DIBHalftoneDIBXY(t, dib, int32_t(tw), int32_t(th));
         } else {
-            DIBHalftoneDIB(t, dib);
+            HalftoneVisiblePart(dc, dx, dy, dw, dh, dib, sx, sy, sw, sh, t, cropX, cropY);
         }
         // When the halftone picture cannot be made (size limits), the row or
         // stretch method below still draws the picture.
@@ -340,8 +370,8 @@ void DrawDibScaled(DeviceContext& dc, int32_t destX, int32_t destY, int32_t dest
                 dc.StretchDIBits(int32_t(dx), int32_t(dy), int32_t(dw), int32_t(dh), int32_t(tx), int32_t(ty),
                                  int32_t(dw), int32_t(dh), t.Bits, t.Info, DIB_RGB_COLORS, rop);
             } else {
-                dc.StretchDIBits(int32_t(dx), int32_t(dy), int32_t(dw), int32_t(dh), int32_t(sx), int32_t(sy),
-                                 int32_t(sw), int32_t(sh), t.Bits, t.Info, DIB_RGB_COLORS, rop);
+                dc.StretchDIBits(int32_t(dx), int32_t(dy), int32_t(dw), int32_t(dh), int32_t(sx - cropX),
+                                 int32_t(sy - cropY), int32_t(sw), int32_t(sh), t.Bits, t.Info, DIB_RGB_COLORS, rop);
             }
             deldib(t);
             drawn = true;

@@ -403,3 +403,24 @@ TEST(ScreenDepth, QueryAndForce)
     SetScreenDepthQuery(nullptr);
     EXPECT_EQ(ScreenBitsPerPixel(), 32);
 }
+
+TEST_F(DrawTest, HalftonedZoomOfAClippedPartMatchesTheWholeDrawing)
+{
+    ForceScreenBitsPerPixel(8);
+    DibHandle pic;
+    newdib(pic, 37, 29, 24, nullptr, 0);
+    for (int32_t y = 0; y < 29; ++y)
+        for (int32_t x = 0; x < 37; ++x)
+            setpixel(pic, x, y, uint32_t((x * 7) | ((y * 9) << 8) | (((x + y) * 3) << 16)));
+    MemoryDC whole(150, 120, 8), part(150, 120, 8);
+    const Rect clip{41, 33, 97, 88};
+    part.SetClip(clip);
+    for (MemoryDC* dc : {&whole, &part})
+        DrawDibScaled(*dc, -13, -7, 185, 145, pic, 0, 0, 37, 29, true, SRCCOPY, false, nullptr);
+    EXPECT_EQ(part.calls.lastStretchBits, 8);
+    EXPECT_EQ(part.calls.pixelsWritten, uint64_t(56 * 55));
+    for (int32_t y = clip.top; y < clip.bottom; ++y)
+        for (int32_t x = clip.left; x < clip.right; ++x)
+            ASSERT_EQ(part.Raw(x, y), whole.Raw(x, y)) << x << "," << y;
+    deldib(pic);
+}
