@@ -153,6 +153,27 @@ TEST_F(CliTest, ScanMirrorsTheMemoAndSavesTheListWithoutOptionsFile)
     EXPECT_THAT(r.Err, Not(HasSubstr("Soll der Link")));
 }
 
+TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
+{
+    TNginx nginx;
+    TTinyproxy proxy;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    ASSERT_TRUE(proxy.Ok()) << proxy.Error();
+    nginx.WriteDoc("index.html", Page("<img src=\"a.gif\">"));
+    const TRun r = Run({"--proxy", proxy.HostPort(), nginx.Url("/index.html")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(nginx.Url("/index.html"), "Done! (1 html files and 1 image files found...)..."));
+
+    // The same through a proxy port where nobody listens fails: the field is used.
+    const TRun dead = Run({"-p", "127.0.0.1:" + std::to_string(FreePort()), nginx.Url("/index.html")});
+    EXPECT_EQ(dead.Status, 0);
+    const auto lines = dead.OutLines();
+    ASSERT_EQ(lines.size(), 4u) << dead.Out;
+    EXPECT_EQ(lines[1].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(lines[2], "Error...");
+    EXPECT_EQ(lines[3], "Done! (0 html files and 0 image files found...)...");
+}
+
 TEST_F(CliTest, TypeListReplacesTheDefaults)
 {
     TNginx nginx;
