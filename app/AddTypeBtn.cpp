@@ -12,10 +12,11 @@ TAddTypeForm::TAddTypeForm() : TForm("AddTypeForm")
     ClientHeight = 120;
 
     Label1 = Make<TLabel>(this, "Label1");
-    Label1->SetBounds(8, 16, 80, 16);
+    Label1->SetBounds(8, 19, 80, 16);
     Label1->Caption = "Dateiendung:";
     Edit1 = Make<TEdit>(this, "Edit1");
-    Edit1->SetBounds(88, 16, 185, 21);
+    // A little right of the design's 88: the desktop font is wider than the design's.
+    Edit1->SetBounds(100, 16, 185, 22);
     Bevel1 = Make<TBevel>(this, "Bevel1");
     Bevel1->SetBounds(8, 64, 288, 2);
     OkBtn = Make<TButton>(this, "OkBtn");

@@ -271,10 +271,11 @@ void TMainForm::CreateControls()
     // Tab 4: the browser.
     c = content[3];
     auto* browseText = Make<TLabel>(c, "Label6");
-    browseText->SetBounds(12, 10, 400, 14);
+    browseText->WordWrap = true;
+    browseText->SetBounds(12, 10, 400, 32);
     browseText->Caption = "Die Bilder eines Verzeichnisses als Miniaturen sichten, betrachten und drucken.";
     BrowseBtn = Make<TButton>(c, "BrowseBtn");
-    BrowseBtn->SetBounds(12, 36, 140, 26);
+    BrowseBtn->SetBounds(12, 46, 140, 26);
     BrowseBtn->Caption = "&Bilder sichten...";
 
     OpenDialog1.Filter = SaveDialog1.Filter = "Bildliste (*.bls)|*.bls";
@@ -356,8 +357,17 @@ void TMainForm::SBarPaintMore()
     TCanvas& canvas = StatusBar1->Canvas();
     canvas.Brush.Color = clNavy;
     canvas.Pen.Color = clNavy;
-    const TRect& r = ProgressRect;
-    canvas.Rectangle(r.Left, r.Top, r.Left + (r.Right - r.Left) * ProgressPercent / 100, r.Bottom);
+    auto grow = [&](const TRect& r) {
+        canvas.Rectangle(r.Left, r.Top, r.Left + (r.Right - r.Left) * ProgressPercent / 100, r.Bottom);
+    };
+    grow(ProgressRect);
+    // Growing only the panel painted last would leave the other one showing an
+    // old value until the next full repaint; both panels show the same bar.
+    for (int i = 0; i < static_cast<int>(StatusBar1->Panels.size()); ++i) {
+        const TRect r = StatusBar1->PanelRect(i);
+        if (!(r == ProgressRect) && StatusBar1->Panels[static_cast<std::size_t>(i)].Style == TStatusPanelStyle::OwnerDraw)
+            grow(r);
+    }
 }
 
 void TMainForm::SetProStatus(int percent)

@@ -6,6 +6,7 @@
 #include "app/MainUnit.h"
 #include "browser/BrowserFUnit.h"
 #include "ui/AboutBoxUnit.h"
+#include "ui/NoticeBridge.h"
 #include "viewer/PrintFUnit.h"
 #include "viewer/ViewPicFUnit.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Quenbrik");
     QApplication::setApplicationName("Web Lumifang");
+    // One pump for windows and sockets: a request's wait keeps the windows alive.
+    TNoticeBridge::InstallForThisThread();
 
     MainForm = new TMainForm();
     AboutBox = new TAboutBox();

@@ -239,9 +239,7 @@ void TControl::SetColor(TColor c)
 
 void TControl::Realign()
 {
-    if (parent_ && align_ != TAlign::None)
-        parent_->AlignControls();
-    else if (parent_)
+    if (parent_)
         parent_->AlignControls();
 }
 

@@ -56,17 +56,17 @@ TForm::TForm(std::string name)
               [this](const std::string& v) { widget_->setWindowTitle(ToQString(v)); }),
       ClientWidth([this] { return widget_->width(); },
                   [this](const int& v) {
+                      widget_->setMinimumSize(0, 0);
+                      widget_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
                       widget_->resize(v, widget_->height());
                       AlignControls();
-                      if (DialogBorder)
-                          widget_->setFixedSize(widget_->size());
                   }),
       ClientHeight([this] { return widget_->height(); },
                    [this](const int& v) {
+                       widget_->setMinimumSize(0, 0);
+                       widget_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
                        widget_->resize(widget_->width(), v);
                        AlignControls();
-                       if (DialogBorder)
-                           widget_->setFixedSize(widget_->size());
                    }),
       ModalResult([this] { return modalResult_; },
                   [this](const int& v) {
@@ -104,6 +104,8 @@ void TForm::PlaceOnScreen()
 
 void TForm::Show()
 {
+    if (DialogBorder)
+        widget_->setFixedSize(widget_->size());
     PlaceOnScreen();
     visible_ = true;
     widget_->show();

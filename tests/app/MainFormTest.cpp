@@ -149,9 +149,20 @@ TEST_F(MainFormTest, StatusBarProgressGrowsInPlaceAndShrinksWithARepaint)
     EXPECT_EQ(NavyRunFrom(bar, p0), 60) << "shrinking repaints every panel";
     EXPECT_EQ(NavyRunFrom(bar, p1), 60);
 
+    // Growing draws over the remembered panel without erasing; the other panel
+    // grows with it so both keep showing the same value.
+    int repaints = 0;
+    auto draw = bar.OnDrawPanel;
+    bar.OnDrawPanel = [&](TStatusBar& b, int i, const TRect& r) {
+        ++repaints;
+        draw(b, i, r);
+    };
     form->SetProStatus(50);
-    EXPECT_EQ(NavyRunFrom(bar, p1), 100) << "growing draws over the remembered panel";
-    EXPECT_EQ(NavyRunFrom(bar, p0), 60) << "without touching the other one";
+    EXPECT_EQ(repaints, 0) << "no repaint when the bar grows";
+    EXPECT_EQ(NavyRunFrom(bar, p1), 100);
+    EXPECT_EQ(NavyRunFrom(bar, p0), 100);
+    form->SetProStatus(49);
+    EXPECT_EQ(repaints, 2) << "a shrinking bar repaints both panels";
 
     form->SetProStatus(0);
     EXPECT_EQ(NavyRunFrom(bar, p0), 0);
