@@ -108,8 +108,10 @@ int main(int argc, char** argv)
     QApplication app(qtArgc, qtArgv);
     TNoticeBridge::InstallForThisThread();
 
+
+    const bool havePipe = ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0;
     TProgressLine progress(isatty(STDERR_FILENO) == 1);
-    TCliResponder responder(stdin, isatty(STDIN_FILENO) == 1, progress);
+    TCliResponder responder(STDIN_FILENO, isatty(STDIN_FILENO) == 1, havePipe ? gSignalPipe[0] : -1, progress);
     TResponderScope responderScope(responder);
 
     TMainFormSetup setup;
@@ -145,7 +147,7 @@ int main(int argc, char** argv)
 
     bool interrupted = false;
     std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    if (havePipe) {
         signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
         QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
             char buf[16];

@@ -2,6 +2,9 @@
 
 // system
 #include <cctype>
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
 
 void TProgressLine::Show(const std::string& text)
 {
@@ -42,12 +45,29 @@ TModalResult TCliResponder::AskYesNo(const std::string& text)
     }
     std::fflush(stderr);
     std::string line;
-    int c;
-    while ((c = std::fgetc(in_)) != EOF && c != '\n')
+    for (;;) {
+        pollfd fds[2] = {{in_, POLLIN, 0}, {interruptFd_, POLLIN, 0}};
+        const int n = ::poll(fds, interruptFd_ >= 0 ? 2 : 1, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (fds[1].revents & POLLIN)) {
+            // Ctrl+C while asking: No; the interrupt itself is handled after.
+            std::fputc('\n', stderr);
+            return mrNo;
+        }
+        char c = 0;
+        const ssize_t got = ::read(in_, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            std::fputc('\n', stderr);
+            break;
+        }
+        if (c == '\n')
+            break;
         if (line.size() < 256)
-            line += static_cast<char>(c);
-    if (c == EOF)
-        std::fputc('\n', stderr);
+            line += c;
+    }
     return IsYesAnswer(line) ? mrYes : mrNo;
 }
 

@@ -25,8 +25,10 @@ private:
 
 class TCliResponder : public TResponder {
 public:
-    TCliResponder(std::FILE* in, bool inIsTerminal, TProgressLine& progress)
-        : in_(in), inIsTerminal_(inIsTerminal), progress_(progress)
+    // in: the terminal's descriptor; interruptFd: readable once the user
+    // pressed Ctrl+C, which answers a pending question with No.
+    TCliResponder(int in, bool inIsTerminal, int interruptFd, TProgressLine& progress)
+        : in_(in), inIsTerminal_(inIsTerminal), interruptFd_(interruptFd), progress_(progress)
     {
     }
 
@@ -43,8 +45,9 @@ public:
 private:
     TModalResult AskYesNo(const std::string& text);
 
-    std::FILE* in_;
+    int in_;
     bool inIsTerminal_;
+    int interruptFd_;
     TProgressLine& progress_;
 };
 
