@@ -2,13 +2,9 @@
 #include "app/MainUnit.h"
 
 // system
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <fstream>
 
 // ours
@@ -16,53 +12,8 @@
 #include "ui/Responder.h"
 #include "ui/Settings.h"
 #include "ui/StringListModel.h"
-#include "ui/Win1252.h"
 
 namespace {
-
-bool AppendText(std::string& out, const std::string& utf8)
-{
-    auto bytes = Utf8ToWin1252(utf8);
-    if (!bytes || bytes->size() > 255)
-        return false;
-    out.push_back(static_cast<char>(static_cast<unsigned char>(bytes->size())));
-    out += *bytes;
-    return true;
-}
-
-class Reader {
-public:
-    explicit Reader(std::string_view d) : data_(d) {}
-    std::optional<std::uint8_t> Byte()
-    {
-        if (pos_ >= data_.size())
-            return std::nullopt;
-        return static_cast<std::uint8_t>(data_[pos_++]);
-    }
-    std::optional<std::string> Text()
-    {
-        const auto len = Byte();
-        if (!len || data_.size() - pos_ < *len)
-            return std::nullopt;
-        std::string s = Win1252ToUtf8(data_.substr(pos_, *len));
-        pos_ += *len;
-        return s;
-    }
-    std::optional<std::int32_t> Int32()
-    {
-        if (data_.size() - pos_ < 4)
-            return std::nullopt;
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(data_[pos_ + static_cast<std::size_t>(i)])) << (8 * i);
-        pos_ += 4;
-        return static_cast<std::int32_t>(v);
-    }
-
-private:
-    std::string_view data_;
-    std::size_t pos_ = 0;
-};
 
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& out)
 {
@@ -71,8 +22,12 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& out)
         return false;
     out.clear();
     char buf[65536];
-    while (out.size() < limit && in.read(buf, sizeof buf), in.gcount() > 0) {
-        out.append(buf, static_cast<std::size_t>(std::min<std::streamsize>(in.gcount(), static_cast<std::streamsize>(limit - out.size()))));
+    while (out.size() < limit) {
+        in.read(buf, sizeof buf);
+        const std::streamsize got = in.gcount();
+        if (got <= 0)
+            break;
+        out.append(buf, std::min(static_cast<std::size_t>(got), limit - out.size()));
     }
     return !in.bad();
 }
@@ -81,119 +36,6 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& out)
 constexpr std::size_t kMaxListFileBytes = 256u << 20;
 
 } // namespace
-
-// ---------------------------------------------------------------------------
-// The file formats
-
-std::optional<std::string> EncodeOptions(const TOptionsRecord& o)
-{
-    std::string out;
-    out.push_back(o.AutoMode ? 1 : 0);
-    if (!AppendText(out, o.Address) || !AppendText(out, o.Proxy) || !AppendText(out, o.TargetDir))
-        return std::nullopt;
-    if (o.FileTypes.size() > 0x7FFFFFFFu)
-        return std::nullopt;
-    const auto n = static_cast<std::uint32_t>(o.FileTypes.size());
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
-    for (const auto& t : o.FileTypes) {
-        if (!AppendText(out, t))
-            return std::nullopt;
-    }
-    return out;
-}
-
-TDecodedOptions DecodeOptions(std::string_view data)
-{
-    TDecodedOptions d;
-    Reader r(data);
-    const auto mode = r.Byte();
-    if (!mode)
-        return d;
-    d.AutoMode = *mode != 0;
-    if (!(d.Address = r.Text()) || !(d.Proxy = r.Text()) || !(d.TargetDir = r.Text()))
-        return d;
-    const auto n = r.Int32();
-    if (!n || *n < 0)
-        return d;
-    std::vector<std::string> types;
-    for (std::int32_t i = 0; i < *n; ++i) {
-        auto t = r.Text();
-        if (!t)
-            break;
-        types.push_back(std::move(*t));
-    }
-    d.FileTypes = std::move(types);
-    return d;
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view data)
-{
-    static std::atomic<unsigned> counter{0};
-    const std::string tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(tmp.c_str());
-    return ok;
-}
-
-std::string FoldAsciiUpper(std::string_view s)
-{
-    std::string key(s);
-    for (char& ch : key) {
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 'a' + 'A');
-    }
-    return key;
-}
-
-std::vector<std::string> SplitListLines(std::string_view data)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t end = start;
-        while (end < data.size() && data[end] != '\r' && data[end] != '\n')
-            ++end;
-        lines.emplace_back(data.substr(start, end - start));
-        if (end < data.size() && data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n')
-            end += 2;
-        else
-            end += 1;
-        start = end;
-    }
-    return lines;
-}
-
-std::string JoinListLines(const std::vector<std::string>& rows)
-{
-    std::string out;
-    std::size_t total = 0;
-    for (const auto& r : rows)
-        total += r.size() + 2;
-    out.reserve(total);
-    for (const auto& r : rows) {
-        out += r;
-        out += "\r\n";
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------
 // TMainForm

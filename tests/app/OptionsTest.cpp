@@ -280,3 +280,13 @@ TEST_F(ImageListTest, LinesEndAtCrLfLfOrCr)
     EXPECT_EQ(SplitListLines(std::string("a\0b\n", 4)), std::vector<std::string>{std::string("a\0b", 3)});
     EXPECT_EQ(JoinListLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
 }
+
+TEST_F(OptionsTest, AnOversizedFileIsReadOnlyUpToItsLimit)
+{
+    std::string bytes = std::string(1, '\0') + Text("http://big/") + Text("") + Text("") + Count(1) + Text("GIF");
+    bytes.resize(kMaxOptionsFileBytes + 4096, 'x');
+    WriteBytes(OptionsFile(), bytes);
+    Restart();
+    EXPECT_EQ(form->URLEdit->Text(), "http://big/");
+    EXPECT_EQ(form->FileTypeList().ToVector(), std::vector<std::string>{"GIF"});
+}

@@ -1,4 +1,4 @@
-#include "ui/Win1252.h"
+#include "app/Win1252.h"
 
 #include <cstdint>
 
