@@ -634,7 +634,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
                 FLastError = MapErrno();
                 break;
             }
-            if (count <= 0)
+            if (count <= 0 && BufferedCount() <= 0)
                 break;
             // The handler left data and read nothing: offering it again at
             // once would never end. Wait for its next Receive instead.

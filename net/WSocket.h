@@ -246,6 +246,10 @@ protected:
     static int LastPlatformError();
     // Reads straight from the platform socket (no line buffer).
     int PlatformRecv(void* Buffer, int BufferSize, int Flags);
+    // Received bytes held by the component itself and readable by Receive
+    // (line-buffer leftovers outside line mode); the receive loop goes on
+    // while there are any.
+    virtual int BufferedCount() const { return 0; }
     // Posts a notice to this socket itself; it vanishes when the socket dies.
     void PostToSelf(std::function<void()> Fn);
     bool Destroying() const { return FDestroying; }
@@ -366,6 +370,7 @@ protected:
     // new count and may lower FRcvCnt (backspace into an earlier read).
     virtual int EditLine(int NewCount);
     void ResetDefaults() override;
+    int BufferedCount() const override { return FLineMode ? 0 : FRcvCnt; }
     int GetRcvdCount() override;
     int DoRecv(void* Buffer, int BufferSize, int Flags) override;
     bool TriggerDataAvailable(uint16_t Error) override;

@@ -173,6 +173,13 @@ void TCustomLineWSocket::TriggerSessionClosed(uint16_t Error)
                     break;
             }
         }
+        // Leftovers of a line-mode period are data too: offered, not dropped.
+        while (!FLineMode && FRcvCnt > 0 && OnDataAvailable) {
+            int before = FRcvCnt;
+            OnDataAvailable(this, 0);
+            if (FRcvCnt == before)
+                break;
+        }
         FRcvdPtr.clear();
         FRcvdPtr.shrink_to_fit();
         FRcvCnt = 0;

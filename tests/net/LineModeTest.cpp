@@ -220,3 +220,39 @@ TEST(LineMode, ALineWithoutEndIsCappedAndOfferedAsItStands)
     EXPECT_TRUE(done);
     EXPECT_GE(tooLong, 1);
 }
+
+TEST(LineMode, LeftoversOfALineModePeriodAreNeitherStrandedNorLostAtTheClose)
+{
+    LinePair p;
+    std::string got;
+    // Reads one byte per call and leaves line mode at the first line.
+    p.s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        char c;
+        if (snd->Receive(&c, 1) == 1)
+            got += c;
+        p.s.SetLineMode(false);
+    };
+    p.Send("ab\r\ncdefgh\r\nij");
+    ASSERT_TRUE(PumpUntil([&] { return got.size() == 14; }));
+    EXPECT_EQ(got, "ab\r\ncdefgh\r\nij");
+
+    // Again, but the peer closes at once: whatever sits in the line buffer
+    // reaches the handler before OnSessionClosed.
+    p.s.OnDataAvailable = nullptr;
+    p.s.SetLineMode(true);
+    got.clear();
+    bool orderOk = true;
+    p.s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        char c;
+        if (snd->Receive(&c, 1) == 1)
+            got += c;
+        orderOk = orderOk && !p.closed;
+        p.s.SetLineMode(false);
+    };
+    p.Send("line\r\nrest");
+    ::close(p.peer);
+    p.peer = -1;
+    ASSERT_TRUE(PumpUntil([&] { return p.closed; }));
+    EXPECT_EQ(got, "line\r\nrest");
+    EXPECT_TRUE(orderOk);
+}
