@@ -3,7 +3,8 @@
 //
 // Every thread that owns sockets (or other notice users) has one dispatcher,
 // created on first use. It delivers two kinds of notice, one at a time, in
-// the order they arrived:
+// the order they arrived (readiness counts as arrived when the pump asks the
+// kernel, which it does before delivering anything):
 //   - readiness notices: a watched descriptor became readable, writable, hung
 //     up or failed (epoll, level-triggered; a watcher narrows its interest
 //     set instead of spinning on a condition it does not want to hear about);
