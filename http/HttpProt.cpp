@@ -256,6 +256,8 @@ void THttpCli::StartLookup()
 {
     fResolvedAddress.clear();
     SetState(hsResolving);
+    if (fState != hsResolving)
+        return; // aborted from OnStateChange
     fSocket->DnsLookup(fTarget.ConnectHost);
 }
 

@@ -455,21 +455,29 @@ TEST(HttpClient, AbortAServerThatNeverAnswers)
 
 TEST(HttpClient, AbortDuringLookup)
 {
-    THttpCli c;
-    TEventLog log;
-    log.Attach(c);
-    c.URL = "http://localhost:9/";
-    auto prev = c.OnStateChange;
-    c.OnStateChange = [&](THttpCli& s) {
-        prev(s);
-        if (s.State() == hsResolving)
-            s.Abort();
-    };
-    EXPECT_EQ(GetCode(c), 404);
-    EXPECT_EQ(c.DoneError(), httpErrAborted);
-    EXPECT_EQ(c.StatusText(), "Connection aborted on request");
-    EXPECT_EQ(log.Count("RequestDone 1 3"), 1);
-    EXPECT_EQ(log.Count("State Connecting"), 0);
+    for (bool inHandler : {true, false}) {
+        THttpCli c;
+        TEventLog log;
+        log.Attach(c);
+        TNoticeSink later;
+        c.URL = "http://localhost:9/";
+        auto prev = c.OnStateChange;
+        c.OnStateChange = [&](THttpCli& s) {
+            prev(s);
+            if (s.State() != hsResolving)
+                return;
+            if (inHandler)
+                s.Abort();
+            else
+                later.Post([&] { s.Abort(); }); // runs while the lookup is under way
+        };
+        EXPECT_EQ(GetCode(c), 404);
+        EXPECT_EQ(c.DoneError(), httpErrAborted);
+        EXPECT_EQ(c.StatusText(), "Connection aborted on request");
+        EXPECT_EQ(log.Count("RequestDone 1 3"), 1);
+        EXPECT_EQ(log.Count("State Connecting"), 0);
+        EXPECT_EQ(c.State(), hsIdle);
+    }
 }
 
 TEST(HttpClient, ConnectionRefusedAndUnknownHost)
