@@ -57,6 +57,11 @@ TEST_F(MainFormTest, StartsIdleWithDefaultsAndNoOptionsFileWritten)
         EXPECT_FALSE(b->Enabled()) << b->Name;
     EXPECT_TRUE(form->OpenLBtn->Enabled());
     EXPECT_TRUE(form->SaveLBtn->Enabled());
+    EXPECT_FALSE(form->Autosaug->Checked());
+    EXPECT_EQ(form->ProxyEdit->Text(), "");
+    EXPECT_EQ(form->DirectoryEdit1->Text(), "");
+    EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF", "JPG", "JPEG", "JIF", "PNG"}));
+    EXPECT_EQ(form->FoundImageList().Count(), 0);
     EXPECT_TRUE(form->PrefixCheck->Checked());
     EXPECT_FALSE(form->OverJumpCheck->Checked());
     EXPECT_FALSE(form->LoadingOptions);
