@@ -824,6 +824,19 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
         return;
     }
     int h = FHSocket;
+    if (Shut && FType == SOCK_STREAM && !FDestroying && FState == wsConnected && !FAllSent) {
+        // Graceful means what Send accepted reaches the peer: the chain is
+        // written out first (pumping, bounded by FlushTimeout seconds).
+        auto until = TNoticeClock::now() + std::chrono::seconds(std::max(FFlushTimeout, 0));
+        while (FHSocket == h && !FAllSent && TNoticeClock::now() < until) {
+            TryToSend();
+            if (FHSocket != h || FAllSent)
+                break;
+            WaitForNotices(std::min(until, TNoticeClock::now() + std::chrono::milliseconds(100)));
+        }
+        if (FHSocket != h)
+            return;  // closed meanwhile (by a handler or a send failure)
+    }
     if (Shut && FType == SOCK_STREAM) {
         ::shutdown(h, SHUT_WR);
         // A linger time asks Close to wait for the peer to take what is
@@ -1217,6 +1230,8 @@ void TCustomWSocket::TryToSend()
         if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED ||
             code == WSAECONNRESET || code == WSAENOTCONN) {
             FCloseInvoked = true;
+            ClearChain();  // the connection is gone: nothing left can be delivered
+            FAllSent = true;
             Close();
             TriggerSessionClosed(static_cast<uint16_t>(code));
             return;

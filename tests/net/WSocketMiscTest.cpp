@@ -442,3 +442,22 @@ TEST(WSocketMisc, ReverseLookupWaitForCloseAndSendAfterShutdown)
               "Error 10058 in function TryToSend failed\r\nCan't send after socket shutdown");
     ::close(peer2);
 }
+
+TEST(WSocketSend, CloseWithDataStillQueuedDeliversItBeforeTheEnd)
+{
+    Listener l;
+    TWSocket s;
+    int peer = ConnectPair(l, s);
+    std::string big(6 << 20, 'q');
+    big.back() = '!';
+    s.Send(big.data(), static_cast<int>(big.size()));
+    ASSERT_FALSE(s.AllSent()) << "the test needs data left in the chain";
+    std::string got;
+    std::thread reader([&] { got = ReadSome(peer, big.size() + 1, std::chrono::milliseconds(20000)); });
+    s.Close();
+    reader.join();
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(got.size(), big.size());
+    EXPECT_TRUE(got == big);
+    ::close(peer);
+}
