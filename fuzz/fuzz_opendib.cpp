@@ -22,6 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         raster::DibHandle small;
         raster::DIBHalftoneDIBXY(small, dib, 7, 5);
         raster::deldib(small);
+        // A 256-colour screen: halftoned shrinking and enlarging, palettes selected.
+        raster::ForceScreenBitsPerPixel(8);
+        raster::MemoryDC dc8(16, 12, 8);
+        raster::DrawDibScaled(dc8, 0, 0, 6, 4, dib, 0, 0, raster::DibWidth(dib), raster::DibHeight(dib), true,
+                              raster::SRCCOPY, true, nullptr);
+        raster::DrawDibScaled(dc8, -3, -2, 40, 30, dib, 1, 1, 3, 2, true, raster::SRCCOPY, false,
+                              &raster::HalftonePalette());
+        raster::ForceScreenBitsPerPixel(0);
     }
     raster::deldib(dib);
     return 0;
