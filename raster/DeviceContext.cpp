@@ -85,26 +85,28 @@ MemoryDC::MemoryDC(int32_t width, int32_t height, int bitsPerPixel)
         devicePalette_[n] = RGBQUAD{v, v, v, 0};
     }
     if (bits_ == 8)
-        BuildNearestTable();
+        nearest_.assign(32768, -1);
 }
 
-void MemoryDC::BuildNearestTable()
+uint8_t MemoryDC::Nearest(uint32_t rgb)
 {
-    nearest_.resize(32768);
-    for (uint32_t c = 0; c < 32768; ++c) {
-        const int r = int((c >> 10) & 31) * 255 / 31, g = int((c >> 5) & 31) * 255 / 31, b = int(c & 31) * 255 / 31;
-        int best = 0, bestDist = 1 << 30;
-        for (int i = 0; i < 256; ++i) {
-            const int dr = r - devicePalette_[i].rgbRed, dg = g - devicePalette_[i].rgbGreen,
-                      db = b - devicePalette_[i].rgbBlue;
-            const int dist = dr * dr + dg * dg + db * db;
-            if (dist < bestDist) {
-                bestDist = dist;
-                best = i;
-            }
+    const uint32_t key = ((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x3E0) | ((rgb >> 3) & 0x1F);
+    int16_t& cached = nearest_[key];
+    if (cached >= 0)
+        return static_cast<uint8_t>(cached);
+    const int r = int((key >> 10) & 31) * 255 / 31, g = int((key >> 5) & 31) * 255 / 31, b = int(key & 31) * 255 / 31;
+    int best = 0, bestDist = 1 << 30;
+    for (int i = 0; i < 256; ++i) {
+        const int dr = r - devicePalette_[i].rgbRed, dg = g - devicePalette_[i].rgbGreen,
+                  db = b - devicePalette_[i].rgbBlue;
+        const int dist = dr * dr + dg * dg + db * db;
+        if (dist < bestDist) {
+            bestDist = dist;
+            best = i;
         }
-        nearest_[c] = static_cast<uint8_t>(best);
     }
+    cached = static_cast<int16_t>(best);
+    return static_cast<uint8_t>(best);
 }
 
 void MemoryDC::SetClip(const Rect& clip)
@@ -139,7 +141,7 @@ uint32_t MemoryDC::Pixel(int32_t x, int32_t y) const
 
 void MemoryDC::Fill(uint32_t rgb)
 {
-    const uint32_t v = bits_ == 8 ? nearest_[((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x3E0) | ((rgb >> 3) & 0x1F)] : rgb;
+    const uint32_t v = bits_ == 8 ? Nearest(rgb) : rgb;
     std::fill(surface_->pixels.begin(), surface_->pixels.end(), v);
 }
 
@@ -160,7 +162,7 @@ void MemoryDC::Put(int32_t x, int32_t y, uint32_t rgb, uint32_t rop)
         shown = (uint32_t(c.rgbRed) << 16) | (uint32_t(c.rgbGreen) << 8) | c.rgbBlue;
         ApplyRop(rop, rgb, shown);
     }
-    p = nearest_[((shown >> 9) & 0x7C00) | ((shown >> 6) & 0x3E0) | ((shown >> 3) & 0x1F)];
+    p = Nearest(shown);
 }
 
 int MemoryDC::GetDeviceCaps(int index) const
@@ -196,7 +198,7 @@ int MemoryDC::RealizePalette()
     const int n = std::clamp(selected_->count, 0, 256);
     if (std::memcmp(devicePalette_, selected_->entries, sizeof(RGBQUAD) * static_cast<size_t>(n)) != 0) {
         std::memcpy(devicePalette_, selected_->entries, sizeof(RGBQUAD) * static_cast<size_t>(n));
-        BuildNearestTable();
+        std::fill(nearest_.begin(), nearest_.end(), int16_t(-1));
     }
     return n;
 }

@@ -162,7 +162,9 @@ private:
     // Stores a colour at (x, y), which the caller has clipped.
     void Put(int32_t x, int32_t y, uint32_t rgb, uint32_t rop);
     Rect Visible() const;
-    void BuildNearestTable();
+    // Device palette index nearest to a colour; looked up on first use of each
+    // 15-bit colour and remembered until the next realized palette.
+    uint8_t Nearest(uint32_t rgb);
 
     int bits_;
     DeviceBitmap own_;
@@ -172,7 +174,7 @@ private:
     int stretchMode_ = BLACKONWHITE;
     const LogPalette* selected_ = nullptr;
     RGBQUAD devicePalette_[256];
-    std::vector<uint8_t> nearest_;  // 15-bit colour -> device palette index
+    std::vector<int16_t> nearest_;  // 15-bit colour -> device palette index, -1 unknown
 };
 
 }  // namespace raster
