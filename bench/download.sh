@@ -64,3 +64,50 @@ rm -rf "$out_root/cli"; mkdir -p "$out_root/cli"
 printf 'download.peak_rss_mb %s MB\n' "$(wl_peak_rss_mb "$cli" -T 10 -l "$work/big.bls" -d "$out_root/cli")"
 rm -f "$out_root/curl.jpg"
 printf 'download.curl_peak_rss_mb %s MB\n' "$(wl_peak_rss_mb curl -s -o "$out_root/curl.jpg" "$base/big.jpg")"
+
+# How soon "Cancel" takes effect: Ctrl+C (which presses the break button) while
+# the 1 GiB picture streams, and while a server stalls in the middle of a body;
+# measured from the signal to the memo line of the aborted request.
+break_ms() {
+  rm -rf "$out_root/cli"; mkdir -p "$out_root/cli"
+  python3 - "$cli" "$1" "$out_root/cli" <<'PY'
+import os, select, signal, subprocess, sys, time
+cli, lst, out = sys.argv[1:4]
+p = subprocess.Popen([cli, "-T", "0", "-l", lst, "-d", out], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+# Wait until the body is arriving, then a little more.
+end = time.monotonic() + 10
+while time.monotonic() < end and not any(os.path.getsize(os.path.join(out, f)) > 0 for f in os.listdir(out)):
+    time.sleep(0.005)
+time.sleep(0.2)
+t0 = time.monotonic()
+p.send_signal(signal.SIGINT)
+buf = b""
+while b"HTTP Fehler: 3" not in buf:
+    r, _, _ = select.select([p.stdout], [], [], 10)
+    if not r:
+        break
+    chunk = os.read(p.stdout.fileno(), 4096)
+    if not chunk:
+        break
+    buf += chunk
+t1 = time.monotonic()
+p.wait()
+print(round((t1 - t0) * 1000, 1))
+PY
+}
+printf 'download.break_streaming_ms %s ms\n' "$(break_ms "$work/big.bls")"
+stall_port=$(wl_free_port)
+python3 - "$stall_port" "$work/stall.ready" <<'PY' &
+import socket, sys, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(4)
+open(sys.argv[2], "w").close()
+c, _ = s.accept(); c.recv(4096)
+c.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + b"x" * 1000)
+time.sleep(60)
+PY
+stall_pid=$!
+for _ in $(seq 1 200); do [ -e "$work/stall.ready" ] && break; sleep 0.01; done
+printf '%s\r\n' "http://127.0.0.1:$stall_port/stall.jpg" >"$work/stall.bls"
+printf 'download.break_stalled_ms %s ms\n' "$(break_ms "$work/stall.bls")"
+kill "$stall_pid" 2>/dev/null || true
