@@ -278,7 +278,9 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error)
         fSocket->SetProto("tcp");
         fSocket->Connect();
     } catch (const std::exception&) {
-        int code = fSocket->LastError();
+        // Refusals before any platform call (a port that names no service)
+        // leave no platform error; the request still failed.
+        int code = fSocket->LastError() != 0 ? fSocket->LastError() : WSAEINVAL;
         SetFailure(static_cast<std::uint16_t>(code),
                    "can't connect: " + SocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")");
         try {

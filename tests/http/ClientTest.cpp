@@ -492,6 +492,12 @@ TEST(HttpClient, ConnectionRefusedAndUnknownHost)
     EXPECT_EQ(log.events.back(), "RequestDone 1 10061");
     EXPECT_EQ(log.Count("RequestDone 1 10061"), 1);
 
+    c.URL = "http://127.0.0.1:no-such-service/";
+    EXPECT_EQ(GetCode(c), 404);
+    EXPECT_EQ(c.DoneError(), WSAEINVAL);
+    EXPECT_EQ(c.StatusText().rfind("can't connect: ", 0), 0u) << c.StatusText();
+    EXPECT_EQ(c.State(), hsIdle);
+
     c.URL = "http://no-such-host.invalid/";
     EXPECT_EQ(GetCode(c), 404);
     EXPECT_GE(c.DoneError(), 11001);
