@@ -234,6 +234,16 @@ TEST(OpenDibErrors, FilesThatCannotBeReadGiveGermanReasons)
     EXPECT_EQ(d.ErrorText, "Unbekannter Dateityp");
     OpenDibFromMemory(d, text, 0, dtPNG);
     EXPECT_EQ(d.ErrorText, "Datei ist leer");
+    // A file beyond the read limit is refused before anything is read (sparse, so cheap to make).
+    const std::string big = "/tmp/wl_opendib_big_" + std::to_string(getpid()) + ".jpg";
+    FILE* f = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(ftruncate(fileno(f), off_t(kMaxDibFileBytes) + 1), 0);
+    std::fclose(f);
+    OpenDib(d, big.c_str(), dtAuto);
+    EXPECT_EQ(d.Bits, nullptr);
+    EXPECT_EQ(d.ErrorText, "Datei zu groß");
+    std::remove(big.c_str());
 }
 
 TEST(OpenDibErrors, HugeDeclaredSizesAreRefusedBeforeAllocating)
