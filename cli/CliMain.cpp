@@ -42,11 +42,11 @@ public:
     TStallWatch(TMainForm& form, double seconds) : form_(form), limit_(std::chrono::duration<double>(seconds))
     {
         THttpCli& cli = form.HttpCli1;
-        auto formDocData = cli.OnDocData;
-        cli.OnDocData = [this, formDocData](THttpCli& s, const char* b, int n) {
+        formDocData_ = cli.OnDocData;
+        cli.OnDocData = [this](THttpCli& s, const char* b, int n) {
             last_ = TClock::now();
-            if (formDocData)
-                formDocData(s, b, n);
+            if (formDocData_)
+                formDocData_(s, b, n);
         };
         cli.OnStateChange = [this](THttpCli&) { last_ = TClock::now(); };
         cli.OnHeaderData = [this](THttpCli&) { last_ = TClock::now(); };
@@ -59,6 +59,15 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] { Check(); });
         timer_.start();
     }
+    ~TStallWatch()
+    {
+        THttpCli& cli = form_.HttpCli1;
+        cli.OnDocData = formDocData_;
+        cli.OnStateChange = nullptr;
+        cli.OnHeaderData = nullptr;
+    }
+    TStallWatch(const TStallWatch&) = delete;
+    TStallWatch& operator=(const TStallWatch&) = delete;
 
 private:
     void Check()
@@ -75,6 +84,7 @@ private:
     }
 
     TMainForm& form_;
+    THttpCli::TDocDataEvent formDocData_;
     std::chrono::duration<double> limit_;
     TClock::time_point last_;
     QTimer timer_;
