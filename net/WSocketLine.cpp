@@ -162,20 +162,13 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t Error)
 void TCustomLineWSocket::TriggerSessionClosed(uint16_t Error)
 {
     if (!FRcvdPtr.empty()) {
-        if (FLineMode && FRcvCnt > 0) {
-            FLineLength = FRcvCnt;  // the rest, without line end, as a last line
-            while (FLineMode && FLineLength > 0) {
-                if (!OnDataAvailable)
-                    break;
-                int before = FLineLength;
-                OnDataAvailable(this, 0);
-                if (FLineLength == before)
-                    break;
-            }
-        }
-        // Leftovers of a line-mode period are data too: offered, not dropped.
-        while (!FLineMode && FRcvCnt > 0 && OnDataAvailable) {
+        // What is left is offered before the close: in line mode as one last
+        // line without line end, outside line mode as plain data. The handler
+        // may switch modes meanwhile; offering ends when nothing is consumed.
+        while (FRcvCnt > 0 && OnDataAvailable) {
             int before = FRcvCnt;
+            if (FLineMode && FLineLength == 0)
+                FLineLength = FRcvCnt;
             OnDataAvailable(this, 0);
             if (FRcvCnt == before)
                 break;

@@ -256,3 +256,23 @@ TEST(LineMode, LeftoversOfALineModePeriodAreNeitherStrandedNorLostAtTheClose)
     EXPECT_EQ(got, "line\r\nrest");
     EXPECT_TRUE(orderOk);
 }
+
+TEST(LineMode, ModeSwitchesDuringTheLastOfferAtTheCloseLoseNothing)
+{
+    LinePair p;
+    std::string got;
+    // One byte per call; every 'z' switches line mode over.
+    p.s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        char c;
+        if (snd->Receive(&c, 1) == 1) {
+            got += c;
+            if (c == 'z')
+                p.s.SetLineMode(!p.s.LineMode());
+        }
+    };
+    p.Send("no line end: az bz cz d");
+    ::close(p.peer);
+    p.peer = -1;
+    ASSERT_TRUE(PumpUntil([&] { return p.closed; }));
+    EXPECT_EQ(got, "no line end: az bz cz d");
+}
