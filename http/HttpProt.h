@@ -28,7 +28,7 @@ struct TUrlParts {
 };
 
 // Lenient split of an absolute address, host/path, bare path or proxy
-// specification. Never fails; missing parts are empty.
+// address. Never fails; missing parts are empty.
 TUrlParts SplitUrl(const std::string& url);
 
 // Position (from 1) of the n-th occurrence of sub in s, counted from the left
