@@ -159,6 +159,10 @@ public:
     void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
     TSocketSendFlags SendFlags();
     void SetSendFlags(TSocketSendFlags Value);
+    // Close never blocks and never resets: the kernel finishes sending in the
+    // background; with wsLingerOn and LingerTimeout > 0 Close first waits
+    // (pumping) up to that many seconds for the peer to take the data.
+    // Abort alone resets the connection.
     TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
     void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
     int LingerTimeout() const { return FLingerTimeout; }
@@ -175,6 +179,8 @@ public:
 
     // --- operations -------------------------------------------------------
     virtual void Connect();
+    // Graceful: what Send queued is written out first (pumping, at most
+    // FlushTimeout seconds), then the sending side is shut down and closed.
     virtual void Close();
     virtual void Abort();
     virtual void Flush();
