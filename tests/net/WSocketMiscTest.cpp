@@ -461,3 +461,25 @@ TEST(WSocketSend, CloseWithDataStillQueuedDeliversItBeforeTheEnd)
     EXPECT_TRUE(got == big);
     ::close(peer);
 }
+
+TEST(WSocketSend, CloseWaitsBoundedAndKeepsPumpingWhenThePeerDoesNotRead)
+{
+    Listener l;
+    TWSocket s;
+    int peer = ConnectPair(l, s);
+    s.SetFlushTimeout(1);
+    s.SetLingerTimeout(1);
+    std::string big(8 << 20, 'w');
+    s.Send(big.data(), static_cast<int>(big.size()));
+    TNoticeSink sink;
+    bool ranDuringClose = false;
+    sink.Post([&] { ranDuringClose = s.State() != wsClosed; });
+    auto t0 = std::chrono::steady_clock::now();
+    s.Close();
+    auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_TRUE(ranDuringClose) << "the wait inside Close pumps notices";
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::seconds(5));
+    ::close(peer);
+}
