@@ -516,6 +516,13 @@ void TCustomWSocket::OnReady(uint32_t Ev)
     int h = FHSocket;
     if (h == -1)
         return;
+    const uint64_t gen = FSessionGen;
+    // A handler may close and reconnect; a reused descriptor number must not
+    // receive the rest of the old notice.
+    auto notice = [&](unsigned events, uint16_t e) {
+        if (Live(h, gen))
+            HandleNotice(h, events, e);
+    };
     int soErr = 0;
     if (Ev & (EPOLLERR | EPOLLHUP | EPOLLRDHUP)) {
         socklen_t len = sizeof soErr;
@@ -529,32 +536,33 @@ void TCustomWSocket::OnReady(uint32_t Ev)
         // A hang-up without a pending error while connecting is a refusal.
         if (err == 0 && (Ev & EPOLLHUP) && !(Ev & EPOLLOUT))
             err = WSAECONNREFUSED;
-        HandleNotice(h, FD_CONNECT, err);
+        notice(FD_CONNECT, err);
         if (err != 0)
             return;
         if (Ev & EPOLLIN)
-            HandleNotice(h, FD_READ, 0);
+            notice(FD_READ, 0);
         if (Ev & (EPOLLRDHUP | EPOLLHUP))
-            HandleNotice(h, FD_CLOSE, 0);
+            notice(FD_CLOSE, 0);
         return;
     }
     if (FState == wsListening && FType == SOCK_STREAM) {
         if (Ev & EPOLLIN)
-            HandleNotice(h, FD_ACCEPT, 0);
+            notice(FD_ACCEPT, 0);
         return;
     }
     if (Ev & EPOLLIN)
-        HandleNotice(h, FD_READ, 0);
+        notice(FD_READ, 0);
     if (Ev & EPOLLOUT)
-        HandleNotice(h, FD_WRITE, 0);
+        notice(FD_WRITE, 0);
     if (FType == SOCK_STREAM && (Ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
-        HandleNotice(h, FD_CLOSE, err);
+        notice(FD_CLOSE, err);
 }
 
 void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
 {
     if (Handle != FHSocket || Handle == -1 || FPaused)
         return;
+    const uint64_t gen = FSessionGen;
     try {
         if (Events & FD_CONNECT) {
             ChangeState(wsConnected);
@@ -563,15 +571,15 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
             if (Error != 0 && FState != wsClosed)
                 Close();
         }
-        if ((Events & FD_READ) && Handle == FHSocket)
+        if ((Events & FD_READ) && Live(Handle, gen))
             ReceiveLoop(Error);
-        if ((Events & FD_WRITE) && Handle == FHSocket) {
+        if ((Events & FD_WRITE) && Live(Handle, gen)) {
             // The interest set is settled once after the handler: a handler
             // that queues the next block would otherwise switch writable
             // interest off and on again for every block.
             FDeferInterest = true;
             TryToSend();
-            if (FAllSent && Handle == FHSocket) {
+            if (FAllSent && Live(Handle, gen)) {
                 try {
                     TriggerDataSent(Error);
                 } catch (...) {
@@ -583,22 +591,22 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
             FDeferInterest = false;
             UpdateInterest();  // for whatever socket the handler left us with
         }
-        if ((Events & FD_ACCEPT) && Handle == FHSocket) {
+        if ((Events & FD_ACCEPT) && Live(Handle, gen)) {
             FAcceptCalled = false;
             TriggerSessionAvailable(Error);
-            if (!FAcceptCalled && Handle == FHSocket) {
+            if (!FAcceptCalled && Live(Handle, gen)) {
                 FReadSuspended = true;
                 UpdateInterest();
             }
         }
-        if ((Events & FD_CLOSE) && Handle == FHSocket && FState != wsConnecting) {
+        if ((Events & FD_CLOSE) && Live(Handle, gen) && FState != wsConnecting) {
             ReceiveLoop(0);
-            if (Handle == FHSocket) {
+            if (Live(Handle, gen)) {
                 if (OnSessionClosed && !FCloseInvoked) {
                     FCloseInvoked = true;
                     TriggerSessionClosed(Error);
                 }
-                if (Handle == FHSocket && FState != wsClosed)
+                if (Live(Handle, gen) && FState != wsClosed)
                     Close();
             }
         }
@@ -612,6 +620,7 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
 void TCustomWSocket::ReceiveLoop(uint16_t Error)
 {
     int h = FHSocket;
+    const uint64_t gen = FSessionGen;
     try {
         for (;;) {
             FLastError = 0;
@@ -627,7 +636,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
                 if (n == 0)
                     break;  // end of stream: the close notice follows
             }
-            if (h != FHSocket || FLastError != 0)
+            if (!Live(h, gen) || FLastError != 0)
                 break;
             int count = 0;
             if (::ioctl(h, FIONREAD, &count) != 0) {
@@ -647,7 +656,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
     } catch (...) {
         // A handler's exception ends the loop and is dropped. Whatever it
         // left unread is offered again once it reads.
-        if (h == FHSocket && !FRecvCalled) {
+        if (Live(h, gen) && !FRecvCalled) {
             FReadSuspended = true;
             UpdateInterest();
         }
@@ -683,6 +692,7 @@ void TCustomWSocket::Connect()
     }
     ClearChain();
     FHSocket = ::socket(AF_INET, FType | SOCK_NONBLOCK | SOCK_CLOEXEC, FProtoNum);
+    ++FSessionGen;
     if (FHSocket < 0) {
         FHSocket = -1;
         SetLastPlatformError(MapErrno());
@@ -824,17 +834,18 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
         return;
     }
     int h = FHSocket;
+    const uint64_t gen = FSessionGen;
     if (Shut && FType == SOCK_STREAM && !FDestroying && FState == wsConnected && !FAllSent) {
         // Graceful means what Send accepted reaches the peer: the chain is
         // written out first (pumping, bounded by FlushTimeout seconds).
         auto until = TNoticeClock::now() + std::chrono::seconds(std::max(FFlushTimeout, 0));
         while (FHSocket == h && !FAllSent && TNoticeClock::now() < until) {
             TryToSend();
-            if (FHSocket != h || FAllSent)
+            if (!Live(h, gen) || FAllSent)
                 break;
             WaitForNotices(std::min(until, TNoticeClock::now() + std::chrono::milliseconds(100)));
         }
-        if (FHSocket != h)
+        if (!Live(h, gen))
             return;  // closed meanwhile (by a handler or a send failure)
     }
     if (Shut && FType == SOCK_STREAM) {
@@ -847,11 +858,11 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
                 int queued = 0;
                 if (::ioctl(h, TIOCOUTQ, &queued) != 0 || queued <= 0)
                     break;
-                if (TNoticeClock::now() >= until || FHSocket != h)
+                if (TNoticeClock::now() >= until || !Live(h, gen))
                     break;
                 WaitForNotices(std::min(until, TNoticeClock::now() + std::chrono::milliseconds(10)));
             }
-            if (FHSocket != h)
+            if (!Live(h, gen))
                 return;  // closed by a handler meanwhile
         }
     }
@@ -908,6 +919,7 @@ void TCustomWSocket::Listen()
     }
     ClearChain();
     FHSocket = ::socket(AF_INET, FType | SOCK_NONBLOCK | SOCK_CLOEXEC, FProtoNum);
+    ++FSessionGen;
     if (FHSocket < 0) {
         FHSocket = -1;
         SetLastPlatformError(MapErrno());
@@ -984,6 +996,7 @@ void TCustomWSocket::Dup(int NewHSocket)
         }
     }
     FHSocket = NewHSocket;
+    ++FSessionGen;
     int fl = ::fcntl(FHSocket, F_GETFL);
     if (fl >= 0)
         ::fcntl(FHSocket, F_SETFL, fl | O_NONBLOCK);
@@ -1257,6 +1270,7 @@ int TCustomWSocket::Send(const void* Data, int Len)
         return 0;
     FAllSent = false;
     int h = FHSocket;
+    const uint64_t gen = FSessionGen;
     const char* p = static_cast<const char*>(Data);
     int left = Len;
     bool chainIdle = std::all_of(FBufList.begin(), FBufList.end(), [](const auto& b) { return b->Empty(); });
@@ -1270,7 +1284,10 @@ int TCustomWSocket::Send(const void* Data, int Len)
         }
         if (left == 0) {
             FAllSent = true;
-            PostToSelf([this, h] { HandleNotice(h, FD_WRITE, 0); });
+            PostToSelf([this, h, gen] {
+                if (Live(h, gen))
+                    HandleNotice(h, FD_WRITE, 0);
+            });
             return Len;
         }
         AppendToChain(p, left);
@@ -1282,8 +1299,11 @@ int TCustomWSocket::Send(const void* Data, int Len)
     }
     AppendToChain(p, left);
     TryToSend();
-    if (FAllSent && h == FHSocket) {
-        PostToSelf([this, h] { HandleNotice(h, FD_WRITE, 0); });
+    if (FAllSent && Live(h, gen)) {
+        PostToSelf([this, h, gen] {
+                if (Live(h, gen))
+                    HandleNotice(h, FD_WRITE, 0);
+            });
     }
     return Len;
 }
@@ -1310,8 +1330,9 @@ void TCustomWSocket::Flush()
 {
     while (FHSocket != -1 && !FAllSent) {
         int h = FHSocket;
+        const uint64_t gen = FSessionGen;
         TryToSend();
-        if (FHSocket != h || FAllSent)
+        if (!Live(h, gen) || FAllSent)
             break;
         // The write notice wakes the wait; the bound only guards a paused socket.
         WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(100));
@@ -1322,13 +1343,14 @@ void TCustomWSocket::WaitForClose()
 {
     while (FHSocket != -1 && FState != wsClosed) {
         int h = FHSocket;
+        const uint64_t gen = FSessionGen;
         WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(100));
-        if (FHSocket != h || FState == wsClosed)
+        if (!Live(h, gen) || FState == wsClosed)
             break;
         int count = 0;
         if (::ioctl(h, FIONREAD, &count) == 0 && count > 0) {
             TriggerDataAvailable(0);
-            if (FHSocket != h)
+            if (!Live(h, gen))
                 break;
         }
         char c;

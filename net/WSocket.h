@@ -259,12 +259,17 @@ protected:
     // Posts a notice to this socket itself; it vanishes when the socket dies.
     void PostToSelf(std::function<void()> Fn);
     bool Destroying() const { return FDestroying; }
+    // Whether handle H of session GEN is still the socket's current one
+    // (descriptor numbers are reused at once after a close).
+    bool Live(int H, uint64_t Gen) const { return H != -1 && H == FHSocket && Gen == FSessionGen; }
+    uint64_t SessionGen() const { return FSessionGen; }
     void MarkDestroying() { FDestroying = true; }
 
     int FHSocket = -1;
     TSocketState FState = wsClosed;
     int FLastError = 0;
     int64_t FReadCount = 0;
+    uint64_t FSessionGen = 0;
 
 private:
     struct Lookup;

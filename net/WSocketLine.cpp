@@ -105,10 +105,11 @@ void TCustomLineWSocket::OfferLines(int SearchFrom)
             }
             int before = FLineLength;
             int h = FHSocket;
+            uint64_t gen = SessionGen();
             OnDataAvailable(this, 0);
             if (FLineMode && FLineLength == before)
                 return;
-            if (h != FHSocket && FRcvdPtr.empty())
+            if (!Live(h, gen) && FRcvdPtr.empty())
                 return;  // closed inside the handler: the buffer is gone
         }
         SearchFrom = 0;

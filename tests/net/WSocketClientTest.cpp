@@ -328,3 +328,30 @@ TEST(WSocketClient, ConnectRefusedAtOnceRaisesAndLeavesTheCallerToClose)
     s.Close();
     EXPECT_EQ(r.log, (std::vector<std::string>{"state closed>opened", "state opened>closed", "closed 0"}));
 }
+
+TEST(WSocketClient, ANoticeOfAClosedSessionNeverReachesTheNextOnAReusedDescriptor)
+{
+    Listener l;
+    TWSocket s;
+    Recorder r(s);
+    s.SetAddr("127.0.0.1");
+    s.SetPort(l.PortText());
+    s.Connect();
+    int peer = l.AcceptPumping();
+    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
+    int oldHandle = s.HSocket();
+    s.SendStr("x");  // all taken at once: its OnDataSent is posted for later
+    s.Close();
+    r.log.clear();
+    r.connected = false;
+    s.SetAddr("127.0.0.1");
+    s.SetPort(l.PortText());
+    s.Connect();
+    ASSERT_EQ(s.HSocket(), oldHandle) << "the test relies on the descriptor number coming back";
+    int peer2 = l.AcceptPumping();
+    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
+    for (const auto& line : r.log)
+        EXPECT_NE(line, "sent 0") << "OnDataSent of the old session leaked into the new one";
+    ::close(peer);
+    ::close(peer2);
+}
