@@ -55,7 +55,10 @@ printf 'scan.pages_s %.0f pages/s\n' "$cli_rate"
 printf 'scan.wget_pages_s %.0f pages/s\n' "$wget_rate"
 printf 'scan.ratio_vs_wget %.2f x\n' "$(echo "$cli_rate / $wget_rate" | bc -l)"
 
+# Best of two for the large site as well, so both figures see the same noise.
 read -r ls lp < <(scan_once "$base/l/index.html")
+read -r s p < <(scan_once "$base/l/index.html")
+if [ "$(echo "$s < $ls" | bc -l)" = 1 ]; then ls=$s; lp=$p; fi
 [ "$lp" = "$large" ] || echo "warning: large scan found $lp of $large pages" >&2
 printf 'scan.large_pages_s %.0f pages/s\n' "$(echo "$lp / $ls" | bc -l)"
 printf 'scan.scaling %.2f x (time for %d pages / time for %d pages; linear is %d)\n' \
