@@ -2,6 +2,8 @@
 // the thread's notice dispatcher.
 #include "net/WSocket.h"
 
+#include <chrono>
+
 // system
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -621,6 +623,10 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
 {
     int h = FHSocket;
     const uint64_t gen = FSessionGen;
+    // A stream that never runs dry must not keep the thread from its other
+    // events (a click on a break button): after a slice, the rest waits for
+    // the next round; the descriptor stays readable, so nothing is lost.
+    const auto sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
     try {
         for (;;) {
             FLastError = 0;
@@ -644,6 +650,8 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
                 break;
             }
             if (count <= 0 && BufferedCount() <= 0)
+                break;
+            if (count > 0 && std::chrono::steady_clock::now() >= sliceEnd)
                 break;
             // The handler left data and read nothing: offering it again at
             // once would never end. Wait for its next Receive instead.
