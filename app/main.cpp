@@ -7,6 +7,7 @@
 #include "browser/BrowserFUnit.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/NoticeBridge.h"
+#include "ui/ScreenDepth.h"
 #include "viewer/PrintFUnit.h"
 #include "viewer/ViewPicFUnit.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Web Lumifang");
     // One pump for windows and sockets: a request's wait keeps the windows alive.
     TNoticeBridge::InstallForThisThread();
+    // Screen depth for scaled drawing, and its fallback messages through the responder.
+    InstallRasterHooks();
 
     MainForm = new TMainForm();
     AboutBox = new TAboutBox();
