@@ -215,6 +215,8 @@ void THttpCli::StartRequest(THttpRequest rq)
     fDoneError = 0;
     InstallCloseHandler(false);
     SetState(hsStarting);
+    if (fState != hsStarting)
+        return; // aborted from OnStateChange: the request has ended already
     fStatusCode = 0;
     fStatusText.clear();
     fBodyCount = 0;
@@ -272,6 +274,8 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error)
     }
     fResolvedAddress = fSocket->DnsResult();
     SetState(hsConnecting);
+    if (fState != hsConnecting)
+        return; // aborted from OnStateChange: no connection may be left behind
     try {
         fSocket->SetAddr(fResolvedAddress);
         fSocket->SetPort(fTarget.ConnectPort);

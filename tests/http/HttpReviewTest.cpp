@@ -1,0 +1,55 @@
+// Second-reader checks of the client: aborts from every state change and
+// relocation and header details that the main suites leave out.
+#include <gtest/gtest.h>
+
+#include "http/HttpProt.h"
+#include "net/WSocket.h"
+#include "support/NetFixtures.h"
+#include "tests/http/ClientTestUtil.h"
+
+namespace {
+
+using namespace wltest;
+
+const std::string kOk = TScript::Response("HTTP/1.0 200 OK", {"Content-Length: 5"}, "hello");
+
+// Abort from the handler of each state change: the request ends as aborted,
+// nothing of it goes on afterwards, and the next request works.
+TEST(HttpReview, AbortFromEveryStateChange)
+{
+    for (THttpCliState at : {hsStarting, hsResolving, hsConnecting, hsConnected, hsAwaitingHeader, hsReceivingBody}) {
+        TScriptedServer server({TScript().ReadRequest().Send(kOk), TScript().ReadRequest().Send(kOk)});
+        THttpCli c;
+        TEventLog log;
+        log.Attach(c);
+        auto record = c.OnStateChange;
+        bool armed = true;
+        c.OnStateChange = [&](THttpCli& s) {
+            record(s);
+            if (armed && s.State() == at) {
+                armed = false;
+                s.Abort();
+            }
+        };
+        TMemoryStream out;
+        c.BodyStream = &out;
+        c.URL = server.Url("/");
+        EXPECT_EQ(GetCode(c), 404) << StateName(at);
+        EXPECT_EQ(c.DoneError(), httpErrAborted) << StateName(at);
+        EXPECT_EQ(c.StatusText(), "Connection aborted on request") << StateName(at);
+        EXPECT_EQ(log.Count("RequestDone 1 3"), 1) << StateName(at);
+        EXPECT_EQ(log.events.back(), "RequestDone 1 3") << StateName(at);
+        EXPECT_EQ(c.State(), hsIdle) << StateName(at);
+        EXPECT_FALSE(c.IsConnected()) << StateName(at);
+        EXPECT_EQ(c.Socket().State(), wsClosed) << StateName(at);
+        // Nothing of the aborted request runs later, inside the next one.
+        log.events.clear();
+        out.Clear();
+        c.Get();
+        EXPECT_EQ(out.Data(), "hello") << StateName(at);
+        EXPECT_EQ(log.Count("State Resolving"), 1) << StateName(at);
+        EXPECT_EQ(log.events.back(), "RequestDone 1 0") << StateName(at);
+    }
+}
+
+}  // namespace
