@@ -457,6 +457,8 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
             // exactly as it came, line ends included.
             if (fHeaderLines++ == 0)
                 TriggerHeaderBegin();
+            if (fState != hsAwaitingHeader)
+                continue; // aborted from OnHeaderBegin
             if (fContentType.empty())
                 fContentType = "text/html";
             SetState(hsReceivingBody);
@@ -505,6 +507,8 @@ void THttpCli::HeaderLine(const std::string& line)
 {
     if (fHeaderLines++ == 0)
         TriggerHeaderBegin();
+    if (fState != hsAwaitingHeader)
+        return; // aborted from OnHeaderBegin: a status read now would hide the abort
     if (line.empty()) {
         HeaderEnd();
         return;

@@ -52,4 +52,41 @@ TEST(HttpReview, AbortFromEveryStateChange)
     }
 }
 
+TEST(HttpReview, AbortFromOtherHandlers)
+{
+    using TSetter = std::function<void(THttpCli&)>;
+    const std::vector<std::pair<const char*, TSetter>> cases = {
+        {"SessionConnected", [](THttpCli& c) { c.OnSessionConnected = [](THttpCli& s) { s.Abort(); }; }},
+        {"RequestHeaderBegin", [](THttpCli& c) { c.OnRequestHeaderBegin = [](THttpCli& s) { s.Abort(); }; }},
+        {"RequestHeaderEnd", [](THttpCli& c) { c.OnRequestHeaderEnd = [](THttpCli& s) { s.Abort(); }; }},
+        {"HeaderBegin", [](THttpCli& c) { c.OnHeaderBegin = [](THttpCli& s) { s.Abort(); }; }},
+        {"HeaderEnd", [](THttpCli& c) { c.OnHeaderEnd = [](THttpCli& s) { s.Abort(); }; }},
+        {"DocBegin", [](THttpCli& c) { c.OnDocBegin = [](THttpCli& s) { s.Abort(); }; }},
+    };
+    for (const auto& [name, set] : cases) {
+        for (const std::string& first : {kOk, std::string("<HTML>\r\nhello")}) {
+            TScriptedServer server({TScript().ReadRequest().Send(first), TScript().ReadRequest().Send(kOk)});
+            THttpCli c;
+            int done = 0;
+            c.OnRequestDone = [&](THttpCli&, THttpRequest, std::uint16_t e) {
+                ++done;
+                EXPECT_EQ(e, httpErrAborted) << name;
+            };
+            set(c);
+            c.URL = server.Url("/");
+            EXPECT_EQ(GetCode(c), 404) << name;
+            EXPECT_EQ(done, 1) << name;
+            EXPECT_EQ(c.State(), hsIdle) << name;
+            EXPECT_EQ(c.Socket().State(), wsClosed) << name;
+
+            THttpCli fresh; // the aborted client's handlers would abort again
+            TMemoryStream out;
+            fresh.BodyStream = &out;
+            fresh.URL = server.Url("/");
+            fresh.Get();
+            EXPECT_EQ(out.Data(), "hello") << name;
+        }
+    }
+}
+
 }  // namespace
