@@ -734,10 +734,12 @@ void THttpCli::Abort()
     fStatusText = "Connection aborted on request";
     fDoneError = httpErrAborted;
     InstallCloseHandler(false);
-    if (resolving || fSocket->State() == wsClosed)
+    if (resolving)
         CloseHandler(0);
-    else
+    else if (fSocket->State() != wsClosed)
         CloseConnection();
+    else
+        fConnected = false; // closed already: its close handler has run, no OnDocEnd now
     SetState(hsIdle);
 }
 

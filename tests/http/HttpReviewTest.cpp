@@ -89,4 +89,22 @@ TEST(HttpReview, AbortFromOtherHandlers)
     }
 }
 
+// An error status closes the connection before its body is handled: the body
+// of that packet still arrives, but no later close ends a document.
+TEST(HttpReview, AbortInTheBodyOfAnErrorResponseFiresNoDocEnd)
+{
+    TScriptedServer server(TScript().ReadRequest().Send(
+        TScript::Response("HTTP/1.0 404 Not Found", {"Content-Length: 4"}, "gone")));
+    THttpCli c;
+    TEventLog log;
+    log.Attach(c);
+    c.OnDocData = [](THttpCli& s, const char*, int) { s.Abort(); };
+    c.URL = server.Url("/");
+    EXPECT_EQ(GetCode(c), 404);
+    EXPECT_EQ(c.DoneError(), httpErrAborted);
+    EXPECT_EQ(log.Count("DocEnd"), 0);
+    EXPECT_EQ(log.Count("RequestDone 1 3"), 1);
+    EXPECT_EQ(c.State(), hsIdle);
+}
+
 }  // namespace
