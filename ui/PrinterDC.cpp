@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QTransform>
 
 using namespace raster;
 
@@ -172,9 +173,21 @@ int TPrinterDC::StretchBlt(int32_t xDest, int32_t yDest, int32_t destWidth, int3
 
 Rect TPrinterDC::GetClipBox() const
 {
+    // Drawing coordinates are the painter's logical ones: a scaled or moved
+    // painter (the print preview) sees the device's area through its transform.
     const QPaintDevice* device = painter_.device();
-    QRect box = device ? QRect(0, 0, device->width(), device->height()) : QRect();
+    if (!device)
+        return Rect{};
+    bool invertible = false;
+    const QTransform toLogical = painter_.combinedTransform().inverted(&invertible);
+    if (!invertible)
+        return Rect{};
+    QRectF box = toLogical.mapRect(QRectF(0, 0, device->width(), device->height()));
     if (painter_.hasClipping())
-        box = box.intersected(painter_.clipBoundingRect().toAlignedRect());
-    return Rect{box.left(), box.top(), box.left() + box.width(), box.top() + box.height()};
+        box = box.intersected(painter_.clipBoundingRect());
+    box = box.intersected(QRectF(-1e9, -1e9, 2e9, 2e9));
+    if (box.isEmpty())
+        return Rect{};
+    const QRect r = box.toAlignedRect();
+    return Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }

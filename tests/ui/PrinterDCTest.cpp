@@ -116,3 +116,35 @@ TEST(RasterHooks, ScreenDepthCanBeForcedAndMessagesReachTheResponder)
     SetScreenDepthQuery(nullptr);
     deldib(pic);
 }
+
+TEST(PrinterDC, ClipBoxFollowsThePaintersTransform)
+{
+    // A preview paints a page through a scaled and moved painter; the clip box
+    // bounds what DrawDibScaled builds, so it must be in the painter's units.
+    ForceScreenBitsPerPixel(8);  // the halftone path builds only what the clip box shows
+    DibHandle pic = Picture(24);
+    QImage page(60, 40, QImage::Format_RGB32);
+    page.fill(Qt::black);
+    {
+        QPainter painter(&page);
+        painter.scale(0.5, 0.5);
+        painter.translate(-40, 0);
+        TPrinterDC dc(painter);
+        const Rect clip = dc.GetClipBox();
+        EXPECT_EQ(clip.left, 40);
+        EXPECT_EQ(clip.top, 0);
+        EXPECT_EQ(clip.right, 160);
+        EXPECT_EQ(clip.bottom, 80);
+        DrawDibScaled(dc, 100, 0, 60, 80, pic, 0, 0, 3, 2, true, SRCCOPY, true, nullptr);
+    }
+    ForceScreenBitsPerPixel(0);
+    // Logical 100..160 x 0..80 is device 30..60 x 0..40.
+    int shown = 0, outside = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (page.pixel(x, y) & 0xFFFFFF)
+                ++(x >= 30 ? shown : outside);
+    EXPECT_GT(shown, 30 * 40 / 2);
+    EXPECT_EQ(outside, 0);
+    deldib(pic);
+}
