@@ -602,7 +602,7 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
             }
         }
         if ((Events & FD_CLOSE) && Live(Handle, gen) && FState != wsConnecting) {
-            ReceiveLoop(0);
+            ReceiveLoop(0, true);
             if (Live(Handle, gen)) {
                 if (OnSessionClosed && !FCloseInvoked) {
                     FCloseInvoked = true;
@@ -619,7 +619,7 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
     }
 }
 
-void TCustomWSocket::ReceiveLoop(uint16_t Error)
+void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
 {
     int h = FHSocket;
     const uint64_t gen = FSessionGen;
@@ -651,7 +651,9 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error)
             }
             if (count <= 0 && BufferedCount() <= 0)
                 break;
-            if (count > 0 && std::chrono::steady_clock::now() >= sliceEnd)
+            // The last loop before a close drains everything: what it left
+            // would be lost with the descriptor.
+            if (!Final && count > 0 && std::chrono::steady_clock::now() >= sliceEnd)
                 break;
             // The handler left data and read nothing: offering it again at
             // once would never end. Wait for its next Receive instead.

@@ -283,7 +283,7 @@ private:
     void Unregister();
     void UpdateInterest();
     void OnReady(uint32_t EpollEvents);
-    void ReceiveLoop(uint16_t Error);
+    void ReceiveLoop(uint16_t Error, bool Final = false);
     void TryToSend();
     void AppendToChain(const char* Data, int Len);
     void ClearChain();

@@ -2,6 +2,10 @@
 // both directions, failures and reuse.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
+
+#include <thread>
+
 #include <string>
 #include <vector>
 
@@ -354,4 +358,40 @@ TEST(WSocketClient, ANoticeOfAClosedSessionNeverReachesTheNextOnAReusedDescripto
         EXPECT_NE(line, "sent 0") << "OnDataSent of the old session leaked into the new one";
     ::close(peer);
     ::close(peer2);
+}
+
+TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheReader)
+{
+    Listener l;
+    TWSocket s;
+    Recorder r(s);
+    r.readSize = 64;
+    auto fast = s.OnDataAvailable;
+    s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t e) {
+        // A slow reader: the final loop outlasts any time slice.
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        fast(snd, e);
+    };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(l.PortText());
+    s.Connect();
+    int peer = l.AcceptPumping();
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
+    s.Pause();  // data and the close pile up in the kernel first
+    std::string payload(100000, '\0');  // fits the receive buffer
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i % 253);
+    std::thread writer([&] {
+        WriteAll(peer, payload);
+        ::close(peer);
+    });
+    writer.join();
+    int pending = 0;
+    ::ioctl(s.HSocket(), FIONREAD, &pending);
+    ASSERT_EQ(pending, static_cast<int>(payload.size()));
+    s.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return r.closed; }, std::chrono::milliseconds(20000)));
+    EXPECT_EQ(r.data.size(), payload.size());
+    EXPECT_TRUE(r.data == payload);
 }
