@@ -14,6 +14,10 @@ constexpr std::size_t kLineMax = 8192;
 // Body data bypasses the line buffer: bigger reads mean fewer system calls per byte.
 constexpr std::size_t kBodyBlock = 65536;
 constexpr std::size_t kPostChunk = 8193;
+// ResponseHeader keeps every line, so a header that never ends must stop
+// somewhere; the per-line charge bounds the count of tiny lines as well.
+constexpr std::size_t kHeaderMax = 1 << 20;
+constexpr std::size_t kHeaderLineCharge = 64;
 
 std::string LowerAscii(std::string s)
 {
@@ -222,6 +226,7 @@ void THttpCli::StartRequest(THttpRequest rq)
     fBodyCount = 0;
     fPostedCount = 0;
     fHeaderLines = 0;
+    fHeaderBytes = 0;
     fBodyBlocks = 0;
     fRelocations = 0;
     fContentLength = -1;
@@ -513,6 +518,11 @@ void THttpCli::HeaderLine(const std::string& line)
         HeaderEnd();
         return;
     }
+    fHeaderBytes += line.size() + kHeaderLineCharge;
+    if (fHeaderBytes > kHeaderMax) {
+        Fail(httpErrHeaderTooLarge, "HTTP header too large");
+        return;
+    }
     fResponseHeader.push_back(line);
     if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
         std::int64_t status;
@@ -578,6 +588,7 @@ void THttpCli::HeaderEnd()
             return; // aborted from the handler
         fReceiveLen = 0;
         fHeaderLines = 0;
+        fHeaderBytes = 0;
         fBodyBlocks = 0;
         if (++fRelocations > kMaxRelocations) {
             Fail(httpErrTooManyRelocations, "Too many relocations");

@@ -101,7 +101,8 @@ enum : std::uint16_t {
     httpErrBadNumber = 5,        // status or Content-Length not a decimal number
     httpErrTooManyRelocations = 6,
     httpErrTruncated = 7,        // closed before the announced Content-Length arrived
-    httpErrBodyWrite = 8         // BodyStream refused a block
+    httpErrBodyWrite = 8,        // BodyStream refused a block
+    httpErrHeaderTooLarge = 9    // a response header beyond 1 MiB (its lines are all kept)
 };
 
 class THttpCli {
@@ -269,6 +270,7 @@ private:
     std::unique_ptr<char[]> fBodyBuffer;
     std::size_t fReceiveLen = 0;
     int fHeaderLines = 0;
+    std::size_t fHeaderBytes = 0; // kept header text of the response under way, with a per-line charge
     int fBodyBlocks = 0;
     int fRelocations = 0;
     TStep fNextStep = TStep::None;

@@ -107,4 +107,24 @@ TEST(HttpReview, AbortInTheBodyOfAnErrorResponseFiresNoDocEnd)
     EXPECT_EQ(c.State(), hsIdle);
 }
 
+// Header lines are all kept: a server that sends them without end is cut off
+// instead of filling memory, and the client is ready again afterwards.
+TEST(HttpReview, EndlessHeaderIsCutOff)
+{
+    std::string many = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < 20000; ++i)
+        many += "X-A: b\r\n";
+    TScriptedServer server({TScript().ReadRequest().Send(many), TScript().ReadRequest().Send(kOk)});
+    THttpCli c;
+    c.URL = server.Url("/");
+    EXPECT_EQ(GetCode(c), 404);
+    EXPECT_EQ(c.DoneError(), httpErrHeaderTooLarge);
+    EXPECT_LT(c.ResponseHeader().size(), 20000u);
+    EXPECT_EQ(c.State(), hsIdle);
+    TMemoryStream out;
+    c.BodyStream = &out;
+    c.Get();
+    EXPECT_EQ(out.Data(), "hello");
+}
+
 }  // namespace
