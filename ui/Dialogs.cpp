@@ -10,6 +10,12 @@ bool TOpenDialog::Execute()
     if (!chosen || chosen->empty())
         return false;
     FileName = WithDefaultExt(*chosen);
+    // A file picked from the listing that has no extension is opened as it is,
+    // unless a file with the default extension stands beside it.
+    struct stat st {};
+    if (FileName != *chosen && ::stat(FileName.c_str(), &st) != 0 && ::stat(chosen->c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+        FileName = *chosen;
     return true;
 }
 

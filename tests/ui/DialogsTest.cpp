@@ -106,6 +106,25 @@ TEST(FileDialogs, DefaultExtensionOnlyForNamesWithoutOne)
     EXPECT_EQ(r.Asked()[0].Filter, "Bildliste (*.bls)|*.bls");
 }
 
+TEST(FileDialogs, OpenKeepsAnExistingFileThatHasNoExtension)
+{
+    Folder dir;
+    std::ofstream(dir.path / "plain") << "x";
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TOpenDialog d;
+    d.DefaultExt = "bls";
+    r.AnswerFile((dir.path / "plain").string());
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, (dir.path / "plain").string()) << "the chosen file must be the one opened";
+
+    // With a file of the default extension beside it, the typed name means that one.
+    std::ofstream(dir.path / "plain.bls") << "y";
+    r.AnswerFile((dir.path / "plain").string());
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, (dir.path / "plain.bls").string());
+}
+
 TEST(FileDialogs, SaveAsksBeforeReplacingAndNoReturnsToTheDialog)
 {
     Folder dir;
