@@ -5,6 +5,7 @@
 // system
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -142,21 +143,26 @@ std::string FoldAsciiUpper(std::string_view s)
     return key;
 }
 
-std::vector<std::string> SplitListLines(std::string_view data)
+void ForEachListLine(std::string_view data, const std::function<void(std::string_view)>& fn)
 {
-    std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = start;
         while (end < data.size() && data[end] != '\r' && data[end] != '\n')
             ++end;
-        lines.emplace_back(data.substr(start, end - start));
+        fn(data.substr(start, end - start));
         if (end < data.size() && data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n')
             end += 2;
         else
             end += 1;
         start = end;
     }
+}
+
+std::vector<std::string> SplitListLines(std::string_view data)
+{
+    std::vector<std::string> lines;
+    ForEachListLine(data, [&](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 

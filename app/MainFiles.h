@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,5 +59,8 @@ std::string FoldAsciiUpper(std::string_view s);
 // CR; a last line without an ending counts; an ending at the very end adds no
 // empty line.
 std::vector<std::string> SplitListLines(std::string_view data);
+// The same split, handing each line to `fn` without keeping them all: a file
+// of mostly repeated lines costs no more memory than its distinct rows.
+void ForEachListLine(std::string_view data, const std::function<void(std::string_view)>& fn);
 // Every row followed by CR LF.
 std::string JoinListLines(const std::vector<std::string>& rows);

@@ -121,10 +121,11 @@ void TMainForm::OpenLBtnClick()
     }
     TStringListModel& model = ListBox1->Model();
     model.BeginUpdate();
-    for (auto& line : SplitListLines(data)) {
-        if (!model.HasKey(FoldAsciiUpper(line)))
-            model.Append(std::move(line));
-    }
+    ForEachListLine(data, [&](std::string_view line) {
+        std::string row(line);
+        if (!model.HasKey(FoldAsciiUpper(row)))
+            model.Append(std::move(row));
+    });
     model.EndUpdate();
     ListBoxChanged();
 }
