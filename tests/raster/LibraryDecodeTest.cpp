@@ -69,8 +69,7 @@ protected:
         char templ[] = "/tmp/wl_libdecode_XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
         dir_ = templ;
-        const char* root = std::getenv("WL_SOURCE_DIR");
-        const std::string script = std::string(root ? root : ".") + "/tests/raster/make_library_corpus.py";
+        const std::string script = std::string(WL_SOURCE_DIR) + "/tests/raster/make_library_corpus.py";
         const std::string cmd = "/usr/bin/python3 '" + script + "' '" + dir_ + "' 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
         DIR* d = opendir(dir_.c_str());
@@ -87,6 +86,12 @@ protected:
     static void TearDownTestSuite()
     {
         std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+
+    // A failed suite set-up would only skip the cases; make it fail them instead.
+    void SetUp() override
+    {
+        ASSERT_FALSE(files_.empty()) << "no reference files were made";
     }
 
     // Decodes every file whose name starts with `prefix`, by its extension's
