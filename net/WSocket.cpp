@@ -154,7 +154,9 @@ void TCustomWSocket::ResetDefaults()
     FProtoAssigned = true;
     FProtoNum = IPPROTO_TCP;
     FType = SOCK_STREAM;
-    FLocalPortStr = "0";
+    // Built and moved in: g++ 12 at -O2/-O3 gives a false -Wrestrict for a
+    // one-character literal assigned to a string it cannot see the size of.
+    FLocalPortStr = std::string(1, '0');
     FLocalPortNum = 0;
     FLingerOnOff = wsLingerOn;
     FLingerTimeout = 0;
