@@ -384,6 +384,12 @@ int TCustomWSocket::ResolveProto(const std::string& Text)
             throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + Text + "'");
         return static_cast<int>(v);
     }
+    // The two names every socket uses need no trip through /etc/protocols
+    // (six system calls per connection).
+    if (Text == "tcp")
+        return IPPROTO_TCP;
+    if (Text == "udp")
+        return IPPROTO_UDP;
     protoent pe{};
     protoent* res = nullptr;
     char buf[1024];
