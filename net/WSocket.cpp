@@ -730,7 +730,8 @@ void TCustomWSocket::Connect()
     } else {
         if (FLocalPortNum != 0)
             BindLocal();
-        ApplyLinger();
+        // ApplyLinger would only set what a new socket already has (linger
+        // off): one system call per connection saved.
         if (::setsockopt(FHSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("setsockopt(SO_KEEPALIVE)");
