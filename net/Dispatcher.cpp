@@ -288,10 +288,11 @@ void TNoticeDispatcher::Collect(int timeoutMs)
         std::lock_guard<std::mutex> lock(core.mu);
         for (int i = 0; i < n; ++i) {
             uint64_t id = evs[i].data.u64;
-            if (id == kWakeId) {
-                core.Disarm();
+            // The eventfd stays armed while anything is queued; the pump
+            // drains it when it takes the last notice, so a collect that
+            // finds more notices does not read it only to write it again.
+            if (id == kWakeId)
                 continue;
-            }
             auto it = impl.watchers.find(id);
             if (it == impl.watchers.end())
                 continue;
@@ -304,9 +305,6 @@ void TNoticeDispatcher::Collect(int timeoutMs)
                 core.queue.push_back(std::move(e));
             }
         }
-        // What stays queued must keep a host loop's poll awake.
-        if (!core.queue.empty() && tHostHook)
-            core.Arm();
         if (n < 64)
             return;
         timeoutMs = 0;
@@ -330,8 +328,14 @@ int TNoticeDispatcher::PumpPending()
                 break;
             e = std::move(core_->queue.front());
             core_->queue.pop_front();
+            // What stays queued must keep a host loop's poll awake should
+            // this notice's handler run one (a modal dialog, say). Arming
+            // here rather than when collecting spares a write and a read of
+            // the eventfd for the common lone notice.
             if (core_->queue.empty())
                 core_->Disarm();
+            else if (tHostHook)
+                core_->Arm();
         }
         switch (e.kind) {
         case Entry::Posted:

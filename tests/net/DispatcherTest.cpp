@@ -2,6 +2,7 @@
 // notices, kernel waits with deadlines.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -133,4 +134,65 @@ TEST(Dispatcher, HostLoopHookTakesOverWaitsAndPumps)
     SetHostLoopHook(nullptr);
     EXPECT_EQ(calls, (std::vector<bool>{true, false}));
     EXPECT_FALSE(HostLoopInstalled());
+}
+
+TEST(Dispatcher, PendingNoticesKeepTheDescriptorReadableWhileAHostLoopRuns)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    d.PumpPending();
+    auto readable = [&] {
+        pollfd p{d.Fd(), POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+    };
+    std::vector<bool> seenByHook;
+    SetHostLoopHook([&](bool, TNoticeDeadline) { seenByHook.push_back(readable()); });
+    TNoticeSink sink;
+    int second = 0;
+    sink.Post([&] {
+        sink.Post([&] { ++second; });
+        // A host loop about to sleep must find the descriptor readable, or
+        // the notice just posted would wait for an unrelated wake-up.
+        WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(1));
+        PumpNotices();
+    });
+    d.PumpPending();
+    EXPECT_EQ(seenByHook, (std::vector<bool>{true, true}));
+    EXPECT_EQ(second, 0);
+    // Still queued after the pump: the descriptor stays readable for the host.
+    EXPECT_TRUE(readable());
+    d.PumpPending();
+    EXPECT_EQ(second, 1);
+    EXPECT_FALSE(readable());
+    SetHostLoopHook(nullptr);
+
+    // Two notices collected by one pump (posted from another thread, so the
+    // collecting drained the eventfd): while the first one's handler runs a
+    // host loop, the second must keep the descriptor readable.
+    seenByHook.clear();
+    SetHostLoopHook([&](bool, TNoticeDeadline) { seenByHook.push_back(readable()); });
+    int posted = 0;
+    TNoticePoster poster = sink.Poster();
+    std::thread([&] {
+        poster.Post([&] {
+            ++posted;
+            WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(1));
+        });
+        poster.Post([&] { ++posted; });
+    }).join();
+    d.PumpPending();
+    EXPECT_EQ(posted, 2);
+    EXPECT_EQ(seenByHook, (std::vector<bool>{true}));
+    EXPECT_FALSE(readable());
+    SetHostLoopHook(nullptr);
+
+    // A post made inside a pump signals the descriptor even when no wait
+    // happened in between.
+    SetHostLoopHook([](bool, TNoticeDeadline) {});
+    sink.Post([&] { sink.Post([&] { ++second; }); });
+    d.PumpPending();
+    EXPECT_TRUE(readable());
+    d.PumpPending();
+    EXPECT_EQ(second, 2);
+    EXPECT_FALSE(readable());
+    SetHostLoopHook(nullptr);
 }
