@@ -17,15 +17,13 @@
 namespace {
 
 // One round of the Qt loop that blocks until something happens or the
-// deadline passes (a single-shot timer wakes it).
-void QtRound(bool wait, TNoticeDeadline deadline)
+// deadline passes (the single-shot timer wakes it).
+void QtRound(bool wait, TNoticeDeadline deadline, QTimer& timer)
 {
     if (!wait) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
     }
-    QTimer timer;
-    timer.setSingleShot(true);
     if (deadline != TNoticeDeadline::max()) {
         auto left = deadline - TNoticeClock::now();
         if (left <= TNoticeClock::duration::zero()) {
@@ -36,12 +34,14 @@ void QtRound(bool wait, TNoticeDeadline deadline)
         timer.start(ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    timer.stop();
 }
 
 }  // namespace
 
-TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>())
+TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>())
 {
+    timer_->setSingleShot(true);
     TNoticeDispatcher& d = TNoticeDispatcher::Current();
     notifier_ = std::make_unique<QSocketNotifier>(d.Fd(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, context_.get(), [this] { Drain(); });
@@ -50,7 +50,15 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>())
                          [] { SetApplicationTerminating(true); });
     SetHostLoopHook([this](bool wait, TNoticeDeadline deadline) {
         ++waiting_;
-        QtRound(wait, deadline);
+        if (waiting_ == 1) {
+            // The outermost round reuses one timer; a nested round (a wait
+            // inside a handler) needs its own so the outer deadline stays.
+            QtRound(wait, deadline, *timer_);
+        } else {
+            QTimer nested;
+            nested.setSingleShot(true);
+            QtRound(wait, deadline, nested);
+        }
         --waiting_;
         if (stashed_) {
             std::exception_ptr e = stashed_;

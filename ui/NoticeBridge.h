@@ -17,6 +17,7 @@
 
 class QObject;
 class QSocketNotifier;
+class QTimer;
 
 class TNoticeBridge {
 public:
@@ -35,6 +36,7 @@ private:
     void Drain();
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QObject> context_;
+    std::unique_ptr<QTimer> timer_;  // wakes the outermost waiting round
     int draining_ = 0;
     int waiting_ = 0;          // hook rounds in progress (a blocking wait is pumping)
     std::exception_ptr stashed_;  // a notice's exception on its way to that wait

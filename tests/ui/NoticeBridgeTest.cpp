@@ -160,3 +160,27 @@ TEST(NoticeBridge, ANoticesExceptionReachesThePumpingWaitNotQt)
     sink.Post([&] { after = true; });
     EXPECT_TRUE(RunQtUntil([&] { return after; }, 2000));
 }
+
+TEST(NoticeBridge, AModalLoopOpenedByAHandlerStillDeliversNoticesPostedBeforeIt)
+{
+    TNoticeBridge bridge;
+    TNoticeSink sink;
+    bool inner = false;
+    bool outerDone = false;
+    sink.Post([&] {
+        // Like a message box shown from a notice handler: a plain Qt loop,
+        // not a wait of the socket layer.
+        QEventLoop modal;
+        sink.Post([&] {
+            inner = true;
+            modal.quit();
+        });
+        QTimer::singleShot(3000, &modal, &QEventLoop::quit);
+        modal.exec();
+        outerDone = true;
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(RunQtUntil([&] { return outerDone; }));
+    EXPECT_TRUE(inner);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
+}
