@@ -174,8 +174,12 @@ bool DecodeByRgba(TIFF* tif, uint32_t w, uint32_t h, DibHandle& out, Source& src
 {
     char why[1024] = {0};
     if (!TIFFRGBAImageOK(tif, why)) {
-        if (!src.message[0])
-            std::snprintf(src.message, sizeof src.message, "%s", why);
+        if (!src.message[0]) {
+            // libtiff's reason may be longer than our message: keep its start.
+            const size_t n = std::min(std::strlen(why), sizeof src.message - 1);
+            std::memcpy(src.message, why, n);
+            src.message[n] = '\0';
+        }
         return false;
     }
     newdib(out, static_cast<int32_t>(w), static_cast<int32_t>(h), 24, nullptr, 0);
