@@ -113,20 +113,20 @@ Word VirtualKeyOf(int key)
     }
 }
 
-QFont FontOf(const TFontSpec& spec)
+QFont FontOf(const TFontSpec& font)
 {
     QFont f = QApplication::font();
-    if (spec.Name == "Courier New") {
+    if (font.Name == "Courier New") {
         f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    } else if (spec.Name == "Arial Black") {
+    } else if (font.Name == "Arial Black") {
         f.setFamily(QStringLiteral("DejaVu Sans"));
         f.setWeight(QFont::Black);
-    } else if (spec.Name != "MS Sans Serif") {
-        f.setFamily(ToQString(spec.Name));
+    } else if (font.Name != "MS Sans Serif") {
+        f.setFamily(ToQString(font.Name));
     }
-    if (spec.Size > 0)
-        f.setPointSize(spec.Size);
-    if (spec.Bold)
+    if (font.Size > 0)
+        f.setPointSize(font.Size);
+    if (font.Bold)
         f.setBold(true);
     return f;
 }
