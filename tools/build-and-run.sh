@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DWL_TESTS=OFF
-cmake --build build --target weblumifang
+cmake --build build --target weblumifang weblumifang-cli
 exec ./build/app/weblumifang "$@"
