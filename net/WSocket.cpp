@@ -184,46 +184,42 @@ void TCustomWSocket::CloseHandleQuietly()
 // ---------------------------------------------------------------------------
 // Properties
 
+namespace {
+
+// Addr, Port and Proto may change only while the socket is closed; setting the
+// value it already has is no change. Returns false when the state forbids it.
+bool AssignWhileClosed(TSocketState state, const std::string& value, std::string& field,
+                       bool& assigned, bool& resolved)
+{
+    std::string v = Trim(value);
+    if (assigned && v == field)
+        return true;
+    if (state != wsClosed)
+        return false;
+    field = v;
+    assigned = !v.empty();
+    resolved = false;
+    return true;
+}
+
+}  // namespace
+
 void TCustomWSocket::SetAddr(const std::string& Value)
 {
-    std::string v = Trim(Value);
-    if (FAddrAssigned && v == FAddrStr)
-        return;
-    if (FState != wsClosed) {
+    if (!AssignWhileClosed(FState, Value, FAddrStr, FAddrAssigned, FAddrResolved))
         RaiseMsg("Cannot change Addr if not closed");
-        return;
-    }
-    FAddrStr = v;
-    FAddrAssigned = !v.empty();
-    FAddrResolved = false;
 }
 
 void TCustomWSocket::SetPort(const std::string& Value)
 {
-    std::string v = Trim(Value);
-    if (FPortAssigned && v == FPortStr)
-        return;
-    if (FState != wsClosed) {
+    if (!AssignWhileClosed(FState, Value, FPortStr, FPortAssigned, FPortResolved))
         RaiseMsg("Cannot change Port if not closed");
-        return;
-    }
-    FPortStr = v;
-    FPortAssigned = !v.empty();
-    FPortResolved = false;
 }
 
 void TCustomWSocket::SetProto(const std::string& Value)
 {
-    std::string v = Trim(Value);
-    if (FProtoAssigned && v == FProtoStr)
-        return;
-    if (FState != wsClosed) {
+    if (!AssignWhileClosed(FState, Value, FProtoStr, FProtoAssigned, FProtoResolved))
         RaiseMsg("Cannot change Proto if not closed");
-        return;
-    }
-    FProtoStr = v;
-    FProtoAssigned = !v.empty();
-    FProtoResolved = false;
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value)
