@@ -62,9 +62,10 @@ private:
 
 }  // namespace
 
-bool TMainForm::DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName)
+bool TMainForm::DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName,
+                            int Created)
 {
-    const int fd = dlnames::CreateExclusive(Dir, SaveName);
+    const int fd = Created >= 0 ? Created : dlnames::CreateExclusive(Dir, SaveName);
     if (fd < 0) {
         AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
         return false;
@@ -116,7 +117,11 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             std::string saveName = name;
             AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
                         ")...");
-            const bool exists = dlnames::IsUsableFileName(name) && dlnames::RegularFileExists(dir + name);
+            // The usual case, a new name, is settled by the exclusive create
+            // itself; only a refused create needs the existence test.
+            const int created = dlnames::CreateExclusive(dir, name);
+            const bool exists =
+                created < 0 && dlnames::IsUsableFileName(name) && dlnames::RegularFileExists(dir + name);
             if (exists && OverJumpCheck->Checked()) {
                 AddMemoLine("Die Datei " + name + " existiert schon, wird übersprungen...");
             } else {
@@ -124,7 +129,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
                     saveName = dlnames::FirstFreeNumberedName(dir, name);
                 if (saveName != name)
                     AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
-                DownloadOne(address, dir, saveName);
+                DownloadOne(address, dir, saveName, saveName == name ? created : -1);
             }
             // Drawing the same bar again changes nothing; long runs skip it.
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);

@@ -188,7 +188,10 @@ private:
 
     void SetupHttpCli1();
     // Creates, fetches and (after a failure) deletes one file; false on failure.
-    bool DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName);
+    // Created is the descriptor of Dir + SaveName when the caller has already
+    // created it exclusively, -1 otherwise.
+    bool DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName,
+                     int Created = -1);
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

@@ -136,7 +136,7 @@ int main(int argc, char** argv)
     };
     // Nobody sees the memo here: its lines went to standard output, so a
     // short tail keeps a long scan's memory flat.
-    form.Memo1->TextEdit()->setMaximumBlockCount(200);
+    form.Memo1->SetMaxLines(200);
     // The files named on the command line are taken exactly as given.
     form.OpenDialog1.DefaultExt.clear();
     form.SaveDialog1.DefaultExt.clear();

@@ -19,6 +19,15 @@
 
 namespace {
 thread_local THostLoopHook tHostHook;
+thread_local bool tHostWakes = false;  // the host loop calls Wake before it sleeps
+
+// Whether the owning thread's own posts must signal the descriptor: only a
+// host loop polls it while this thread is busy elsewhere, and one that wakes
+// itself before sleeping needs no signal.
+bool OwnPostsSignal()
+{
+    return static_cast<bool>(tHostHook) && !tHostWakes;
+}
 }  // namespace
 
 namespace notice_detail {
@@ -48,7 +57,7 @@ struct Core {
     {
         // The owning thread never sleeps while it posts, so its own posts need
         // no wake-up, unless a host loop polls the descriptor instead of us.
-        bool wake = std::this_thread::get_id() != owner || static_cast<bool>(tHostHook);
+        bool wake = std::this_thread::get_id() != owner || OwnPostsSignal();
         std::lock_guard<std::mutex> lock(mu);
         if (closed)
             return false;
@@ -195,6 +204,12 @@ void TNoticeDispatcher::Wake()
         core_->Arm();
 }
 
+bool TNoticeDispatcher::HasPending() const
+{
+    std::lock_guard<std::mutex> lock(core_->mu);
+    return !core_->queue.empty();
+}
+
 std::size_t TNoticeDispatcher::WatchCount() const
 {
     return impl_->watchers.size();
@@ -334,7 +349,7 @@ int TNoticeDispatcher::PumpPending()
             // the eventfd for the common lone notice.
             if (core_->queue.empty())
                 core_->Disarm();
-            else if (tHostHook)
+            else if (OwnPostsSignal())
                 core_->Arm();
         }
         switch (e.kind) {
@@ -400,6 +415,11 @@ void SetHostLoopHook(THostLoopHook hook)
     if (tHostHook)
         if (TNoticeDispatcher* d = TNoticeDispatcher::CurrentIfAny())
             d->Wake();
+}
+
+void SetHostWakesBeforeSleep(bool on)
+{
+    tHostWakes = on;
 }
 
 bool HostLoopInstalled()

@@ -124,8 +124,12 @@ public:
     // Readable while notices are pending: a host loop watches it.
     int Fd() const;
     // Makes Fd() readable if notices are pending (the owning thread's own
-    // posts only signal the descriptor while a host loop is installed).
+    // posts only signal the descriptor while a host loop is installed, and
+    // not even then when the host calls Wake itself before it sleeps).
     void Wake();
+    // True when notices wait in the queue (readiness not yet collected from
+    // the kernel does not count).
+    bool HasPending() const;
 
     // Number of descriptors currently watched (tests and benchmarks).
     std::size_t WatchCount() const;
@@ -146,6 +150,10 @@ private:
 using THostLoopHook = std::function<void(bool wait, TNoticeDeadline deadline)>;
 void SetHostLoopHook(THostLoopHook hook);  // empty removes it
 bool HostLoopInstalled();
+// Set by a host loop that calls TNoticeDispatcher::Wake whenever it is about
+// to sleep: the owning thread's posts then skip signalling the descriptor
+// (a write and a read of the eventfd, and a loop round, per notice).
+void SetHostWakesBeforeSleep(bool on);
 
 // The one blocking wait: deliver pending notices, or sleep in the kernel until
 // one arrives or the deadline passes (with a host loop: one waiting round of

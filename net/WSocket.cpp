@@ -635,6 +635,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
         for (;;) {
             FLastError = 0;
             FRecvCalled = false;
+            FRecvDrained = false;
             if (!TriggerDataAvailable(Error)) {
                 char junk[1024];
                 int n = PlatformRecv(junk, sizeof junk, 0);
@@ -648,8 +649,10 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
             }
             if (!Live(h, gen) || FLastError != 0)
                 break;
+            // A short read took everything the kernel held; what arrives
+            // later makes the descriptor readable again. Asking costs a call.
             int count = 0;
-            if (::ioctl(h, FIONREAD, &count) != 0) {
+            if (!FRecvDrained && ::ioctl(h, FIONREAD, &count) != 0) {
                 FLastError = MapErrno();
                 break;
             }
@@ -1073,6 +1076,7 @@ int TCustomWSocket::PlatformRecv(void* Buffer, int BufferSize, int Flags)
         return -1;
     }
     FReadCount += n;
+    FRecvDrained = FType == SOCK_STREAM && !(Flags & MSG_PEEK) && n > 0 && n < BufferSize;
     return static_cast<int>(n);
 }
 

@@ -323,6 +323,7 @@ private:
     unsigned FInterest = 0;      // FD_* bits registered by Connect/Listen/Dup/Resume
     bool FReadSuspended = false;  // read/accept readiness parked until the next Receive/Accept
     bool FRecvCalled = false;
+    bool FRecvDrained = false;    // the handler's last stream read came back short: nothing was left
     bool FAcceptCalled = false;
     bool FDeferInterest = false;
     std::shared_ptr<bool> FAlive;

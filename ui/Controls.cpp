@@ -26,6 +26,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 
 // ours
@@ -666,82 +667,80 @@ void TListBox::SetSelection(const std::vector<bool>& flags)
 // ---------------------------------------------------------------------------
 // TMemo
 
-namespace {
-
 class MemoLines : public TStrings {
 public:
     explicit MemoLines(TMemo& memo) : memo_(memo) {}
-    int Count() const override
-    {
-        auto* doc = memo_.TextEdit()->document();
-        return (hasLines_ || !doc->isEmpty()) ? doc->blockCount() : 0;
-    }
+    int Count() const override { return static_cast<int>(memo_.text_.size()); }
     std::string Get(int index) const override
     {
-        if (index < 0 || index >= Count())
-            throw std::out_of_range("line index out of bounds (" + std::to_string(index) + ")");
-        return FromQString(memo_.TextEdit()->document()->findBlockByNumber(index).text());
+        Check(index, Count());
+        return memo_.text_[static_cast<std::size_t>(index)];
     }
     void Add(const std::string& s) override
     {
-        auto* edit = memo_.TextEdit();
-        if (Count() == 0) {
-            edit->setPlainText(ToQString(s));
-        } else {
-            // Not appendPlainText: it reuses a lone empty first line instead of adding one.
-            QTextCursor c(edit->document());
-            c.movePosition(QTextCursor::End);
-            c.insertBlock();
-            c.insertText(ToQString(s));
-        }
-        hasLines_ = true;
-        edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
+        memo_.text_.push_back(s);
+        memo_.Changed(true);
         if (memo_.OnLineAdded)
             memo_.OnLineAdded(s);
     }
     void Insert(int index, const std::string& s) override
     {
-        if (index < 0 || index > Count())
-            throw std::out_of_range("line index out of bounds (" + std::to_string(index) + ")");
+        Check(index, Count() + 1);
         if (index == Count()) {
             Add(s);
             return;
         }
-        QTextCursor c(memo_.TextEdit()->document()->findBlockByNumber(index));
-        c.insertText(ToQString(s) + QChar(QChar::ParagraphSeparator));
+        memo_.text_.insert(memo_.text_.begin() + index, s);
+        memo_.Changed(false);
     }
     void Delete(int index) override
     {
-        if (index < 0 || index >= Count())
-            throw std::out_of_range("line index out of bounds (" + std::to_string(index) + ")");
-        QTextCursor c(memo_.TextEdit()->document()->findBlockByNumber(index));
-        c.select(QTextCursor::BlockUnderCursor);
-        c.removeSelectedText();
-        if (index == 0)
-            c.deleteChar();
-        if (memo_.TextEdit()->document()->isEmpty())
-            hasLines_ = false;
+        Check(index, Count());
+        memo_.text_.erase(memo_.text_.begin() + index);
+        memo_.Changed(false);
     }
-    void Clear() override
-    {
-        memo_.TextEdit()->clear();
-        hasLines_ = false;
-    }
+    void Clear() override { memo_.Clear(); }
 
 private:
+    static void Check(int index, int end)
+    {
+        if (index < 0 || index >= end)
+            throw std::out_of_range("line index out of bounds (" + std::to_string(index) + ")");
+    }
     TMemo& memo_;
-    bool hasLines_ = false;
+};
+
+namespace {
+
+class MemoEdit : public QPlainTextEdit {
+public:
+    explicit MemoEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+    std::function<void()> onShow;
+
+protected:
+    void showEvent(QShowEvent* e) override
+    {
+        QPlainTextEdit::showEvent(e);
+        if (onShow)
+            onShow();
+    }
 };
 
 } // namespace
 
 TMemo::TMemo(TWinControl* parent, std::string name)
-    : TControl(parent, new QPlainTextEdit(ParentWidget(parent)), std::move(name)),
+    : TControl(parent, new MemoEdit(ParentWidget(parent)), std::move(name)),
       ReadOnly([this] { return edit_->isReadOnly(); }, [this](const bool& v) { edit_->setReadOnly(v); })
 {
-    edit_ = static_cast<QPlainTextEdit*>(widget_);
+    auto* edit = static_cast<MemoEdit*>(widget_);
+    edit_ = edit;
     edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
     edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit->onShow = [this] { Sync(); };
+    syncTimer_ = new QTimer(edit_);
+    syncTimer_->setSingleShot(true);
+    syncTimer_->setInterval(40);
+    QObject::connect(syncTimer_, &QTimer::timeout, edit_, [this] { Sync(); });
     lines_ = std::make_unique<MemoLines>(*this);
 }
 
@@ -754,7 +753,58 @@ TStrings& TMemo::Lines()
 
 void TMemo::Clear()
 {
-    lines_->Clear();
+    text_.clear();
+    edit_->clear();
+    mirrored_ = 0;
+    mirrorValid_ = true;
+    syncTimer_->stop();
+}
+
+void TMemo::SetMaxLines(std::size_t n)
+{
+    maxLines_ = n;
+    Changed(true);
+}
+
+void TMemo::Changed(bool appended)
+{
+    if (maxLines_ > 0 && text_.size() > maxLines_) {
+        std::size_t drop = text_.size() - maxLines_;
+        text_.erase(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(drop));
+        if (mirrored_ > 0)
+            appended = false;
+    }
+    if (!appended)
+        mirrorValid_ = false;
+    // A hidden memo is brought up to date when it is shown.
+    if (edit_->isVisible() && !syncTimer_->isActive())
+        syncTimer_->start();
+}
+
+void TMemo::Sync()
+{
+    syncTimer_->stop();
+    if (mirrorValid_ && mirrored_ == text_.size())
+        return;
+    const bool rebuild = !mirrorValid_ || mirrored_ == 0;
+    const std::size_t from = rebuild ? 0 : mirrored_;
+    QString add;
+    for (std::size_t i = from; i < text_.size(); ++i) {
+        if (!rebuild || i > from)
+            add += QChar(u'\n');
+        add += ToQString(text_[i]);
+    }
+    if (rebuild) {
+        edit_->setPlainText(add);
+    } else {
+        // One insertion for the whole batch; each line feed starts a block.
+        QTextCursor c(edit_->document());
+        c.movePosition(QTextCursor::End);
+        c.insertText(add);
+    }
+    mirrored_ = text_.size();
+    mirrorValid_ = true;
+    edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
 }
 
 // ---------------------------------------------------------------------------

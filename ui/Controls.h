@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +29,7 @@ class QLabel;
 class QCheckBox;
 class QRadioButton;
 class QPlainTextEdit;
+class QTimer;
 class QProgressBar;
 class QTabWidget;
 class QListView;
@@ -263,6 +265,10 @@ private:
     std::unique_ptr<TStrings> items_;
 };
 
+// A read-only log view: the lines live here, and the widget is brought up to
+// date in batches (at most every 40 ms while shown, and when it is shown), so
+// a job that logs thousands of lines a second pays no text layout per line.
+// Text a user might type into an editable memo is not read back.
 class TMemo : public TControl {
 public:
     TMemo(TWinControl* parent, std::string name);
@@ -271,14 +277,26 @@ public:
     TStrings& Lines();
     Property<bool> ReadOnly;
     void Clear();
-    // Called for every line added through Lines().Add, after it is shown.
+    // Keeps only the newest n lines (0: all of them).
+    void SetMaxLines(std::size_t n);
+    // Called for every line added through Lines().Add.
     std::function<void(const std::string&)> OnLineAdded;
 
     QPlainTextEdit* TextEdit() const { return edit_; }
+    // Shows every line now instead of at the next batch.
+    void Sync();
 
 private:
+    friend class MemoLines;
+    void Changed(bool appended);
+
     QPlainTextEdit* edit_;
+    QTimer* syncTimer_;
     std::unique_ptr<TStrings> lines_;
+    std::deque<std::string> text_;
+    std::size_t maxLines_ = 0;
+    std::size_t mirrored_ = 0;  // leading lines of text_ the widget shows
+    bool mirrorValid_ = true;    // false: the widget must be rebuilt
 };
 
 class TProgressBar : public TControl {

@@ -1,6 +1,7 @@
 #include "ui/NoticeBridge.h"
 
 // Qt
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
@@ -48,7 +49,30 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
     if (auto* app = QCoreApplication::instance())
         QObject::connect(app, &QCoreApplication::aboutToQuit, context_.get(),
                          [] { SetApplicationTerminating(true); });
+    // Qt says when its loop is about to sleep, in every loop (modal ones
+    // too): arming the descriptor only then spares the eventfd round trip
+    // for each notice this thread posts while it is busy.
+    if (auto* qtDispatcher = QAbstractEventDispatcher::instance()) {
+        QObject::connect(
+            qtDispatcher, &QAbstractEventDispatcher::aboutToBlock, context_.get(),
+            [] {
+                if (TNoticeDispatcher* nd = TNoticeDispatcher::CurrentIfAny())
+                    nd->Wake();
+            },
+            Qt::DirectConnection);
+        SetHostWakesBeforeSleep(true);
+    }
     SetHostLoopHook([this](bool wait, TNoticeDeadline deadline) {
+        // Notices already queued are delivered straight away; Qt still gets
+        // a round every few milliseconds, so clicks and timers are served
+        // while a request's notices follow one another.
+        TNoticeDispatcher& nd = TNoticeDispatcher::Current();
+        const auto now = TNoticeClock::now();
+        if (wait && nd.HasPending() && now - lastQtRound_ < std::chrono::milliseconds(5)) {
+            nd.PumpPending();
+            return;
+        }
+        lastQtRound_ = now;
         ++waiting_;
         if (waiting_ == 1) {
             // The outermost round reuses one timer; a nested round (a wait
@@ -74,6 +98,7 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
 
 TNoticeBridge::~TNoticeBridge()
 {
+    SetHostWakesBeforeSleep(false);
     SetHostLoopHook(nullptr);
 }
 

@@ -12,6 +12,7 @@
 // written to the log and the loop goes on.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <memory>
 
@@ -37,6 +38,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QObject> context_;
     std::unique_ptr<QTimer> timer_;  // wakes the outermost waiting round
+    std::chrono::steady_clock::time_point lastQtRound_{};  // last round of the Qt loop run by a wait
     int draining_ = 0;
     int waiting_ = 0;          // hook rounds in progress (a blocking wait is pumping)
     std::exception_ptr stashed_;  // a notice's exception on its way to that wait

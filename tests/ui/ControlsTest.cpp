@@ -2,9 +2,13 @@
 // program changes, buttons and modal results, list selection and its key
 // index, the memo's lines, the status bar canvas and a real modal loop.
 #include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
 
@@ -265,6 +269,45 @@ TEST(Controls, MemoCountsAnEmptyFirstLine)
     memo->Lines().Delete(0);
     EXPECT_EQ(memo->Lines().ToVector(), (std::vector<std::string>{"eins", "zwei"}));
     EXPECT_THROW(memo->Lines().Get(5), std::out_of_range);
+}
+
+// The widget follows the lines in batches: appends, edits in the middle, a
+// cap on the line count, and a memo that was hidden while lines arrived.
+TEST(Controls, MemoWidgetShowsTheLinesOnceSynced)
+{
+    Probe f;
+    auto* memo = f.Make<TMemo>(&f, "Memo");
+    auto shown = [&] { return memo->TextEdit()->toPlainText().toStdString(); };
+    memo->Lines().Add("eins");
+    memo->Lines().Add("");
+    EXPECT_EQ(shown(), "") << "hidden: no layout per line";
+    f.Show();
+    EXPECT_EQ(shown(), "eins\n") << "shown: caught up at once";
+    memo->Lines().Add("drei");
+    memo->Lines().Add("vier");
+    memo->Sync();
+    EXPECT_EQ(shown(), "eins\n\ndrei\nvier");
+    EXPECT_EQ(memo->TextEdit()->document()->blockCount(), 4);
+    memo->Lines().Delete(1);
+    memo->Lines().Insert(0, "null");
+    memo->Sync();
+    EXPECT_EQ(shown(), "null\neins\ndrei\nvier");
+    memo->SetMaxLines(2);
+    EXPECT_EQ(memo->Lines().ToVector(), (std::vector<std::string>{"drei", "vier"}));
+    memo->Lines().Add("fünf");
+    EXPECT_EQ(memo->Lines().ToVector(), (std::vector<std::string>{"vier", "fünf"}));
+    memo->Sync();
+    EXPECT_EQ(shown(), "vier\nfünf");
+    // The batch timer brings a shown memo up to date without being asked.
+    memo->Lines().Add("sechs");
+    QElapsedTimer t;
+    t.start();
+    while (shown() != "fünf\nsechs" && t.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(shown(), "fünf\nsechs");
+    memo->Clear();
+    EXPECT_EQ(shown(), "");
+    EXPECT_EQ(memo->Lines().Count(), 0);
 }
 
 TEST(Controls, CanvasRectangleCoversRightAndBottomExclusive)

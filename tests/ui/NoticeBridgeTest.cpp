@@ -184,3 +184,40 @@ TEST(NoticeBridge, AModalLoopOpenedByAHandlerStillDeliversNoticesPostedBeforeIt)
     EXPECT_TRUE(inner);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
 }
+
+TEST(NoticeBridge, OwnPostsFromInsideTheQtLoopWakeItAndNeverStarveIt)
+{
+    TNoticeBridge bridge;
+    TNoticeSink sink;
+    // Posted by a Qt handler of this thread, with nothing else to wake the
+    // loop: it must not sleep on the notice until its safety timer.
+    QEventLoop loop;
+    bool got = false;
+    QTimer::singleShot(0, [&] { sink.Post([&] { got = true; loop.quit(); }); });
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    auto t0 = std::chrono::steady_clock::now();
+    loop.exec();
+    EXPECT_TRUE(got);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+
+    // A wait of the socket layer while notices keep coming (each posts the
+    // next) still runs Qt rounds: the timer fires.
+    int chain = 0;
+    bool fired = false;
+    std::function<void()> again = [&] {
+        ++chain;
+        if (!fired)
+            sink.Post(again);
+    };
+    sink.Post(again);
+    QTimer::singleShot(20, [&] { fired = true; });
+    auto until = TNoticeClock::now() + std::chrono::seconds(5);
+    t0 = std::chrono::steady_clock::now();
+    while (!fired && TNoticeClock::now() < until)
+        WaitForNotices(until);
+    EXPECT_TRUE(fired);
+    EXPECT_GT(chain, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    // Settle the chain: the last notice posts nothing more.
+    PumpNotices();
+}
