@@ -529,8 +529,10 @@ void TCustomWSocket::OnReady(uint32_t Ev)
         if (Live(h, gen))
             HandleNotice(h, events, e);
     };
+    // A pending error always reports EPOLLERR: a plain end of stream
+    // (EPOLLRDHUP alone) has none to fetch.
     int soErr = 0;
-    if (Ev & (EPOLLERR | EPOLLHUP | EPOLLRDHUP)) {
+    if (Ev & (EPOLLERR | EPOLLHUP)) {
         socklen_t len = sizeof soErr;
         if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &soErr, &len) != 0)
             soErr = errno;
@@ -1076,7 +1078,7 @@ int TCustomWSocket::PlatformRecv(void* Buffer, int BufferSize, int Flags)
         return -1;
     }
     FReadCount += n;
-    FRecvDrained = FType == SOCK_STREAM && !(Flags & MSG_PEEK) && n > 0 && n < BufferSize;
+    FRecvDrained = FType == SOCK_STREAM && !(Flags & MSG_PEEK) && n < BufferSize;
     return static_cast<int>(n);
 }
 
