@@ -24,10 +24,7 @@ bool TMainForm::FoundImageListHas(const std::string& address) const
 
 bool TMainForm::AddFoundImage(const std::string& address)
 {
-    if (FoundImageListHas(address))
-        return false;
-    ListBox1->Model().Append(address);
-    return true;
+    return ListBox1->Model().AppendNewKey(address);
 }
 
 void TMainForm::ListBoxChanged()

@@ -96,7 +96,14 @@ private:
     void SetPageDir(std::string dir);
     bool InAllowedDir(const std::string& linkDir) const;
 
+    // The list view hears about a page's pictures once, when the page is
+    // done (or before a question, so the window shows them while it asks).
+    void BeginPage();
+    void EndPage();
+
     TMainForm& F;
+    bool PageBatch = false;
+    bool PageAdded = false;
     THTMLParser Parser;
     std::deque<std::string> PageQueue;
     std::unordered_set<std::string_view> VisitedIndex;
@@ -126,8 +133,11 @@ void TPageScan::ReadFileTypes()
     // Read per page: the type buttons stay usable during a scan.
     ImageExtensions.clear();
     TStrings& types = F.FileTypeList();
-    for (int i = 0; i < types.Count(); ++i)
-        ImageExtensions.insert("." + UpperAscii(types.Get(i)));
+    for (int i = 0; i < types.Count(); ++i) {
+        std::string ext(1, '.');
+        ext += UpperAscii(types.Get(i));
+        ImageExtensions.insert(std::move(ext));
+    }
 }
 
 bool TPageScan::IsImageLink(std::string_view raw) const
@@ -173,7 +183,10 @@ void TPageScan::FollowLink(const TResolved& link, std::string_view raw)
         return;
     if (!F.Autosaug->Checked()) {
         const std::string text = "Soll der Link zu \"" + link.LinkDir + "\" weiterverfolgt werden?";
-        if (MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo) == mrYes) {
+        EndPage();
+        const TModalResult answer = MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo);
+        BeginPage();
+        if (answer == mrYes) {
             AllowedDirs.push_back(link.LinkDir);
             AllowedUpper.push_back(UpperAscii(link.LinkDir));
             Enqueue(link.Address());
@@ -192,7 +205,27 @@ void TPageScan::AddImage(std::string_view raw)
     if (!F.AddFoundImage(address))
         return;
     ++ImageCount;
-    F.ListBoxChanged();
+    PageAdded = true;
+}
+
+void TPageScan::BeginPage()
+{
+    if (PageBatch)
+        return;
+    F.FoundImageList().BeginUpdate();
+    PageBatch = true;
+}
+
+void TPageScan::EndPage()
+{
+    if (!PageBatch)
+        return;
+    PageBatch = false;
+    F.FoundImageList().EndUpdate();
+    if (PageAdded) {
+        PageAdded = false;
+        F.ListBoxChanged();
+    }
 }
 
 void TPageScan::MetaRule(const THTMLTag& tag)
@@ -288,10 +321,13 @@ void TPageScan::Run()
                 StreamToLines(Parser.Lines, stream.Data());
             }
             Parser.Execute();
+            BeginPage();
             for (const THTMLNode* node : Parser.Nodes)
                 if (const THTMLTag* tag = node->AsTag())
                     ExamineTag(*tag);
+            EndPage();
         } catch (...) {
+            EndPage();
             // Whatever failed, the page ends here and the scan goes on.
             F.AddMemoLine("Error...");
         }

@@ -20,6 +20,23 @@ void TStringListModel::Append(const std::string& s)
 void TStringListModel::Append(std::string&& s)
 {
     IndexAdd(s);
+    AppendRow(std::move(s));
+}
+
+bool TStringListModel::AppendNewKey(std::string s)
+{
+    if (keyOf_) {
+        auto [it, isNew] = keyCount_.try_emplace(keyOf_(s), 0);
+        if (!isNew)
+            return false;
+        ++it->second;
+    }
+    AppendRow(std::move(s));
+    return true;
+}
+
+void TStringListModel::AppendRow(std::string&& s)
+{
     if (updateDepth_ > 0) {
         pending_.push_back(std::move(s));
         return;

@@ -24,6 +24,9 @@ public:
 
     void Append(const std::string& s);
     void Append(std::string&& s);
+    // Appends s unless a row with the same key is there already (one key
+    // computation for both); false when it was. Without a key index: Append.
+    bool AppendNewKey(std::string s);
     void Insert(int index, const std::string& s);
     void Remove(int index);
     void Clear();
@@ -46,6 +49,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
+    void AppendRow(std::string&& s);  // the index already counts s
     void IndexAdd(const std::string& s);
     void IndexRemove(const std::string& s);
     void RebuildIndex();

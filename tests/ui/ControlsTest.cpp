@@ -250,6 +250,22 @@ TEST(Controls, ModelKeyIndexStaysInStepWithEveryChange)
     EXPECT_FALSE(m.HasKey("b"));
     EXPECT_TRUE(m.HasKey("c"));
     EXPECT_EQ(m.RemoveFlagged({false, true, true}), 0) << "flags past the rows mean nothing";
+
+    // Adding only new keys: refused rows leave rows and counts untouched, so
+    // removing the one accepted row frees the key again.
+    EXPECT_FALSE(m.AppendNewKey("coconut"));
+    EXPECT_TRUE(m.AppendNewKey("date"));
+    EXPECT_FALSE(m.AppendNewKey("dill"));
+    ASSERT_EQ(m.Count(), 2);
+    EXPECT_EQ(m.At(1), "date");
+    m.Remove(1);
+    EXPECT_FALSE(m.HasKey("d"));
+    m.BeginUpdate();
+    EXPECT_TRUE(m.AppendNewKey("dill"));
+    EXPECT_FALSE(m.AppendNewKey("durian")) << "held rows count at once";
+    m.EndUpdate();
+    EXPECT_EQ(m.Count(), 2);
+
     m.Clear();
     EXPECT_FALSE(m.HasKey("c"));
     EXPECT_THROW(m.At(0), std::out_of_range);
