@@ -329,6 +329,11 @@ void TNoticeDispatcher::Collect(int timeoutMs)
 int TNoticeDispatcher::PumpPending()
 {
     Collect(0);
+    return PumpQueued();
+}
+
+int TNoticeDispatcher::PumpQueued()
+{
     std::size_t budget;
     {
         std::lock_guard<std::mutex> lock(core_->mu);

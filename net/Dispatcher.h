@@ -110,6 +110,9 @@ public:
     // reports at this moment), never blocking. Notices that arrive while these
     // run wait for the next call. Returns the number delivered.
     int PumpPending();
+    // The same without asking the kernel: only what is queued already. A
+    // host loop uses it between its own rounds, which collect readiness.
+    int PumpQueued();
     // Sleeps in the kernel until a notice is pending or the deadline passes,
     // then delivers what is pending. Returns the number delivered.
     int WaitAndPump(TNoticeDeadline deadline);

@@ -69,7 +69,8 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
         TNoticeDispatcher& nd = TNoticeDispatcher::Current();
         const auto now = TNoticeClock::now();
         if (wait && nd.HasPending() && now - lastQtRound_ < std::chrono::milliseconds(5)) {
-            nd.PumpPending();
+            // Readiness waits for the next Qt round, which asks the kernel.
+            nd.PumpQueued();
             return;
         }
         lastQtRound_ = now;

@@ -196,3 +196,28 @@ TEST(Dispatcher, PendingNoticesKeepTheDescriptorReadableWhileAHostLoopRuns)
     EXPECT_FALSE(readable());
     SetHostLoopHook(nullptr);
 }
+
+TEST(Dispatcher, PumpQueuedLeavesReadinessForTheNextPump)
+{
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    TNoticeSink sink;
+    std::vector<std::string> seen;
+    int sv[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv), 0);
+    uint64_t id = d.Watch(sv[0], TNoticeDispatcher::kReadable, [&](uint32_t) {
+        char c;
+        while (::recv(sv[0], &c, 1, 0) == 1) {
+        }
+        seen.push_back("ready");
+    });
+    ASSERT_EQ(::send(sv[1], "x", 1, 0), 1);
+    sink.Post([&] { seen.push_back("a"); });
+    EXPECT_EQ(d.PumpQueued(), 1);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a"}));
+    EXPECT_FALSE(d.HasPending());
+    EXPECT_EQ(d.PumpPending(), 1);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "ready"}));
+    d.Unwatch(id);
+    ::close(sv[0]);
+    ::close(sv[1]);
+}
