@@ -93,15 +93,147 @@ bool TDownloadFileStream::Write(const void* data, std::size_t len)
     return true;
 }
 
-bool TDownloadFileStream::Close()
+namespace {
+
+bool gUnnamedAllowed = true;
+// Naming a file by its descriptor alone needs a capability on older kernels;
+// once refused, the /proc/self/fd link is used instead.
+bool gEmptyPathRefused = false;
+
+bool ProcFdAvailable()
 {
-    if (fFd >= 0) {
-        // After close() the descriptor is gone even when it reports an error.
-        if (::close(fFd) != 0 && errno != EINTR)
-            fFailed = true;
-        fFd = -1;
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+}  // namespace
+
+void AllowUnnamedFiles(bool on)
+{
+    gUnnamedAllowed = on;
+}
+
+void AllowNamingByDescriptor(bool on)
+{
+    gEmptyPathRefused = !on;
+}
+
+TTargetFolder::~TTargetFolder()
+{
+    if (fFd >= 0)
+        ::close(fFd);
+}
+
+void TTargetFolder::Use(const std::string& dir)
+{
+    if (fHeld && dir == fDir)
+        return;
+    if (fFd >= 0)
+        ::close(fFd);
+    fFd = -1;
+    fDir = dir;
+    fHeld = true;
+    if (dir.find('\0') != std::string::npos)
+        return;
+    do {
+        fFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fFd < 0 && errno == EINTR);
+}
+
+bool TTargetFolder::RegularFileExists(const std::string& name) const
+{
+    if (fFd < 0 || name.find('\0') != std::string::npos)
+        return false;
+    struct stat st {};
+    return ::fstatat(fFd, name.c_str(), &st, 0) == 0 && !S_ISDIR(st.st_mode);
+}
+
+TPendingFile::~TPendingFile()
+{
+    CloseFd();
+}
+
+void TPendingFile::CloseFd()
+{
+    if (fFd >= 0)
+        ::close(fFd);
+    fFd = -1;
+}
+
+bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name)
+{
+    if (fFd >= 0 || folder.Fd() < 0 || !IsUsableFileName(name))
+        return false;
+    fFolder = &folder;
+    fName = name;
+    int fd;
+    if (gUnnamedAllowed && ProcFdAvailable()) {
+        do {
+            fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) {
+            fFd = fd;
+            fUnnamed = true;
+            return true;
+        }
+        // Only a file system without unnamed files falls back; a closed
+        // folder fails here as it would below.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
     }
-    return !fFailed;
+    do {
+        // O_EXCL also refuses a symbolic link of that name, dangling or not.
+        fd = ::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    fFd = fd;
+    fOnDisk = fd >= 0;
+    return fd >= 0;
+}
+
+// linkat never replaces an existing name.
+bool TPendingFile::Link()
+{
+    if (!gEmptyPathRefused) {
+        if (::linkat(fFd, "", fFolder->Fd(), fName.c_str(), AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fFd);
+    if (::linkat(AT_FDCWD, self.c_str(), fFolder->Fd(), fName.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    gEmptyPathRefused = true;  // the way by descriptor was refused, this one worked
+    return true;
+}
+
+TPendingFile::TPublish TPendingFile::Publish()
+{
+    if (fFd < 0)
+        return TPublish::WriteFailed;
+    if (fUnnamed) {
+        if (!Link()) {
+            CloseFd();
+            return TPublish::NameTaken;
+        }
+        fOnDisk = true;
+    }
+    // After close() the descriptor is gone even when it reports an error.
+    const int rc = ::close(fFd);
+    const bool closeFailed = rc != 0 && errno != EINTR;
+    fFd = -1;
+    if (closeFailed)
+        return TPublish::WriteFailed;
+    fOnDisk = false;  // published: no longer ours to delete
+    return TPublish::Done;
+}
+
+bool TPendingFile::Discard()
+{
+    CloseFd();
+    if (!fOnDisk)
+        return true;
+    fOnDisk = false;
+    return ::unlinkat(fFolder->Fd(), fName.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 std::string DeleteFailedLine(const std::string& saveName)

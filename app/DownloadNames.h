@@ -37,21 +37,84 @@ std::string FirstFreeNumberedName(const std::string& dir, const std::string& nam
 // someone else) or when the name is not usable. Returns the descriptor or -1.
 int CreateExclusive(const std::string& dir, const std::string& name);
 
-// The body of one download, written straight into the file that
-// CreateExclusive made. A failed write is remembered; the client then ends the
-// request as failed, and the engine deletes the file.
+// Whether downloads may be written into files without a name (on by
+// default; off makes every file named from the start, as on file systems
+// that have no unnamed files). For tests.
+void AllowUnnamedFiles(bool on);
+// Whether an unnamed file may be named by its descriptor alone (on by
+// default; off, or refused by the kernel, names it through /proc/self/fd).
+// For tests.
+void AllowNamingByDescriptor(bool on);
+
+// The target folder of a run, opened once: files are made, tested and named
+// relative to it, which spares a walk of the whole path per picture.
+class TTargetFolder {
+public:
+    TTargetFolder() = default;
+    ~TTargetFolder();
+    TTargetFolder(const TTargetFolder&) = delete;
+    TTargetFolder& operator=(const TTargetFolder&) = delete;
+
+    // Holds dir (a text ending in "/") from now on; opens it unless it is the
+    // folder held already. A folder that cannot be opened leaves Fd() -1.
+    void Use(const std::string& dir);
+    int Fd() const { return fFd; }
+    const std::string& Dir() const { return fDir; }
+    // True when name is an existing file that is not a directory.
+    bool RegularFileExists(const std::string& name) const;
+
+private:
+    int fFd = -1;
+    std::string fDir;
+    bool fHeld = false;
+};
+
+// The file of one download while it is written. Where the file system
+// allows, it has no name until Publish links it into place complete, so a
+// failure, a cancel or a crash leaves nothing behind; otherwise it is created
+// under its final name at once (exclusively) and Discard deletes it after a
+// failure.
+class TPendingFile {
+public:
+    TPendingFile() = default;
+    ~TPendingFile();
+    TPendingFile(const TPendingFile&) = delete;
+    TPendingFile& operator=(const TPendingFile&) = delete;
+
+    // Prepares dir + name; false (nothing created) when the name is not
+    // usable, the folder refuses, or (named from the start) anything of that
+    // name exists.
+    bool Open(const TTargetFolder& folder, const std::string& name);
+    int Fd() const { return fFd; }
+    bool Unnamed() const { return fUnnamed; }
+
+    enum class TPublish { Done, NameTaken, WriteFailed };
+    // Gives the written file its name. NameTaken: the name could not be
+    // given (taken meanwhile, say): nothing was overwritten and nothing of
+    // ours is left. WriteFailed: the data may not be on disk; Discard follows.
+    TPublish Publish();
+    // After a failure: removes what this download left; false when a file of
+    // ours could not be deleted.
+    bool Discard();
+
+private:
+    void CloseFd();
+    bool Link();
+    const TTargetFolder* fFolder = nullptr;
+    int fFd = -1;
+    bool fUnnamed = false;
+    bool fOnDisk = false;  // a file of ours carries the name (named, or linked)
+    std::string fName;
+};
+
+// The body of one download, written into a TPendingFile's descriptor. A
+// failed write is remembered; the client then ends the request as failed.
 class TDownloadFileStream : public TStream {
 public:
     explicit TDownloadFileStream(int fd) : fFd(fd) {}
-    ~TDownloadFileStream() override { Close(); }
-    TDownloadFileStream(const TDownloadFileStream&) = delete;
-    TDownloadFileStream& operator=(const TDownloadFileStream&) = delete;
 
     bool Write(const void* data, std::size_t len) override;
     std::int64_t Size() const override { return fSize; }
-    // False when a write or the close itself failed: the file is then not
-    // known to hold what was received.
-    bool Close();
     bool Failed() const { return fFailed; }
 
 private:

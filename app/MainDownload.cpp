@@ -4,10 +4,8 @@
 #include "app/MainUnit.h"
 
 // system
-#include <cerrno>
 #include <cstdint>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 // ours
@@ -62,17 +60,18 @@ private:
 
 }  // namespace
 
-bool TMainForm::DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName,
-                            int Created)
+bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder,
+                            const std::string& SaveName)
 {
-    const int fd = Created >= 0 ? Created : dlnames::CreateExclusive(Dir, SaveName);
-    if (fd < 0) {
-        AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+    const std::string createFailed = "Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...";
+    dlnames::TPendingFile file;
+    if (!file.Open(Folder, SaveName)) {
+        AddMemoLine(createFailed);
         return false;
     }
     bool ok = true;
     {
-        dlnames::TDownloadFileStream stream(fd);
+        dlnames::TDownloadFileStream stream(file.Fd());
         try {
             HttpCli1.URL = Address;
             HttpCli1.Proxy = ProxyEdit->Text();
@@ -83,16 +82,25 @@ bool TMainForm::DownloadOne(const std::string& Address, const std::string& Dir, 
             ok = false;
         }
         HttpCli1.BodyStream = nullptr;
-        // A failed close means the data may not be on disk: that is no success.
-        if (!stream.Close())
+        if (stream.Failed())
             ok = false;
     }
-    if (!ok) {
-        AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
-        if (::unlink((Dir + SaveName).c_str()) != 0 && errno != ENOENT)
-            AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+    if (ok) {
+        switch (file.Publish()) {
+        case dlnames::TPendingFile::TPublish::Done:
+            return true;
+        case dlnames::TPendingFile::TPublish::NameTaken:
+            // Someone else's file took the name meanwhile: it stays as it is.
+            AddMemoLine(createFailed);
+            return false;
+        case dlnames::TPendingFile::TPublish::WriteFailed:
+            break;  // a failed close: the data may not be on disk
+        }
     }
-    return ok;
+    AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
+    if (!file.Discard())
+        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+    return false;
 }
 
 void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
@@ -108,6 +116,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
         MessageDlg("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis", TMsgIcon::Error,
                    mbOK);
     } else {
+        dlnames::TTargetFolder folder;
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = UrlFileName(address);
@@ -117,11 +126,8 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             std::string saveName = name;
             AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
                         ")...");
-            // The usual case, a new name, is settled by the exclusive create
-            // itself; only a refused create needs the existence test.
-            const int created = dlnames::CreateExclusive(dir, name);
-            const bool exists =
-                created < 0 && dlnames::IsUsableFileName(name) && dlnames::RegularFileExists(dir + name);
+            folder.Use(dir);
+            const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name);
             if (exists && OverJumpCheck->Checked()) {
                 AddMemoLine("Die Datei " + name + " existiert schon, wird übersprungen...");
             } else {
@@ -129,7 +135,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
                     saveName = dlnames::FirstFreeNumberedName(dir, name);
                 if (saveName != name)
                     AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
-                DownloadOne(address, dir, saveName, saveName == name ? created : -1);
+                DownloadOne(address, folder, saveName);
             }
             // Drawing the same bar again changes nothing; long runs skip it.
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);

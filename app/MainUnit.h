@@ -19,6 +19,9 @@
 #include "ui/Form.h"
 
 class THTMLParser;
+namespace dlnames {
+class TTargetFolder;
+}
 
 // How a main window deals with its options file. The program uses the
 // defaults; the command-line front end and the tests never touch the user's
@@ -187,11 +190,9 @@ private:
     TMainFormSetup setup_;
 
     void SetupHttpCli1();
-    // Creates, fetches and (after a failure) deletes one file; false on failure.
-    // Created is the descriptor of Dir + SaveName when the caller has already
-    // created it exclusively, -1 otherwise.
-    bool DownloadOne(const std::string& Address, const std::string& Dir, const std::string& SaveName,
-                     int Created = -1);
+    // Creates and fetches one file, which gets its name only when complete;
+    // false on failure.
+    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName);
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

@@ -239,6 +239,7 @@ void THttpCli::StartRequest(THttpRequest rq)
     fDocEnded = false;
     fRecvError = 0;
     fReceiveLen = 0;
+    fReceiveStart = 0;
     fNextStep = TStep::None;
     fTarget = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
 
@@ -422,6 +423,12 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
         }
         return;
     }
+    if (fReceiveStart > 0) {
+        // Lines taken so far leave room at the front: one move per read.
+        std::memmove(fReceiveBuffer, fReceiveBuffer + fReceiveStart, fReceiveLen - fReceiveStart);
+        fReceiveLen -= fReceiveStart;
+        fReceiveStart = 0;
+    }
     if (fReceiveLen >= kLineMax) {
         // Cannot happen: a full buffer without a line end already failed.
         Fail(httpErrLineTooLong, "HTTP line too long");
@@ -446,18 +453,23 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
         return;
     }
 
-    while (fReceiveLen > 0) {
+    // Handlers called from here may drop what is buffered (an abort, a
+    // relocation): every turn reads the offsets afresh.
+    while (fReceiveLen > fReceiveStart) {
+        char* const text = fReceiveBuffer + fReceiveStart;
+        const std::size_t avail = fReceiveLen - fReceiveStart;
         if (fState != hsAwaitingHeader) {
             if (fState == hsReceivingBody) {
-                std::size_t len = fReceiveLen;
                 fReceiveLen = 0;
-                CallNextStep(fReceiveBuffer, len);
+                fReceiveStart = 0;
+                CallNextStep(text, avail);
             } else {
                 fReceiveLen = 0; // nobody wants the bytes any more
+                fReceiveStart = 0;
             }
             return;
         }
-        if (fReceiveLen >= 6 && UpperAscii(std::string(fReceiveBuffer, 6)) == "<HTML>") {
+        if (avail >= 6 && UpperAscii(std::string(text, 6)) == "<HTML>") {
             // No header at all: the document starts here and reaches the body
             // exactly as it came, line ends included.
             if (fHeaderLines++ == 0)
@@ -471,20 +483,20 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
             TriggerHeaderEnd();
             continue;
         }
-        char* lf = static_cast<char*>(std::memchr(fReceiveBuffer, '\n', fReceiveLen));
+        char* lf = static_cast<char*>(std::memchr(text, '\n', avail));
         if (lf == nullptr) {
-            if (fReceiveLen >= kLineMax)
+            if (avail >= kLineMax)
                 Fail(httpErrLineTooLong, "HTTP line too long");
             return;
         }
-        std::size_t used = static_cast<std::size_t>(lf - fReceiveBuffer) + 1;
+        std::size_t used = static_cast<std::size_t>(lf - text) + 1;
         std::size_t textLen = used - 1;
-        if (textLen > 0 && fReceiveBuffer[textLen - 1] == '\r')
+        if (textLen > 0 && text[textLen - 1] == '\r')
             --textLen;
-        std::string line(fReceiveBuffer, textLen);
-        std::memmove(fReceiveBuffer, fReceiveBuffer + used, fReceiveLen - used);
-        fReceiveLen -= used;
-        fReceiveBuffer[fReceiveLen] = 0;
+        std::string line(text, textLen);
+        fReceiveStart += used;
+        if (fReceiveStart == fReceiveLen)
+            fReceiveLen = fReceiveStart = 0;
         if (fNextStep == TStep::None)
             PostNotice(TNotice::SetReady);
         else
@@ -587,6 +599,7 @@ void THttpCli::HeaderEnd()
         if (fState != hsAwaitingHeader)
             return; // aborted from the handler
         fReceiveLen = 0;
+        fReceiveStart = 0;
         fHeaderLines = 0;
         fHeaderBytes = 0;
         fBodyBlocks = 0;
@@ -609,10 +622,12 @@ void THttpCli::HeaderEnd()
     SetState(hsReceivingBody);
     fNextStep = TStep::Body;
     TriggerHeaderEnd();
-    if (fReceiveLen > 0 && fState == hsReceivingBody) {
-        std::size_t len = fReceiveLen;
+    if (fReceiveLen > fReceiveStart && fState == hsReceivingBody) {
+        const std::size_t start = fReceiveStart;
+        const std::size_t len = fReceiveLen - start;
         fReceiveLen = 0;
-        BodyBlock(fReceiveBuffer, len);
+        fReceiveStart = 0;
+        BodyBlock(fReceiveBuffer + start, len);
     }
 }
 
@@ -656,6 +671,7 @@ void THttpCli::Fail(std::uint16_t code, const std::string& text)
     SetFailure(code, text);
     fNextStep = TStep::None;
     fReceiveLen = 0;
+    fReceiveStart = 0;
     InstallCloseHandler(false);
     if (fSocket->State() == wsClosed)
         CloseHandler(0);
@@ -712,6 +728,7 @@ void THttpCli::Relogin()
     fResponseBody = 0;
     fRecvError = 0;
     fReceiveLen = 0;
+    fReceiveStart = 0;
     fNextStep = TStep::None;
     try {
         StartLookup();

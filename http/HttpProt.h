@@ -268,7 +268,8 @@ private:
 
     char fReceiveBuffer[8193];
     std::unique_ptr<char[]> fBodyBuffer;
-    std::size_t fReceiveLen = 0;
+    std::size_t fReceiveLen = 0;   // end of the bytes in fReceiveBuffer
+    std::size_t fReceiveStart = 0; // first byte not yet taken: lines are taken without moving the rest
     int fHeaderLines = 0;
     std::size_t fHeaderBytes = 0; // kept header text of the response under way, with a per-line charge
     int fBodyBlocks = 0;

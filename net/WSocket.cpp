@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -499,7 +500,7 @@ void TCustomWSocket::UpdateInterest()
     bool live = FState == wsConnecting || FState == wsConnected || FState == wsListening;
     if (!FPaused && live) {
         if (FState == wsConnecting) {
-            bits = EPOLLOUT;
+            bits = FConnectPosted ? 0u : static_cast<uint32_t>(EPOLLOUT);
         } else {
             if ((FInterest & (FD_READ | FD_ACCEPT)) && !FReadSuspended)
                 bits |= EPOLLIN;
@@ -758,9 +759,28 @@ void TCustomWSocket::Connect()
     }
     int rc = ::connect(FHSocket, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin);
     if (rc == 0 || errno == EINPROGRESS || errno == EAGAIN) {
-        // Completion (also an immediate one) is reported by the writable
-        // notice, so OnSessionConnected always comes from the dispatch.
+        // Completion always comes from the dispatch. On loopback the
+        // handshake is over before connect returns: its completion is then
+        // queued at once instead of waiting for the kernel's writable report
+        // (two calls and a loop round less, and the request leaves sooner).
+        FConnectPosted = false;
         ChangeState(wsConnecting);
+        const int h = FHSocket;
+        const uint64_t gen = FSessionGen;
+        pollfd p{h, POLLOUT, 0};
+        if (h != -1 && FState == wsConnecting && ::poll(&p, 1, 0) == 1 && p.revents == POLLOUT) {
+            FConnectPosted = true;
+            PostToSelf([this, h, gen] {
+                if (!Live(h, gen) || FState != wsConnecting || !FConnectPosted)
+                    return;
+                FConnectPosted = false;
+                if (FPaused) {
+                    UpdateInterest();  // Resume hears of it from the kernel
+                    return;
+                }
+                HandleNotice(h, FD_CONNECT, 0);
+            });
+        }
         UpdateInterest();
         return;
     }

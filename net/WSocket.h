@@ -326,6 +326,7 @@ private:
     bool FRecvDrained = false;    // the handler's last stream read came back short: nothing was left
     bool FAcceptCalled = false;
     bool FDeferInterest = false;
+    bool FConnectPosted = false;  // an immediate connect's completion is queued as a notice
     std::shared_ptr<bool> FAlive;
 };
 

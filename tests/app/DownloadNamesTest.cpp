@@ -114,9 +114,107 @@ TEST(DownloadNames, ExclusiveCreateNeverOverwrites)
     EXPECT_TRUE(s.Write("abc", 3));
     EXPECT_TRUE(s.Write("de", 2));
     EXPECT_EQ(s.Size(), 5);
-    EXPECT_TRUE(s.Close());
+    EXPECT_EQ(::close(fd), 0);
     EXPECT_EQ(t.Read("neu.gif"), "abcde");
 }
+
+// Whichever way a download's file is made, it never replaces anything, and
+// what a failure leaves is removed.
+class PendingFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { AllowUnnamedFiles(GetParam()); }
+    void TearDown() override
+    {
+        AllowUnnamedFiles(true);
+        AllowNamingByDescriptor(true);
+    }
+    static bool Write(TPendingFile& f, const std::string& data)
+    {
+        TDownloadFileStream s(f.Fd());
+        return s.Write(data.data(), data.size()) && !s.Failed();
+    }
+};
+
+TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
+{
+    TempDir t;
+    TTargetFolder folder;
+    folder.Use(t.Dir);
+    TPendingFile f;
+    ASSERT_TRUE(f.Open(folder, "bild.gif"));
+    EXPECT_EQ(f.Unnamed(), GetParam()) << "this file system has unnamed files";
+    ASSERT_TRUE(Write(f, "teil"));
+    // Unnamed: nothing under the name while it is written.
+    EXPECT_EQ(fs::exists(t.Dir + "bild.gif"), !f.Unnamed());
+    ASSERT_TRUE(Write(f, "zwei"));
+    EXPECT_EQ(f.Publish(), TPendingFile::TPublish::Done);
+    EXPECT_EQ(t.Read("bild.gif"), "teilzwei");
+    EXPECT_TRUE(f.Discard()) << "a published file is no longer ours to delete";
+    EXPECT_EQ(t.Read("bild.gif"), "teilzwei");
+
+    // Named through /proc, as where the kernel refuses the descriptor way.
+    AllowNamingByDescriptor(false);
+    {
+        TPendingFile p;
+        ASSERT_TRUE(p.Open(folder, "proc.gif"));
+        ASSERT_TRUE(Write(p, "über proc"));
+        EXPECT_EQ(p.Publish(), TPendingFile::TPublish::Done);
+        EXPECT_EQ(t.Read("proc.gif"), "über proc");
+    }
+
+    // A name taken by someone else while the file was written.
+    TPendingFile g;
+    ASSERT_TRUE(g.Open(folder, "fremd.gif"));
+    if (g.Unnamed()) {
+        t.Touch("fremd.gif", "fremd");
+        ASSERT_TRUE(Write(g, "unsers"));
+        EXPECT_EQ(g.Publish(), TPendingFile::TPublish::NameTaken);
+        EXPECT_EQ(t.Read("fremd.gif"), "fremd");
+    }
+    EXPECT_TRUE(g.Discard());
+
+    // Named from the start: an existing name refuses the open itself.
+    TPendingFile h;
+    if (!GetParam()) {
+        EXPECT_FALSE(h.Open(folder, "bild.gif"));
+        EXPECT_TRUE(h.Discard());
+        EXPECT_EQ(t.Read("bild.gif"), "teilzwei") << "a refused open deletes nothing";
+    }
+    EXPECT_FALSE(h.Open(folder, ".."));
+    EXPECT_FALSE(h.Open(folder, ""));
+    EXPECT_TRUE(folder.RegularFileExists("bild.gif"));
+    EXPECT_FALSE(folder.RegularFileExists("fehlt.gif"));
+    folder.Use(t.Dir + "fehlt/");
+    EXPECT_EQ(folder.Fd(), -1);
+    EXPECT_FALSE(h.Open(folder, "x.gif"));
+    EXPECT_FALSE(folder.RegularFileExists("bild.gif"));
+}
+
+TEST_P(PendingFileTest, AFailedDownloadLeavesNothing)
+{
+    TempDir t;
+    TTargetFolder folder;
+    folder.Use(t.Dir);
+    {
+        TPendingFile f;
+        ASSERT_TRUE(f.Open(folder, "halb.gif"));
+        ASSERT_TRUE(Write(f, "halb"));
+        EXPECT_TRUE(f.Discard());
+    }
+    {
+        // Left without Publish or Discard, as by a crash: unnamed leaves nothing.
+        TPendingFile f;
+        ASSERT_TRUE(f.Open(folder, "abgebrochen.gif"));
+        ASSERT_TRUE(Write(f, "abge"));
+        if (!f.Unnamed()) {
+            ASSERT_TRUE(f.Discard());
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(t.Path));
+}
+
+INSTANTIATE_TEST_SUITE_P(UnnamedOrNamed, PendingFileTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Unnamed" : "Named"; });
 
 TEST(DownloadNames, MissingFolderFailsTheCreate)
 {
@@ -147,7 +245,7 @@ TEST(DownloadNames, WriteFailureIsRemembered)
     EXPECT_FALSE(second);
     EXPECT_FALSE(third) << "no writes after a failure";
     EXPECT_TRUE(s.Failed());
-    EXPECT_FALSE(s.Close());
+    ::close(fd);
 }
 
 TEST(DownloadNames, DeleteFailureLineNamesTheFile)

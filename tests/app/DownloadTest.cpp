@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "JobTestFixture.h"
+#include "app/DownloadNames.h"
 
 namespace fs = std::filesystem;
 using namespace wltest;
@@ -208,6 +209,11 @@ TEST_F(DownloadTest, WriteFailureFailsTheFileAndDeletesThePart)
 
 TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
 {
+    // Only a file named from the start has anything to delete.
+    dlnames::AllowUnnamedFiles(false);
+    struct Restore {
+        ~Restore() { dlnames::AllowUnnamedFiles(true); }
+    } restore;
     // An immutable folder refuses the deletion even to root; not every file
     // system has the flag.
     Nginx.WriteDoc("pics/zwei.gif", "2");
@@ -288,7 +294,7 @@ TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
                                   Form->TabSheet3->TabVisible() && !Form->TabSheet4->TabVisible() &&
                                   Form->BreakBtn2->Enabled() && Form->BreakLocalBtn->Enabled() &&
                                   !Form->BreakBtn->Enabled() && !Form->GoBtn->Enabled();
-                  EXPECT_TRUE(fs::exists(Target.Path() + "/a.gif")) << "written straight into its file";
+                  EXPECT_THAT(FilesIn(Target.Path()), IsEmpty()) << "no name before the file is complete";
                   Form->BreakLocalBtn->Click();
               });
     Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
@@ -302,6 +308,26 @@ TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
     EXPECT_EQ(ReadFile(Target.Path() + "/b.gif"), "ganz");
     EXPECT_EQ(Form->ProgressBar1->Position(), 0);
+}
+
+TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
+{
+    dlnames::AllowUnnamedFiles(false);
+    bool partSeen = false;
+    DuringJob([this] { return Stalled(); },
+              [&] {
+                  partSeen = fs::exists(Target.Path() + "/a.gif");
+                  Form->BreakLocalBtn->Click();
+              });
+    Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
+    dlnames::AllowUnnamedFiles(true);
+
+    EXPECT_FALSE(TimedOut());
+    EXPECT_TRUE(partSeen);
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", Loading(2, 2, "b.gif"),
+                                   "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
 }
 
 TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)

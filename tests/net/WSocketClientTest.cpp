@@ -1,5 +1,6 @@
 // TWSocket as a TCP client against plain POSIX peers: event order, data in
 // both directions, failures and reuse.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <sys/ioctl.h>
@@ -394,4 +395,42 @@ TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheR
     ASSERT_TRUE(PumpUntil([&] { return r.closed; }, std::chrono::milliseconds(20000)));
     EXPECT_EQ(r.data.size(), payload.size());
     EXPECT_TRUE(r.data == payload);
+}
+
+// A loopback connection is complete when connect returns; its completion is
+// still delivered from the dispatch, once, and a pause holds it back.
+TEST(WSocketClient, ImmediateConnectCompletesOnceFromTheDispatchAndWaitsOutAPause)
+{
+    Listener l;
+    for (const bool pause : {false, true}) {
+        TWSocket s;
+        Recorder r(s);
+        s.SetAddr("127.0.0.1");
+        s.SetPort(l.PortText());
+        s.SetProto("tcp");
+        s.Connect();
+        EXPECT_FALSE(r.connected) << "never inside Connect";
+        if (pause)
+            s.Pause();
+        int peer = l.AcceptPumping();
+        ASSERT_GE(peer, 0);
+        for (int i = 0; i < 5; ++i)
+            WaitForNotices(std::chrono::steady_clock::now() + std::chrono::milliseconds(10));
+        EXPECT_EQ(r.connected, !pause);
+        if (pause) {
+            EXPECT_EQ(s.State(), wsConnecting);
+            s.Resume();
+            ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
+        }
+        // Nothing more follows from the connect: no second completion, no
+        // OnDataSent without a Send.
+        for (int i = 0; i < 3; ++i)
+            WaitForNotices(std::chrono::steady_clock::now() + std::chrono::milliseconds(10));
+        EXPECT_EQ(std::count(r.log.begin(), r.log.end(), "connected 0"), 1);
+        EXPECT_EQ(r.log.back(), "connected 0");
+        WriteAll(peer, "x");
+        ASSERT_TRUE(PumpUntil([&] { return r.data == "x"; }));
+        ::close(peer);
+        ASSERT_TRUE(PumpUntil([&] { return r.closed; }));
+    }
 }
