@@ -12,12 +12,12 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include "app/MainUnit.h"
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
+#include "net/Dispatcher.h"
 #include "ui/NoticeBridge.h"
 
 namespace {
@@ -116,7 +116,9 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
-    TNoticeBridge::InstallForThisThread();
+    // No window to keep responsive: waits sleep in the socket dispatcher and
+    // Qt's timers (the stall watch, the progress line) run every 50 ms.
+    TNoticeBridge::InstallForThisThread(std::chrono::milliseconds(50));
 
 
     const bool havePipe = ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0;
@@ -156,10 +158,10 @@ int main(int argc, char** argv)
     TStallWatch stallWatch(form, a.TimeoutSeconds);
 
     bool interrupted = false;
-    std::unique_ptr<QSocketNotifier> signalNotifier;
+    // Watched by the dispatcher the waits sleep in, so Ctrl+C is heard at once.
+    uint64_t signalWatch = 0;
     if (havePipe) {
-        signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+        signalWatch = TNoticeDispatcher::Current().Watch(gSignalPipe[0], TNoticeDispatcher::kReadable, [&](uint32_t) {
             char buf[16];
             while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
             }
@@ -205,6 +207,8 @@ int main(int argc, char** argv)
         responder.NextFile = *a.SaveList;
         form.SaveLBtnClick();
     }
+    if (signalWatch != 0)
+        TNoticeDispatcher::Current().Unwatch(signalWatch);
     progress.Clear();
     MainForm = nullptr;
     std::fflush(stdout);

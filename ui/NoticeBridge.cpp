@@ -12,6 +12,7 @@
 // ours
 #include "net/Dispatcher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 
@@ -63,11 +64,24 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
         SetHostWakesBeforeSleep(true);
     }
     SetHostLoopHook([this](bool wait, TNoticeDeadline deadline) {
+        TNoticeDispatcher& nd = TNoticeDispatcher::Current();
+        const auto now = TNoticeClock::now();
+        if (wait && qtPeriod_ > std::chrono::milliseconds::zero()) {
+            // No windows to serve: the wait sleeps in the dispatcher, and
+            // Qt's timers and notifiers get a quick round once a period.
+            if (now - lastQtRound_ >= qtPeriod_) {
+                lastQtRound_ = now;
+                ++waiting_;
+                QtRound(false, deadline, *timer_);
+                --waiting_;
+                RethrowStashed();
+            }
+            nd.WaitAndPump(std::min(deadline, lastQtRound_ + qtPeriod_));
+            return;
+        }
         // Notices already queued are delivered straight away; Qt still gets
         // a round every few milliseconds, so clicks and timers are served
         // while a request's notices follow one another.
-        TNoticeDispatcher& nd = TNoticeDispatcher::Current();
-        const auto now = TNoticeClock::now();
         if (wait && nd.HasPending() && now - lastQtRound_ < std::chrono::milliseconds(5)) {
             // Readiness waits for the next Qt round, which asks the kernel.
             nd.PumpQueued();
@@ -85,11 +99,7 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
             QtRound(wait, deadline, nested);
         }
         --waiting_;
-        if (stashed_) {
-            std::exception_ptr e = stashed_;
-            stashed_ = nullptr;
-            std::rethrow_exception(e);
-        }
+        RethrowStashed();
         // Notices already pending are delivered even when the notifier is
         // itself being dispatched further up the stack.
         if (draining_ > 0)
@@ -101,6 +111,15 @@ TNoticeBridge::~TNoticeBridge()
 {
     SetHostWakesBeforeSleep(false);
     SetHostLoopHook(nullptr);
+}
+
+void TNoticeBridge::RethrowStashed()
+{
+    if (stashed_) {
+        std::exception_ptr e = stashed_;
+        stashed_ = nullptr;
+        std::rethrow_exception(e);
+    }
 }
 
 void TNoticeBridge::Drain()
@@ -124,17 +143,29 @@ void TNoticeBridge::Drain()
     --draining_;
 }
 
-void TNoticeBridge::InstallForThisThread()
+namespace {
+thread_local TNoticeBridge* tInstalled = nullptr;
+}  // namespace
+
+void TNoticeBridge::WaitInDispatcher(std::chrono::milliseconds qtPeriod)
 {
-    static thread_local TNoticeBridge* installed = nullptr;
-    if (installed)
+    qtPeriod_ = qtPeriod;
+}
+
+void TNoticeBridge::InstallForThisThread(std::chrono::milliseconds windowlessQtPeriod)
+{
+    TNoticeBridge*& installed = tInstalled;
+    if (installed) {
+        installed->WaitInDispatcher(windowlessQtPeriod);
         return;
+    }
     auto* app = QCoreApplication::instance();
     if (!app)
         return;
     installed = new TNoticeBridge();
+    installed->WaitInDispatcher(windowlessQtPeriod);
     QObject::connect(app, &QObject::destroyed, [] {
-        delete installed;
-        installed = nullptr;
+        delete tInstalled;
+        tInstalled = nullptr;
     });
 }

@@ -30,11 +30,19 @@ public:
     TNoticeBridge& operator=(const TNoticeBridge&) = delete;
 
     // A bridge for the calling thread that lives until the application
-    // object is destroyed; further calls do nothing.
-    static void InstallForThisThread();
+    // object is destroyed; further calls only pass the period on.
+    static void InstallForThisThread(std::chrono::milliseconds windowlessQtPeriod = {});
+
+    // For a program without windows: a positive period makes blocking waits
+    // sleep in the dispatcher (cheaper per notice than a Qt round) and gives
+    // Qt's timers and notifiers a round at least once per period. Zero (the
+    // default) runs waits as rounds of the Qt loop.
+    void WaitInDispatcher(std::chrono::milliseconds qtPeriod);
 
 private:
     void Drain();
+    void RethrowStashed();
+    std::chrono::milliseconds qtPeriod_{0};
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QObject> context_;
     std::unique_ptr<QTimer> timer_;  // wakes the outermost waiting round

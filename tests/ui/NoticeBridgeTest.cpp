@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -220,4 +221,48 @@ TEST(NoticeBridge, OwnPostsFromInsideTheQtLoopWakeItAndNeverStarveIt)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
     // Settle the chain: the last notice posts nothing more.
     PumpNotices();
+}
+
+TEST(NoticeBridge, WaitsInTheDispatcherStillServeQtTimersAndWakeForNotices)
+{
+    TNoticeBridge bridge;
+    bridge.WaitInDispatcher(std::chrono::milliseconds(30));
+    bool fired = false;
+    QTimer::singleShot(10, [&] { fired = true; });
+    auto until = TNoticeClock::now() + std::chrono::seconds(5);
+    auto t0 = std::chrono::steady_clock::now();
+    while (!fired && TNoticeClock::now() < until)
+        WaitForNotices(until);
+    EXPECT_TRUE(fired);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+
+    // A post from another thread ends the wait before the next Qt round.
+    TNoticeSink sink;
+    std::atomic<bool> got{false};
+    TNoticePoster poster = sink.Poster();
+    std::thread t([poster, &got] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        poster.Post([&got] { got = true; });
+    });
+    until = TNoticeClock::now() + std::chrono::seconds(5);
+    while (!got && TNoticeClock::now() < until)
+        WaitForNotices(until);
+    t.join();
+    EXPECT_TRUE(got);
+
+    // An exception of a notice reaches the wait.
+    sink.Post([] { throw std::runtime_error("im Dispatcher"); });
+    EXPECT_THROW(WaitForNotices(TNoticeClock::now() + std::chrono::seconds(2)), std::runtime_error);
+
+    // Idle waits sleep: a second of waiting costs next to no processor time.
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    until = TNoticeClock::now() + std::chrono::milliseconds(500);
+    while (TNoticeClock::now() < until)
+        WaitForNotices(until);
+    getrusage(RUSAGE_THREAD, &after);
+    auto cpu = [](const rusage& r) {
+        return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    EXPECT_LT(cpu(after) - cpu(before), 0.1);
 }
