@@ -126,7 +126,8 @@ TTargetFolder::~TTargetFolder()
 
 void TTargetFolder::Use(const std::string& dir)
 {
-    if (fHeld && dir == fDir)
+    // A folder that could not be opened is tried again: it may exist by now.
+    if (fHeld && dir == fDir && fFd >= 0)
         return;
     if (fFd >= 0)
         ::close(fFd);
@@ -178,7 +179,7 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name)
         }
         // Only a file system without unnamed files falls back; a closed
         // folder fails here as it would below.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
             return false;
     }
     do {

@@ -188,6 +188,9 @@ TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
     EXPECT_EQ(folder.Fd(), -1);
     EXPECT_FALSE(h.Open(folder, "x.gif"));
     EXPECT_FALSE(folder.RegularFileExists("bild.gif"));
+    fs::create_directory(t.Dir + "fehlt");
+    folder.Use(t.Dir + "fehlt/");
+    EXPECT_GE(folder.Fd(), 0) << "made meanwhile: opened on the next use";
 }
 
 TEST_P(PendingFileTest, AFailedDownloadLeavesNothing)
