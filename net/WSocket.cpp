@@ -1396,10 +1396,12 @@ void TCustomWSocket::WaitForClose()
         }
         char c;
         ssize_t n = ::recv(h, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n == 0)
-            break;  // the peer has closed; its close notice ends the session
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            // The peer has closed or the connection failed: the kernel holds
+            // the close notice now, and one more pump delivers it.
+            PumpNotices();
             break;
+        }
     }
 }
 
