@@ -65,6 +65,12 @@ private:
 // ---------------------------------------------------------------------------
 // The file formats
 
+bool FitsOptionsText(const std::string& utf8)
+{
+    auto bytes = Utf8ToWin1252(utf8);
+    return bytes && bytes->size() <= 255;
+}
+
 std::optional<std::string> EncodeOptions(const TOptionsRecord& o)
 {
     std::string out;

@@ -26,6 +26,8 @@ struct TOptionsRecord {
 // Such a setting is not written at all rather than cut or altered, so it can
 // never come back as a different value.
 std::optional<std::string> EncodeOptions(const TOptionsRecord& options);
+// Whether one text fits the layout (at most 255 bytes in Windows-1252).
+bool FitsOptionsText(const std::string& utf8);
 
 // What a file held, field by field. A field is present only when its bytes
 // were all there; a file that ends early (or a negative type count) leaves

@@ -66,16 +66,30 @@ void TMainForm::SaveOptions()
     const std::string path = OptionsWritePath();
     if (path.empty())
         return;
+    // A text the layout cannot hold is never cut or altered: its field keeps
+    // the value stored last, and the other fields are saved all the same.
+    auto fitting = [](const std::string& now, const std::string& stored) {
+        return FitsOptionsText(now) ? now : stored;
+    };
     TOptionsRecord o;
     o.AutoMode = Autosaug->Checked();
-    o.Address = URLEdit->Text();
-    o.Proxy = ProxyEdit->Text();
-    o.TargetDir = DirectoryEdit1->Text();
+    o.Address = fitting(URLEdit->Text(), StoredOptions.Address);
+    o.Proxy = fitting(ProxyEdit->Text(), StoredOptions.Proxy);
+    o.TargetDir = fitting(DirectoryEdit1->Text(), StoredOptions.TargetDir);
     o.FileTypes = FileTypeList().ToVector();
-    // A setting the layout cannot hold counts as a failed write: the file keeps
-    // its last complete state and the next change tries again.
-    if (auto bytes = EncodeOptions(o))
-        WriteFileAtomically(path, *bytes);
+    if (!std::all_of(o.FileTypes.begin(), o.FileTypes.end(), FitsOptionsText))
+        o.FileTypes = StoredOptions.FileTypes;
+    if (auto bytes = EncodeOptions(o); bytes && WriteFileAtomically(path, *bytes))
+        StoredOptions = std::move(o);
+}
+
+void TMainForm::RememberStoredOptions()
+{
+    StoredOptions.AutoMode = Autosaug->Checked();
+    StoredOptions.Address = URLEdit->Text();
+    StoredOptions.Proxy = ProxyEdit->Text();
+    StoredOptions.TargetDir = DirectoryEdit1->Text();
+    StoredOptions.FileTypes = FileTypeList().ToVector();
 }
 
 void TMainForm::OpenOptions()
@@ -96,6 +110,8 @@ void TMainForm::OpenOptions()
         if (d.FileTypes)
             FileTypeList().Assign(*d.FileTypes);
     }
+    // The window now shows what the file holds (or the defaults it lacks).
+    RememberStoredOptions();
     LoadingOptions = false;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainFiles.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
@@ -99,6 +100,9 @@ public:
     std::int32_t ProgressPercent = 0;
     TRect ProgressRect;
     bool LoadingOptions = false;
+    // What options.dat holds as far as this window knows: a field whose text
+    // the file cannot hold is saved with its value from here.
+    TOptionsRecord StoredOptions;
     // Set by SetScanState/SetDownloadState, cleared by SetIdleState: while a
     // job runs nothing may start another one (jobs share the HTTP client).
     bool JobRunning = false;
@@ -120,6 +124,7 @@ public:
     void SetProStatus(int percent);
     void SBarPaintMore();
     void SaveOptions();
+    void RememberStoredOptions();
     void OpenOptions();
     // Appends a line to Memo1 (OnMemoLine hears it, as every line added to Memo1).
     void AddMemoLine(const std::string& line);

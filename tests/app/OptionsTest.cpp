@@ -143,6 +143,23 @@ TEST_F(OptionsTest, TextsTheLayoutCannotHoldAreNotWrittenAtAll)
     // A later change that fits is written again.
     form->ProxyEdit->Text = "";
     EXPECT_EQ(OptionsBytes(), good);
+
+    // While one field holds such a text, the others are still saved, that
+    // field with its value stored last; across a restart nothing is lost.
+    form->URLEdit->Text = "http://h.d/" + std::string(300, 'b');
+    form->Autosaug->Checked = true;
+    form->FileTypeList().Add("TIF");
+    form->ProxyEdit->Text = "proxy:8080";
+    const std::string now = OptionsBytes();
+    EXPECT_EQ(now[0], '\x01');
+    EXPECT_EQ(now.substr(1, 11), Text("http://ok/"));
+    EXPECT_EQ(now.substr(12, 11), Text("proxy:8080"));
+    Restart();
+    EXPECT_EQ(form->URLEdit->Text(), "http://ok/");
+    EXPECT_EQ(form->ProxyEdit->Text(), "proxy:8080");
+    EXPECT_TRUE(form->Autosaug->Checked());
+    EXPECT_EQ(form->FileTypeList().Count(), 6);
+    EXPECT_EQ(form->FileTypeList().Get(5), "TIF");
 }
 
 TEST_F(OptionsTest, EncodeAndDecodeAgreeForEveryByte)
