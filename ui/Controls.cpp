@@ -804,7 +804,11 @@ void TMemo::Sync()
     }
     mirrored_ = text_.size();
     mirrorValid_ = true;
-    edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
+    // The newest line is shown: now, and once more after the view has laid
+    // out a large batch (its scroll range grows only then).
+    QScrollBar* bar = edit_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QTimer::singleShot(0, edit_, [bar] { bar->setValue(bar->maximum()); });
 }
 
 // ---------------------------------------------------------------------------
