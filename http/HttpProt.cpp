@@ -27,6 +27,21 @@ std::string LowerAscii(std::string s)
     return s;
 }
 
+// A header name against a lower-case name, ignoring ASCII case.
+bool NameIs(std::string_view name, std::string_view lower)
+{
+    if (name.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i])
+            return false;
+    }
+    return true;
+}
+
 std::string UpperAscii(std::string s)
 {
     for (char& c : s)
@@ -37,7 +52,7 @@ std::string UpperAscii(std::string s)
 
 // A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
 // then at most trailing blanks. Anything else, or too many digits, is refused.
-bool ParseDecimal(const std::string& text, std::size_t maxDigits, std::int64_t& out)
+bool ParseDecimal(std::string_view text, std::size_t maxDigits, std::int64_t& out)
 {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -545,25 +560,27 @@ void THttpCli::HeaderLine(const std::string& line)
         fStatusCode = static_cast<int>(status);
         fStatusText = line.size() > 13 ? line.substr(13) : std::string();
     } else {
-        std::string::size_type colon = line.find(':');
+        const std::string_view text(line);
+        std::string::size_type colon = text.find(':');
         if (colon != std::string::npos) {
-            std::string name = LowerAscii(line.substr(0, colon));
+            // Views into the line: most header lines are about nothing we keep.
+            const std::string_view name = text.substr(0, colon);
             std::string::size_type v = colon + 1;
-            while (v + 1 < line.size() && line[v] == ' ')
+            while (v + 1 < text.size() && text[v] == ' ')
                 ++v;
-            std::string value = line.substr(v);
-            if (name == "location") {
+            const std::string_view value = text.substr(v);
+            if (NameIs(name, "location")) {
                 fRelocationPending = true;
-                ApplyRelocation(value, !Proxy.empty(), fTarget);
-            } else if (name == "content-length") {
+                ApplyRelocation(std::string(value), !Proxy.empty(), fTarget);
+            } else if (NameIs(name, "content-length")) {
                 std::int64_t len;
                 if (!ParseDecimal(value, 18, len)) {
-                    Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(value) + "\"");
+                    Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(std::string(value)) + "\"");
                     return;
                 }
                 fContentLength = len;
                 fAnnouncedLength = len;
-            } else if (name == "content-range") {
+            } else if (NameIs(name, "content-range")) {
                 std::string::size_type dash = value.find('-');
                 std::string::size_type slash = value.find('/');
                 if (dash != std::string::npos && dash >= 6) {
@@ -574,15 +591,15 @@ void THttpCli::HeaderLine(const std::string& line)
                     ContentRangeBegin.clear();
                     ContentRangeEnd.clear();
                 }
-            } else if (name == "accept-ranges") {
+            } else if (NameIs(name, "accept-ranges")) {
                 fAcceptRanges = value;
-            } else if (name == "content-type") {
-                fContentType = LowerAscii(value);
-            } else if (name == "www-authenticate") {
-                fAuthChallenges.push_back(value);
-            } else if (name == "set-cookie") {
+            } else if (NameIs(name, "content-type")) {
+                fContentType = LowerAscii(std::string(value));
+            } else if (NameIs(name, "www-authenticate")) {
+                fAuthChallenges.emplace_back(value);
+            } else if (NameIs(name, "set-cookie")) {
                 bool accept = true;
-                TriggerCookie(value, accept);
+                TriggerCookie(std::string(value), accept);
             }
         }
     }
