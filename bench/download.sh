@@ -22,25 +22,29 @@ base="http://127.0.0.1:$WL_NGINX_PORT"
 python3 "$here/make_site.py" files "$work/site/f" "$nfiles" "$base/f/"
 count_files() { find "$1" -type f | wc -l; }
 
-best_cli=""; best_wget=""
-for _ in 1 2 3; do
+# Five rounds, each program once per round so both see the same machine;
+# the medians are reported (a noisy round moves neither).
+rounds=${WL_DOWNLOAD_ROUNDS:-5}
+cli_rates=(); wget_rates=()
+for _ in $(seq 1 "$rounds"); do
   rm -rf "$out_root/cli" "$out_root/wget"; mkdir -p "$out_root/cli" "$out_root/wget"
   s=$(wl_time "$cli" -T 10 -l "$work/site/f/list.bls" -d "$out_root/cli")
   n=$(count_files "$out_root/cli")
-  if [ -z "$best_cli" ] || [ "$(echo "$s < ${best_cli%% *}" | bc -l)" = 1 ]; then best_cli="$s $n"; fi
+  [ "$n" = "$nfiles" ] || echo "warning: weblumifang-cli saved $n of $nfiles files" >&2
+  cli_rates+=("$(echo "$n / $s" | bc -l)")
   s=$(wl_time wget -q -i "$work/site/f/list.txt" -P "$out_root/wget")
   n=$(count_files "$out_root/wget")
-  if [ -z "$best_wget" ] || [ "$(echo "$s < ${best_wget%% *}" | bc -l)" = 1 ]; then best_wget="$s $n"; fi
+  [ "$n" = "$nfiles" ] || echo "warning: wget saved $n of $nfiles files" >&2
+  wget_rates+=("$(echo "$n / $s" | bc -l)")
 done
-read -r cs cn <<<"$best_cli"
-read -r ws wn <<<"$best_wget"
-[ "$cn" = "$nfiles" ] || echo "warning: weblumifang-cli saved $cn of $nfiles files" >&2
-[ "$wn" = "$nfiles" ] || echo "warning: wget saved $wn of $nfiles files" >&2
-cli_rate=$(echo "$cn / $cs" | bc -l)
-wget_rate=$(echo "$wn / $ws" | bc -l)
+cli_rate=$(wl_median "${cli_rates[@]}")
+wget_rate=$(wl_median "${wget_rates[@]}")
 printf 'download.files_s %.0f files/s\n' "$cli_rate"
 printf 'download.wget_files_s %.0f files/s\n' "$wget_rate"
 printf 'download.ratio_vs_wget %.2f x\n' "$(echo "$cli_rate / $wget_rate" | bc -l)"
+printf 'download.round_ratios'
+for i in "${!cli_rates[@]}"; do printf ' %.2f' "$(echo "${cli_rates[$i]} / ${wget_rates[$i]}" | bc -l)"; done
+printf ' x (each round)\n'
 
 rm -rf "$out_root/cli" "$out_root/wget"
 dd if=/dev/urandom of="$work/site/big.jpg" bs=1M count="$big_mb" status=none

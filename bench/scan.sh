@@ -43,29 +43,37 @@ wget_once() {
   echo "$(echo "$t1 - $t0" | bc -l) $(find "$dir" -name '*.html' | wc -l)"
 }
 
-# Best of three runs each, interleaved so both see the same machine load.
-best_cli=""; best_wget=""
-for _ in 1 2 3; do
+# Five rounds, each program once per round so both see the same machine;
+# the medians are reported.
+rounds=${WL_SCAN_ROUNDS:-5}
+cli_rates=(); wget_rates=(); cli_times=()
+for _ in $(seq 1 "$rounds"); do
   read -r s p < <(scan_once "$base/s/index.html")
-  if [ -z "$best_cli" ] || [ "$(echo "$s < ${best_cli%% *}" | bc -l)" = 1 ]; then best_cli="$s $p"; fi
+  [ "$p" = "$small" ] || echo "warning: scan found $p of $small pages" >&2
+  cli_rates+=("$(echo "$p / $s" | bc -l)"); cli_times+=("$s")
   read -r s p < <(wget_once "$base/s/index.html")
-  if [ -z "$best_wget" ] || [ "$(echo "$s < ${best_wget%% *}" | bc -l)" = 1 ]; then best_wget="$s $p"; fi
+  [ "$p" = "$small" ] || echo "warning: wget fetched $p of $small pages" >&2
+  wget_rates+=("$(echo "$p / $s" | bc -l)")
 done
-read -r cs cp <<<"$best_cli"
-read -r ws wp <<<"$best_wget"
-[ "$cp" = "$small" ] || echo "warning: scan found $cp of $small pages" >&2
-[ "$wp" = "$small" ] || echo "warning: wget fetched $wp of $small pages" >&2
-cli_rate=$(echo "$cp / $cs" | bc -l)
-wget_rate=$(echo "$wp / $ws" | bc -l)
+cli_rate=$(wl_median "${cli_rates[@]}")
+wget_rate=$(wl_median "${wget_rates[@]}")
+cs=$(wl_median "${cli_times[@]}")
 printf 'scan.pages_s %.0f pages/s\n' "$cli_rate"
 printf 'scan.wget_pages_s %.0f pages/s\n' "$wget_rate"
 printf 'scan.ratio_vs_wget %.2f x\n' "$(echo "$cli_rate / $wget_rate" | bc -l)"
+printf 'scan.round_ratios'
+for i in "${!cli_rates[@]}"; do printf ' %.2f' "$(echo "${cli_rates[$i]} / ${wget_rates[$i]}" | bc -l)"; done
+printf ' x (each round)\n'
 
-# Best of two for the large site as well, so both figures see the same noise.
-read -r ls lp < <(scan_once "$base/l/index.html")
-read -r s p < <(scan_once "$base/l/index.html")
-if [ "$(echo "$s < $ls" | bc -l)" = 1 ]; then ls=$s; lp=$p; fi
-[ "$lp" = "$large" ] || echo "warning: large scan found $lp of $large pages" >&2
+# The large site three times, median, for the scaling figure.
+large_times=()
+for _ in 1 2 3; do
+  read -r s p < <(scan_once "$base/l/index.html")
+  [ "$p" = "$large" ] || echo "warning: large scan found $p of $large pages" >&2
+  large_times+=("$s")
+done
+ls=$(wl_median "${large_times[@]}")
+lp=$large
 printf 'scan.large_pages_s %.0f pages/s\n' "$(echo "$lp / $ls" | bc -l)"
 printf 'scan.scaling %.2f x (time for %d pages / time for %d pages; linear is %d)\n' \
   "$(echo "$ls / $cs" | bc -l)" "$large" "$small" "$((large / small))"
