@@ -87,6 +87,10 @@ TNoticeBridge::TNoticeBridge() : context_(std::make_unique<QObject>()), timer_(s
             nd.PumpQueued();
             return;
         }
+        // A round that does not wait (none asked, or the deadline is past)
+        // never says it is about to sleep: what this thread queued must make
+        // the descriptor readable for it here.
+        nd.Wake();
         lastQtRound_ = now;
         ++waiting_;
         if (waiting_ == 1) {

@@ -266,3 +266,27 @@ TEST(NoticeBridge, WaitsInTheDispatcherStillServeQtTimersAndWakeForNotices)
     };
     EXPECT_LT(cpu(after) - cpu(before), 0.1);
 }
+
+TEST(NoticeBridge, APumpThatDoesNotWaitDeliversWhatThisThreadPosted)
+{
+    for (int period : {0, 30}) {
+        SCOPED_TRACE(period);
+        TNoticeBridge bridge;
+        bridge.WaitInDispatcher(std::chrono::milliseconds(period));
+        TNoticeSink sink;
+        int got = 0;
+        sink.Post([&] { ++got; });
+        PumpNotices();
+        EXPECT_EQ(got, 1) << "queued on this thread: no loop round needed to see it";
+        // Posted by a Qt handler that the pump itself runs: the next pump has it.
+        QTimer::singleShot(0, [&] { sink.Post([&] { got += 10; }); });
+        PumpNotices();
+        PumpNotices();
+        EXPECT_EQ(got, 11);
+        // A wait whose deadline has passed polls, and sees the queue as well.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sink.Post([&] { got += 100; });
+        WaitForNotices(TNoticeClock::now() - std::chrono::milliseconds(1));
+        EXPECT_EQ(got, 111);
+    }
+}
