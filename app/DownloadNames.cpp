@@ -124,10 +124,19 @@ TTargetFolder::~TTargetFolder()
         ::close(fFd);
 }
 
+bool TTargetFolder::StillAt(const std::string& dir) const
+{
+    struct stat st {};
+    return ::stat(dir.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == fDev &&
+           static_cast<std::uint64_t>(st.st_ino) == fIno;
+}
+
 void TTargetFolder::Use(const std::string& dir)
 {
     // A folder that could not be opened is tried again: it may exist by now.
-    if (fHeld && dir == fDir && fFd >= 0)
+    // One that was moved away or replaced is let go: the files belong where
+    // the path leads now.
+    if (fHeld && dir == fDir && fFd >= 0 && StillAt(dir))
         return;
     if (fFd >= 0)
         ::close(fFd);
@@ -139,6 +148,11 @@ void TTargetFolder::Use(const std::string& dir)
     do {
         fFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } while (fFd < 0 && errno == EINTR);
+    struct stat st {};
+    if (fFd >= 0 && ::fstat(fFd, &st) == 0) {
+        fDev = static_cast<std::uint64_t>(st.st_dev);
+        fIno = static_cast<std::uint64_t>(st.st_ino);
+    }
 }
 
 bool TTargetFolder::RegularFileExists(const std::string& name) const
@@ -169,6 +183,16 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name)
     fName = name;
     int fd;
     if (gUnnamedAllowed && ProcFdAvailable()) {
+        // The name must be free now, as for an exclusive create: a folder or
+        // a link of that name, or a name too long, fails here and not only
+        // when the whole file is to be named.
+        struct stat st {};
+        if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        if (errno != ENOENT)
+            return false;
         do {
             fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);

@@ -56,7 +56,8 @@ public:
     TTargetFolder& operator=(const TTargetFolder&) = delete;
 
     // Holds dir (a text ending in "/") from now on; opens it unless it is the
-    // folder held already. A folder that cannot be opened leaves Fd() -1.
+    // folder held already and dir still leads to it. A folder that cannot be
+    // opened leaves Fd() -1.
     void Use(const std::string& dir);
     int Fd() const { return fFd; }
     const std::string& Dir() const { return fDir; }
@@ -64,9 +65,12 @@ public:
     bool RegularFileExists(const std::string& name) const;
 
 private:
+    bool StillAt(const std::string& dir) const;
     int fFd = -1;
     std::string fDir;
     bool fHeld = false;
+    std::uint64_t fDev = 0;  // identity of the opened folder
+    std::uint64_t fIno = 0;
 };
 
 // The file of one download while it is written. Where the file system
@@ -82,8 +86,7 @@ public:
     TPendingFile& operator=(const TPendingFile&) = delete;
 
     // Prepares dir + name; false (nothing created) when the name is not
-    // usable, the folder refuses, or (named from the start) anything of that
-    // name exists.
+    // usable, the folder refuses, or anything of that name exists.
     bool Open(const TTargetFolder& folder, const std::string& name);
     int Fd() const { return fFd; }
     bool Unnamed() const { return fUnnamed; }

@@ -182,6 +182,23 @@ TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
     }
     EXPECT_FALSE(h.Open(folder, ".."));
     EXPECT_FALSE(h.Open(folder, ""));
+    // Whichever way: a name held by a folder or a link, or one too long,
+    // refuses the open before anything is written.
+    fs::create_directory(t.Dir + "ordner.gif");
+    fs::create_symlink(t.Dir + "nirgends", t.Dir + "link.gif");
+    EXPECT_FALSE(h.Open(folder, "ordner.gif"));
+    EXPECT_FALSE(h.Open(folder, "link.gif"));
+    EXPECT_FALSE(h.Open(folder, std::string(300, 'x')));
+    EXPECT_FALSE(fs::exists(t.Dir + "nirgends"));
+    // A folder replaced under its name is opened again on the next use.
+    fs::rename(t.Path, t.Path + "-alt");
+    fs::create_directory(t.Path);
+    folder.Use(t.Dir);
+    EXPECT_FALSE(folder.RegularFileExists("bild.gif")) << "the new, empty folder is the one held";
+    fs::remove(t.Path);
+    fs::rename(t.Path + "-alt", t.Path);
+    folder.Use(t.Dir);
+    EXPECT_TRUE(folder.RegularFileExists("bild.gif"));
     EXPECT_TRUE(folder.RegularFileExists("bild.gif"));
     EXPECT_FALSE(folder.RegularFileExists("fehlt.gif"));
     folder.Use(t.Dir + "fehlt/");

@@ -154,6 +154,40 @@ TEST_F(DownloadTest, FileCreatedByOthersAfterTheTestIsNotOverwritten)
     EXPECT_EQ(ReadFile(Dir + "bild0.gif"), "fremd");
 }
 
+TEST_F(DownloadTest, ANameThatCannotBeCreatedFailsBeforeTheFetch)
+{
+    // A folder holds the name, or the name is too long for the file system:
+    // the create step fails as such, whatever the request would have done.
+    fs::create_directory(Dir + "fehlt.gif");
+    const std::string longName = std::string(300, 'x') + ".gif";
+    Download({Nginx.Url("/pics/fehlt.gif"), Nginx.Url("/pics/" + longName), Nginx.Url("/pics/bild.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "fehlt.gif"),
+                                   "Fehler: Konnte Datei fehlt.gif nicht erstellen/herunterladen...",
+                                   Loading(2, 3, longName),
+                                   "Fehler: Konnte Datei " + longName + " nicht erstellen/herunterladen...",
+                                   Loading(3, 3, "bild.gif"), "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), UnorderedElementsAre("fehlt.gif", "bild.gif"));
+}
+
+TEST_F(DownloadTest, AFolderReplacedDuringTheRunIsTheOneNamedByTheField)
+{
+    // The folder is moved away and a new one made under its name between two
+    // addresses: the second file goes where the field points.
+    Nginx.WriteDoc("pics/zwei.gif", "2");
+    const std::string moved = Target.Path() + "-alt";
+    OnLine = [&](const std::string& line) {
+        if (line == Loading(2, 2, "zwei.gif")) {
+            fs::rename(Target.Path(), moved);
+            fs::create_directory(Target.Path());
+        }
+    };
+    Download({Nginx.Url("/pics/bild.gif"), Nginx.Url("/pics/zwei.gif")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "bild.gif"), Loading(2, 2, "zwei.gif"), "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("zwei.gif"));
+    EXPECT_THAT(FilesIn(moved), ElementsAre("bild.gif"));
+    fs::remove_all(moved);
+}
+
 TEST_F(DownloadTest, MissingFolderFieldShowsTheErrorBoxAndFetchesNothing)
 {
     Form->DirectoryEdit1->Text = "";
