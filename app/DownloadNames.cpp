@@ -165,7 +165,9 @@ bool TTargetFolder::RegularFileExists(const std::string& name) const
 
 TPendingFile::~TPendingFile()
 {
-    CloseFd();
+    // Left without Publish or Discard (an exception on the way out): a file
+    // named from the start is incomplete and ours, so it goes too.
+    Discard();
 }
 
 void TPendingFile::CloseFd()

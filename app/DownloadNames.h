@@ -97,7 +97,7 @@ public:
     // ours is left. WriteFailed: the data may not be on disk; Discard follows.
     TPublish Publish();
     // After a failure: removes what this download left; false when a file of
-    // ours could not be deleted.
+    // ours could not be deleted. Left to the destructor, a failure is silent.
     bool Discard();
 
 private:

@@ -230,6 +230,13 @@ TEST_P(PendingFileTest, AFailedDownloadLeavesNothing)
             ASSERT_TRUE(f.Discard());
         }
     }
+    {
+        // Given up without Publish or Discard (an exception on the way out):
+        // whichever way it was made, the part goes with it.
+        TPendingFile f;
+        ASSERT_TRUE(f.Open(folder, "verlassen.gif"));
+        ASSERT_TRUE(Write(f, "teil"));
+    }
     EXPECT_TRUE(fs::is_empty(t.Path));
 }
 
