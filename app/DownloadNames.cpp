@@ -155,12 +155,22 @@ void TTargetFolder::Use(const std::string& dir)
     }
 }
 
-bool TTargetFolder::RegularFileExists(const std::string& name) const
+bool TTargetFolder::RegularFileExists(const std::string& name, bool* free) const
 {
+    if (free)
+        *free = false;
     if (fFd < 0 || name.find('\0') != std::string::npos)
         return false;
     struct stat st {};
-    return ::fstatat(fFd, name.c_str(), &st, 0) == 0 && !S_ISDIR(st.st_mode);
+    // The link itself first: the usual answer, no such name, takes one call.
+    if (::fstatat(fFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (free)
+            *free = errno == ENOENT;
+        return false;
+    }
+    if (S_ISLNK(st.st_mode) && ::fstatat(fFd, name.c_str(), &st, 0) != 0)
+        return false;  // a dangling link
+    return !S_ISDIR(st.st_mode);
 }
 
 TPendingFile::~TPendingFile()
@@ -177,7 +187,7 @@ void TPendingFile::CloseFd()
     fFd = -1;
 }
 
-bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name)
+bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bool seenFree)
 {
     if (fFd >= 0 || folder.Fd() < 0 || !IsUsableFileName(name))
         return false;
@@ -188,13 +198,15 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name)
         // The name must be free now, as for an exclusive create: a folder or
         // a link of that name, or a name too long, fails here and not only
         // when the whole file is to be named.
-        struct stat st {};
-        if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            errno = EEXIST;
-            return false;
+        if (!seenFree) {
+            struct stat st {};
+            if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                errno = EEXIST;
+                return false;
+            }
+            if (errno != ENOENT)
+                return false;
         }
-        if (errno != ENOENT)
-            return false;
         do {
             fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);

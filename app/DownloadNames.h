@@ -61,8 +61,9 @@ public:
     void Use(const std::string& dir);
     int Fd() const { return fFd; }
     const std::string& Dir() const { return fDir; }
-    // True when name is an existing file that is not a directory.
-    bool RegularFileExists(const std::string& name) const;
+    // True when name is an existing file that is not a directory. Free, when
+    // given, learns whether nothing at all has that name (not even a link).
+    bool RegularFileExists(const std::string& name, bool* free = nullptr) const;
 
 private:
     bool StillAt(const std::string& dir) const;
@@ -86,8 +87,9 @@ public:
     TPendingFile& operator=(const TPendingFile&) = delete;
 
     // Prepares dir + name; false (nothing created) when the name is not
-    // usable, the folder refuses, or anything of that name exists.
-    bool Open(const TTargetFolder& folder, const std::string& name);
+    // usable, the folder refuses, or anything of that name exists. SeenFree:
+    // the caller has just found the name free, which spares a second look.
+    bool Open(const TTargetFolder& folder, const std::string& name, bool seenFree = false);
     int Fd() const { return fFd; }
     bool Unnamed() const { return fUnnamed; }
 

@@ -61,11 +61,11 @@ private:
 }  // namespace
 
 bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder,
-                            const std::string& SaveName)
+                            const std::string& SaveName, bool SeenFree)
 {
     const std::string createFailed = "Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...";
     dlnames::TPendingFile file;
-    if (!file.Open(Folder, SaveName)) {
+    if (!file.Open(Folder, SaveName, SeenFree)) {
         AddMemoLine(createFailed);
         return false;
     }
@@ -127,7 +127,8 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
                         ")...");
             folder.Use(dir);
-            const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name);
+            bool nameFree = false;
+            const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name, &nameFree);
             if (exists && OverJumpCheck->Checked()) {
                 AddMemoLine("Die Datei " + name + " existiert schon, wird übersprungen...");
             } else {
@@ -135,7 +136,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
                     saveName = dlnames::FirstFreeNumberedName(dir, name);
                 if (saveName != name)
                     AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
-                DownloadOne(address, folder, saveName);
+                DownloadOne(address, folder, saveName, saveName == name && nameFree);
             }
             // Drawing the same bar again changes nothing; long runs skip it.
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);

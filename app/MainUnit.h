@@ -197,7 +197,9 @@ private:
     void SetupHttpCli1();
     // Creates and fetches one file, which gets its name only when complete;
     // false on failure.
-    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName);
+    // SeenFree: the name was found free a moment ago.
+    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName,
+                     bool SeenFree);
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

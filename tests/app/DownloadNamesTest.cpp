@@ -279,3 +279,25 @@ TEST(DownloadNames, DeleteFailureLineNamesTheFile)
 {
     EXPECT_EQ(DeleteFailedLine("bild0.gif"), "Fehler: Konnte unvollständige Datei bild0.gif nicht löschen...");
 }
+
+TEST(DownloadNames, FolderTellsExistingFilesFromFreeNames)
+{
+    TempDir t;
+    t.Touch("bild.gif");
+    fs::create_directory(t.Dir + "ordner.gif");
+    ASSERT_EQ(symlink((t.Dir + "bild.gif").c_str(), (t.Dir + "verweis.gif").c_str()), 0);
+    ASSERT_EQ(symlink((t.Dir + "fehlt.gif").c_str(), (t.Dir + "tot.gif").c_str()), 0);
+    TTargetFolder folder;
+    folder.Use(t.Dir);
+    struct Case {
+        const char* name;
+        bool exists, free;
+    };
+    for (const Case& c : {Case{"bild.gif", true, false}, Case{"verweis.gif", true, false},
+                          Case{"ordner.gif", false, false}, Case{"tot.gif", false, false},
+                          Case{"neu.gif", false, true}}) {
+        bool free = !c.free;
+        EXPECT_EQ(folder.RegularFileExists(c.name, &free), c.exists) << c.name;
+        EXPECT_EQ(free, c.free) << c.name;
+    }
+}
