@@ -145,6 +145,11 @@ void TNoticeBridge::Drain()
         }
     }
     --draining_;
+    // Outside our own waits the loop that runs us may be a foreign one that
+    // never says it is about to sleep: what the notices just posted stays
+    // signalled on the descriptor.
+    if (waiting_ == 0)
+        TNoticeDispatcher::Current().Wake();
 }
 
 namespace {

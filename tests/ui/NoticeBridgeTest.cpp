@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 // Qt
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -289,4 +290,34 @@ TEST(NoticeBridge, APumpThatDoesNotWaitDeliversWhatThisThreadPosted)
         WaitForNotices(TNoticeClock::now() - std::chrono::milliseconds(1));
         EXPECT_EQ(got, 111);
     }
+}
+
+TEST(NoticeBridge, NoticesPostedByADrainStaySignalledForAForeignLoop)
+{
+    TNoticeBridge bridge;
+    TNoticeDispatcher& d = TNoticeDispatcher::Current();
+    TNoticeSink sink;
+    bool first = false;
+    bool second = false;
+    // Posted from another thread, so the descriptor is signalled and Qt's
+    // notifier drains it; the handler posts the next notice from this thread.
+    TNoticePoster poster = sink.Poster();
+    std::thread([poster, &sink, &first, &second] {
+        poster.Post([&sink, &first, &second] {
+            first = true;
+            sink.Post([&second] { second = true; });
+        });
+    }).join();
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!first && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(d.HasPending()) << "the first notice queued the second";
+    EXPECT_FALSE(second);
+    // A loop that knows nothing of Qt's sleep signal (a native dialog's,
+    // say) sees the descriptor readable.
+    pollfd p{d.Fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 1);
+    d.PumpPending();
+    EXPECT_TRUE(second);
 }
