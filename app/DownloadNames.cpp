@@ -60,17 +60,26 @@ std::string FirstFreeNumberedName(const std::string& dir, const std::string& nam
     }
 }
 
+namespace {
+
+// A new, empty file at (dirFd, path) opened for writing, or -1 when anything
+// of that name exists. O_EXCL also refuses a symbolic link, dangling or not.
+int OpenExclusiveAt(int dirFd, const char* path)
+{
+    int fd;
+    do {
+        fd = ::openat(dirFd, path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
 int CreateExclusive(const std::string& dir, const std::string& name)
 {
     if (!IsUsableFileName(name) || dir.find('\0') != std::string::npos)
         return -1;
-    const std::string path = dir + name;
-    int fd;
-    do {
-        // O_EXCL also refuses a symbolic link of that name, dangling or not.
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return OpenExclusiveAt(AT_FDCWD, (dir + name).c_str());
 }
 
 bool TDownloadFileStream::Write(const void* data, std::size_t len)
@@ -220,10 +229,7 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bo
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
             return false;
     }
-    do {
-        // O_EXCL also refuses a symbolic link of that name, dangling or not.
-        fd = ::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    fd = OpenExclusiveAt(folder.Fd(), name.c_str());
     fFd = fd;
     fOnDisk = fd >= 0;
     return fd >= 0;
