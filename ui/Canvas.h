@@ -34,13 +34,30 @@ public:
     // The area in the brush colour, no outline.
     void FillRect(const TRect& r);
     void TextOut(int x, int y, const std::string& text);
+    // Fills r with the brush, then writes text from (x, y), top-left aligned,
+    // cut at r's edges.
+    void TextRect(const TRect& r, int x, int y, const std::string& text);
+    // A line in the pen colour from the pen position to (x, y), the end point
+    // excluded; the pen position moves there.
+    void MoveTo(int x, int y);
+    void LineTo(int x, int y);
     TColor Pixel(int x, int y) const;
+
+    // Drawing coordinates minus the origin are the target's pixel coordinates
+    // (a scrolled paint box draws in its own coordinates into the visible part).
+    void SetOrigin(int x, int y);
+    TPoint Origin() const { return origin_; }
+    // Drawing is limited to clip (drawing coordinates); an empty rectangle lifts the limit.
+    void SetClip(const TRect& clip);
 
     QImage& Image() { return *target_; }
 
 private:
     QImage* target_;
     std::function<void(const TRect&)> changed_;
+    TPoint origin_;
+    TPoint penPos_;
+    TRect clip_;
 };
 
 // Qt colour of a TColor; clDefault and clInfoBk resolve through the desktop palette.
