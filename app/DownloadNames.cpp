@@ -51,7 +51,7 @@ std::string NumberedName(const std::string& name, std::uint64_t n)
 
 std::string FirstFreeNumberedName(const std::string& dir, const std::string& name)
 {
-    // Unbounded by design: a folder holds finitely many files, so a free
+    // Deliberately unbounded: a folder holds finitely many files, so a free
     // number always comes.
     for (std::uint64_t n = 0;; ++n) {
         std::string candidate = NumberedName(name, n);

@@ -1,4 +1,4 @@
-// Request driving and stopping: the design-time settings of HttpCli1, its two
+// Request driving and stopping: the fixed settings of HttpCli1, its two
 // event handlers and the break buttons.
 #include "app/MainUnit.h"
 
@@ -40,10 +40,15 @@ void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 
 void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
 {
-    (void)Sender;
     (void)RqType;
     if (Error != 0)
         AddMemoLine("HTTP Fehler: " + std::to_string(Error));
+    if (Error == httpErrBodyWrite)
+        ++Failures.Local;
+    else if (Error != 0)
+        ++Failures.Transport;
+    else if (Sender.StatusCode() >= 400)
+        ++Failures.ErrorStatus;
 }
 
 void TMainForm::BreakBtnClick()

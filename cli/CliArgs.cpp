@@ -182,6 +182,7 @@ const char* CliUsageText()
            "  -l, --load-list FILE     merge an image list into the found list first\n"
            "  -s, --save-list FILE     save the found list at the end\n"
            "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"
+           "                           (made, with its parents, when it does not exist)\n"
            "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
            "  -T, --timeout SECONDS    abort a request that receives nothing for that long, as the\n"
            "                           \"current file\" break button would (default 60; 0 = never)\n"
@@ -189,6 +190,8 @@ const char* CliUsageText()
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"
            "directory is asked on the terminal (answer j for yes; without a terminal the answer is no).\n"
-           "Exit status: 0 when the jobs ran, 1 when an error message was shown, 2 for a usage error,\n"
-           "130 when interrupted (the first Ctrl+C stops the running job cleanly).\n";
+           "Exit status: 0 when every page and file succeeded; 4 when a request failed in transport\n"
+           "(look-up, connection, time-out); 8 when a server answered with an error status (the lower\n"
+           "number when both happened); 1 for an error message or a file that could not be written;\n"
+           "2 for a usage error; 130 when interrupted (the first Ctrl+C stops the running job cleanly).\n";
 }

@@ -158,17 +158,17 @@ TControl::TControl(TWinControl* parent, QWidget* widget, std::string name)
             }),
       Color([this] { return color_; }, [this](const TColor& c) { SetColor(c); }),
       Left([this] { return widget_->x(); },
-           [this](const int& v) { SetBounds(v, design_.Top, design_.Width(), design_.Height()); }),
+           [this](const int& v) { SetBounds(v, bounds_.Top, bounds_.Width(), bounds_.Height()); }),
       Top([this] { return widget_->y(); },
-          [this](const int& v) { SetBounds(design_.Left, v, design_.Width(), design_.Height()); }),
+          [this](const int& v) { SetBounds(bounds_.Left, v, bounds_.Width(), bounds_.Height()); }),
       Width([this] { return widget_->width(); },
-            [this](const int& v) { SetBounds(design_.Left, design_.Top, v, design_.Height()); }),
+            [this](const int& v) { SetBounds(bounds_.Left, bounds_.Top, v, bounds_.Height()); }),
       Height([this] { return widget_->height(); },
-             [this](const int& v) { SetBounds(design_.Left, design_.Top, design_.Width(), v); }),
+             [this](const int& v) { SetBounds(bounds_.Left, bounds_.Top, bounds_.Width(), v); }),
       parent_(parent),
       widget_(widget)
 {
-    design_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
+    bounds_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
     widget_->setObjectName(ToQString(Name));
     if (parent_)
         parent_->children_.push_back(this);
@@ -191,7 +191,7 @@ TForm* TControl::ParentForm() const
 
 void TControl::SetBounds(int left, int top, int width, int height)
 {
-    design_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
+    bounds_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
     if (align_ == TAlign::None)
         widget_->setGeometry(left, top, std::max(0, width), std::max(0, height));
     Realign();
@@ -259,13 +259,14 @@ void TWinControl::AlignControls()
         if (auto* wc = dynamic_cast<TWinControl*>(c))
             wc->AlignControls();
     };
-    // The design's order: top, bottom, left, right edges first, the client area last.
+    // Top, bottom, left, right edges first, the client area last: each aligned
+    // child takes its strip from the room the ones before it left.
     for (TAlign pass : {TAlign::Top, TAlign::Bottom, TAlign::Left, TAlign::Right, TAlign::Client}) {
         for (TControl* c : children_) {
             if (c->align_ != pass || !c->visible_)
                 continue;
-            const int h = c->design_.Height();
-            const int w = c->design_.Width();
+            const int h = c->bounds_.Height();
+            const int w = c->bounds_.Width();
             switch (pass) {
             case TAlign::Top:
                 place(c, left, top, right - left, h);
@@ -361,8 +362,8 @@ TLabel::TLabel(TWinControl* parent, std::string name)
                   label_->setText(ToQString(v));
                   if (!label_->wordWrap()) {
                       label_->adjustSize();
-                      design_.Right = design_.Left + label_->width();
-                      design_.Bottom = design_.Top + label_->height();
+                      bounds_.Right = bounds_.Left + label_->width();
+                      bounds_.Bottom = bounds_.Top + label_->height();
                   }
               }),
       WordWrap([this] { return label_->wordWrap(); }, [this](const bool& v) { label_->setWordWrap(v); })
@@ -868,7 +869,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override
     {
         const QPoint pt = e->position().toPoint();
-        // The design's toolkit runs the click before the mouse-up handler.
+        // The click runs before the mouse-up handler, the order of Windows
+        // controls, which the forms' image buttons are written for.
         if (e->button() == Qt::LeftButton && pressed) {
             pressed = false;
             if (rect().contains(pt) && owner->OnClick)

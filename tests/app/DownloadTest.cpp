@@ -364,6 +364,23 @@ TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
 }
 
+TEST_F(DownloadStopTest, ConfirmedCloseDeletesThePartAndEndsTheRun)
+{
+    DuringJob([this] { return Stalled(); },
+              [this] {
+                  Responder.AnswerMessage(mrOk);
+                  Form->Close();
+              });
+    Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
+
+    EXPECT_FALSE(TimedOut()) << "the download outlived the closed window";
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
+    EXPECT_TRUE(Server.WaitFinished(0, std::chrono::seconds(5))) << "the stalled connection is closed";
+    EXPECT_EQ(Server.Connections(), 1);
+}
+
 TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)
 {
     DuringJob([this] { return Stalled(); }, [this] { Form->BreakBtn2->Click(); });

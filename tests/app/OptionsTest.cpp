@@ -26,7 +26,7 @@ const std::string kDefaultTypes = Count(5) + Text("GIF") + Text("JPG") + Text("J
 
 class OptionsTest : public MainFormTest {};
 
-TEST_F(OptionsTest, TheFiftyEightByteExample)
+TEST_F(OptionsTest, OptionsFileLayoutIsByteExact)
 {
     form->Autosaug->Checked = false;
     form->ProxyEdit->Text = "";

@@ -7,6 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
 #include "JobTestFixture.h"
 
 using namespace wltest;
@@ -243,6 +247,46 @@ TEST_F(ScanTest, PageWithHundredThousandLinksStaysLinear)
     EXPECT_EQ(Form->FoundImageList().Get(99999), H + "/b99999.gif");
 }
 
+TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
+{
+    WriteDirectorySite();
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a><img src=\"pic1.jpg\">"
+                                        "<a href=\"/b/p.html\">2</a>"));
+    const std::string bare = H.substr(std::string("http://").size());  // "127.0.0.1:port"
+    Responder.AnswerMessage(mrNo);
+    Scan(bare + "/a/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 1)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/pic1.jpg"));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/")));
+    EXPECT_EQ(Form->URLEdit->Text(), bare + "/a/index.html") << "the field keeps what the user typed";
+
+    // A host alone, and a scheme-relative address.
+    Nginx.WriteDoc("index.html", Page("<img src=\"top.gif\">"));
+    Scan(bare);
+    EXPECT_THAT(Lines, ElementsAre(H + "/", Done(1, 1)));
+    Scan("//" + bare + "/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
+    EXPECT_EQ(Responder.Unanswered(), 0);
+}
+
+TEST_F(ScanTest, EnterInTheAddressFieldStartsTheScanWhenSaugenIsEnabled)
+{
+    Nginx.WriteDoc("index.html", Page("<img src=\"a.gif\">"));
+    auto pressEnter = [this] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QCoreApplication::sendEvent(Form->URLEdit->LineEdit(), &press);
+    };
+    Form->URLEdit->Text = H + "/index.html";
+    pressEnter();
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 1)));
+
+    Lines.clear();
+    Form->URLEdit->Text = "";
+    ASSERT_FALSE(Form->GoBtn->Enabled());
+    pressEnter();
+    EXPECT_THAT(Lines, IsEmpty());
+}
+
 TEST_F(ScanTest, EmptyAddressStartsNothing)
 {
     Form->Memo1->Lines().Add("vorher");
@@ -280,6 +324,30 @@ TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
     EXPECT_FALSE(TimedOut());
     EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...",
                                    Server.Url("/s2.html"), Done(2, 0)));
+}
+
+TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
+{
+    bool keptRunning = false;
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [&] {
+                  // Cancel in the question changes nothing; OK ends the request at once.
+                  Responder.AnswerMessage(mrCancel);
+                  EXPECT_FALSE(Form->Close());
+                  keptRunning = Form->HttpCli1.State() == hsReceivingBody && !Form->AbortRequested;
+                  Responder.AnswerMessage(mrOk);
+                  EXPECT_TRUE(Form->Close());
+              });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    Form->GoBtnClick();
+
+    EXPECT_FALSE(TimedOut()) << "the job outlived the closed window";
+    EXPECT_TRUE(keptRunning);
+    EXPECT_THAT(Lines,
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...", Done(1, 0)));
+    EXPECT_TRUE(Server.WaitFinished(1, std::chrono::seconds(5))) << "the stalled connection is closed";
+    EXPECT_EQ(Server.Connections(), 2);
+    EXPECT_FALSE(Form->JobRunning);
 }
 
 TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)

@@ -63,7 +63,7 @@ TEST(WSocketErrors, TableTextsAndMappingOfPlatformCodes)
     EXPECT_EQ(SocketErrorFromErrno(EPIPE), 10053);
     EXPECT_EQ(SocketErrorFromErrno(ETIMEDOUT), 10060);
     EXPECT_EQ(SocketErrorFromErrno(EHOSTUNREACH), 10065);
-    // A platform error the table lacks is never "No Error" and keeps its text.
+    // A platform error without a Windows Sockets code is never "No Error" and keeps its text.
     int other = SocketErrorFromErrno(ENOSPC);
     EXPECT_EQ(other, kPlatformErrorBase + ENOSPC);
     EXPECT_LT(other, 65536) << "codes travel as 16-bit values";
