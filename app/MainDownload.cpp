@@ -119,7 +119,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
         MessageDlg("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis", TMsgIcon::Error,
                    mbOK);
     } else {
-        dlnames::TTargetFolder folder;
+        dlnames::TTargetFolder folder(DownloadFileWays);
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = UrlFileName(address);

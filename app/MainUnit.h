@@ -14,15 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "app/DownloadNames.h"
 #include "app/MainFiles.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
 
 class THTMLParser;
-namespace dlnames {
-class TTargetFolder;
-}
 
 // How a main window deals with its options file. The program uses the
 // defaults; the command-line front end and the tests never touch the user's
@@ -114,6 +112,8 @@ public:
         int Local = 0;        // the file could not be created or written here
     };
     TJobFailures Failures;
+    // How the download makes its files; the defaults suit every machine.
+    dlnames::TFileWays DownloadFileWays;
 
     // ---- the two lists
     // Found image addresses: ListBox1's items; marked rows are its selection.

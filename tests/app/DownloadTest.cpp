@@ -244,10 +244,7 @@ TEST_F(DownloadTest, WriteFailureFailsTheFileAndDeletesThePart)
 TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
 {
     // Only a file named from the start has anything to delete.
-    dlnames::AllowUnnamedFiles(false);
-    struct Restore {
-        ~Restore() { dlnames::AllowUnnamedFiles(true); }
-    } restore;
+    Form->DownloadFileWays.Unnamed = false;
     // An immutable folder refuses the deletion even to root; not every file
     // system has the flag.
     Nginx.WriteDoc("pics/zwei.gif", "2");
@@ -346,7 +343,7 @@ TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
 
 TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
 {
-    dlnames::AllowUnnamedFiles(false);
+    Form->DownloadFileWays.Unnamed = false;
     bool partSeen = false;
     DuringJob([this] { return Stalled(); },
               [&] {
@@ -354,7 +351,6 @@ TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
                   Form->BreakLocalBtn->Click();
               });
     Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
-    dlnames::AllowUnnamedFiles(true);
 
     EXPECT_FALSE(TimedOut());
     EXPECT_TRUE(partSeen);
