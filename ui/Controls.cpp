@@ -157,18 +157,18 @@ TControl::TControl(TWinControl* parent, QWidget* widget, std::string name)
                 Realign();
             }),
       Color([this] { return color_; }, [this](const TColor& c) { SetColor(c); }),
-      Left([this] { return widget_->x(); },
-           [this](const int& v) { SetBounds(v, bounds_.Top, bounds_.Width(), bounds_.Height()); }),
-      Top([this] { return widget_->y(); },
-          [this](const int& v) { SetBounds(bounds_.Left, v, bounds_.Width(), bounds_.Height()); }),
-      Width([this] { return widget_->width(); },
-            [this](const int& v) { SetBounds(bounds_.Left, bounds_.Top, v, bounds_.Height()); }),
-      Height([this] { return widget_->height(); },
-             [this](const int& v) { SetBounds(bounds_.Left, bounds_.Top, bounds_.Width(), v); }),
+      Left([this] { return GetBounds().Left; },
+           [this](const int& v) { SetBounds(v, design_.Top, design_.Width(), design_.Height()); }),
+      Top([this] { return GetBounds().Top; },
+          [this](const int& v) { SetBounds(design_.Left, v, design_.Width(), design_.Height()); }),
+      Width([this] { return GetBounds().Width(); },
+            [this](const int& v) { SetBounds(design_.Left, design_.Top, v, design_.Height()); }),
+      Height([this] { return GetBounds().Height(); },
+             [this](const int& v) { SetBounds(design_.Left, design_.Top, design_.Width(), v); }),
       parent_(parent),
       widget_(widget)
 {
-    bounds_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
+    design_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
     widget_->setObjectName(ToQString(Name));
     if (parent_)
         parent_->children_.push_back(this);
@@ -191,7 +191,7 @@ TForm* TControl::ParentForm() const
 
 void TControl::SetBounds(int left, int top, int width, int height)
 {
-    bounds_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
+    design_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
     if (align_ == TAlign::None)
         widget_->setGeometry(left, top, std::max(0, width), std::max(0, height));
     Realign();
@@ -218,6 +218,12 @@ void TControl::BringToFront()
 void TControl::Invalidate()
 {
     widget_->update();
+}
+
+TRect TControl::GetBounds() const
+{
+    const QRect g = widget_->geometry();
+    return TRect{g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
 }
 
 bool TControl::GetVisible() const
@@ -265,8 +271,8 @@ void TWinControl::AlignControls()
         for (TControl* c : children_) {
             if (c->align_ != pass || !c->visible_)
                 continue;
-            const int h = c->bounds_.Height();
-            const int w = c->bounds_.Width();
+            const int h = c->design_.Height();
+            const int w = c->design_.Width();
             switch (pass) {
             case TAlign::Top:
                 place(c, left, top, right - left, h);
@@ -362,8 +368,8 @@ TLabel::TLabel(TWinControl* parent, std::string name)
                   label_->setText(ToQString(v));
                   if (!label_->wordWrap()) {
                       label_->adjustSize();
-                      bounds_.Right = bounds_.Left + label_->width();
-                      bounds_.Bottom = bounds_.Top + label_->height();
+                      design_.Right = design_.Left + label_->width();
+                      design_.Bottom = design_.Top + label_->height();
                   }
               }),
       WordWrap([this] { return label_->wordWrap(); }, [this](const bool& v) { label_->setWordWrap(v); })

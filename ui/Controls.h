@@ -76,7 +76,7 @@ public:
     Property<int> Width;
     Property<int> Height;
 
-    void SetBounds(int left, int top, int width, int height);
+    virtual void SetBounds(int left, int top, int width, int height);
     void SetFont(const TFontSpec& font);
     void BringToFront();
     // Schedules a repaint of the control.
@@ -87,6 +87,9 @@ public:
     QWidget* Widget() const;
 
 protected:
+    // Place and size as Left, Top, Width and Height report them: the widget's,
+    // except for controls whose extent is not a widget's (a scrolled paint box).
+    virtual TRect GetBounds() const;
     virtual bool GetVisible() const;
     virtual void SetVisible(bool v);
     virtual void SetColor(TColor c);
@@ -97,7 +100,7 @@ protected:
     TAlign align_ = TAlign::None;
     TColor color_ = clDefault;
     bool visible_ = true;
-    TRect bounds_{0, 0, 0, 0};    // bounds as set; aligned controls get theirs from the parent
+    TRect design_{0, 0, 0, 0};    // bounds as set; aligned controls get theirs from the parent
 
     friend class TWinControl;
 };
