@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "JobTestFixture.h"
 #include "support/Bounds.h"
@@ -363,6 +364,33 @@ TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
     EXPECT_TRUE(Server.WaitFinished(1, std::chrono::seconds(5))) << "the stalled connection is closed";
     EXPECT_EQ(Server.Connections(), 2);
     EXPECT_FALSE(Form->JobRunning);
+}
+
+TEST_F(ScanStopTest, QuittingTheShownWindowDuringAStalledScanEndsTheProgramsLoop)
+{
+    // As in the program: the window shown, the scan started from the event
+    // loop, and the loop ending once the last window is closed.
+    Form->Show();
+    std::chrono::steady_clock::time_point closedAt{};
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [&] {
+                  Responder.AnswerMessage(mrOk);
+                  closedAt = std::chrono::steady_clock::now();
+                  Form->EndeBtnClick();
+              });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    QTimer::singleShot(0, [this] { Form->GoBtn->Click(); });
+    // A loop that never ends is ended by this safety timer, and fails below.
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(7); });
+    const int rc = QCoreApplication::exec();
+    const auto afterClose = std::chrono::steady_clock::now() - closedAt;
+
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(ActionRan());
+    EXPECT_FALSE(TimedOut()) << "the scan outlived the closed window";
+    EXPECT_FALSE(Form->Showing());
+    EXPECT_LT(afterClose, std::chrono::seconds(5)) << "the program lingered after the window closed";
+    EXPECT_EQ(Lines.back(), Done(1, 0));
 }
 
 TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)
