@@ -31,6 +31,31 @@ struct Picture {
             }
         }
     }
+    // Colour encodes the place: red = x mod 256, green = row from the top
+    // mod 256, blue = the two high nibbles; see Expected().
+    static Picture Patterned(int32_t w, int32_t h)
+    {
+        Picture p(w, h);
+        for (int32_t y = 0; y < h && p.dib.Bits; ++y) {
+            const int32_t top = h - 1 - y;
+            uint8_t* row = p.dib.Bits + size_t(y) * size_t(p.dib.RowBytes);
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t c = Expected(x, top);
+                row[3 * x] = uint8_t(c >> 16);
+                row[3 * x + 1] = uint8_t(c >> 8);
+                row[3 * x + 2] = uint8_t(c);
+            }
+        }
+        return p;
+    }
+    // The colour of a patterned picture at column x, row `top` from the top, as a TColor (0x00BBGGRR).
+    static uint32_t Expected(int32_t x, int32_t top)
+    {
+        const uint32_t r = uint32_t(x) & 0xFF, g = uint32_t(top) & 0xFF;
+        const uint32_t b = ((uint32_t(x) >> 8 & 15) << 4) | (uint32_t(top) >> 8 & 15);
+        return r | g << 8 | b << 16;
+    }
+    Picture(Picture&& o) noexcept : dib(o.dib) { o.dib = raster::DibHandle{}; }
     ~Picture() { raster::deldib(dib); }
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
