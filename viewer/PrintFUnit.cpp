@@ -24,7 +24,7 @@ constexpr const char* kSettingsGroup = "PrintForm";
 
 } // namespace
 
-TPrintForm::TPrintForm() : TForm("PrintForm"), Printer(&CurrentPrinter())
+TPrintForm::TPrintForm() : TForm("PrintForm")
 {
     Caption = "Bild drucken...";
     DialogBorder = true;
@@ -111,6 +111,11 @@ TPrintForm::TPrintForm() : TForm("PrintForm"), Printer(&CurrentPrinter())
 
 TPrintForm::~TPrintForm() = default;
 
+QPrinter& TPrintForm::ThePrinter() const
+{
+    return Printer ? *Printer : CurrentPrinter();
+}
+
 TPrintOptions TPrintForm::Options() const
 {
     TPrintOptions o;
@@ -124,7 +129,7 @@ TPrintOptions TPrintForm::Options() const
 
 void TPrintForm::PrintPaintBoxPaint()
 {
-    const TPrinterPage page = PrintablePage(*Printer);
+    const TPrinterPage page = PrintablePage(ThePrinter());
     const TPlace box = PreviewPage(PrintPaintBox->Width(), PrintPaintBox->Height(), page.Width, page.Height);
     if (box.W > 0 && box.H > 0) {
         TCanvas& canvas = PrintPaintBox->Canvas();
@@ -150,7 +155,7 @@ void TPrintForm::BreitEditChange()
         return;
     SyncBusy = true;
     if (SverhCheck->Checked() && PrintPicture.Bits && PrintPicture.Info) {
-        const TPrinterPage page = PrintablePage(*Printer);
+        const TPrinterPage page = PrintablePage(ThePrinter());
         const int32_t W = raster::DibWidth(PrintPicture), H = raster::DibHeight(PrintPicture);
         const double v = CoupledHoehe(BreitEdit->Value(), page.Width, page.Height, W, H);
         HochEdit->Value = TruncPercent(v);
@@ -168,7 +173,7 @@ void TPrintForm::HochEditChange()
         return;
     SyncBusy = true;
     if (SverhCheck->Checked() && PrintPicture.Bits && PrintPicture.Info) {
-        const TPrinterPage page = PrintablePage(*Printer);
+        const TPrinterPage page = PrintablePage(ThePrinter());
         const int32_t W = raster::DibWidth(PrintPicture), H = raster::DibHeight(PrintPicture);
         const double b = CoupledBreite(HochEdit->Value(), page.Width, page.Height, W, H);
         BreitEdit->Value = TruncPercent(b);
@@ -194,7 +199,7 @@ void TPrintForm::FormShow()
 
 void TPrintForm::PrintSetupBtnClick()
 {
-    Responder().PrinterSetup(*Printer);
+    Responder().PrinterSetup(ThePrinter());
     PrintPaintBox->Repaint();
 }
 

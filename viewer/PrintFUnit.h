@@ -23,9 +23,11 @@ public:
     // A copy of the viewer's picture; shares its pixels, never freed here.
     raster::DibHandle PrintPicture;
     bool SyncBusy = false;
-    // The printer whose page the preview shows and the job prints on; the
-    // program's current printer unless a caller chooses another.
-    QPrinter* Printer;
+    // The printer whose page the preview shows and the job prints on; null
+    // means the program's current printer, looked up only when first needed
+    // (asking the print system at start-up could keep the program waiting).
+    QPrinter* Printer = nullptr;
+    QPrinter& ThePrinter() const;
 
     TLabel* RxLabel1;
     TPanel* Panel1;

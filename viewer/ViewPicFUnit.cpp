@@ -7,7 +7,6 @@
 // ours
 #include "raster/DibDraw.h"
 #include "ui/DesktopOpen.h"
-#include "ui/Printer.h"
 #include "ui/ScrollBox.h"
 #include "ui/SpinEdit.h"
 #include "viewer/PrintFUnit.h"
@@ -135,7 +134,7 @@ void TViewPicForm::PrintBrnClick()
     // Kept whatever the result: a cancelled dialog keeps the percentages too.
     form->SaveSettings();
     if (result == mrOk)
-        PrintPictureJob(*form->Printer, form->PrintPicture, form->Options());
+        PrintPictureJob(form->ThePrinter(), form->PrintPicture, form->Options());
 }
 
 void TViewPicForm::OpenBtnClick()
