@@ -131,8 +131,13 @@ void TPrintForm::PrintPaintBoxPaint()
 {
     const TPrinterPage page = PrintablePage(ThePrinter());
     const TPlace box = PreviewPage(PrintPaintBox->Width(), PrintPaintBox->Height(), page.Width, page.Height);
+    TCanvas& canvas = PrintPaintBox->Canvas();
+    // The box's own colour first, as the window system erases a control before
+    // it paints: otherwise a page turned by the printer set-up would leave the
+    // old page's edges standing beside the new one.
+    canvas.Brush.Color = PrintPaintBox->Color();
+    canvas.FillRect(TRect{0, 0, PrintPaintBox->Width(), PrintPaintBox->Height()});
     if (box.W > 0 && box.H > 0) {
-        TCanvas& canvas = PrintPaintBox->Canvas();
         canvas.Brush.Color = clWhite;
         canvas.Pen.Color = clWhite;
         canvas.Rectangle(box.X, box.Y, box.X + box.W, box.Y + box.H);

@@ -64,6 +64,9 @@ TViewPicForm::TViewPicForm() : TForm("ViewPicForm")
     ZoomEd->OnChange = [this] { ZoomEdChange(); };
     PrintBrn->OnClick = [this] { PrintBrnClick(); };
     OpenBtn->OnClick = [this] { OpenBtnClick(); };
+    // The paint box keeps its last pixels while the window is hidden; the
+    // browser may have put another picture in since.
+    OnShow = [this] { PaintBox1->Invalidate(); };
 }
 
 TViewPicForm::~TViewPicForm() = default;
@@ -77,14 +80,19 @@ void TViewPicForm::PaintBox1Paint()
     const int w = int(std::trunc(W * Z / 100.0));
     const int h = int(std::trunc(H * Z / 100.0));
     // One dimension per paint: the resize brings a fresh paint, and only a
-    // paint box of exactly the zoomed size is drawn.
+    // paint box of exactly the zoomed size is drawn. A paint box without area
+    // gets no paint, so then the next step follows at once; else a box once
+    // 0 high would never grow back.
+    const auto hasArea = [this] { return PaintBox1->Width() > 0 && PaintBox1->Height() > 0; };
     if (w != PaintBox1->Width()) {
         PaintBox1->Width = w;
-        return;
+        if (hasArea())
+            return;
     }
     if (h != PaintBox1->Height()) {
         PaintBox1->Height = h;
-        return;
+        if (hasArea())
+            return;
     }
     // A paint box without area (a tiny picture at a small zoom) shows nothing.
     if (w <= 0 || h <= 0)
