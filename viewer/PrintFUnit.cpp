@@ -27,6 +27,8 @@ constexpr const char* kSettingsGroup = "PrintForm";
 TPrintForm::TPrintForm() : TForm("PrintForm")
 {
     Caption = "Bild drucken...";
+    // The designed 8-point desktop font: the fixed layout was measured with it.
+    SetFont(TFontSpec{});
     DialogBorder = true;
     ClientWidth = 427;
     ClientHeight = 328;
@@ -73,11 +75,11 @@ TPrintForm::TPrintForm() : TForm("PrintForm")
     GroupBox2->SetBounds(232, 160, 185, 89);
     GroupBox2->Caption = "Druckoptionen";
     SverhCheck = Make<TCheckBox>(GroupBox2, "SverhCheck");
-    SverhCheck->SetBounds(8, 24, 172, 20);
+    SverhCheck->SetBounds(4, 24, 180, 20);
     SverhCheck->Caption = "Seitenverhältnis beibehalten";
     SverhCheck->Checked = true;
     ZentrCheck = Make<TCheckBox>(GroupBox2, "ZentrCheck");
-    ZentrCheck->SetBounds(8, 52, 172, 20);
+    ZentrCheck->SetBounds(4, 52, 180, 20);
     ZentrCheck->Caption = "Zentrierte Ausgabe";
     ZentrCheck->Checked = true;
 

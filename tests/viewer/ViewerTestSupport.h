@@ -66,15 +66,21 @@ struct Picture {
 // writes the user's own settings. Each test case runs in its own process.
 inline std::string PrivateSettings()
 {
-    static const std::string dir = [] {
+    // Never destroyed, so the clean-up at exit can still read it.
+    static const std::string* dir = [] {
         std::string t = (std::filesystem::temp_directory_path() / "wl-viewer-settings-XXXXXX").string();
         const char* made = ::mkdtemp(t.data());
-        const std::string path = made ? made : "/nonexistent-wl-settings";
+        auto* path = new std::string(made ? made : "/nonexistent-wl-settings");
         for (QSettings::Format f : {QSettings::NativeFormat, QSettings::IniFormat})
-            QSettings::setPath(f, QSettings::UserScope, QString::fromStdString(path));
+            QSettings::setPath(f, QSettings::UserScope, QString::fromStdString(*path));
+        if (made)
+            std::atexit([] {
+                std::error_code ec;
+                std::filesystem::remove_all(*dir, ec);
+            });
         return path;
     }();
-    return dir;
+    return *dir;
 }
 
 inline bool WaitFor(const std::function<bool()>& done, int ms = 10000)
