@@ -90,11 +90,6 @@ TEST_F(Viewer, PaintBoxTakesTheZoomedSizeAndShowsThePicture)
     ASSERT_TRUE(Settle());
     EXPECT_EQ(At(31, 23), Picture::Expected(620, 460));
 
-    // W x Z / 100 cut toward zero: 333 at 33 % is 109 (109.89).
-    Picture odd(333, 10);
-    form->ViewPicture = odd.dib;
-    form->ZoomEd->Value = 33;
-    ASSERT_TRUE(WaitFor([&] { return form->PaintBox1->Width() == 109 && form->PaintBox1->Height() == 3; }));
 }
 
 TEST_F(Viewer, ChangeOfZoomResizesTwiceAndDrawsOnceAtTheNewSize)
