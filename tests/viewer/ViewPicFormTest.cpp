@@ -5,10 +5,13 @@
 #include <filesystem>
 #include <memory>
 
+#include <QApplication>
 #include <QMarginsF>
+#include <QMouseEvent>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPrinter>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -196,6 +199,23 @@ TEST_F(Viewer, DraggingPansInAFrameThatStaysPut)
     form->PaintBox1MouseUp(TMouseButton::Right, 0, 0, 0);
     ASSERT_TRUE(Settle());
     EXPECT_EQ(At(endH - 50, endV), Picture::Expected(endH - 50, endV));
+
+    // Real mouse events on the widget: the picture follows the pointer one to
+    // one, however far the view has scrolled meanwhile.
+    horz.Position = 300;
+    vert.Position = 300;
+    QWidget* w = form->PaintBox1->Widget();
+    auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    };
+    send(QEvent::MouseButtonPress, QPointF(300, 200), Qt::LeftButton, Qt::LeftButton);
+    for (int x = 290; x >= 200; x -= 10)
+        send(QEvent::MouseMove, QPointF(x, 200 - (300 - x) / 2), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, QPointF(200, 150), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(horz.Position(), 400);
+    EXPECT_EQ(vert.Position(), 350);
+    EXPECT_FALSE(form->Dragging);
 }
 
 TEST_F(Viewer, HugeZoomScrollsToEveryPartAndPaintsOnlyTheView)
