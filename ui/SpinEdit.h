@@ -1,4 +1,4 @@
-// A number edit with up and down buttons (the design's spin edit). Its value
+// A number edit with up and down buttons (a spin edit). Its value
 // always lies within MinValue .. MaxValue: a value set outside is clamped, and
 // narrowing the range moves the value in. OnChange fires for every change of
 // the value, by the user or by the program, and only when it really changed.

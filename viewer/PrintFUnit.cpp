@@ -27,7 +27,7 @@ constexpr const char* kSettingsGroup = "PrintForm";
 TPrintForm::TPrintForm() : TForm("PrintForm")
 {
     Caption = "Bild drucken...";
-    // The designed 8-point desktop font: the fixed layout was measured with it.
+    // The 8-point desktop font: the fixed layout below was measured with it.
     SetFont(TFontSpec{});
     DialogBorder = true;
     ClientWidth = 427;

@@ -23,7 +23,7 @@ constexpr TColor clAppWorkSpace = RGB(171, 171, 171);
 TViewPicForm::TViewPicForm() : TForm("ViewPicForm")
 {
     Caption = "Bild betrachten...";
-    // The designed 8-point desktop font: the fixed layout was measured with it.
+    // The 8-point desktop font: the fixed layout below was measured with it.
     SetFont(TFontSpec{});
     // The outer 532 x 420 of the window less the usual frame and title bar.
     ClientWidth = 524;

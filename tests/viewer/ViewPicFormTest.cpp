@@ -305,7 +305,7 @@ TEST_F(Viewer, PrintGoesThroughTheDialogAndCancelKeepsThePercentages)
         auto& p = static_cast<TPrintForm&>(f);
         EXPECT_EQ(p.BreitEdit->Value(), 30);
         EXPECT_EQ(p.HochEdit->Value(), 40);
-        EXPECT_TRUE(p.UseFullCheck->Checked()) << "the other controls start as designed";
+        EXPECT_TRUE(p.UseFullCheck->Checked()) << "the other controls start unchanged";
         EXPECT_TRUE(p.SverhCheck->Checked());
         p.OkBitBtn1->Click();
         return mrNone;
