@@ -42,8 +42,14 @@ void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::
 {
     (void)Sender;
     (void)RqType;
-    if (Error != 0)
+    if (Error == 0)
+        return;
+    // Codes with a text of their own say why (a certificate, a timeout ...).
+    const std::string text = HttpDoneErrorText(Error);
+    if (text.empty())
         AddMemoLine("HTTP Fehler: " + std::to_string(Error));
+    else
+        AddMemoLine("HTTP Fehler: " + std::to_string(Error) + " (" + text + ")");
 }
 
 void TMainForm::BreakBtnClick()
