@@ -223,7 +223,7 @@ TSslWSocket::~TSslWSocket()
 {
     // The base destructor closes the descriptor without our overrides: no
     // close_notify, and the TLS objects go first.
-    F.reset();
+    ReleaseTls();
 }
 
 int TSslWSocket::TlsObjectsAlive()
@@ -253,6 +253,11 @@ bool TSslWSocket::TlsEstablished() const
 
 void TSslWSocket::ReleaseTls()
 {
+    // OpenSSL spoils the session of a connection freed without a shutdown
+    // of ours; an HTTP/1.0 server closes first, so after a sound session we
+    // count the shutdown as done and the session stays resumable.
+    if (F && F->Ssl != nullptr && F->Established && !F->Failed)
+        SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     F.reset();
 }
 
