@@ -485,28 +485,24 @@ TEST_F(HttpsPeers, TenThousandCyclesLeaveNothingBehind)
     for (int i = 0; i < 10000; ++i) {
         TMemoryStream body;
         c.BodyStream = &body;
-        switch (i % 4) {
-        case 0:
+        // Successes and full handshakes are the dear ones (nginx, a certificate
+        // check): often enough to count, rare enough for a loaded machine.
+        if (i % 10 == 0)
             c.URL = Https(goodPort, "/plain.gif");
-            break;
-        case 1:
-            c.URL = "https://127.0.0.1:" + std::to_string(notTls.Port()) + "/x.gif";
-            break;
-        case 2:
+        else if (i % 40 == 2)
             c.URL = Https(selfPort, "/plain.gif");
-            break;
-        case 3:
+        else if (i % 2 == 1)
+            c.URL = "https://127.0.0.1:" + std::to_string(notTls.Port()) + "/x.gif";
+        else
             c.URL = "ftp://127.0.0.1/x.gif";
-            break;
-        }
         if (GetCode(c) == -1 && body.Data() == "plain picture")
             ++successes;
         else
             ++failures;
     }
-    EXPECT_EQ(successes, 2500);
-    EXPECT_EQ(failures, 7500);
-    ASSERT_TRUE(notTls.WaitFinished(2499));
+    EXPECT_EQ(successes, 1000);
+    EXPECT_EQ(failures, 9000);
+    ASSERT_TRUE(notTls.WaitFinished(5000 - 1));
     EXPECT_EQ(OpenDescriptorCount(), fds);
     EXPECT_EQ(ThreadCount(), threads);
     EXPECT_EQ(TSslWSocket::TlsObjectsAlive(), 0);
