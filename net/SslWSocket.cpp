@@ -9,6 +9,9 @@
 
 // system
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstring>
@@ -291,6 +294,11 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
     FFailureText.clear();
     FReused = false;
     FCloseNotify = false;
+    // Our writes are whole flights and records already. Without this the
+    // request, sent right behind the handshake's last flight, waits for the
+    // peer's delayed acknowledgement (some 40 ms per connection).
+    int one = 1;
+    ::setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     F = std::make_unique<TTls>();
     F->Owner = this;
 
