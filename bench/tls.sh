@@ -32,8 +32,8 @@ trap 'wl_nginx_stop; rm -rf "$work" "$out_root"' EXIT
 
 mkdir -p "$work/site"
 wl_nginx_start "$work/site"
-# A second nginx block would need its own config: the https server is added
-# to the running one's configuration and nginx reloaded.
+# The shared helper knows plain http only: an https listener is added to the
+# same server block and nginx started again with it.
 tls_port=$(wl_free_port)
 sed -i "s|^  server {|  server {\n    listen 127.0.0.1:$tls_port ssl;\n    ssl_certificate $work/server.pem;\n    ssl_certificate_key $work/server.key;|" "$WL_NGINX_DIR/nginx.conf"
 wl_nginx_stop_keep() { kill "$WL_NGINX_PID" 2>/dev/null || true; wait "$WL_NGINX_PID" 2>/dev/null || true; }
