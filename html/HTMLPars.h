@@ -174,9 +174,18 @@ public:
 
     // Fills Name, Raw and Params from the tag text S; texts are kept in Store.
     // A tag text of 1 GiB or more is refused with std::length_error.
-    void ParseTag(std::string_view S, TNodeArena& Store);
+    //
+    // With Modern set, attributes are read as browsers read them: the name
+    // ends at white space (space, tab, line feed, carriage return, form
+    // feed) or "/"; blanks may stand around "="; a value may be quoted with
+    // double or single quotes (the quotes are removed, each Raw is then
+    // name "=" value) or unquoted up to the next white space; a "/" between
+    // attributes (as in "/>") is no attribute.
+    void ParseTag(std::string_view S, TNodeArena& Store, bool Modern = false);
 
 private:
+    void ParseTagModern(std::string_view S, TNodeArena& Store);
+
     // Lengths first: they fill the padding behind the node kind.
     std::uint32_t fRawLen = 0;
     std::uint32_t fNameLen = 0;
@@ -245,6 +254,11 @@ public:
 
     // Tokenises Lines and appends the nodes to Nodes (which it does not clear).
     void Execute();
+
+    // Tags read with the attribute rules of today's browsers (see
+    // THTMLTag::ParseTag); a line break inside a tag then separates like a
+    // blank instead of joining the two lines.
+    bool Modern = false;
 
 private:
     void FlushText();
