@@ -53,7 +53,7 @@ TEST_F(OptionsTest, ANewFileStartsWithTheWebFormatsAndTheModernBoxStaysOutsideIt
 {
     form->URLEdit->Text = "http://h.de/";
     const std::string bytes = OptionsBytes();
-    EXPECT_EQ(bytes.substr(bytes.size() - 4 - 5 - 5), std::string("\x04WEBP\x04AVIF"));
+    EXPECT_EQ(bytes.substr(bytes.size() - 5 - 5), std::string("\x04" "WEBP" "\x04" "AVIF"));
     EXPECT_NE(bytes.find(std::string("\x07\x00\x00\x00", 4)), std::string::npos);
 
     // The check box changes nothing in options.dat and survives a restart
@@ -184,8 +184,8 @@ TEST_F(OptionsTest, TextsTheLayoutCannotHoldAreNotWrittenAtAll)
     EXPECT_EQ(form->URLEdit->Text(), "http://ok/");
     EXPECT_EQ(form->ProxyEdit->Text(), "proxy:8080");
     EXPECT_TRUE(form->Autosaug->Checked());
-    EXPECT_EQ(form->FileTypeList().Count(), 6);
-    EXPECT_EQ(form->FileTypeList().Get(5), "TIF");
+    EXPECT_EQ(form->FileTypeList().Count(), 8);
+    EXPECT_EQ(form->FileTypeList().Get(7), "TIF");
 }
 
 TEST_F(OptionsTest, EncodeAndDecodeAgreeForEveryByte)

@@ -147,7 +147,8 @@ TEST_F(ScanModernTest, PagesAndQuestionsAreUnchangedByTheOption)
     EXPECT_EQ(asked[0], asked[1]);
     EXPECT_THAT(lines[1], ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/a/r.html", H + "/a/f.html",
                                       Done(4, 3)));
-    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/b/\" weiterverfolgt werden?"));
+    // The root link's directory is the host's root.
+    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/\" weiterverfolgt werden?"));
 }
 
 TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)
@@ -156,9 +157,10 @@ TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)
     Nginx.WriteDoc("index.html", Page("<frame src=\"\"><a href=\"//\">root</a>\n<img src=\"after.gif\">"));
     for (bool modern : {false, true}) {
         Scan(H + "/index.html", modern);
-        EXPECT_THAT(Found(), ElementsAre(H + "/after.gif")) << modern;
         ASSERT_GE(Lines.size(), 2u);
         EXPECT_EQ(Lines[1], H + "//") << "the host's root, not http:///";
-        EXPECT_EQ(Lines.back(), Done(2, 1));
+        // nginx serves the same page there; its links resolve below "//".
+        EXPECT_THAT(Found(), ElementsAre(H + "/after.gif", H + "//after.gif")) << modern;
+        EXPECT_EQ(Lines.back(), Done(2, 2));
     }
 }
