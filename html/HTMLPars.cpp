@@ -11,7 +11,7 @@
 
 // Nodes are many (one per few bytes of a hostile page): keep them small.
 static_assert(sizeof(THTMLParam) <= 24);
-static_assert(sizeof(THTMLTag) <= 40);
+static_assert(sizeof(THTMLTag) <= 24);
 static_assert(sizeof(THTMLText) <= 24);
 
 // ---------------------------------------------------------------- storage
@@ -371,6 +371,13 @@ void THTMLParam::ParseParam(std::string_view P, TNodeArena& Store)
     fName = upper;
 }
 
+char* THTMLTag::Reserve(TNodeArena& Store, std::size_t count, std::size_t rawLen, std::size_t textLen)
+{
+    const std::size_t head = count * sizeof(THTMLParam);
+    char* block = static_cast<char*>(Store.Allocate(head + rawLen + textLen, alignof(THTMLParam)));
+    return block == nullptr ? nullptr : block + head;
+}
+
 void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store, bool Modern)
 {
     if (Modern) {
@@ -378,22 +385,16 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store, bool Modern)
         return;
     }
     const std::uint32_t n = CheckedLength(S.size(), THTMLParam::kMaxLength);
-    char* raw = Store.AllocateChars(n);
-    if (n != 0)
-        std::memcpy(raw, S.data(), n);
-    fRaw = raw;
-    fRawLen = n;
-    const std::string_view text(raw, n);
-    const std::size_t space = text.find(' ');
+    const std::size_t space = S.find(' ');
     const std::size_t nameLen = space == std::string_view::npos ? n : space;
 
-    // The pieces first, so that the attributes and their names are stored
-    // without waste. The list is reused from tag to tag.
+    // The pieces first, so that one block takes the attributes and all
+    // texts. The list is reused from tag to tag.
     thread_local std::vector<TPiece> pieces;
     pieces.clear();
     std::size_t namesLen = nameLen;
     if (space != std::string_view::npos) {
-        ForEachPiece(text, space, [&](std::size_t b, std::size_t e, std::size_t eq) {
+        ForEachPiece(S, space, [&](std::size_t b, std::size_t e, std::size_t eq) {
             const bool hasValue = eq != std::string_view::npos;
             const std::size_t nl = hasValue ? eq - b : e - b;
             pieces.push_back({static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(e - b),
@@ -402,13 +403,13 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store, bool Modern)
         });
     }
     const std::size_t count = pieces.size();
-    THTMLParam* params = count == 0 ? nullptr
-                                    : static_cast<THTMLParam*>(Store.Allocate(count * sizeof(THTMLParam), alignof(THTMLParam)));
+    char* raw = Reserve(Store, count, n, namesLen);
+    if (n != 0)
+        std::memcpy(raw, S.data(), n);
+    THTMLParam* params = reinterpret_cast<THTMLParam*>(raw) - count;
     // The upper-case names of the tag and its attributes, side by side.
-    char* upper = Store.AllocateChars(namesLen);
+    char* upper = raw + n;
     UpperCopy(raw, nameLen, upper);
-    fName = upper;
-    fNameLen = static_cast<std::uint32_t>(nameLen);
     char* out = upper + nameLen;
     for (std::size_t k = 0; k < count; ++k) {
         const TPiece& piece = pieces[k];
@@ -418,7 +419,9 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store, bool Modern)
         p->fName = out;
         out += piece.NameLength;
     }
-    fParams = params;
+    fRaw = raw;
+    fRawLen = n;
+    fNameLen = static_cast<std::uint32_t>(nameLen);
     fParamCount = static_cast<std::uint32_t>(count);
     // A tag with very many attributes must not pin their list's room.
     if (pieces.capacity() > 4096)
@@ -445,12 +448,7 @@ struct TModernPiece {
 void THTMLTag::ParseTagModern(std::string_view S, TNodeArena& Store)
 {
     const std::uint32_t n = CheckedLength(S.size(), THTMLParam::kMaxLength);
-    char* raw = Store.AllocateChars(n);
-    if (n != 0)
-        std::memcpy(raw, S.data(), n);
-    fRaw = raw;
-    fRawLen = n;
-    const char* t = raw;
+    const char* t = S.data();
 
     // The name: a leading "/" (an end tag) belongs to it, a later one ends it.
     std::size_t i = 0;
@@ -504,14 +502,14 @@ void THTMLTag::ParseTagModern(std::string_view S, TNodeArena& Store)
     }
 
     const std::size_t count = pieces.size();
-    THTMLParam* params = count == 0 ? nullptr
-                                    : static_cast<THTMLParam*>(Store.Allocate(count * sizeof(THTMLParam), alignof(THTMLParam)));
-    // Each attribute's text as name "=" value, then the upper-case names.
-    char* raws = Store.AllocateChars(rawsLen);
-    char* upper = Store.AllocateChars(namesLen);
+    char* raw = Reserve(Store, count, n, namesLen + rawsLen);
+    if (n != 0)
+        std::memcpy(raw, S.data(), n);
+    THTMLParam* params = reinterpret_cast<THTMLParam*>(raw) - count;
+    // The upper-case names, then each attribute's text as name "=" value.
+    char* upper = raw + n;
+    char* raws = upper + namesLen;
     UpperCopy(raw, nameLen, upper);
-    fName = upper;
-    fNameLen = static_cast<std::uint32_t>(nameLen);
     char* out = upper + nameLen;
     for (std::size_t k = 0; k < count; ++k) {
         const TModernPiece& piece = pieces[k];
@@ -534,7 +532,9 @@ void THTMLTag::ParseTagModern(std::string_view S, TNodeArena& Store)
         p->fName = out;
         out += piece.NameLength;
     }
-    fParams = params;
+    fRaw = raw;
+    fRawLen = n;
+    fNameLen = static_cast<std::uint32_t>(nameLen);
     fParamCount = static_cast<std::uint32_t>(count);
     if (pieces.capacity() > 4096)
         std::vector<TModernPiece>().swap(pieces);
