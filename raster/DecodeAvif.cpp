@@ -76,9 +76,10 @@ void DecodeAvif(const uint8_t* data, size_t size, DibHandle& out)
         out.ErrorText = "Zu wenig Speicher";
         return;
     }
-    // libavif's own limits refuse huge pictures before their planes are made;
-    // ours are narrower per side, so they are checked below as well.
-    decoder->imageSizeLimit = static_cast<uint32_t>(kMaxDibPixelBytes / 4);
+    // libavif's own limits refuse huge pictures before their planes are made
+    // (up to 6 bytes a pixel at 12 bits in 4:4:4); ours are checked as soon
+    // as the header is read, before any pixel is decoded.
+    decoder->imageSizeLimit = static_cast<uint32_t>(kMaxDibPixelBytes / 8);
     decoder->imageDimensionLimit = static_cast<uint32_t>(kMaxDibDimension);
     decoder->imageCountLimit = 1u << 16;
     decoder->ignoreExif = AVIF_TRUE;
@@ -86,15 +87,25 @@ void DecodeAvif(const uint8_t* data, size_t size, DibHandle& out)
     avifResult result = avifDecoderSetIOMemory(decoder.get(), data, size);
     if (result == AVIF_RESULT_OK)
         result = avifDecoderParse(decoder.get());
-    if (result == AVIF_RESULT_OK)
-        result = avifDecoderNextImage(decoder.get());
+    if (result != AVIF_RESULT_OK) {
+        out.ErrorText = ResultText(result);
+        return;
+    }
+    auto sizeOk = [](const avifImage* im) {
+        return im && im->width != 0 && im->height != 0 && im->width <= uint32_t(kMaxDibDimension) &&
+               im->height <= uint32_t(kMaxDibDimension);
+    };
+    if (!sizeOk(decoder->image)) {
+        out.ErrorText = "Bildgröße ungültig";
+        return;
+    }
+    result = avifDecoderNextImage(decoder.get());
     if (result != AVIF_RESULT_OK) {
         out.ErrorText = ResultText(result);
         return;
     }
     const avifImage* image = decoder->image;
-    if (!image || image->width == 0 || image->height == 0 || image->width > uint32_t(kMaxDibDimension) ||
-        image->height > uint32_t(kMaxDibDimension)) {
+    if (!sizeOk(image)) {
         out.ErrorText = "Bildgröße ungültig";
         return;
     }

@@ -131,15 +131,20 @@ void DecodeWebp(const uint8_t* data, size_t size, DibHandle& out)
         out.ErrorText = StatusText(featureStatus);
         return;
     }
+    const int w = config.input.width, h = config.input.height;
+    if (!CheckSize(w, h, out))
+        return;
     if (config.input.has_animation) {
+        // The animation decoder keeps two canvases of 4 bytes per pixel.
+        if (static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 8 > kMaxDibPixelBytes) {
+            out.ErrorText = "Bild zu groß";
+            return;
+        }
         DecodeAnimation(data, size, out);
         if (out.Bits)
             out.ErrorText.clear();
         return;
     }
-    const int w = config.input.width, h = config.input.height;
-    if (!CheckSize(w, h, out))
-        return;
     newdib(out, w, h, 24, nullptr, 0);
     if (!out.Bits)
         return;

@@ -251,6 +251,14 @@ TEST(ModernDecodeHeaders, HugeDeclaredSizesAreRefusedBeforeAllocating)
     EXPECT_EQ(d.Bits, nullptr);
     EXPECT_TRUE(GermanFailure(d.ErrorText)) << d.ErrorText;
 
+    // An animation whose canvas is 16384 x 16384: its two canvases would
+    // take 2 GiB, so it is refused before the animation decoder starts.
+    const Bytes anim = {'R', 'I', 'F', 'F', 22, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'X', 10, 0, 0, 0,
+                        0x02, 0, 0, 0, 0xFF, 0x3F, 0, 0xFF, 0x3F, 0};
+    OpenDibFromMemory(d, anim.data(), anim.size(), dtWEBP);
+    EXPECT_EQ(d.Bits, nullptr);
+    EXPECT_EQ(d.ErrorText, "Bild zu groß");
+
     // An ftyp box alone: an AVIF brand but no picture.
     const Bytes ftyp = {0, 0, 0, 20, 'f', 't', 'y', 'p', 'a', 'v', 'i', 'f', 0, 0, 0, 0, 'm', 'i', 'f', '1'};
     EXPECT_EQ(DetectDibType(ftyp.data(), ftyp.size()), dtAVIF);
