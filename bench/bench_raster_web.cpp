@@ -82,8 +82,9 @@ std::vector<uint8_t> EncodeAvif(const std::vector<uint8_t>& rgb, int w, int h)
         avifEncoder* enc = avifEncoderCreate();
         enc->speed = AVIF_SPEED_FASTEST;
         enc->maxThreads = 2;
-        enc->minQuantizer = 20;
-        enc->maxQuantizer = 40;
+        // Fine quantizers keep the texture, so the decoder works as on photos.
+        enc->minQuantizer = 8;
+        enc->maxQuantizer = 16;
         avifRWData data = AVIF_DATA_EMPTY;
         if (avifEncoderWrite(enc, image, &data) == AVIF_RESULT_OK)
             out.assign(data.data, data.data + data.size);
