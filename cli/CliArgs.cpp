@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, Help };
+enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Help };
 
 struct TOptDef {
     char Short;
@@ -25,13 +25,15 @@ constexpr TOptDef OptDefs[] = {
     {'d', "download", TOpt::Download, true},
     {'k', "skip-existing", TOpt::Skip, false},
     {'T', "timeout", TOpt::Timeout, true},
+    {'\0', "ca-file", TOpt::CaFile, true},
+    {'\0', "no-check-certificate", TOpt::NoCheck, false},
     {'h', "help", TOpt::Help, false},
 };
 
 const TOptDef* FindShort(char c)
 {
     for (const auto& d : OptDefs)
-        if (d.Short == c)
+        if (d.Short == c && c != '\0')
             return &d;
     return nullptr;
 }
@@ -75,6 +77,12 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         if (!ParseSeconds(value, a.TimeoutSeconds))
             return "invalid timeout '" + value + "' (seconds, 0 to 86400)";
         break;
+    case TOpt::CaFile:
+        if (value.empty())
+            return "the CA file name is empty";
+        a.CaFile = value;
+        break;
+    case TOpt::NoCheck: a.NoCheckCertificate = true; break;
     case TOpt::Help: a.Help = true; break;
     }
     return {};
@@ -187,8 +195,11 @@ const char* CliUsageText()
            "  -s, --save-list FILE     save the found list at the end\n"
            "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"
            "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
-           "  -T, --timeout SECONDS    abort a request that receives nothing for that long, as the\n"
-           "                           \"current file\" break button would (default 60; 0 = never)\n"
+           "  -T, --timeout SECONDS    end a request that receives nothing for that long\n"
+           "                           (default 60; 0 = never)\n"
+           "      --ca-file FILE       for https, also trust the CA certificates in FILE (PEM)\n"
+           "      --no-check-certificate  for https, connect even when the server's certificate\n"
+           "                           cannot be verified (a warning is printed)\n"
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"
