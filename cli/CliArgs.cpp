@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, Help };
+enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, Thumbnails, Help };
 
 struct TOptDef {
     char Short;
@@ -24,6 +24,7 @@ constexpr TOptDef OptDefs[] = {
     {'d', "download", TOpt::Download, true},
     {'k', "skip-existing", TOpt::Skip, false},
     {'T', "timeout", TOpt::Timeout, true},
+    {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
 };
 
@@ -72,6 +73,11 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
     case TOpt::Timeout:
         if (!ParseSeconds(value, a.TimeoutSeconds))
             return "invalid timeout '" + value + "' (seconds, 0 to 86400)";
+        break;
+    case TOpt::Thumbnails:
+        if (value.empty())
+            return "the folder of --thumbnails is empty";
+        a.Thumbnails = value;
         break;
     case TOpt::Help: a.Help = true; break;
     }
@@ -157,6 +163,11 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
     }
     if (r.Args.Help)
         return r;
+    if (r.Args.Thumbnails) {
+        if (!positional.empty() || r.Args.LoadList || r.Args.SaveList || r.Args.DownloadDir)
+            return fail("--thumbnails runs alone, without a URL or list and download options");
+        return r;
+    }
     if (positional.size() > 1)
         return fail("only one URL may be given");
     if (positional.size() == 1) {
@@ -165,7 +176,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
         r.Args.Url = positional[0];
     }
     if (!r.Args.Url && !r.Args.LoadList)
-        return fail("nothing to do: give a URL or --load-list");
+        return fail("nothing to do: give a URL, --load-list or --thumbnails");
     if (r.Args.SkipExisting && !r.Args.DownloadDir)
         return fail("--skip-existing needs --download");
     return r;
@@ -174,6 +185,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
 const char* CliUsageText()
 {
     return "Usage: weblumifang-cli [options] [URL]\n"
+           "       weblumifang-cli --thumbnails DIR\n"
            "Scans the pages of a web site for pictures and downloads them, without a window.\n"
            "\n"
            "  -a, --auto               tick \"Automatisch Saugen\": new directories are refused without asking\n"
@@ -185,6 +197,8 @@ const char* CliUsageText()
            "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
            "  -T, --timeout SECONDS    abort a request that receives nothing for that long, as the\n"
            "                           \"current file\" break button would (default 60; 0 = never)\n"
+           "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
+           "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"

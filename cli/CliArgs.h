@@ -15,6 +15,8 @@ struct TCliArgs {
     bool SkipExisting = false;
     double TimeoutSeconds = 60;  // 0: never
     std::optional<std::string> Url;
+    // One thumbnail pass of the image browser over this folder instead of a scan.
+    std::optional<std::string> Thumbnails;
     bool Help = false;
 };
 
