@@ -68,8 +68,15 @@ void TPassWork::List()
 
 void TPassWork::Stop()
 {
-    stop_ = true;
-    Wake();
+    std::vector<std::optional<TPreparedFile>> dropped;
+    {
+        std::lock_guard lk(m_);
+        stop_ = true;
+        // Pictures prepared ahead for a stopped pass are never shown.
+        dropped.swap(results_);
+        results_.resize(dropped.size());
+    }
+    cv_.notify_all();
 }
 
 void TPassWork::Wake()
