@@ -9,7 +9,8 @@ PKGS=(g++ cmake ninja-build
       libgtest-dev libgmock-dev libbenchmark-dev
       nginx tinyproxy curl wget
       clang libclang-rt-14-dev
-      fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine)
+      fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
+      libvips-tools)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
