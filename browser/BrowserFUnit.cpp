@@ -112,6 +112,7 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
     KeyEdit->OnExit = [this] { KeyEditExit(); };
     StatusBar->OnDrawPanel = [this](TStatusBar& bar, int panel, const TRect& r) { StatusBarDrawPanel(bar, panel, r); };
 
+    PrepareOptions = setup_.Prepare;
     pool_ = std::make_unique<TThumbPool>(setup_.Threads);
     if (setup_.UseFormStorage)
         LoadFormStorage();

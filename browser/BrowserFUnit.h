@@ -33,6 +33,8 @@ struct TBrowserFormSetup {
     unsigned Threads = 0;
     // Window state and panel sizes kept between runs.
     bool UseFormStorage = true;
+    // How the workers prepare files.
+    TPrepareOptions Prepare;
 };
 
 class TBrowserForm : public TForm {

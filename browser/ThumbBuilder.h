@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "browser/ThumbCache.h"
@@ -47,6 +48,9 @@ struct TPrepareOptions {
     // JPEGs decoded at libjpeg's reduced scales (faster, smoother); the
     // thumbnail's size and ThumbInfo are those of the full decode.
     bool ReducedJpeg = true;
+    // Called on the worker thread before a file is prepared (tests hold a
+    // pass at a chosen file with it).
+    std::function<void(const std::string& name)> BeforePrepare;
 };
 
 // Prepares the file `name` of `folder` (ending in "/"): the picture type by

@@ -226,6 +226,8 @@ void TThumbPool::Run()
         std::string name;
         if (!work->Claim(index, name))
             continue;
+        if (work->Options.BeforePrepare)
+            work->Options.BeforePrepare(name);
         work->Store(index, PrepareFile(work->Folder, name, *work->Cache, work->CachePath, work->Options));
     }
 }
