@@ -25,6 +25,13 @@ std::pair<int, int> Size(int w, int h)
 
 const TThumbCacheIndex kNoCache;
 
+TPrepareOptions Reduced(bool on)
+{
+    TPrepareOptions o;
+    o.ReducedJpeg = on;
+    return o;
+}
+
 }  // namespace
 
 TEST(ThumbBuilder, ThumbnailSizeKeepsTheProportionAndNeverReachesZero)
@@ -112,8 +119,8 @@ TEST(ThumbBuilder, ReducedJpegDecodeGivesTheFullDecodesThumbInfoAndNearlyItsPixe
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         const std::string name = "g" + std::to_string(w) + ".jpg";
         ASSERT_TRUE(SaveGradient(dir / name, w, h, "JPG"));
-        TPreparedFile fast = PrepareFile(dir.Path() + "/", name, kNoCache, dir / kCacheFileName, {true});
-        TPreparedFile full = PrepareFile(dir.Path() + "/", name, kNoCache, dir / kCacheFileName, {false});
+        TPreparedFile fast = PrepareFile(dir.Path() + "/", name, kNoCache, dir / kCacheFileName, Reduced(true));
+        TPreparedFile full = PrepareFile(dir.Path() + "/", name, kNoCache, dir / kCacheFileName, Reduced(false));
         ASSERT_EQ(fast.Kind, TPreparedFile::Made);
         ASSERT_EQ(full.Kind, TPreparedFile::Made);
         EXPECT_EQ(std::memcmp(&fast.Info, &full.Info, sizeof(ThumbInfo)), 0);
@@ -157,8 +164,8 @@ TEST(ThumbBuilder, FilesThatGiveNoThumbnail)
     // The shortcut reports exactly what the full decode reports.
     for (const char* name : {"cut.jpg", "line.jpg"}) {
         SCOPED_TRACE(name);
-        const TPreparedFile fast = PrepareFile(folder, name, kNoCache, "", {true});
-        const TPreparedFile full = PrepareFile(folder, name, kNoCache, "", {false});
+        const TPreparedFile fast = PrepareFile(folder, name, kNoCache, "", Reduced(true));
+        const TPreparedFile full = PrepareFile(folder, name, kNoCache, "", Reduced(false));
         EXPECT_EQ(fast.Kind, TPreparedFile::Unusable);
         EXPECT_EQ(fast.Kind, full.Kind);
         EXPECT_EQ(fast.ErrorText, full.ErrorText);
@@ -249,4 +256,38 @@ TEST(ThumbBuilder, DifferentPicturesOnDifferentThreadsDecodeAsOnOne)
         t.join();
     for (int m : mismatches)
         EXPECT_EQ(m, 0);
+}
+
+TEST(ThumbBuilder, ReducedDecodeTakesTheSmallestScaleNotBelowTheThumbnail)
+{
+    TTempDir dir;
+    // picture size -> the scaled size libjpeg gives at the chosen n/8
+    const struct {
+        int w, h, outW, outH;
+    } cases[] = {
+        {4000, 3000, 500, 375},  // 1/8 is still larger than 80 x 60
+        {641, 97, 81, 13},       // 1/8: 81 x 13 covers 80 x 12
+        {300, 200, 113, 75},     // 80 x 53 needs 3/8
+        {81, 81, 81, 81},        // nothing smaller covers 80 x 80
+        {40, 30, 40, 30},        // enlarged thumbnails decode at full size
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        const std::string path = dir / "r.jpg";
+        ASSERT_TRUE(SaveGradient(path, c.w, c.h, "JPG"));
+        DibHandle out;
+        int32_t fw = 0, fh = 0;
+        ASSERT_TRUE(OpenJpegReduced(out, path.c_str(), &ThumbSizeFor, fw, fh));
+        EXPECT_EQ(fw, c.w);
+        EXPECT_EQ(fh, c.h);
+        EXPECT_EQ(DibWidth(out), c.outW);
+        EXPECT_EQ(DibHeight(out), c.outH);
+        deldib(out);
+    }
+    // Not a JPEG: refused, so the caller takes the full path.
+    WriteFile(dir / "x.jpg", MakeBmp(10, 10, 8, [](int, int) { return 0u; }));
+    DibHandle out;
+    int32_t fw = 0, fh = 0;
+    EXPECT_FALSE(OpenJpegReduced(out, (dir / "x.jpg").c_str(), &ThumbSizeFor, fw, fh));
+    EXPECT_EQ(out.Bits, nullptr);
 }
