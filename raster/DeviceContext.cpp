@@ -59,6 +59,12 @@ bool UsableDib(const void* bits, const BITMAPINFO* info)
            h.biWidth <= kMaxDibDimension && h.biHeight <= kMaxDibDimension && h.biCompression == 0;
 }
 
+// A drawing coordinate as a surface pixel, kept within 32 bits for far-off rectangles.
+int32_t ToSurface(int32_t v, int32_t origin)
+{
+    return int32_t(std::clamp<int64_t>(int64_t(v) - origin, INT32_MIN, INT32_MAX));
+}
+
 Rect Intersect(const Rect& a, const Rect& b)
 {
     return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -121,7 +127,20 @@ Rect MemoryDC::Visible() const
     return clipSet_ ? Intersect(all, clip_) : all;
 }
 
-Rect MemoryDC::GetClipBox() const { return Visible(); }
+void MemoryDC::SetOrigin(int32_t x, int32_t y)
+{
+    originX_ = x;
+    originY_ = y;
+}
+
+Rect MemoryDC::GetClipBox() const
+{
+    const Rect v = Visible();
+    auto back = [](int32_t p, int32_t origin) {
+        return int32_t(std::clamp<int64_t>(int64_t(p) + origin, INT32_MIN, INT32_MAX));
+    };
+    return Rect{back(v.left, originX_), back(v.top, originY_), back(v.right, originX_), back(v.bottom, originY_)};
+}
 
 uint32_t MemoryDC::Raw(int32_t x, int32_t y) const
 {
@@ -141,7 +160,7 @@ uint32_t MemoryDC::Pixel(int32_t x, int32_t y) const
 
 void MemoryDC::Fill(uint32_t rgb)
 {
-    const uint32_t v = bits_ == 8 ? Nearest(rgb) : rgb;
+    const uint32_t v = bits_ == 8 ? Nearest(rgb) : rgb | alphaBits;
     std::fill(surface_->pixels.begin(), surface_->pixels.end(), v);
 }
 
@@ -151,9 +170,12 @@ void MemoryDC::Put(int32_t x, int32_t y, uint32_t rgb, uint32_t rop)
     ++calls.pixelsWritten;
     if (bits_ != 8) {
         if (rop == SRCCOPY)
-            p = rgb;
-        else
+            p = rgb | alphaBits;
+        else {
+            p &= 0xFFFFFF;
             ApplyRop(rop, rgb, p);
+            p |= alphaBits;
+        }
         return;
     }
     uint32_t shown = rgb;
@@ -208,6 +230,8 @@ int MemoryDC::SetDIBitsToDevice(int32_t xDest, int32_t yDest, uint32_t width, ui
                                 const BITMAPINFO* info, uint32_t)
 {
     ++calls.setDIBitsToDevice;
+    xDest = ToSurface(xDest, originX_);
+    yDest = ToSurface(yDest, originY_);
     if (fail.setDIBitsToDevice || !UsableDib(bits, info) || width > uint32_t(kMaxDibDimension) ||
         height > uint32_t(kMaxDibDimension))
         return 0;
@@ -241,6 +265,8 @@ int MemoryDC::StretchDIBits(int32_t xDest, int32_t yDest, int32_t destWidth, int
                             const BITMAPINFO* info, uint32_t, uint32_t rop)
 {
     ++calls.stretchDIBits;
+    xDest = ToSurface(xDest, originX_);
+    yDest = ToSurface(yDest, originY_);
     calls.lastStretchBits = info ? info->bmiHeader.biBitCount : 0;
     if (fail.stretchDIBits || !UsableDib(bits, info) || !RopSupported(rop) || destWidth <= 0 || destHeight <= 0 ||
         srcWidth <= 0 || srcHeight <= 0)
@@ -318,6 +344,8 @@ int MemoryDC::StretchBlt(int32_t xDest, int32_t yDest, int32_t destWidth, int32_
                          int32_t xSrc, int32_t ySrc, int32_t srcWidth, int32_t srcHeight, uint32_t rop)
 {
     ++calls.stretchBlt;
+    xDest = ToSurface(xDest, originX_);
+    yDest = ToSurface(yDest, originY_);
     const DeviceBitmap* from = source.Surface();
     if (fail.stretchBlt || !from || !RopSupported(rop) || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 ||
         srcHeight <= 0)

@@ -126,7 +126,14 @@ public:
     };
     Calls calls;
 
+    // The clip rectangle is in surface pixels.
     void SetClip(const Rect& clip);
+    // Drawing coordinates minus the origin are surface pixels: a scrolled view
+    // draws in the coordinates of its whole content into the visible part.
+    void SetOrigin(int32_t x, int32_t y);
+    // ORed into every stored colour (a surface shared with a toolkit image that
+    // expects opaque pixels sets 0xFF000000); 32-bit surfaces only.
+    uint32_t alphaBits = 0;
     // Colour of a pixel as shown (0x00RRGGBB); in 8-bit mode through the realized palette.
     uint32_t Pixel(int32_t x, int32_t y) const;
     // The stored value: a colour, or a palette index in 8-bit mode.
@@ -171,6 +178,8 @@ private:
     DeviceBitmap* surface_;
     Rect clip_;
     bool clipSet_ = false;
+    int32_t originX_ = 0;
+    int32_t originY_ = 0;
     int stretchMode_ = BLACKONWHITE;
     const LogPalette* selected_ = nullptr;
     RGBQUAD devicePalette_[256];

@@ -53,6 +53,9 @@ public:
     QImage& Image() { return *target_; }
 
 private:
+    void Changed(const TRect& r);
+    bool Drawable() const;
+
     QImage* target_;
     std::function<void(const TRect&)> changed_;
     TPoint origin_;

@@ -157,13 +157,13 @@ TControl::TControl(TWinControl* parent, QWidget* widget, std::string name)
                 Realign();
             }),
       Color([this] { return color_; }, [this](const TColor& c) { SetColor(c); }),
-      Left([this] { return widget_->x(); },
+      Left([this] { return GetBounds().Left; },
            [this](const int& v) { SetBounds(v, design_.Top, design_.Width(), design_.Height()); }),
-      Top([this] { return widget_->y(); },
+      Top([this] { return GetBounds().Top; },
           [this](const int& v) { SetBounds(design_.Left, v, design_.Width(), design_.Height()); }),
-      Width([this] { return widget_->width(); },
+      Width([this] { return GetBounds().Width(); },
             [this](const int& v) { SetBounds(design_.Left, design_.Top, v, design_.Height()); }),
-      Height([this] { return widget_->height(); },
+      Height([this] { return GetBounds().Height(); },
              [this](const int& v) { SetBounds(design_.Left, design_.Top, design_.Width(), v); }),
       parent_(parent),
       widget_(widget)
@@ -218,6 +218,12 @@ void TControl::BringToFront()
 void TControl::Invalidate()
 {
     widget_->update();
+}
+
+TRect TControl::GetBounds() const
+{
+    const QRect g = widget_->geometry();
+    return TRect{g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
 }
 
 bool TControl::GetVisible() const

@@ -75,7 +75,7 @@ public:
     Property<int> Width;
     Property<int> Height;
 
-    void SetBounds(int left, int top, int width, int height);
+    virtual void SetBounds(int left, int top, int width, int height);
     void SetFont(const TFontSpec& font);
     void BringToFront();
     // Schedules a repaint of the control.
@@ -86,6 +86,9 @@ public:
     QWidget* Widget() const;
 
 protected:
+    // Place and size as Left, Top, Width and Height report them: the widget's,
+    // except for controls whose extent is not a widget's (a scrolled paint box).
+    virtual TRect GetBounds() const;
     virtual bool GetVisible() const;
     virtual void SetVisible(bool v);
     virtual void SetColor(TColor c);

@@ -54,6 +54,12 @@ public:
     TMouseEvent OnMouseDown;
     TMouseMoveEvent OnMouseMove;
 
+    // The widget the paint box's visible part lies in.
+    QWidget* Viewport() const;
+
+protected:
+    void SetColor(TColor c) override;
+
 private:
     friend class TPaintBox;
     friend class TControlScrollBar;
@@ -99,10 +105,20 @@ public:
     // The scroll box it lies in, or null.
     TScrollBox* ScrollBox() const { return scrollBox_; }
 
+    void SetBounds(int left, int top, int width, int height) override;
+
+protected:
+    TRect GetBounds() const override;
+
 private:
     friend class TScrollBox;
+    friend class TControlScrollBar;
     friend class PaintBoxWidget;
+    // Puts the visible part in the view and sets the drawing origin.
+    void Place();
+
     class PaintBoxWidget* area_;
+    TRect bounds_;
     TScrollBox* scrollBox_ = nullptr;
     long paintCount_ = 0;
 };
