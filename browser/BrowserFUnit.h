@@ -137,6 +137,10 @@ private:
     void ReleaseThumbs();
     void RemoveThumb(int index);
     void DrawCell(int k, int cols, const raster::LogPalette* palette);
+    void PaintCells(const TRect& clip);
+    // The paint box as wide as the view and as high as the rows need.
+    void FitGrid();
+    void ShowInfo();
     void LoadFormStorage();
     void SaveFormStorage();
 

@@ -30,20 +30,18 @@ std::string TBrowserForm::InfoText() const
            std::to_string(Selected) + " von " + std::to_string(ThumbCount) + ")";
 }
 
-void TBrowserForm::Paint()
+void TBrowserForm::FitGrid()
 {
-    // A new cell is drawn at once; whole-grid repaints are merged into one per frame.
-    if (PaintFrom > 0)
-        PaintBox1->Repaint();
-    else
-        PaintBox1->Invalidate();
-    // The size and the information panel do not wait for the frame.
     const int width = ScrollBox1->ClientWidth();
     if (PaintBox1->Width() != width)
         PaintBox1->Width = width;
     const int height = (ThumbCount / Columns() + 1) * CellHeight;
     if (PaintBox1->Height() != height)
         PaintBox1->Height = height;
+}
+
+void TBrowserForm::ShowInfo()
+{
     const std::string info = InfoText();
     if (StatusBar->Panels[1].Text != info) {
         StatusBar->Panels[1].Text = info;
@@ -51,41 +49,55 @@ void TBrowserForm::Paint()
     }
 }
 
+void TBrowserForm::Paint()
+{
+    FitGrid();
+    if (PaintFrom > 0) {
+        // A new cell is drawn at once, straight into what is shown; should a
+        // whole paint be due (a scroll, an earlier request), it follows anyway.
+        PaintCells(PaintBox1->ClipRect());
+    } else {
+        // Whole-grid repaints are merged: at most one per displayed frame.
+        PaintBox1->Invalidate();
+    }
+    ShowInfo();
+}
+
 void TBrowserForm::PaintBox1Paint()
 {
-    const int width = ScrollBox1->ClientWidth();
-    if (PaintBox1->Width() != width)
-        PaintBox1->Width = width;
-    const int cols = Columns();
-    const int height = (ThumbCount / cols + 1) * CellHeight;
-    if (PaintBox1->Height() != height)
-        PaintBox1->Height = height;
+    FitGrid();
+    const TRect clip = PaintBox1->ClipRect();
+    if (PaintFrom <= 0) {
+        // The paint box covers the scroll box: what no cell covers shows the scroll box's colour.
+        TCanvas& canvas = PaintBox1->Canvas();
+        canvas.Brush.Color = ScrollBox1->Color();
+        canvas.FillRect(clip);
+    }
+    PaintCells(clip);
+    ShowInfo();
+}
 
+void TBrowserForm::PaintCells(const TRect& clip)
+{
     // Only the cells that meet the area being painted: a folder of 100,000
     // pictures costs what the window shows.
-    const TRect clip = PaintBox1->ClipRect();
-    if (clip.Right > clip.Left && clip.Bottom > clip.Top && ThumbCount > 0) {
-        const LogPalette* palette =
-            Selected >= 1 && Selected <= ThumbCount ? Thumbs[static_cast<size_t>(Selected - 1)].PaletteHandle : nullptr;
-        const int row0 = std::max(0, clip.Top / CellHeight);
-        const int row1 = std::max(0, (clip.Bottom - 1) / CellHeight);
-        const int col0 = std::max(0, clip.Left / CellWidth);
-        const int col1 = std::min(cols - 1, std::max(0, (clip.Right - 1) / CellWidth));
-        for (int row = row0; row <= row1; ++row)
-            for (int col = col0; col <= col1; ++col) {
-                const long long k = static_cast<long long>(row) * cols + col + 1;
-                if (k > ThumbCount)
-                    break;
-                if (k >= PaintFrom)
-                    DrawCell(static_cast<int>(k), cols, palette);
-            }
-    }
-
-    const std::string info = InfoText();
-    if (StatusBar->Panels[1].Text != info) {
-        StatusBar->Panels[1].Text = info;
-        StatusBar->Repaint();
-    }
+    if (clip.Right <= clip.Left || clip.Bottom <= clip.Top || ThumbCount <= 0)
+        return;
+    const int cols = Columns();
+    const LogPalette* palette =
+        Selected >= 1 && Selected <= ThumbCount ? Thumbs[static_cast<size_t>(Selected - 1)].PaletteHandle : nullptr;
+    const int row0 = std::max(0, clip.Top / CellHeight);
+    const int row1 = std::max(0, (clip.Bottom - 1) / CellHeight);
+    const int col0 = std::max(0, clip.Left / CellWidth);
+    const int col1 = std::min(cols - 1, std::max(0, (clip.Right - 1) / CellWidth));
+    for (int row = row0; row <= row1; ++row)
+        for (int col = col0; col <= col1; ++col) {
+            const long long k = static_cast<long long>(row) * cols + col + 1;
+            if (k > ThumbCount)
+                return;
+            if (k >= PaintFrom)
+                DrawCell(static_cast<int>(k), cols, palette);
+        }
 }
 
 void TBrowserForm::DrawCell(int k, int cols, const LogPalette* palette)
@@ -146,8 +158,7 @@ void TBrowserForm::ScrollBox1MouseDown(TMouseButton, TShiftState, int, int)
 
 void TBrowserForm::PaintBox1MouseMove(TShiftState, int, int)
 {
-    StatusBar->Panels[1].Text = InfoText();
-    StatusBar->Repaint();
+    ShowInfo();
 }
 
 void TBrowserForm::ScrollBox1MouseMove(TShiftState s, int x, int y)
@@ -163,13 +174,8 @@ void TBrowserForm::DirectoryListBox1MouseMove(TShiftState s, int x, int y)
 void TBrowserForm::EnsureVisible()
 {
     // The scroll range must already cover the grid the selection lies in.
-    const int width = ScrollBox1->ClientWidth();
-    if (PaintBox1->Width() != width)
-        PaintBox1->Width = width;
+    FitGrid();
     const int cols = Columns();
-    const int height = (ThumbCount / cols + 1) * CellHeight;
-    if (PaintBox1->Height() != height)
-        PaintBox1->Height = height;
     const int top = ((Selected - 1) / cols) * CellHeight + 2;
     const int bottom = top + 106;
     const int pos = ScrollBox1->VertScrollBar.Position();

@@ -118,8 +118,12 @@ protected:
     // Makes the grid area exactly `width` pixels wide with room for every row.
     void GridWidth(int width)
     {
-        Form->ClientHeight = 900;
-        Form->ClientWidth = Form->ClientWidth() + width - Form->ScrollBox1->ClientWidth();
+        // Hidden widgets hear of their new size only when shown.
+        if (!Form->Showing())
+            Form->Show();
+        Form->ClientHeight = 1200;
+        // The tree gives or takes the room, as its splitter would.
+        Form->Panel1->Width = Form->Panel1->Width() + Form->ScrollBox1->ClientWidth() - width;
         Form->Paint();
         QCoreApplication::processEvents();
         ASSERT_EQ(Form->ScrollBox1->ClientWidth(), width);
@@ -350,6 +354,7 @@ TEST_F(BrowserFormTest, EnsureVisibleScrollsTheSelectedFrameIntoView)
         WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(8, 8, 8, [](int, int) { return 1u; }));
     Open(dir.Path());
     Finish();
+    Form->Show();
     Form->ClientHeight = 500;
     Form->Paint();
     QCoreApplication::processEvents();
