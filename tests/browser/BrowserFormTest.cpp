@@ -13,10 +13,12 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QWidget>
 
 #include "browser/BrowserFUnit.h"
 #include "browser/BrowserTestSupport.h"
 #include "raster/DibDraw.h"
+#include "ui/Canvas.h"
 #include "ui/ScriptedResponder.h"
 #include "ui/ScrollBox.h"
 #include "ui/ShellTree.h"
@@ -513,4 +515,73 @@ TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
     QCoreApplication::processEvents();
     // Only a pass that ended writes the cache; the teardown does not.
     EXPECT_EQ(fs::exists(dir / kCacheFileName), finished);
+}
+
+namespace {
+
+void Drain()
+{
+    const auto end = TClock::now() + std::chrono::milliseconds(100);
+    while (TClock::now() < end)
+        QCoreApplication::processEvents();
+}
+
+QImage Shot(TBrowserForm& f)
+{
+    return f.ScrollBox1->Viewport()->grab().toImage();
+}
+
+TColor At(const QImage& shot, int x, int y)
+{
+    return FromQColor(shot.pixelColor(x, y));
+}
+
+}  // namespace
+
+TEST_F(BrowserFormTest, CellsAreDrawnAsTheGridDescribesAndPassesLeaveWhatAFullRepaintShows)
+{
+    TTempDir dir;
+    for (int i = 1; i <= 7; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(400, 100, 24, [](int, int) { return 0xFF0000u; }));
+    Open(dir.Path());
+    Finish();
+    GridWidth(300);
+    ::unlink((dir / kCacheFileName).c_str());
+    Form->JamShellTree1Change();
+    Finish();
+    Drain();
+    // The uncached pass drew each new cell on its own; a full repaint shows the same.
+    const QImage afterPass = Shot(*Form);
+    Form->PaintBox1->Repaint();
+    EXPECT_TRUE(afterPass == Shot(*Form));
+
+    Form->Selected = 2;
+    Form->Paint();
+    Drain();
+    const QImage shot = Shot(*Form);
+    EXPECT_EQ(At(shot, 2, 2), clWhite);     // frame: top and left white
+    EXPECT_EQ(At(shot, 2, 60), clWhite);
+    EXPECT_EQ(At(shot, 87, 2), clWhite);
+    EXPECT_EQ(At(shot, 88, 60), clGray);    // right and bottom grey
+    EXPECT_EQ(At(shot, 88, 108), clGray);
+    EXPECT_EQ(At(shot, 40, 108), clSilver);  // the caption box reaches over the bottom line
+    EXPECT_EQ(At(shot, 4, 10), clSilver);   // background of an unselected cell
+    EXPECT_EQ(At(shot, 90 + 4, 10), clBlue);  // the selected cell
+    EXPECT_EQ(At(shot, 40, 45), RGB(255, 0, 0));  // 80 x 20 picture at (5, 35)
+    EXPECT_EQ(At(shot, 40, 34), clSilver);
+    EXPECT_EQ(At(shot, 40, 55), clSilver);
+    EXPECT_EQ(At(shot, 86, 104), clSilver);  // caption box on the cell's colour
+    EXPECT_EQ(At(shot, 90 + 86, 104), clBlue);
+    EXPECT_EQ(At(shot, 3 * 90 + 10, 10), Form->ScrollBox1->Color());  // right of the last column
+    EXPECT_EQ(At(shot, 90 + 10, 2 * 110 + 10), Form->ScrollBox1->Color());  // after the last cell
+
+    // The second pass takes every thumbnail from the cache with merged repaints: the same picture.
+    Form->Selected = 1;
+    Form->JamShellTree1Change();
+    Finish();
+    Drain();
+    const QImage cached = Shot(*Form);
+    Form->PaintBox1->Repaint();
+    EXPECT_TRUE(cached == Shot(*Form));
+    EXPECT_TRUE(cached == afterPass);
 }
