@@ -131,6 +131,7 @@ void TBrowserForm::DrawCell(int k, int cols, const LogPalette* palette)
     DrawDibScaled(PaintBox1->DC(), px, py, w, h, thumb, 0, 0, DibWidth(thumb), DibHeight(thumb), true, SRCCOPY,
                   k == Selected, palette);
     canvas.Brush.Color = back;
+    canvas.Pen.Color = clBlack;  // the text colour
     canvas.TextRect(TRect{x + 3, y + 90, x + 87, y + 110}, x + 3, y + 90, ThumbNames[static_cast<size_t>(k - 1)]);
 }
 

@@ -106,6 +106,15 @@ TShellTree::TShellTree(TWinControl* parent, std::string name, const std::string&
         // No handler is bound yet: the first folder is taken without asking.
         view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
         view_->scrollTo(index);
+        // The model lists folders in the background: show the first folder
+        // once its parent's entries are in, not only where it was at first.
+        QObject::connect(model_, &QFileSystemModel::directoryLoaded, view_, [this](const QString& dir) {
+            const QModelIndex current = view_->selectionModel()->currentIndex();
+            if (current.isValid() && !scrolledToStart_ && model_->filePath(current.parent()) == dir) {
+                scrolledToStart_ = true;
+                view_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+            }
+        });
     }
 }
 

@@ -36,4 +36,5 @@ private:
 
     QTreeView* view_;
     QFileSystemModel* model_;
+    bool scrolledToStart_ = false;
 };
