@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
 // Qt
 #include <QMetaObject>
 #include <QObject>
@@ -92,6 +94,12 @@ void TPassWork::WaitNextReady(const std::function<bool()>& cancel)
         return cancel() || stop_.load() ||
                (listed_ && (taken_ >= names_.size() || results_[taken_].has_value()));
     });
+}
+
+bool TPassWork::NextReady() const
+{
+    std::lock_guard lk(m_);
+    return listed_ && !stop_.load() && (taken_ >= names_.size() || results_[taken_].has_value());
 }
 
 bool TPassWork::TakeNext(std::string& name, std::optional<TPreparedFile>& prepared)
@@ -295,17 +303,24 @@ void TMyThread::Execute()
 
 void TMyThread::FindStep()
 {
-    // A stop asked for after the hand-over still processes no further file.
-    if (Terminated())
-        return;
     // The folder was listed when the thread began; every step continues that search.
     FirstStep = false;
-    std::string name;
-    std::optional<TPreparedFile> prepared;
-    if (work_->TakeNext(name, prepared))
+    // Files already prepared are taken in one hand-over, for a few
+    // milliseconds at most, so a pass from the cache does not pay a thread
+    // round trip per file and the window still handles its events in time.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
+    do {
+        // A stop asked for after the hand-over still processes no further file.
+        if (Terminated())
+            return;
+        std::string name;
+        std::optional<TPreparedFile> prepared;
+        if (!work_->TakeNext(name, prepared)) {
+            Done = true;
+            return;
+        }
         callback_(name, prepared);
-    else
-        Done = true;
+    } while (work_->NextReady() && std::chrono::steady_clock::now() < until);
 }
 
 bool TMyThread::Synchronize(const std::function<void()>& f)

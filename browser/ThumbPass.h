@@ -43,6 +43,8 @@ public:
     // Blocks until the next file's result is ready, the list is used up or
     // `cancel` returns true (checked whenever the state changes).
     void WaitNextReady(const std::function<bool()>& cancel);
+    // Whether the next file's result (or the end of the list) is there.
+    bool NextReady() const;
     // The next file and its result (user-interface thread); false at the end.
     bool TakeNext(std::string& name, std::optional<TPreparedFile>& prepared);
     size_t FileCount() const;

@@ -35,6 +35,7 @@ int RunThumbnailPass(const std::string& dir)
     setup.OnMemoLine = [](const std::string& line) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
+        std::fflush(stdout);
     };
     // Creating the form starts the pass on its tree's first folder, which is dir.
     TBrowserForm form(setup);
