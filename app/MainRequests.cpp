@@ -5,6 +5,9 @@
 // system
 #include <string>
 
+// Qt
+#include <QSettings>
+
 void TMainForm::SetupHttpCli1()
 {
     HttpCli1.ProxyPort = "80";
@@ -13,6 +16,14 @@ void TMainForm::SetupHttpCli1()
     HttpCli1.NoCache = false;
     HttpCli1.ContentTypePost = "application/x-www-form-urlencoded";
     HttpCli1.SetMultiThreaded(false);
+    // Secure connections and the idle limit come from the user's settings;
+    // certificates are checked unless the user turned that off there.
+    QSettings settings("Quenbrik", "Web Lumifang");
+    HttpCli1.CaFile = settings.value("Network/CaFile", QString()).toString().toStdString();
+    HttpCli1.NoCheckCertificate = settings.value("Network/NoCheckCertificate", false).toBool();
+    bool ok = false;
+    const double idle = settings.value("Network/IdleTimeout", 60).toDouble(&ok);
+    HttpCli1.IdleTimeout = ok && idle >= 0 && idle <= 86400 ? idle : 60;
     HttpCli1.OnDocData = [this](THttpCli& Sender, const char* Buffer, int Len) {
         HttpCli1DocData(Sender, Buffer, Len);
     };
@@ -42,8 +53,14 @@ void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::
 {
     (void)Sender;
     (void)RqType;
-    if (Error != 0)
+    if (Error == 0)
+        return;
+    // Codes with a text of their own say why (a certificate, a timeout ...).
+    const std::string text = HttpDoneErrorText(Error);
+    if (text.empty())
         AddMemoLine("HTTP Fehler: " + std::to_string(Error));
+    else
+        AddMemoLine("HTTP Fehler: " + std::to_string(Error) + " (" + text + ")");
 }
 
 void TMainForm::BreakBtnClick()

@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, Thumbnails, Help };
+enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Thumbnails, Help };
 
 struct TOptDef {
     char Short;
@@ -24,6 +24,8 @@ constexpr TOptDef OptDefs[] = {
     {'d', "download", TOpt::Download, true},
     {'k', "skip-existing", TOpt::Skip, false},
     {'T', "timeout", TOpt::Timeout, true},
+    {'\0', "ca-file", TOpt::CaFile, true},
+    {'\0', "no-check-certificate", TOpt::NoCheck, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
 };
@@ -31,7 +33,7 @@ constexpr TOptDef OptDefs[] = {
 const TOptDef* FindShort(char c)
 {
     for (const auto& d : OptDefs)
-        if (d.Short == c)
+        if (d.Short == c && c != '\0')
             return &d;
     return nullptr;
 }
@@ -74,6 +76,12 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         if (!ParseSeconds(value, a.TimeoutSeconds))
             return "invalid timeout '" + value + "' (seconds, 0 to 86400)";
         break;
+    case TOpt::CaFile:
+        if (value.empty())
+            return "the CA file name is empty";
+        a.CaFile = value;
+        break;
+    case TOpt::NoCheck: a.NoCheckCertificate = true; break;
     case TOpt::Thumbnails:
         if (value.empty())
             return "the folder of --thumbnails is empty";
@@ -195,8 +203,11 @@ const char* CliUsageText()
            "  -s, --save-list FILE     save the found list at the end\n"
            "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"
            "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
-           "  -T, --timeout SECONDS    abort a request that receives nothing for that long, as the\n"
-           "                           \"current file\" break button would (default 60; 0 = never)\n"
+           "  -T, --timeout SECONDS    end a request that receives nothing for that long\n"
+           "                           (default 60; 0 = never)\n"
+           "      --ca-file FILE       for https, also trust the CA certificates in FILE (PEM)\n"
+           "      --no-check-certificate  for https, connect even when the server's certificate\n"
+           "                           cannot be verified (a warning is printed)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
            "  -h, --help               show this text\n"

@@ -14,6 +14,8 @@ struct TCliArgs {
     std::optional<std::string> DownloadDir;
     bool SkipExisting = false;
     double TimeoutSeconds = 60;  // 0: never
+    std::optional<std::string> CaFile;  // also trusted for https
+    bool NoCheckCertificate = false;
     std::optional<std::string> Url;
     // One thumbnail pass of the image browser over this folder instead of a scan.
     std::optional<std::string> Thumbnails;

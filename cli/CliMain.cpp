@@ -23,7 +23,6 @@
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
 
 int gSignalPipe[2] = {-1, -1};
 
@@ -35,61 +34,6 @@ extern "C" void OnInterrupt(int)
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
 }
-
-// Aborts a request that has seen no sign of life (a state change, a header
-// line, a body block) for the timeout, as "Aktuelle Datei abbrechen" would.
-class TStallWatch {
-public:
-    TStallWatch(TMainForm& form, double seconds) : form_(form), limit_(std::chrono::duration<double>(seconds))
-    {
-        THttpCli& cli = form.HttpCli1;
-        formDocData_ = cli.OnDocData;
-        cli.OnDocData = [this](THttpCli& s, const char* b, int n) {
-            last_ = TClock::now();
-            if (formDocData_)
-                formDocData_(s, b, n);
-        };
-        cli.OnStateChange = [this](THttpCli&) { last_ = TClock::now(); };
-        cli.OnHeaderData = [this](THttpCli&) { last_ = TClock::now(); };
-        last_ = TClock::now();
-        if (seconds <= 0)
-            return;
-        // Checked often enough that an abort lands well within a second of the limit.
-        const double ms = std::min(seconds * 1000.0 / 4.0, 250.0);
-        timer_.setInterval(std::max(10, static_cast<int>(ms)));
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Check(); });
-        timer_.start();
-    }
-    ~TStallWatch()
-    {
-        THttpCli& cli = form_.HttpCli1;
-        cli.OnDocData = formDocData_;
-        cli.OnStateChange = nullptr;
-        cli.OnHeaderData = nullptr;
-    }
-    TStallWatch(const TStallWatch&) = delete;
-    TStallWatch& operator=(const TStallWatch&) = delete;
-
-private:
-    void Check()
-    {
-        if (form_.HttpCli1.State() == hsIdle) {
-            last_ = TClock::now();
-            return;
-        }
-        if (TClock::now() - last_ < limit_)
-            return;
-        last_ = TClock::now();
-        std::fprintf(stderr, "weblumifang-cli: nothing received for %g s, request aborted\n", limit_.count());
-        form_.BreakLocalBtnClick();
-    }
-
-    TMainForm& form_;
-    THttpCli::TDocDataEvent formDocData_;
-    std::chrono::duration<double> limit_;
-    TClock::time_point last_;
-    QTimer timer_;
-};
 
 std::string Percent(int p)
 {
@@ -111,6 +55,10 @@ int main(int argc, char** argv)
         return 0;
     }
     const TCliArgs& a = parsed.Args;
+    if (a.CaFile && ::access(a.CaFile->c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "weblumifang-cli: cannot read CA file '%s'\n\n%s", a.CaFile->c_str(), CliUsageText());
+        return 2;
+    }
 
     // No window is ever shown; Qt's arguments are not ours to take.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -120,7 +68,7 @@ int main(int argc, char** argv)
     if (a.Thumbnails)
         return RunThumbnailPass(*a.Thumbnails);
     // No window to keep responsive: waits sleep in the socket dispatcher and
-    // Qt's timers (the stall watch, the progress line) run every 50 ms.
+    // Qt's timers (the progress line) run every 50 ms.
     TNoticeBridge::InstallForThisThread(std::chrono::milliseconds(50));
 
 
@@ -158,7 +106,12 @@ int main(int argc, char** argv)
     else
         form.PrefixCheck->Checked = true;
 
-    TStallWatch stallWatch(form, a.TimeoutSeconds);
+    // The client ends a request that receives nothing for that long itself.
+    form.HttpCli1.IdleTimeout = a.TimeoutSeconds;
+    form.HttpCli1.CaFile = a.CaFile.value_or(std::string());
+    form.HttpCli1.NoCheckCertificate = a.NoCheckCertificate;
+    if (a.NoCheckCertificate)
+        std::fputs("weblumifang-cli: warning: server certificates are not checked (--no-check-certificate)\n", stderr);
 
     bool interrupted = false;
     // Watched by the dispatcher the waits sleep in, so Ctrl+C is heard at once.

@@ -102,3 +102,9 @@ TModalResult TCliResponder::ShowModal(TForm& form)
     (void)form;
     return mrCancel;
 }
+
+bool TCliResponder::PrinterSetup(QPrinter& printer)
+{
+    (void)printer;
+    return false;
+}

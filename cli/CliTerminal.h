@@ -41,6 +41,8 @@ public:
     std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
     std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
     TModalResult ShowModal(TForm& form) override;
+    // No printer set-up on a terminal: the printer stays as it is.
+    bool PrinterSetup(QPrinter& printer) override;
 
 private:
     TModalResult AskYesNo(const std::string& text);

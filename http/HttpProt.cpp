@@ -6,6 +6,8 @@
 
 // ours
 #include "net/Dispatcher.h"
+#include "net/NoticeTimer.h"
+#include "net/SslWSocket.h"
 #include "net/WSocket.h"
 
 namespace {
@@ -110,9 +112,11 @@ std::string ShortForMessage(const std::string& s)
 }  // namespace
 
 THttpCli::THttpCli()
-    : fSocket(std::make_unique<TWSocket>()), fSink(std::make_unique<TNoticeSink>()),
-      fBodyBuffer(std::make_unique<char[]>(kBodyBlock))
+    : fSocket(std::make_unique<TSslWSocket>()),
+      fTimer(std::make_unique<TNoticeTimer>([this] { TimerFired(); })),
+      fSink(std::make_unique<TNoticeSink>()), fBodyBuffer(std::make_unique<char[]>(kBodyBlock))
 {
+    fSocket->OnTlsDone = [this](TCustomWSocket*, std::uint16_t e) { SocketTlsDone(e); };
     fSocket->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) { SocketSessionConnected(e); };
     fSocket->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { SocketDnsLookupDone(e); };
     fSocket->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { SocketDataAvailable(e); };
@@ -126,6 +130,7 @@ THttpCli::~THttpCli()
     // Queued notices must not reach a half-destroyed client; the socket then
     // closes without reporting OnSessionClosed.
     fSink.reset();
+    fTimer.reset();
     fSocket.reset();
 }
 
@@ -154,6 +159,8 @@ void THttpCli::SetState(THttpCliState s)
     if (s == fState)
         return;
     fState = s;
+    if (s == hsIdle)
+        fTimer->Stop();
     if (OnStateChange)
         OnStateChange(*this);
     if (s == hsIdle)
@@ -256,7 +263,18 @@ void THttpCli::StartRequest(THttpRequest rq)
     fReceiveLen = 0;
     fReceiveStart = 0;
     fNextStep = TStep::None;
+    fPhase = TPhase::None;
+    fTcpUp = false;
     fTarget = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+    if (fTarget.Unsupported) {
+        // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.
+        SetFailure(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");
+        CloseHandler(0);
+        return;
+    }
+    fConnectStart = fLastActivity = std::chrono::steady_clock::now();
+    fLastReadCount = 0;
+    ArmTimer();
 
     try {
         StartLookup();
@@ -325,6 +343,29 @@ void THttpCli::SocketSessionConnected(std::uint16_t error)
         CloseHandler(0);
         return;
     }
+    fTcpUp = true;
+    fLastActivity = std::chrono::steady_clock::now();
+    if (fTarget.Secure && !Proxy.empty()) {
+        fPhase = TPhase::Tunnel;
+        try {
+            SendTunnelRequest();
+        } catch (const std::exception&) {
+            CloseConnection();
+        }
+        return;
+    }
+    if (fTarget.Secure) {
+        BeginTls();
+        return;
+    }
+    SessionUp();
+}
+
+// The session the request goes over is up: plain TCP, or TLS after the
+// handshake (and the tunnel).
+void THttpCli::SessionUp()
+{
+    fPhase = TPhase::None;
     fConnected = true;
     SetState(hsConnected);
     TriggerSessionConnected();
@@ -365,7 +406,7 @@ void THttpCli::SendRequest(const std::string& method)
     auto header = [this](const std::string& name, const std::string& value) {
         WriteRequestLine(name + ": " + StripLineBreaks(value));
     };
-    WriteRequestLine(method + " " + EscapeTarget(fTarget.RequestTarget) + " HTTP/1.0");
+    WriteRequestLine(method + " " + EscapeTarget(RequestLineTarget(fTarget, !Proxy.empty())) + " HTTP/1.0");
     if (!Sender.empty())
         header("From", Sender);
     if (!Accept.empty())
@@ -376,7 +417,7 @@ void THttpCli::SendRequest(const std::string& method)
         header("Content-Type", ContentTypePost);
     if (!Agent.empty())
         header("User-Agent", Agent);
-    header("Host", fTarget.HostHeader);
+    header("Host", HostLineValue(fTarget));
     if (NoCache)
         WriteRequestLine("Pragma: no-cache");
     if (method == "POST")
@@ -385,15 +426,17 @@ void THttpCli::SendRequest(const std::string& method)
         header("If-Modified-Since", FormatHttpDate(ModifiedSince) + " GMT");
     if (!Username.empty())
         header("Authorization", "Basic " + Base64Encode(Username + ":" + Password));
-    if (!Proxy.empty() && !ProxyUsername.empty())
+    // Inside a tunnel the origin would read the proxy's password.
+    if (!Proxy.empty() && !ProxyUsername.empty() && !fTarget.Secure)
         header("Proxy-Authorization", "Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
     if (!Cookie.empty())
         header("Cookie", Cookie);
-    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
-        header("Range", "bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
-        ContentRangeBegin.clear();
-        ContentRangeEnd.clear();
-    }
+    // Only a range the caller asked for: one a response reported would cut
+    // the next document, from any address, to a piece kept as if whole.
+    if (ContentRangeBegin.CallerSet() || ContentRangeEnd.CallerSet())
+        header("Range", "bytes=" + ContentRangeBegin.str() + "-" + ContentRangeEnd.str());
+    ContentRangeBegin.clear();
+    ContentRangeEnd.clear();
     fAcceptRanges.clear();
     TriggerRequestHeaderEnd();
     WriteRequestLine("");
@@ -427,11 +470,18 @@ void THttpCli::SendPostChunk()
 
 void THttpCli::SocketDataAvailable(std::uint16_t)
 {
+    fLastActivity = std::chrono::steady_clock::now();
+    if (fPhase == TPhase::Tunnel) {
+        TunnelData();
+        return;
+    }
     if (fState == hsReceivingBody && fReceiveLen == 0 && fRequestType != rqNone) {
         int n = fSocket->Receive(fBodyBuffer.get(), static_cast<int>(kBodyBlock));
         if (n < 0) {
             int e = fSocket->LastError();
-            if (e != WSAEWOULDBLOCK && e != 0)
+            if (fSocket->TlsFailure() == TTlsFailure::Stream)
+                Fail(httpErrTlsStream, fSocket->TlsFailureText());
+            else if (e != WSAEWOULDBLOCK && e != 0)
                 fRecvError = static_cast<std::uint16_t>(e);
         } else if (n > 0) {
             CallNextStep(fBodyBuffer.get(), static_cast<std::size_t>(n));
@@ -452,7 +502,9 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
     int n = fSocket->Receive(fReceiveBuffer + fReceiveLen, static_cast<int>(kLineMax - fReceiveLen));
     if (n < 0) {
         int e = fSocket->LastError();
-        if (e != WSAEWOULDBLOCK && e != 0)
+        if (fSocket->TlsFailure() == TTlsFailure::Stream)
+            Fail(httpErrTlsStream, fSocket->TlsFailureText());
+        else if (e != WSAEWOULDBLOCK && e != 0)
             fRecvError = static_cast<std::uint16_t>(e);
         return;
     }
@@ -537,8 +589,11 @@ void THttpCli::CallNextStep(const char* data, std::size_t len)
 
 void THttpCli::HeaderLine(const std::string& line)
 {
-    if (fHeaderLines++ == 0)
+    if (fHeaderLines++ == 0) {
+        // Challenges belong to the response that made them.
+        fAuthChallenges.clear();
         TriggerHeaderBegin();
+    }
     if (fState != hsAwaitingHeader)
         return; // aborted from OnHeaderBegin: a status read now would hide the abort
     if (line.empty()) {
@@ -584,9 +639,9 @@ void THttpCli::HeaderLine(const std::string& line)
                 std::string::size_type dash = value.find('-');
                 std::string::size_type slash = value.find('/');
                 if (dash != std::string::npos && dash >= 6) {
-                    ContentRangeBegin = value.substr(6, dash - 6);
+                    ContentRangeBegin.SetFromResponse(std::string(value.substr(6, dash - 6)));
                     std::string::size_type endStop = slash != std::string::npos && slash > dash ? slash : value.size();
-                    ContentRangeEnd = value.substr(dash + 1, endStop - dash - 1);
+                    ContentRangeEnd.SetFromResponse(std::string(value.substr(dash + 1, endStop - dash - 1)));
                 } else {
                     ContentRangeBegin.clear();
                     ContentRangeEnd.clear();
@@ -622,6 +677,10 @@ void THttpCli::HeaderEnd()
         fBodyBlocks = 0;
         if (++fRelocations > kMaxRelocations) {
             Fail(httpErrTooManyRelocations, "Too many relocations");
+            return;
+        }
+        if (fTarget.Unsupported) {
+            Fail(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");
             return;
         }
         InstallCloseHandler(true);
@@ -710,6 +769,13 @@ void THttpCli::CloseHandler(std::uint16_t error)
     fConnected = false;
     if (error == 0)
         error = fRecvError;
+    if (!fFailed && fState == hsConnecting && fPhase != TPhase::None) {
+        // The peer went away before the session the request needs was up.
+        if (fPhase == TPhase::Tunnel)
+            SetFailure(httpErrProxyTunnel, "Proxy closed the connection before the tunnel was open");
+        else
+            SetFailure(httpErrTlsHandshake, "TLS handshake failed: connection closed by the peer");
+    }
     if (!fFailed && fState != hsIdle && fState != hsAborting && fStatusCode < 400) {
         // A response cut off by the network must not pass for a whole one.
         if (error != 0)
@@ -747,6 +813,10 @@ void THttpCli::Relogin()
     fReceiveLen = 0;
     fReceiveStart = 0;
     fNextStep = TStep::None;
+    fPhase = TPhase::None;
+    fTcpUp = false;
+    fConnectStart = std::chrono::steady_clock::now();
+    fLastReadCount = 0;
     try {
         StartLookup();
     } catch (const std::exception& e) {
@@ -758,6 +828,11 @@ void THttpCli::Relogin()
 }
 
 void THttpCli::Abort()
+{
+    AbortWith(httpErrAborted, "Connection aborted on request");
+}
+
+void THttpCli::AbortWith(std::uint16_t code, const std::string& text)
 {
     if (fState == hsIdle) {
         if (fSocket->State() != wsClosed)
@@ -776,8 +851,8 @@ void THttpCli::Abort()
     }
     fFailed = true;
     fStatusCode = 404;
-    fStatusText = "Connection aborted on request";
-    fDoneError = httpErrAborted;
+    fStatusText = text;
+    fDoneError = code;
     InstallCloseHandler(false);
     if (resolving)
         CloseHandler(0);

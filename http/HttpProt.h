@@ -8,17 +8,22 @@
 // OnDocData; the client never accumulates it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/HttpStream.h"
+#include "net/SslWSocket.h"
 
 class TWSocket;
 class TNoticeSink;
+class TNoticeTimer;
 
 // ---------------------------------------------------------------------------
 // URL splitting and request targets
@@ -46,7 +51,18 @@ struct THttpTarget {
     std::string RequestTarget; // target of the request line
     std::string Location;      // address of the current request
     std::string DocumentName;  // file-like name of the document
+    // Where the document lives, whatever the connection goes to: the TLS
+    // server name and the tunnel's end through a proxy.
+    bool Secure = false;       // https
+    std::string OriginHost;
+    std::string OriginPort;
+    bool Unsupported = false;  // a scheme other than http or https
 };
+
+// "80" for http, "443" for https.
+std::string DefaultPort(bool secure);
+// Whether a scheme is http or https (any letter case); empty counts as http.
+bool SchemeSupported(const std::string& proto, bool& secure);
 
 // File-like name of a request path: "document.htm" for an empty path or "/",
 // else the last segment (trailing "/" dropped), at most 255 characters, cut at "?".
@@ -61,6 +77,13 @@ THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy
 // Applies the value of one Location header to t. withProxy: the request goes
 // through a proxy, whose ConnectHost and ConnectPort then never change.
 void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t);
+
+// Value of the Host line: the host, with ":port" when the port is not the
+// scheme's default (servers build their own addresses from it).
+std::string HostLineValue(const THttpTarget& t);
+// Target of the request line: origin form inside a proxy tunnel, and never a
+// fragment.
+std::string RequestLineTarget(const THttpTarget& t, bool withProxy);
 
 // ---------------------------------------------------------------------------
 // Text helpers
@@ -93,6 +116,39 @@ enum THttpCliState {
 
 enum THttpRequest { rqNone, rqGet, rqPost, rqHead };
 
+// A request field that the caller sets for one request. The client also
+// stores what a response said in it; only a value the caller assigned goes
+// out with the next request.
+class THttpRequestField {
+public:
+    THttpRequestField& operator=(std::string v)
+    {
+        fValue = std::move(v);
+        fCallerSet = true;
+        return *this;
+    }
+    operator const std::string&() const { return fValue; }
+    const std::string& str() const { return fValue; }
+    bool empty() const { return fValue.empty(); }
+    bool CallerSet() const { return fCallerSet && !fValue.empty(); }
+    void SetFromResponse(std::string v)
+    {
+        fValue = std::move(v);
+        fCallerSet = false;
+    }
+    void clear()
+    {
+        fValue.clear();
+        fCallerSet = false;
+    }
+    friend bool operator==(const THttpRequestField& a, std::string_view b) { return a.fValue == b; }
+    friend std::ostream& operator<<(std::ostream& os, const THttpRequestField& f) { return os << f.fValue; }
+
+private:
+    std::string fValue;
+    bool fCallerSet = false;
+};
+
 // DoneError values of the client's own failures (socket errors are 10000 and
 // above). Each such failure also sets StatusCode 404 and a StatusText naming it.
 enum : std::uint16_t {
@@ -102,8 +158,21 @@ enum : std::uint16_t {
     httpErrTooManyRelocations = 6,
     httpErrTruncated = 7,        // closed before the announced Content-Length arrived
     httpErrBodyWrite = 8,        // BodyStream refused a block
-    httpErrHeaderTooLarge = 9    // a response header beyond 1 MiB (its lines are all kept)
+    httpErrHeaderTooLarge = 9,   // a response header beyond 1 MiB (its lines are all kept)
+    httpErrTlsHandshake = 10,    // no TLS session came about (not a TLS peer, no common version ...)
+    httpErrCertUntrusted = 11,   // certificate chain not trusted
+    httpErrCertExpired = 12,     // certificate expired or not yet valid
+    httpErrCertHostMismatch = 13,// certificate for another host name or address
+    httpErrProxyTunnel = 14,     // the proxy refused or broke off the CONNECT tunnel
+    httpErrUnsupportedScheme = 15,// neither http nor https: no connection is made
+    httpErrConnectTimeout = 16,  // no connection within ConnectTimeout
+    httpErrIdleTimeout = 17,     // no byte received for IdleTimeout
+    httpErrTlsStream = 18        // the secure stream broke after the handshake
 };
+
+// Short text (German, for the status memo) of the request-done codes that
+// carry one; empty for the others.
+std::string HttpDoneErrorText(std::uint16_t code);
 
 class THttpCli {
 public:
@@ -134,7 +203,17 @@ public:
     double ModifiedSince = 0;
     std::string Cookie;
     std::string ContentTypePost = "application/x-www-form-urlencoded";
-    std::string ContentRangeBegin, ContentRangeEnd;
+    THttpRequestField ContentRangeBegin, ContentRangeEnd;
+    // Secure connections: an extra trusted CA file, and whether a failed
+    // certificate check may be ignored.
+    std::string CaFile;
+    bool NoCheckCertificate = false;
+    // Seconds; 0 means none. ConnectTimeout runs from the start of a
+    // connection (lookup included) until the TCP session is up; IdleTimeout
+    // from the last byte received. Either ends the request like Abort, with
+    // its own DoneError.
+    double ConnectTimeout = 0;
+    double IdleTimeout = 0;
     bool MultiThreaded() const { return fMultiThreaded; }
     void SetMultiThreaded(bool value);
 
@@ -188,7 +267,7 @@ public:
     std::uint16_t DoneError() const { return fDoneError; }
     bool IsConnected() const { return fConnected; }
     const std::string& ResolvedAddress() const { return fResolvedAddress; }
-    TWSocket& Socket() { return *fSocket; }
+    TSslWSocket& Socket() { return *fSocket; }
 
 protected:
     virtual void WriteRequestLine(const std::string& line);
@@ -214,6 +293,8 @@ protected:
 
 private:
     enum class TStep { None, Header, Body };
+    // What the connection does before the request is sent.
+    enum class TPhase { None, Tunnel, Handshake };
     enum class TNotice { RequestDone, SetReady, Relogin };
 
     void StartRequest(THttpRequest rq);
@@ -237,6 +318,15 @@ private:
     void HeaderEnd();
     void BodyBlock(const char* data, std::size_t len);
     void CloseHandler(std::uint16_t error);
+    void SessionUp();
+    void SendTunnelRequest();
+    void TunnelData();
+    void TunnelLine(const std::string& line);
+    void BeginTls();
+    void SocketTlsDone(std::uint16_t error);
+    void AbortWith(std::uint16_t code, const std::string& text);
+    void ArmTimer();
+    void TimerFired();
     void Relogin();
     // Records a client failure: DoneError code, StatusCode 404, StatusText text.
     void SetFailure(std::uint16_t code, const std::string& text);
@@ -244,7 +334,8 @@ private:
     void Fail(std::uint16_t code, const std::string& text);
     bool ResponseTruncated() const;
 
-    std::unique_ptr<TWSocket> fSocket;
+    std::unique_ptr<TSslWSocket> fSocket;
+    std::unique_ptr<TNoticeTimer> fTimer;
     std::unique_ptr<TNoticeSink> fSink; // notices still queued vanish with the client
     int fPendingDone = 0;               // RequestDone notices posted, not yet delivered
     bool fMultiThreaded = false;
@@ -280,5 +371,12 @@ private:
     bool fDocEnded = false;
     bool fCloseIsRelocation = false;
     std::uint16_t fRecvError = 0; // a receive error seen before the close notice
+    TPhase fPhase = TPhase::None;
+    bool fTcpUp = false;          // the TCP session of this connection is up
+    int fTunnelStatus = 0;
+    std::string fTunnelStatusLine;
+    int fTunnelLines = 0;
+    std::chrono::steady_clock::time_point fConnectStart, fLastActivity;
+    std::int64_t fLastReadCount = -1;
     std::string fRequestText;
 };

@@ -77,3 +77,29 @@ std::string FormatHttpDate(double t)
                   kMonths + 3 * (m - 1), y, secs / 3600, secs / 60 % 60, secs % 60);
     return buf;
 }
+
+std::string HttpDoneErrorText(std::uint16_t code)
+{
+    switch (code) {
+    case httpErrTlsHandshake:
+        return "TLS-Handshake fehlgeschlagen";
+    case httpErrCertUntrusted:
+        return "Zertifikat nicht vertrauenswürdig";
+    case httpErrCertExpired:
+        return "Zertifikat abgelaufen oder noch nicht gültig";
+    case httpErrCertHostMismatch:
+        return "Zertifikat passt nicht zum Hostnamen";
+    case httpErrProxyTunnel:
+        return "Proxy verweigert den Tunnel";
+    case httpErrUnsupportedScheme:
+        return "Protokoll nicht unterstützt";
+    case httpErrConnectTimeout:
+        return "Zeitüberschreitung beim Verbinden";
+    case httpErrIdleTimeout:
+        return "Zeitüberschreitung: keine Daten empfangen";
+    case httpErrTlsStream:
+        return "Sichere Verbindung gestört";
+    default:
+        return std::string();
+    }
+}

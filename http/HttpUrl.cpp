@@ -22,7 +22,63 @@ std::string WithPort(const std::string& host, const std::string& port)
     return port.empty() ? host : host + ":" + port;
 }
 
+// A fragment names a place inside the document; it never leaves the client.
+std::string WithoutFragment(const std::string& address)
+{
+    return address.substr(0, address.find('#'));
+}
+
+std::string SchemeText(bool secure)
+{
+    return secure ? "https" : "http";
+}
+
+// Through a proxy the absolute request target names the origin.
+void OriginFromTarget(THttpTarget& t)
+{
+    TUrlParts o = SplitUrl(t.RequestTarget);
+    bool secure = false;
+    t.Unsupported = !SchemeSupported(o.Proto, secure);
+    t.Secure = secure;
+    t.OriginHost = o.Host;
+    t.OriginPort = o.Port.empty() ? DefaultPort(secure) : o.Port;
+}
+
 }  // namespace
+
+std::string DefaultPort(bool secure)
+{
+    return secure ? "443" : "80";
+}
+
+bool SchemeSupported(const std::string& proto, bool& secure)
+{
+    secure = false;
+    if (proto.empty() || LowerAscii(proto) == "http")
+        return true;
+    if (LowerAscii(proto) == "https") {
+        secure = true;
+        return true;
+    }
+    return false;
+}
+
+std::string HostLineValue(const THttpTarget& t)
+{
+    if (t.OriginPort.empty() || t.OriginPort == DefaultPort(t.Secure))
+        return t.HostHeader;
+    return t.HostHeader + ":" + t.OriginPort;
+}
+
+std::string RequestLineTarget(const THttpTarget& t, bool withProxy)
+{
+    std::string target = WithoutFragment(t.RequestTarget);
+    if (withProxy && t.Secure) {
+        // Inside the tunnel the origin gets the ordinary origin-form target.
+        target = SplitUrl(target).Path;
+    }
+    return target.empty() ? "/" : target;
+}
 
 TUrlParts SplitUrl(const std::string& url)
 {
@@ -143,13 +199,18 @@ THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy
                                 std::string& password)
 {
     THttpTarget t;
-    TUrlParts u = SplitUrl(url);
+    TUrlParts u = SplitUrl(WithoutFragment(url));
+    bool secure = false;
+    t.Unsupported = !SchemeSupported(u.Proto, secure);
+    t.Secure = secure;
+    t.OriginHost = u.Host;
+    t.OriginPort = u.Port.empty() ? DefaultPort(secure) : u.Port;
     t.HostHeader = u.Host;
     t.DocumentName = u.Path;
     if (proxy.empty()) {
         t.RequestTarget = u.Path;
         t.ConnectHost = u.Host;
-        t.ConnectPort = u.Port.empty() ? "80" : u.Port;
+        t.ConnectPort = t.OriginPort;
     } else {
         t.RequestTarget = (u.Proto.empty() ? std::string("http") : u.Proto) + "://" + WithPort(u.Host, u.Port) + u.Path;
         TUrlParts p = SplitUrl(proxy);
@@ -169,26 +230,32 @@ THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy
 
 // Ports: a Location naming a port moves the connection to it when there is no
 // proxy, and is kept in the absolute target when there is one (the proxy must
-// know it). A new host without a port means port 80 again.
-void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t)
+// know it). A new host without a port means the scheme's default port. A
+// Location without scheme keeps the scheme of the current request.
+void ApplyRelocation(const std::string& rawValue, bool withProxy, THttpTarget& t)
 {
+    const std::string value = WithoutFragment(rawValue);
     TUrlParts s = SplitUrl(value);
-    std::string proto = s.Proto.empty() ? std::string("http") : s.Proto;
+    const std::string current = SchemeText(t.Secure);
+    std::string proto = s.Proto.empty() ? current : s.Proto;
 
     if (!withProxy) {
         if (!value.empty() && value[0] == '/') {
             t.RequestTarget = value;
-            std::string port = t.ConnectPort == "80" ? std::string() : t.ConnectPort;
-            t.Location = "http://" + WithPort(t.ConnectHost, port) + value;
+            std::string port = t.ConnectPort == DefaultPort(t.Secure) ? std::string() : t.ConnectPort;
+            t.Location = current + "://" + WithPort(t.ConnectHost, port) + value;
             return;
         }
         const std::string prevHostHeader = t.HostHeader;
         t.ConnectHost = s.Host;
         t.RequestTarget = s.Path;
         if (!s.Proto.empty() && !s.Host.empty()) {
+            bool secure = false;
+            t.Unsupported = !SchemeSupported(s.Proto, secure);
+            t.Secure = secure;
             t.RequestTarget = s.Path.empty() ? "/" : s.Path;
             t.HostHeader = s.Host;
-            t.ConnectPort = s.Port.empty() ? "80" : s.Port;
+            t.ConnectPort = s.Port.empty() ? DefaultPort(secure) : s.Port;
             t.Location = s.Proto + "://" + WithPort(s.Host, s.Port) + s.Path;
         } else if (s.Path.empty()) {
             t.ConnectHost = prevHostHeader;
@@ -199,8 +266,10 @@ void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t)
             t.Location = proto + "://" + prevHostHeader + s.Path;
         } else {
             t.HostHeader = s.Host;
-            t.ConnectPort = s.Port.empty() ? "80" : s.Port;
+            t.ConnectPort = s.Port.empty() ? DefaultPort(t.Secure) : s.Port;
         }
+        t.OriginHost = t.ConnectHost;
+        t.OriginPort = t.ConnectPort;
         return;
     }
 
@@ -217,4 +286,5 @@ void ApplyRelocation(const std::string& value, bool withProxy, THttpTarget& t)
     } else {
         t.Location = proto + "://" + t.HostHeader + t.RequestTarget;
     }
+    OriginFromTarget(t);
 }

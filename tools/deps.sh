@@ -7,10 +7,14 @@ PKGS=(g++ cmake ninja-build
       qt6-base-dev qt6-qpa-plugins libqt6printsupport6
       libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev
       libgtest-dev libgmock-dev libbenchmark-dev
-      nginx tinyproxy curl wget
+      nginx tinyproxy curl wget libssl-dev ca-certificates openssl
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
+<<<<<<< HEAD
       libvips-tools)
+=======
+      poppler-utils)
+>>>>>>> main
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 
 // ours
@@ -140,4 +142,14 @@ std::optional<std::string> TQtResponder::SelectFolder(const TFolderRequest& requ
 TModalResult TQtResponder::ShowModal(TForm& form)
 {
     return form.ExecModal();
+}
+
+bool TQtResponder::PrinterSetup(QPrinter& printer)
+{
+    // The dialog works on a copy of the settings, so a cancel leaves the
+    // printer exactly as it was.
+    QPrintDialog dialog(&printer, DialogParent());
+    dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    return dialog.exec() == QDialog::Accepted;
 }

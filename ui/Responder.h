@@ -11,6 +11,7 @@
 #include "ui/Types.h"
 
 class TForm;
+class QPrinter;
 
 struct TMessageRequest {
     std::string Text;
@@ -47,6 +48,10 @@ public:
     virtual std::optional<std::string> SelectFolder(const TFolderRequest& request) = 0;
     // Runs the form modally and returns its modal result.
     virtual TModalResult ShowModal(TForm& form) = 0;
+    // The printer set-up dialog on `printer` (printer, paper, orientation, or
+    // a PDF file instead of a printer); true when the user confirmed, and only
+    // then is `printer` changed.
+    virtual bool PrinterSetup(QPrinter& printer) = 0;
 };
 
 // The responder in force: the one installed last, else the real dialogs.
@@ -77,4 +82,5 @@ public:
     std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
     std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
     TModalResult ShowModal(TForm& form) override;
+    bool PrinterSetup(QPrinter& printer) override;
 };

@@ -4,27 +4,34 @@
 
 void TScriptedResponder::AnswerMessage(TModalResult r)
 {
-    queue_.push_back(Answer{Answer::Message, r, std::nullopt, {}});
+    queue_.push_back(Answer{Answer::Message, r, std::nullopt, {}, {}});
 }
 
 void TScriptedResponder::AnswerFile(std::optional<std::string> name)
 {
-    queue_.push_back(Answer{Answer::File, mrNone, std::move(name), {}});
+    queue_.push_back(Answer{Answer::File, mrNone, std::move(name), {}, {}});
 }
 
 void TScriptedResponder::AnswerFolder(std::optional<std::string> folder)
 {
-    queue_.push_back(Answer{Answer::Folder, mrNone, std::move(folder), {}});
+    queue_.push_back(Answer{Answer::Folder, mrNone, std::move(folder), {}, {}});
 }
 
 void TScriptedResponder::AnswerForm(TFormScript script)
 {
-    queue_.push_back(Answer{Answer::Form, mrNone, std::nullopt, std::move(script)});
+    queue_.push_back(Answer{Answer::Form, mrNone, std::nullopt, std::move(script), {}});
 }
 
 void TScriptedResponder::AnswerForm(TModalResult r)
 {
     AnswerForm([r](TForm&) { return r; });
+}
+
+void TScriptedResponder::AnswerPrinterSetup(TPrinterScript script)
+{
+    Answer a{Answer::Printer, mrNone, std::nullopt, {}, {}};
+    a.PrinterScript = std::move(script);
+    queue_.push_back(std::move(a));
 }
 
 void TScriptedResponder::Reset()
@@ -102,4 +109,12 @@ TModalResult TScriptedResponder::ShowModal(TForm& form)
         r = form.ModalResult() != mrNone ? static_cast<TModalResult>(form.ModalResult()) : mrCancel;
     form.ModalResult = r;
     return r;
+}
+
+bool TScriptedResponder::PrinterSetup(QPrinter& printer)
+{
+    TAsked a;
+    a.Kind = TAskKind::PrinterSetup;
+    auto answer = Take(Answer::Printer, std::move(a));
+    return answer && answer->PrinterScript && answer->PrinterScript(printer);
 }

@@ -12,7 +12,7 @@
 
 #include "ui/Responder.h"
 
-enum class TAskKind { Message, OpenFile, SaveFile, Folder, Form };
+enum class TAskKind { Message, OpenFile, SaveFile, Folder, Form, PrinterSetup };
 
 struct TAsked {
     TAskKind Kind = TAskKind::Message;
@@ -39,6 +39,10 @@ public:
     // result; mrNone takes the ModalResult the pressed buttons left (Cancel if none).
     void AnswerForm(TFormScript script);
     void AnswerForm(TModalResult r);
+    // The script plays the user in the printer set-up dialog (may change the
+    // printer) and returns whether OK was pressed.
+    using TPrinterScript = std::function<bool(QPrinter&)>;
+    void AnswerPrinterSetup(TPrinterScript script);
 
     const std::vector<TAsked>& Asked() const { return asked_; }
     int Unanswered() const { return unanswered_; }
@@ -49,13 +53,15 @@ public:
     std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
     std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
     TModalResult ShowModal(TForm& form) override;
+    bool PrinterSetup(QPrinter& printer) override;
 
 private:
     struct Answer {
-        enum { Message, File, Folder, Form } Kind;
+        enum { Message, File, Folder, Form, Printer } Kind;
         TModalResult Result = mrNone;
         std::optional<std::string> Name;
         TFormScript Script;
+        TPrinterScript PrinterScript;
     };
     std::optional<Answer> Take(int kind, TAsked asked);
 

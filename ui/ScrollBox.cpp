@@ -100,6 +100,14 @@ protected:
         }
     }
     void scrollContentsBy(int, int) override {}
+    // The scroll area takes the viewport's resize events for itself (they
+    // never reach the viewport's own handler): when one scroll bar appears and
+    // narrows the view, the other bar's range must follow.
+    void resizeEvent(QResizeEvent* e) override
+    {
+        QAbstractScrollArea::resizeEvent(e);
+        owner_->ContentChanged();
+    }
 
 private:
     TScrollBox* owner_;

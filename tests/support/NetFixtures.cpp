@@ -416,7 +416,7 @@ void TChildProcess::Stop()
 
 // ---------------------------------------------------------------------------
 
-TNginx::TNginx(const std::string& extraServer)
+TNginx::TNginx(const std::string& extraServer, const std::string& extraHttp)
 {
     const std::string dir = fDir.Path();
     std::filesystem::create_directories(dir + "/www");
@@ -445,6 +445,7 @@ TNginx::TNginx(const std::string& extraServer)
              << "    root " << dir << "/www;\n"
              << "    " << extraServer << "\n"
              << "  }\n"
+             << extraHttp << "\n"
              << "}\n";
         fDir.WriteFile("nginx.conf", conf.str());
         if (!fChild.Start({"nginx", "-c", dir + "/nginx.conf", "-p", dir, "-g", "daemon off;"}, dir + "/nginx.out")) {
@@ -523,6 +524,58 @@ TTinyproxy::TTinyproxy(const std::string& user, const std::string& password)
 TTinyproxy::~TTinyproxy()
 {
     fChild.Stop();
+}
+
+// ---------------------------------------------------------------------------
+
+TTestPki::TTestPki()
+{
+    const std::string d = fDir.Path();
+    // openssl ca sets any validity period, also one that ended long ago.
+    fDir.WriteFile("ca.cnf", "[ ca ]\ndefault_ca = testca\n"
+                             "[ testca ]\n"
+                             "database = " + d + "/index.txt\n"
+                             "new_certs_dir = " + d + "/newcerts\n"
+                             "serial = " + d + "/serial\n"
+                             "default_md = sha256\n"
+                             "policy = anything\n"
+                             "copy_extensions = copy\n"
+                             "unique_subject = no\n"
+                             "[ anything ]\ncommonName = supplied\n");
+    fDir.WriteFile("index.txt", "");
+    fDir.WriteFile("serial", "1000\n");
+    std::filesystem::create_directories(d + "/newcerts");
+    const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string san = "-addext subjectAltName=DNS:localhost,IP:127.0.0.1";
+    const std::string sign = "openssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key";
+    const std::string script =
+        "set -e\ncd '" + d + "'\n"
+        "openssl req -x509 " + ec + " -keyout ca.key -out ca.pem -days 3650 -subj '/CN=WL Test CA'\n"
+        "openssl req " + ec + " -keyout server.key -out good.csr -subj '/CN=localhost' " + san + "\n"
+        "openssl req -new -key server.key -out other.csr -subj '/CN=other.example' "
+        "-addext subjectAltName=DNS:other.example\n"
+        + sign + " -in good.csr -out good.pem -days 30\n"
+        + sign + " -in good.csr -out expired.pem -startdate 20200101000000Z -enddate 20210101000000Z\n"
+        + sign + " -in other.csr -out other.pem -days 30\n"
+        "openssl req -x509 -key server.key -out self.pem -days 30 -subj '/CN=localhost' " + san + "\n";
+    fDir.WriteFile("make.sh", script);
+    const std::string cmd = "sh '" + d + "/make.sh' > '" + d + "/make.log' 2>&1";
+    fOk = std::system(cmd.c_str()) == 0;
+    if (!fOk)
+        fError = "openssl failed: " + ReadFile(d + "/make.log");
+}
+
+std::string TTestPki::CertFile(TKind kind) const
+{
+    static const char* const kNames[] = {"good.pem", "expired.pem", "other.pem", "self.pem"};
+    return fDir.Path() + "/" + kNames[kind];
+}
+
+std::string TTestPki::NginxServer(int port, TKind kind, const std::string& root, const std::string& extra) const
+{
+    return "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n    ssl_certificate " +
+           CertFile(kind) + ";\n    ssl_certificate_key " + KeyFile() + ";\n    root " + root + ";\n    " +
+           extra + "\n  }\n";
 }
 
 }  // namespace wltest

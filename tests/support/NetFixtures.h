@@ -125,8 +125,9 @@ bool WaitListening(int port, std::chrono::milliseconds timeout);
 
 class TNginx {
 public:
-    // extraServer: directives inside the server block (locations, returns ...).
-    explicit TNginx(const std::string& extraServer = "");
+    // extraServer: directives inside the server block (locations, returns ...);
+    // extraHttp: directives of the http block (further server blocks ...).
+    explicit TNginx(const std::string& extraServer = "", const std::string& extraHttp = "");
     ~TNginx();
     bool Ok() const { return fOk; }
     const std::string& Error() const { return fError; }
@@ -160,6 +161,27 @@ private:
     TTempDir fDir;
     TChildProcess fChild;
     int fPort = 0;
+    bool fOk = false;
+    std::string fError;
+};
+
+// Certificates made at test time with the openssl command: a test CA and
+// server certificates signed by it, plus a self-signed one. All but Other
+// name localhost and 127.0.0.1.
+class TTestPki {
+public:
+    enum TKind { Good, Expired, Other, SelfSigned };
+    TTestPki();
+    bool Ok() const { return fOk; }
+    const std::string& Error() const { return fError; }
+    std::string CaFile() const { return fDir.Path() + "/ca.pem"; }
+    std::string CertFile(TKind kind) const;
+    std::string KeyFile() const { return fDir.Path() + "/server.key"; }
+    // An nginx server block on port, with the certificate of kind, serving root.
+    std::string NginxServer(int port, TKind kind, const std::string& root, const std::string& extra = "") const;
+
+private:
+    TTempDir fDir;
     bool fOk = false;
     std::string fError;
 };

@@ -1,0 +1,549 @@
+// TSslWSocket: the TLS layer on OpenSSL 3.
+//
+// OpenSSL talks to the network through a BIO of our own: its reads take the
+// socket's platform receive (would-block becomes a retry), its writes collect
+// the encrypted bytes, which then go out through the socket's ordinary send
+// chain in one Send. So readiness, the send chain, ReadCount and the close
+// handling stay those of TWSocket, and OpenSSL never touches the descriptor.
+#include "net/SslWSocket.h"
+
+// system
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+
+// OpenSSL
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace {
+
+std::atomic<int> gTlsAlive{0};
+
+// Kept sessions are few per site; the cap bounds a scan over many hosts.
+constexpr std::size_t kMaxSessions = 256;
+// Bigger reads from the kernel mean fewer system calls per record.
+constexpr long kReadBufferLen = 64 * 1024;
+
+struct TTlsShared {
+    std::mutex Mutex;
+    std::map<std::string, SSL_CTX*> Contexts;  // by configuration, kept for the process
+    std::map<std::string, SSL_SESSION*> Sessions;
+    std::deque<std::string> SessionOrder;  // oldest first
+    BIO_METHOD* Method = nullptr;
+};
+
+TTlsShared& Shared()
+{
+    // Never destroyed: sockets of other threads may still use it at exit.
+    static TTlsShared* s = new TTlsShared;
+    return *s;
+}
+
+std::string ConfigKey(const TTlsConfig& c)
+{
+    return (c.NoCheckCertificate ? "n|" : "v|") + c.CaFile;
+}
+
+// The reason of the last OpenSSL error, without its library prefix.
+std::string LastErrorReason()
+{
+    unsigned long e = ERR_peek_last_error();
+    if (e == 0)
+        return std::string();
+    const char* r = ERR_reason_error_string(e);
+    if (r != nullptr)
+        return r;
+    char buf[256];
+    ERR_error_string_n(e, buf, sizeof buf);
+    return buf;
+}
+
+bool IsIpAddress(const std::string& s)
+{
+    unsigned char buf[16];
+    return inet_pton(AF_INET, s.c_str(), buf) == 1 || inet_pton(AF_INET6, s.c_str(), buf) == 1;
+}
+
+}  // namespace
+
+struct TSslWSocket::TTls {
+    TSslWSocket* Owner = nullptr;
+    SSL* Ssl = nullptr;
+    std::string SessionKey;
+    std::string Out;  // encrypted bytes waiting for the socket's Send
+    bool Established = false;
+    bool Failed = false;
+    bool Eof = false;       // the plain-text stream has ended
+    bool RawEof = false;    // the peer closed the TCP stream
+    bool ShutdownSent = false;
+    int RawError = 0;
+
+    ~TTls()
+    {
+        if (Ssl != nullptr) {
+            SSL_free(Ssl);  // frees the BIO with it
+            --gTlsAlive;
+        }
+    }
+
+    static int BioWrite(BIO* b, const char* data, int len)
+    {
+        auto* t = static_cast<TTls*>(BIO_get_data(b));
+        BIO_clear_retry_flags(b);
+        if (len <= 0)
+            return 0;
+        t->Out.append(data, static_cast<std::size_t>(len));
+        return len;
+    }
+
+    static int BioRead(BIO* b, char* buf, int len)
+    {
+        auto* t = static_cast<TTls*>(BIO_get_data(b));
+        BIO_clear_retry_flags(b);
+        if (len <= 0 || t->Owner->FHSocket == -1)
+            return 0;
+        int n = t->Owner->PlatformRecv(buf, len, 0);
+        if (n > 0)
+            return n;
+        if (n == 0) {
+            t->RawEof = true;
+            return 0;
+        }
+        if (t->Owner->FLastError == WSAEWOULDBLOCK) {
+            BIO_set_retry_read(b);
+            return -1;
+        }
+        t->RawError = t->Owner->FLastError;
+        return -1;
+    }
+
+    static long BioCtrl(BIO* b, int cmd, long, void*)
+    {
+        auto* t = static_cast<TTls*>(BIO_get_data(b));
+        switch (cmd) {
+        case BIO_CTRL_FLUSH:
+            return 1;
+        case BIO_CTRL_EOF:
+            return t != nullptr && t->RawEof ? 1 : 0;
+        default:
+            return 0;
+        }
+    }
+
+    static int BioCreate(BIO* b)
+    {
+        BIO_set_init(b, 1);
+        return 1;
+    }
+
+    static int BioDestroy(BIO*) { return 1; }
+
+    static int NewSession(SSL* ssl, SSL_SESSION* sess)
+    {
+        auto* t = static_cast<TTls*>(SSL_get_app_data(ssl));
+        if (t == nullptr || t->SessionKey.empty())
+            return 0;
+        TTlsShared& s = Shared();
+        std::lock_guard<std::mutex> lock(s.Mutex);
+        auto it = s.Sessions.find(t->SessionKey);
+        if (it != s.Sessions.end()) {
+            SSL_SESSION_free(it->second);
+            it->second = sess;
+        } else {
+            if (s.Sessions.size() >= kMaxSessions) {
+                auto old = s.Sessions.find(s.SessionOrder.front());
+                if (old != s.Sessions.end()) {
+                    SSL_SESSION_free(old->second);
+                    s.Sessions.erase(old);
+                }
+                s.SessionOrder.pop_front();
+            }
+            s.Sessions.emplace(t->SessionKey, sess);
+            s.SessionOrder.push_back(t->SessionKey);
+        }
+        return 1;  // the reference is ours now
+    }
+
+    static BIO_METHOD* Method()
+    {
+        TTlsShared& s = Shared();
+        std::lock_guard<std::mutex> lock(s.Mutex);
+        if (s.Method == nullptr) {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "wsocket");
+            BIO_meth_set_write(m, BioWrite);
+            BIO_meth_set_read(m, BioRead);
+            BIO_meth_set_ctrl(m, BioCtrl);
+            BIO_meth_set_create(m, BioCreate);
+            BIO_meth_set_destroy(m, BioDestroy);
+            s.Method = m;
+        }
+        return s.Method;
+    }
+
+    // The context of a configuration; null with a reason when it cannot be made.
+    static SSL_CTX* Context(const TTlsConfig& config, std::string& error)
+    {
+        TTlsShared& s = Shared();
+        const std::string key = ConfigKey(config);
+        std::lock_guard<std::mutex> lock(s.Mutex);
+        auto it = s.Contexts.find(key);
+        if (it != s.Contexts.end())
+            return it->second;
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        if (ctx == nullptr) {
+            error = "cannot create TLS context: " + LastErrorReason();
+            return nullptr;
+        }
+        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        SSL_CTX_set_default_verify_paths(ctx);
+        if (!config.CaFile.empty() && SSL_CTX_load_verify_locations(ctx, config.CaFile.c_str(), nullptr) != 1) {
+            error = "cannot read CA file " + config.CaFile + ": " + LastErrorReason();
+            SSL_CTX_free(ctx);
+            return nullptr;
+        }
+        SSL_CTX_set_verify(ctx, config.NoCheckCertificate ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(ctx, NewSession);
+        SSL_CTX_set_read_ahead(ctx, 1);
+        SSL_CTX_set_default_read_buffer_len(ctx, kReadBufferLen);
+        s.Contexts.emplace(key, ctx);
+        return ctx;
+    }
+};
+
+TSslWSocket::TSslWSocket() = default;
+
+TSslWSocket::~TSslWSocket()
+{
+    // The base destructor closes the descriptor without our overrides: no
+    // close_notify, and the TLS objects go first.
+    ReleaseTls();
+}
+
+int TSslWSocket::TlsObjectsAlive()
+{
+    return gTlsAlive.load();
+}
+
+void TSslWSocket::ClearTlsSessions()
+{
+    TTlsShared& s = Shared();
+    std::lock_guard<std::mutex> lock(s.Mutex);
+    for (auto& kv : s.Sessions)
+        SSL_SESSION_free(kv.second);
+    s.Sessions.clear();
+    s.SessionOrder.clear();
+}
+
+bool TSslWSocket::TlsActive() const
+{
+    return F != nullptr;
+}
+
+bool TSslWSocket::TlsEstablished() const
+{
+    return F != nullptr && F->Established;
+}
+
+void TSslWSocket::ReleaseTls()
+{
+    // OpenSSL spoils the session of a connection freed without a shutdown
+    // of ours; an HTTP/1.0 server closes first, so after a sound session we
+    // count the shutdown as done and the session stays resumable.
+    if (F && F->Ssl != nullptr && F->Established && !F->Failed)
+        SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    F.reset();
+}
+
+void TSslWSocket::ResetDefaults()
+{
+    TWSocket::ResetDefaults();
+    ReleaseTls();
+}
+
+void TSslWSocket::Fail(TTlsFailure Kind, const std::string& Text)
+{
+    FFailure = Kind;
+    FFailureText = Text;
+    if (F)
+        F->Failed = true;
+    ERR_clear_error();
+}
+
+void TSslWSocket::StartTls(const std::string& ServerName, const std::string& OriginPort, const TTlsConfig& Config)
+{
+    if (FState != wsConnected) {
+        SetLastPlatformError(WSAENOTCONN);
+        SocketError("StartTls");
+        return;
+    }
+    if (F) {
+        RaiseMsg("StartTls: TLS already started");
+        return;
+    }
+    FFailure = TTlsFailure::None;
+    FFailureText.clear();
+    FReused = false;
+    FCloseNotify = false;
+    // Our writes are whole flights and records already. Without this the
+    // request, sent right behind the handshake's last flight, waits for the
+    // peer's delayed acknowledgement (some 40 ms per connection).
+    int one = 1;
+    ::setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    F = std::make_unique<TTls>();
+    F->Owner = this;
+
+    const int h = FHSocket;
+    const uint64_t gen = FSessionGen;
+    auto reportLater = [this, h, gen](TTlsFailure kind) {
+        PostToSelf([this, h, gen, kind] {
+            if (Live(h, gen) && OnTlsDone)
+                OnTlsDone(this, static_cast<uint16_t>(kind));
+        });
+    };
+
+    ERR_clear_error();
+    std::string error;
+    SSL_CTX* ctx = TTls::Context(Config, error);
+    SSL* ssl = ctx != nullptr ? SSL_new(ctx) : nullptr;
+    if (ssl == nullptr) {
+        Fail(TTlsFailure::Handshake, error.empty() ? "cannot create TLS session: " + LastErrorReason() : error);
+        reportLater(FFailure);
+        return;
+    }
+    ++gTlsAlive;
+    F->Ssl = ssl;
+    BIO* bio = BIO_new(TTls::Method());
+    if (bio == nullptr) {
+        Fail(TTlsFailure::Handshake, "cannot create TLS session: " + LastErrorReason());
+        reportLater(FFailure);
+        return;
+    }
+    BIO_set_data(bio, F.get());
+    SSL_set_bio(ssl, bio, bio);
+    SSL_set_app_data(ssl, F.get());
+    SSL_set_connect_state(ssl);
+
+    // Names go into the handshake for name indication; addresses never do.
+    const bool isIp = IsIpAddress(ServerName);
+    if (!isIp && !ServerName.empty())
+        SSL_set_tlsext_host_name(ssl, ServerName.c_str());
+    if (!Config.NoCheckCertificate) {
+        int ok = isIp ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), ServerName.c_str())
+                      : SSL_set1_host(ssl, ServerName.c_str());
+        if (ok != 1 || ServerName.empty()) {
+            Fail(TTlsFailure::HostMismatch, "cannot check the certificate against \"" + ServerName + "\"");
+            reportLater(FFailure);
+            return;
+        }
+    }
+
+    F->SessionKey = ServerName + ":" + OriginPort + "|" + ConfigKey(Config);
+    {
+        TTlsShared& s = Shared();
+        std::lock_guard<std::mutex> lock(s.Mutex);
+        auto it = s.Sessions.find(F->SessionKey);
+        if (it != s.Sessions.end() && SSL_SESSION_is_resumable(it->second))
+            SSL_set_session(ssl, it->second);
+    }
+    DriveHandshake();
+}
+
+// One step of the handshake: it goes as far as the bytes at hand allow and
+// returns; the next readiness notice brings it back here.
+void TSslWSocket::DriveHandshake()
+{
+    if (!F || F->Established || F->Failed)
+        return;
+    ERR_clear_error();
+    const int r = SSL_do_handshake(F->Ssl);
+    const int err = r == 1 ? SSL_ERROR_NONE : SSL_get_error(F->Ssl, r);
+    TTlsFailure kind = TTlsFailure::None;
+    std::string text;
+    if (r == 1) {
+        F->Established = true;
+        FReused = SSL_session_reused(F->Ssl) == 1;
+    } else if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
+        const long vr = SSL_get_verify_result(F->Ssl);
+        if (vr != X509_V_OK && SSL_get_verify_mode(F->Ssl) != SSL_VERIFY_NONE) {
+            text = std::string("certificate verify failed: ") + X509_verify_cert_error_string(vr);
+            switch (vr) {
+            case X509_V_ERR_CERT_HAS_EXPIRED:
+            case X509_V_ERR_CERT_NOT_YET_VALID:
+            case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+            case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
+                kind = TTlsFailure::Expired;
+                break;
+            case X509_V_ERR_HOSTNAME_MISMATCH:
+            case X509_V_ERR_IP_ADDRESS_MISMATCH:
+                kind = TTlsFailure::HostMismatch;
+                break;
+            default:
+                kind = TTlsFailure::Untrusted;
+                break;
+            }
+        } else {
+            kind = TTlsFailure::Handshake;
+            std::string reason = LastErrorReason();
+            if (F->RawError != 0)
+                reason = SocketErrorDesc(F->RawError);
+            else if (F->RawEof && (reason.empty() || err == SSL_ERROR_SYSCALL))
+                reason = "connection closed by the peer";
+            text = "TLS handshake failed: " + (reason.empty() ? std::string("protocol error") : reason);
+        }
+        Fail(kind, text);
+    }
+    const bool done = r == 1;
+    FlushOut();
+    if (!F)
+        return;  // the send failed and closed the socket
+    if (done) {
+        // A would-block met while reading ahead must not end the receive loop
+        // while records are still buffered.
+        FLastError = 0;
+        if (OnTlsDone)
+            OnTlsDone(this, 0);
+    } else if (kind != TTlsFailure::None) {
+        if (OnTlsDone)
+            OnTlsDone(this, static_cast<uint16_t>(kind));
+    }
+}
+
+void TSslWSocket::FlushOut()
+{
+    if (!F || F->Out.empty())
+        return;
+    std::string out;
+    out.swap(F->Out);
+    if (FState != wsConnected)
+        return;  // nobody to send to any more
+    TCustomWSocket::Send(out.data(), static_cast<int>(out.size()));
+}
+
+bool TSslWSocket::TriggerDataAvailable(uint16_t Error)
+{
+    if (!F)
+        return TWSocket::TriggerDataAvailable(Error);
+    if (F->Failed && !F->Established) {
+        // The session is dead; what the peer still sends is of no use.
+        char junk[4096];
+        PlatformRecv(junk, sizeof junk, 0);
+        return true;
+    }
+    if (!F->Established) {
+        DriveHandshake();
+        return true;
+    }
+    return TWSocket::TriggerDataAvailable(Error);
+}
+
+void TSslWSocket::TriggerDataSent(uint16_t Error)
+{
+    // The handshake's own sends are nobody else's business.
+    if (F && !F->Established)
+        return;
+    TWSocket::TriggerDataSent(Error);
+}
+
+int TSslWSocket::BufferedCount() const
+{
+    if (!F || !F->Established || F->Eof || F->Failed)
+        return TWSocket::BufferedCount();
+    if (SSL_pending(F->Ssl) > 0)
+        return SSL_pending(F->Ssl);
+    return SSL_has_pending(F->Ssl) ? 1 : 0;
+}
+
+int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
+{
+    if (!F)
+        return TWSocket::DoRecv(Buffer, BufferSize, Flags);
+    if (!F->Established || F->Failed) {
+        FLastError = F->Failed ? WSAECONNABORTED : WSAEWOULDBLOCK;
+        SetLastPlatformError(FLastError);
+        return -1;
+    }
+    if (F->Eof)
+        return 0;
+    if (BufferSize <= 0)
+        return 0;
+    ERR_clear_error();
+    const int n = SSL_read(F->Ssl, Buffer, BufferSize);
+    const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(F->Ssl, n);
+    int result = n;
+    if (n > 0) {
+        FLastError = 0;
+    } else if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+        FLastError = WSAEWOULDBLOCK;
+        result = -1;
+    } else if (err == SSL_ERROR_ZERO_RETURN) {
+        F->Eof = true;
+        FCloseNotify = true;
+        result = 0;
+    } else if ((err == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) ||
+               (err == SSL_ERROR_SYSCALL && F->RawEof && F->RawError == 0)) {
+        // A TCP close without close_notify: the end of the stream, but the
+        // layer above must judge whether what it got is whole.
+        F->Eof = true;
+        ERR_clear_error();
+        result = 0;
+    } else {
+        std::string reason = F->RawError != 0 ? SocketErrorDesc(F->RawError) : LastErrorReason();
+        Fail(TTlsFailure::Stream, "TLS error: " + (reason.empty() ? std::string("protocol error") : reason));
+        FLastError = WSAECONNABORTED;
+        result = -1;
+    }
+    if (result < 0)
+        SetLastPlatformError(FLastError);
+    const int lastError = FLastError;
+    FlushOut();  // a key update may have to be answered
+    FLastError = lastError;
+    return result;
+}
+
+int TSslWSocket::Send(const void* Data, int Len)
+{
+    if (!F)
+        return TWSocket::Send(Data, Len);
+    if (!F->Established || F->Failed || FState != wsConnected) {
+        SetLastPlatformError(WSAENOTCONN);
+        SocketError("Send");
+        return -1;
+    }
+    if (Len <= 0 || Data == nullptr)
+        return 0;
+    ERR_clear_error();
+    const int n = SSL_write(F->Ssl, Data, Len);
+    if (n <= 0) {
+        Fail(TTlsFailure::Stream, "TLS error: " + LastErrorReason());
+        SetLastPlatformError(WSAECONNABORTED);
+        SocketError("Send");
+        return -1;
+    }
+    FlushOut();
+    return Len;
+}
+
+void TSslWSocket::Close()
+{
+    // Say goodbye properly unless the peer has gone already: a send to a
+    // closed peer would only fail.
+    if (F && F->Established && !F->Failed && !F->ShutdownSent && !F->RawEof && !F->Eof &&
+        FState == wsConnected && !Destroying()) {
+        F->ShutdownSent = true;
+        ERR_clear_error();
+        SSL_shutdown(F->Ssl);
+        ERR_clear_error();
+        FlushOut();
+    }
+    TWSocket::Close();
+}

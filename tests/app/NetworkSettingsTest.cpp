@@ -1,0 +1,58 @@
+// The window's network settings come from QSettings: the client of a fresh
+// main window carries them, and a value that makes no sense falls back.
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include "app/MainUnit.h"
+#include "tests/app/MainFormFixture.h"
+
+namespace {
+
+using namespace wltest;
+
+struct TClientSettings {
+    std::string CaFile;
+    bool NoCheck;
+    double Idle;
+};
+
+TClientSettings FromFreshWindow()
+{
+    TMainFormSetup setup;
+    setup.UseOptionsFile = false;
+    TMainForm form(setup);
+    return {form.HttpCli1.CaFile, form.HttpCli1.NoCheckCertificate, form.HttpCli1.IdleTimeout};
+}
+
+TEST(NetworkSettings, WindowClientFollowsTheSettings)
+{
+    TempFolder dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.Path().string()));
+
+    TClientSettings d = FromFreshWindow();
+    EXPECT_EQ(d.CaFile, "");
+    EXPECT_FALSE(d.NoCheck);  // certificates are checked unless the user says otherwise
+    EXPECT_EQ(d.Idle, 60);
+
+    {
+        QSettings s("Quenbrik", "Web Lumifang");
+        s.setValue("Network/CaFile", "/etc/meine-ca.pem");
+        s.setValue("Network/NoCheckCertificate", true);
+        s.setValue("Network/IdleTimeout", 0);
+    }
+    TClientSettings set = FromFreshWindow();
+    EXPECT_EQ(set.CaFile, "/etc/meine-ca.pem");
+    EXPECT_TRUE(set.NoCheck);
+    EXPECT_EQ(set.Idle, 0);
+
+    for (const char* bad : {"bald", "-5", "1e9"}) {
+        {
+            QSettings s("Quenbrik", "Web Lumifang");
+            s.setValue("Network/IdleTimeout", bad);
+        }
+        EXPECT_EQ(FromFreshWindow().Idle, 60) << bad;
+    }
+}
+
+}  // namespace
