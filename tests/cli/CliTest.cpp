@@ -378,7 +378,6 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
     }
 }
 
-<<<<<<< HEAD
 TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
 {
     const std::string dir = Scratch.Path() + "/bilder";
@@ -412,7 +411,8 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     EXPECT_THAT(missing.Out, IsEmpty());
 
     EXPECT_EQ(Run({"--thumbnails", dir, "http://h.d/"}).Status, 2);
-=======
+}
+
 // An https site end to end: scan, links that keep the scheme, downloads with
 // names and numbering as over http, and the certificate settings.
 TEST_F(CliTest, HttpsSiteScannedAndDownloaded)
@@ -468,5 +468,4 @@ TEST_F(CliTest, HttpsSiteScannedAndDownloaded)
     const TRun noCa = Run({"--ca-file", Scratch.Path() + "/fehlt.pem", site + "/s/index.html"});
     EXPECT_EQ(noCa.Status, 2);
     EXPECT_THAT(noCa.Err, HasSubstr("cannot read CA file"));
->>>>>>> main
 }
