@@ -143,7 +143,7 @@ void SplitLink(std::string_view Link, std::string_view PageDir, std::string& Lin
         L.remove_prefix(2);
     if (L.starts_with("../")) {
         SplitParent(L, PageDir, LinkDir, LinkFile);
-    } else if (L.starts_with("//")) {
+    } else if (L.starts_with("//") && L.size() > 2 && L[2] != '/') {
         // A network-path link names another host: it keeps the page's
         // scheme, instead of being read as a path below the page's host.
         const std::size_t sep = PageDir.find("//");
@@ -152,6 +152,8 @@ void SplitLink(std::string_view Link, std::string_view PageDir, std::string& Lin
         absolute.append(L);
         SplitOther(absolute, LinkDir, LinkFile);
     } else if (L.starts_with('/')) {
+        // Also "//" with nothing or another "/" behind it (".///" once "./"
+        // is gone): no host follows, so it cannot be a network-path link.
         SplitRoot(L, PageDir, LinkDir, LinkFile);
     } else {
         SplitOther(L, LinkDir, LinkFile);

@@ -18,6 +18,8 @@
 //    the first "/" after the "//" (so http://h/a/ gives http://h/).
 //  - A network-path link ("//host/x") is absolute with PageDir's scheme
 //    ("http:" when PageDir has none).
+//    "//" followed by nothing or by another "/" names no host and is a
+//    root link.
 //  - With an empty PageDir, parent and root links resolve like relative links:
 //    LinkDir stays empty and LinkFile is the link without its "../" or "/".
 //

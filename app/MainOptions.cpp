@@ -59,6 +59,27 @@ std::string TMainForm::OptionsWritePath() const
     return dir.empty() ? std::string() : dir + "options.dat";
 }
 
+namespace {
+
+constexpr const char* kModernKey = "Scan/ModernMarkup";
+
+} // namespace
+
+// The check box lives beside options.dat's settings but outside its layout:
+// in the user's settings, or in an INI file in the folder chosen for
+// options.dat (tests, portable set-ups).
+std::string TMainForm::ModernSettingsFile() const
+{
+    return setup_.OptionsDir.empty() ? std::string() : IncludeTrailingDelimiter(setup_.OptionsDir) + "weblumifang.ini";
+}
+
+void TMainForm::ModernCheckClick()
+{
+    if (LoadingOptions || !setup_.UseOptionsFile)
+        return;
+    WriteUserFlag(ModernSettingsFile(), kModernKey, ModernCheck->Checked());
+}
+
 void TMainForm::SaveOptions()
 {
     if (LoadingOptions)
@@ -110,6 +131,8 @@ void TMainForm::OpenOptions()
         if (d.FileTypes)
             FileTypeList().Assign(*d.FileTypes);
     }
+    if (setup_.UseOptionsFile)
+        ModernCheck->Checked = ReadUserFlag(ModernSettingsFile(), kModernKey, false);
     // The window now shows what the file holds (or the defaults it lacks).
     RememberStoredOptions();
     LoadingOptions = false;

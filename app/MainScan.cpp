@@ -13,6 +13,7 @@
 
 // ours
 #include "app/LinkSplit.h"
+#include "app/ModernMarkup.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "http/HttpStream.h"
@@ -93,6 +94,9 @@ private:
     void FollowLink(const TResolved& link, std::string_view raw);
     void AddImage(std::string_view raw);
     bool IsImageLink(std::string_view raw) const;
+    // The optional rules for today's markup.
+    void ModernRules(const THTMLTag& tag);
+    void AddIfImage(std::string_view raw);
     void SetPageDir(std::string dir);
     bool InAllowedDir(const std::string& linkDir) const;
 
@@ -102,6 +106,10 @@ private:
     void EndPage();
 
     TMainForm& F;
+    // "Moderne Bildangaben auswerten", read when the scan starts.
+    bool Modern = false;
+    // Between <picture> and </picture>: only there a SOURCE names pictures.
+    bool InPicture = false;
     bool PageBatch = false;
     bool PageAdded = false;
     THTMLParser Parser;
@@ -142,7 +150,20 @@ void TPageScan::ReadFileTypes()
 
 bool TPageScan::IsImageLink(std::string_view raw) const
 {
-    return ImageExtensions.count(UpperAscii(FileExtension(raw))) != 0;
+    if (ImageExtensions.count(UpperAscii(FileExtension(raw))) != 0)
+        return true;
+    // "pic.jpg?v=2" and "pic.jpg#zoom" name pictures too; the whole address
+    // is tried first so that "thumb.php?file=foto.jpg" stays one.
+    if (!Modern)
+        return false;
+    const std::string_view bare = WithoutQueryAndFragment(raw);
+    return bare.size() != raw.size() && ImageExtensions.count(UpperAscii(FileExtension(bare))) != 0;
+}
+
+void TPageScan::AddIfImage(std::string_view raw)
+{
+    if (!raw.empty() && IsImageLink(raw))
+        AddImage(raw);
 }
 
 TResolved TPageScan::Resolve(std::string_view raw) const
@@ -244,7 +265,9 @@ void TPageScan::MetaRule(const THTMLTag& tag)
             }
         }
     }
-    if (!refresh || !hasTarget)
+    // An empty target cannot be resolved; like an empty HREF it is passed
+    // over instead of ending the page.
+    if (!refresh || !hasTarget || target.empty())
         return;
     const TResolved link = Resolve(target);
     // Refresh targets stay within the page's own directory; no question.
@@ -263,7 +286,8 @@ void TPageScan::ExamineTag(const THTMLTag& tag)
                 AddImage(p.Value());
     } else if (name == "FRAME") {
         for (const THTMLParam& p : tag.Params())
-            if ((p.Name() == "SRC" || p.Name() == "DEST") && IsPageExtension(UpperAscii(FileExtension(p.Value()))))
+            if ((p.Name() == "SRC" || p.Name() == "DEST") && !p.Value().empty() &&
+                IsPageExtension(UpperAscii(FileExtension(p.Value()))))
                 FollowLink(Resolve(p.Value()), p.Value());
     } else if (name == "A" || name == "AREA" || name == "LINK") {
         for (const THTMLParam& p : tag.Params()) {
@@ -275,6 +299,47 @@ void TPageScan::ExamineTag(const THTMLTag& tag)
                 AddImage(p.Value());
         }
     }
+    if (Modern)
+        ModernRules(tag);
+}
+
+void TPageScan::ModernRules(const THTMLTag& tag)
+{
+    const std::string_view name = tag.Name();
+    if (name == "PICTURE") {
+        InPicture = true;
+    } else if (name == "/PICTURE") {
+        InPicture = false;
+    } else if (name == "IMG") {
+        for (const THTMLParam& p : tag.Params()) {
+            const std::string_view key = p.Name();
+            if (key == "SRCSET" || key == "DATA-SRCSET")
+                AddIfImage(LargestSrcsetCandidate(p.Value()));
+            else if (key == "DATA-SRC" || key == "DATA-ORIGINAL" || key == "DATA-LAZY-SRC")
+                AddIfImage(p.Value());
+        }
+    } else if (name == "SOURCE" && InPicture) {
+        for (const THTMLParam& p : tag.Params())
+            if (p.Name() == "SRCSET" || p.Name() == "DATA-SRCSET")
+                AddIfImage(LargestSrcsetCandidate(p.Value()));
+    } else if (name == "META") {
+        bool picture = false;
+        std::string_view content;
+        for (const THTMLParam& p : tag.Params()) {
+            if (p.Name() == "PROPERTY" && UpperAscii(p.Value()) == "OG:IMAGE")
+                picture = true;
+            else if (p.Name() == "NAME" && UpperAscii(p.Value()) == "TWITTER:IMAGE")
+                picture = true;
+            else if (p.Name() == "CONTENT")
+                content = p.Value();
+        }
+        if (picture)
+            AddIfImage(content);
+    }
+    for (const THTMLParam& p : tag.Params())
+        if (p.Name() == "STYLE")
+            for (std::string_view url : StyleBackgroundUrls(p.Value()))
+                AddIfImage(url);
 }
 
 void TPageScan::Run()
@@ -291,6 +356,8 @@ void TPageScan::Run()
     }
     F.AbortRequested = false;
     ImageCount = 0;
+    Modern = F.ModernCheck->Checked();
+    Parser.Modern = Modern;
 
     for (std::size_t j = 0; j < PageQueue.size() && !F.AbortRequested; ++j) {
         const std::string& address = PageQueue[j];
@@ -321,6 +388,7 @@ void TPageScan::Run()
                 StreamToLines(Parser.Lines, stream.Data());
             }
             Parser.Execute();
+            InPicture = false;
             BeginPage();
             for (const THTMLNode* node : Parser.Nodes)
                 if (const THTMLTag* tag = node->AsTag())

@@ -184,32 +184,36 @@ void TMainForm::CreateControls()
     Autosaug = Make<TCheckBox>(c, "Autosaug");
     Autosaug->SetBounds(12, 98, 396, 20);
     Autosaug->Caption = "Automatisch Saugen, nie den Benutzer fragen...";
+    ModernCheck = Make<TCheckBox>(c, "ModernCheck");
+    ModernCheck->SetBounds(12, 120, 396, 20);
+    ModernCheck->Caption = "Moderne Bildangaben auswerten (srcset, data-src, picture)";
     GoBtn = Make<TButton>(c, "GoBtn");
-    GoBtn->SetBounds(12, 124, 100, 26);
+    GoBtn->SetBounds(12, 146, 100, 26);
     GoBtn->Caption = "&Saugen...";
     BreakBtn = Make<TButton>(c, "BreakBtn");
-    BreakBtn->SetBounds(118, 124, 90, 26);
+    BreakBtn->SetBounds(118, 146, 90, 26);
     BreakBtn->Caption = "Cancel";
     BreakBtn->Cancel = true;
     BreakBtn->Enabled = false;
     LocalBreak2Btn = Make<TButton>(c, "LocalBreak2Btn");
-    LocalBreak2Btn->SetBounds(214, 124, 170, 26);
+    LocalBreak2Btn->SetBounds(214, 146, 170, 26);
     LocalBreak2Btn->Caption = "Aktuelle Datei abbrechen";
     LocalBreak2Btn->Cancel = true;
     LocalBreak2Btn->Enabled = false;
     auto* typesLabel = Make<TLabel>(c, "Label3");
     typesLabel->SetFont(TFontSpec{"MS Sans Serif", 8, true});
-    typesLabel->SetBounds(12, 160, 200, 14);
+    typesLabel->SetBounds(12, 182, 200, 14);
     typesLabel->Caption = "Dateitypen:";
     ListBox2 = Make<TListBox>(c, "ListBox2");
-    ListBox2->SetBounds(12, 176, 150, 120);
+    ListBox2->SetBounds(12, 198, 150, 104);
     ListBox2->Hint = "Herunterzuladende Dateitypen";
-    ListBox2->Items().Assign({"GIF", "JPG", "JPEG", "JIF", "PNG"});
+    // Without an options file the types start with today's web formats too.
+    ListBox2->Items().Assign({"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"});
     NewFTBtn = Make<TButton>(c, "NewFTBtn");
-    NewFTBtn->SetBounds(172, 176, 110, 26);
+    NewFTBtn->SetBounds(172, 198, 110, 26);
     NewFTBtn->Caption = "&Hinzufügen...";
     DelFTBtn = Make<TButton>(c, "DelFTBtn");
-    DelFTBtn->SetBounds(172, 208, 110, 26);
+    DelFTBtn->SetBounds(172, 230, 110, 26);
     DelFTBtn->Caption = "&Löschen";
 
     // Tab 2: the found images.
@@ -305,6 +309,7 @@ void TMainForm::BindEvents()
     URLEdit->OnChange = [this] { URLEditChange(); };
     ProxyEdit->OnChange = [this] { ProxyEditChange(); };
     Autosaug->OnClick = [this] { AutosaugClick(); };
+    ModernCheck->OnClick = [this] { ModernCheckClick(); };
     DirectoryEdit1->OnChange = [this] { DirectoryEdit1Change(); };
 
     GoBtn->OnClick = [this] { GoBtnClick(); };

@@ -50,6 +50,9 @@ public:
     TEdit* URLEdit;
     TEdit* ProxyEdit;
     TCheckBox* Autosaug;
+    // The page scan's optional rules for today's markup; kept in the user's
+    // settings, since options.dat has no room for it.
+    TCheckBox* ModernCheck;
     TButton* GoBtn;
     TButton* BreakBtn;
     TButton* LocalBreak2Btn;
@@ -158,6 +161,7 @@ public:
     void URLEditChange();
     void ProxyEditChange();
     void AutosaugClick();
+    void ModernCheckClick();
     void DirectoryEdit1Change();
     void BrowseBtnClick();
     // lists
@@ -195,6 +199,7 @@ private:
     TMainFormSetup setup_;
 
     void SetupHttpCli1();
+    std::string ModernSettingsFile() const;
     // Creates and fetches one file, which gets its name only when complete;
     // false on failure.
     // SeenFree: the name was found free a moment ago.

@@ -254,13 +254,21 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--realistic-only") {
-        // For profiling: the realistic page only, many rounds.
+        // For profiling: the realistic page only, many rounds ("modern" as a
+        // second argument: with the browsers' attribute rules).
+        parser.Modern = argc > 2 && std::string(argv[2]) == "modern";
         Print("realistic_mb_s", page.size() / TimeTokenizer(parser, page, 50) / 1e6, "MB/s");
         return 0;
     }
     const double realistic = page.size() / TimeTokenizer(parser, page, 7, &nodes) / 1e6;
     Print("realistic_mb_s", realistic, "MB/s");
     std::printf("tokenizer.realistic_nodes %zu nodes\n", nodes);
+    {
+        // The same page with the attribute rules of today's browsers.
+        THTMLParser modern;
+        modern.Modern = true;
+        Print("realistic_modern_mb_s", page.size() / TimeTokenizer(modern, page, 7) / 1e6, "MB/s");
+    }
     StreamToLines(parser.Lines, page);
     parser.Execute();
     std::printf("tokenizer.realistic_node_storage %.1f MB\n", parser.Nodes.Store().Capacity() / 1e6);
@@ -282,11 +290,16 @@ int main(int argc, char** argv)
     std::printf("tokenizer.gumbo_mb_s n/a (libgumbo not found)\n");
 #endif
 
+    // "--only NAME" (for profiling): the 1 MB / 10 MB comparison of one case,
+    // after the same realistic rounds as a full run.
+    const std::string only = argc > 2 && std::string(argv[1]) == "--only" ? argv[2] : "";
     double worst = 1e9;
     double worstRatio = 0;
     double worstAll = 1e9;
     double worstAllRatio = 0;
     for (const TCase& c : Cases()) {
+        if (!only.empty() && only != c.Name)
+            continue;
         const std::string small = c.Make(kMB);
         const std::string large = c.Make(10 * kMB);
         // One parser per size, reused over the rounds as a scan reuses one.

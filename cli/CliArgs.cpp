@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Thumbnails, Help };
+enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Thumbnails, Help };
 
 struct TOptDef {
     char Short;
@@ -17,6 +17,7 @@ struct TOptDef {
 
 constexpr TOptDef OptDefs[] = {
     {'a', "auto", TOpt::Auto, false},
+    {'m', "modern", TOpt::Modern, false},
     {'p', "proxy", TOpt::Proxy, true},
     {'t', "types", TOpt::Types, true},
     {'l', "load-list", TOpt::Load, true},
@@ -66,6 +67,7 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
 {
     switch (d.Id) {
     case TOpt::Auto: a.Auto = true; break;
+    case TOpt::Modern: a.Modern = true; break;
     case TOpt::Proxy: a.Proxy = value; break;
     case TOpt::Types: a.Types = SplitTypeList(value); break;
     case TOpt::Load: a.LoadList = value; break;
@@ -197,8 +199,10 @@ const char* CliUsageText()
            "Scans the pages of a web site for pictures and downloads them, without a window.\n"
            "\n"
            "  -a, --auto               tick \"Automatisch Saugen\": new directories are refused without asking\n"
+           "  -m, --modern             tick \"Moderne Bildangaben auswerten\": also read srcset, data-src,\n"
+           "                           <picture> sources, og:image and inline backgrounds\n"
            "  -p, --proxy HOST[:PORT]  the proxy field\n"
-           "  -t, --types LIST         comma-separated file types (default: GIF,JPG,JPEG,JIF,PNG)\n"
+           "  -t, --types LIST         comma-separated file types (default: GIF,JPG,JPEG,JIF,PNG,WEBP,AVIF)\n"
            "  -l, --load-list FILE     merge an image list into the found list first\n"
            "  -s, --save-list FILE     save the found list at the end\n"
            "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"

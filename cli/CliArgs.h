@@ -7,6 +7,7 @@
 
 struct TCliArgs {
     bool Auto = false;
+    bool Modern = false;
     std::optional<std::string> Proxy;
     std::optional<std::vector<std::string>> Types;
     std::optional<std::string> LoadList;

@@ -96,6 +96,7 @@ int main(int argc, char** argv)
     form.SaveDialog1.OverwritePrompt = false;
 
     form.Autosaug->Checked = a.Auto;
+    form.ModernCheck->Checked = a.Modern;
     form.ProxyEdit->Text = a.Proxy.value_or(std::string());
     if (a.Types)
         form.FileTypeList().Assign(*a.Types);

@@ -1,5 +1,6 @@
-// StreamToLines and the tokenizer on arbitrary bytes, with checks that every
-// node's texts are consistent with what was read.
+// StreamToLines and the tokenizer (plain and with the browsers' attribute
+// rules) on arbitrary bytes, with checks that every node's texts are
+// consistent with what was read.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -48,5 +49,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every byte ends in at most one node, plus one line feed per line.
     if (total > size + parser.Lines.Count())
         __builtin_trap();
+
+    // The browsers' attribute rules on the same lines: each attribute's text
+    // is rebuilt as name "=" value, never longer than the tag's text.
+    static THTMLParser modern;
+    modern.Modern = true;
+    modern.Nodes.Clear();
+    modern.Lines.Clear();
+    StreamToLines(modern.Lines, std::string_view(reinterpret_cast<const char*>(data), size));
+    modern.Execute();
+    for (const THTMLNode* node : modern.Nodes) {
+        const THTMLTag* tag = node->AsTag();
+        if (!tag)
+            continue;
+        std::size_t attrs = 0;
+        for (const THTMLParam& p : tag->Params()) {
+            attrs += p.Raw().size();
+            if (!Inside(p.Value(), p.Raw()) || p.Name().size() > p.Raw().size() || p.Raw().empty())
+                __builtin_trap();
+        }
+        if (tag->Name().size() > tag->Raw().size() || attrs > tag->Raw().size())
+            __builtin_trap();
+    }
     return 0;
 }

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Parent and root links never leave the host of a directory that has one.
     std::string_view rest = link.starts_with("./") ? link.substr(2) : link;
     const std::size_t sep = pageDir.find("//");
-    const bool parentOrRoot = rest.starts_with("../") || (rest.starts_with('/') && !rest.starts_with("//"));
+    const bool parentOrRoot = rest.starts_with("../") || (rest.starts_with('/') && (!rest.starts_with("//") || rest.size() == 2 || rest[2] == '/'));
     if (parentOrRoot && sep != std::string_view::npos) {
         const std::size_t slash = pageDir.find('/', sep + 2);
         const std::string_view root = pageDir.substr(0, slash);

@@ -11,7 +11,7 @@
 
 // Nodes are many (one per few bytes of a hostile page): keep them small.
 static_assert(sizeof(THTMLParam) <= 24);
-static_assert(sizeof(THTMLTag) <= 40);
+static_assert(sizeof(THTMLTag) <= 24);
 static_assert(sizeof(THTMLText) <= 24);
 
 // ---------------------------------------------------------------- storage
@@ -371,25 +371,30 @@ void THTMLParam::ParseParam(std::string_view P, TNodeArena& Store)
     fName = upper;
 }
 
-void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
+char* THTMLTag::Reserve(TNodeArena& Store, std::size_t count, std::size_t rawLen, std::size_t textLen)
 {
+    const std::size_t head = count * sizeof(THTMLParam);
+    char* block = static_cast<char*>(Store.Allocate(head + rawLen + textLen, alignof(THTMLParam)));
+    return block == nullptr ? nullptr : block + head;
+}
+
+void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store, bool Modern)
+{
+    if (Modern) {
+        ParseTagModern(S, Store);
+        return;
+    }
     const std::uint32_t n = CheckedLength(S.size(), THTMLParam::kMaxLength);
-    char* raw = Store.AllocateChars(n);
-    if (n != 0)
-        std::memcpy(raw, S.data(), n);
-    fRaw = raw;
-    fRawLen = n;
-    const std::string_view text(raw, n);
-    const std::size_t space = text.find(' ');
+    const std::size_t space = S.find(' ');
     const std::size_t nameLen = space == std::string_view::npos ? n : space;
 
-    // The pieces first, so that the attributes and their names are stored
-    // without waste. The list is reused from tag to tag.
+    // The pieces first, so that one block takes the attributes and all
+    // texts. The list is reused from tag to tag.
     thread_local std::vector<TPiece> pieces;
     pieces.clear();
     std::size_t namesLen = nameLen;
     if (space != std::string_view::npos) {
-        ForEachPiece(text, space, [&](std::size_t b, std::size_t e, std::size_t eq) {
+        ForEachPiece(S, space, [&](std::size_t b, std::size_t e, std::size_t eq) {
             const bool hasValue = eq != std::string_view::npos;
             const std::size_t nl = hasValue ? eq - b : e - b;
             pieces.push_back({static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(e - b),
@@ -398,13 +403,13 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
         });
     }
     const std::size_t count = pieces.size();
-    THTMLParam* params = count == 0 ? nullptr
-                                    : static_cast<THTMLParam*>(Store.Allocate(count * sizeof(THTMLParam), alignof(THTMLParam)));
+    char* raw = Reserve(Store, count, n, namesLen);
+    if (n != 0)
+        std::memcpy(raw, S.data(), n);
+    THTMLParam* params = reinterpret_cast<THTMLParam*>(raw) - count;
     // The upper-case names of the tag and its attributes, side by side.
-    char* upper = Store.AllocateChars(namesLen);
+    char* upper = raw + n;
     UpperCopy(raw, nameLen, upper);
-    fName = upper;
-    fNameLen = static_cast<std::uint32_t>(nameLen);
     char* out = upper + nameLen;
     for (std::size_t k = 0; k < count; ++k) {
         const TPiece& piece = pieces[k];
@@ -414,11 +419,125 @@ void THTMLTag::ParseTag(std::string_view S, TNodeArena& Store)
         p->fName = out;
         out += piece.NameLength;
     }
-    fParams = params;
+    fRaw = raw;
+    fRawLen = n;
+    fNameLen = static_cast<std::uint32_t>(nameLen);
     fParamCount = static_cast<std::uint32_t>(count);
     // A tag with very many attributes must not pin their list's room.
     if (pieces.capacity() > 4096)
         std::vector<TPiece>().swap(pieces);
+}
+
+namespace {
+
+inline bool IsHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+struct TModernPiece {
+    std::uint32_t NameBegin;
+    std::uint32_t NameLength;
+    std::uint32_t ValueBegin;
+    std::uint32_t ValueLength;
+    bool HasValue;
+};
+
+} // namespace
+
+void THTMLTag::ParseTagModern(std::string_view S, TNodeArena& Store)
+{
+    const std::uint32_t n = CheckedLength(S.size(), THTMLParam::kMaxLength);
+    const char* t = S.data();
+
+    // The name: a leading "/" (an end tag) belongs to it, a later one ends it.
+    std::size_t i = 0;
+    if (i < n && t[i] == '/')
+        ++i;
+    while (i < n && !IsHtmlSpace(t[i]) && t[i] != '/')
+        ++i;
+    const std::size_t nameLen = i;
+
+    thread_local std::vector<TModernPiece> pieces;
+    pieces.clear();
+    std::size_t namesLen = nameLen;
+    std::size_t rawsLen = 0;
+    while (i < n) {
+        while (i < n && (IsHtmlSpace(t[i]) || t[i] == '/'))
+            ++i;
+        if (i == n)
+            break;
+        // A "=" first is part of the name, as browsers take it.
+        const std::size_t nb = i++;
+        while (i < n && !IsHtmlSpace(t[i]) && t[i] != '/' && t[i] != '=')
+            ++i;
+        TModernPiece piece{static_cast<std::uint32_t>(nb), static_cast<std::uint32_t>(i - nb), 0, 0, false};
+        std::size_t j = i;
+        while (j < n && IsHtmlSpace(t[j]))
+            ++j;
+        if (j < n && t[j] == '=') {
+            ++j;
+            while (j < n && IsHtmlSpace(t[j]))
+                ++j;
+            std::size_t vb = j, ve = j;
+            if (j < n && (t[j] == '"' || t[j] == '\'')) {
+                const char quote = t[j];
+                vb = j + 1;
+                const void* close = std::memchr(t + vb, quote, n - vb);
+                ve = close ? static_cast<std::size_t>(static_cast<const char*>(close) - t) : n;
+                j = close ? ve + 1 : n;
+            } else {
+                while (j < n && !IsHtmlSpace(t[j]))
+                    ++j;
+                ve = j;
+            }
+            piece.ValueBegin = static_cast<std::uint32_t>(vb);
+            piece.ValueLength = static_cast<std::uint32_t>(ve - vb);
+            piece.HasValue = true;
+            i = j;
+        }
+        pieces.push_back(piece);
+        namesLen += piece.NameLength;
+        rawsLen += piece.NameLength + (piece.HasValue ? 1 + piece.ValueLength : 0);
+    }
+
+    const std::size_t count = pieces.size();
+    char* raw = Reserve(Store, count, n, namesLen + rawsLen);
+    if (n != 0)
+        std::memcpy(raw, S.data(), n);
+    THTMLParam* params = reinterpret_cast<THTMLParam*>(raw) - count;
+    // The upper-case names, then each attribute's text as name "=" value.
+    char* upper = raw + n;
+    char* raws = upper + namesLen;
+    UpperCopy(raw, nameLen, upper);
+    char* out = upper + nameLen;
+    for (std::size_t k = 0; k < count; ++k) {
+        const TModernPiece& piece = pieces[k];
+        char* r = raws;
+        std::memcpy(r, t + piece.NameBegin, piece.NameLength);
+        std::uint32_t len = piece.NameLength;
+        if (piece.HasValue) {
+            r[len++] = '=';
+            if (piece.ValueLength != 0)
+                std::memcpy(r + len, t + piece.ValueBegin, piece.ValueLength);
+            len += piece.ValueLength;
+        }
+        raws += len;
+        THTMLParam* p = new (params + k) THTMLParam;
+        // The value is unquoted already: no second pair of quotes is taken off.
+        p->fRaw = r;
+        p->fRawLen = len;
+        p->fNameLen = piece.NameLength | (piece.HasValue ? THTMLParam::kHasValue : 0);
+        UpperCopy(r, piece.NameLength, out);
+        p->fName = out;
+        out += piece.NameLength;
+    }
+    fRaw = raw;
+    fRawLen = n;
+    fNameLen = static_cast<std::uint32_t>(nameLen);
+    fParamCount = static_cast<std::uint32_t>(count);
+    if (pieces.capacity() > 4096)
+        std::vector<TModernPiece>().swap(pieces);
 }
 
 void THTMLText::DecodeText(std::string_view S, TNodeArena& Store)
@@ -492,7 +611,7 @@ void THTMLParser::MakeTag(std::string_view Text)
     InTag = false;
     TNodeArena& store = Nodes.Store();
     THTMLTag* node = store.Make<THTMLTag>();
-    node->ParseTag(Text, store);
+    node->ParseTag(Text, store, Modern);
     Nodes.Add(node);
 }
 
@@ -546,6 +665,8 @@ void THTMLParser::Execute()
         }
         if (!InTag && !PendingText.empty())
             PendingText.push_back('\n');
+        else if (InTag && Modern && !PendingTag.empty())
+            PendingTag.push_back('\n');
     }
     if (InTag && !PendingTag.empty()) {
         MakeTag(PendingTag);

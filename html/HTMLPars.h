@@ -166,24 +166,41 @@ public:
     THTMLTag() : THTMLNode(THTMLNodeKind::Tag) {}
 
     // Up to the first space, in upper case; empty for a stray ">".
-    std::string_view Name() const { return {fName, fNameLen}; }
+    std::string_view Name() const { return {fRaw + fRawLen, fNameLen}; }
     // The text between "<" and ">".
     std::string_view Raw() const { return {fRaw, fRawLen}; }
     // The attributes in order of appearance.
-    std::span<const THTMLParam> Params() const { return {fParams, fParamCount}; }
+    std::span<const THTMLParam> Params() const
+    {
+        return {reinterpret_cast<const THTMLParam*>(fRaw) - fParamCount, fParamCount};
+    }
 
     // Fills Name, Raw and Params from the tag text S; texts are kept in Store.
     // A tag text of 1 GiB or more is refused with std::length_error.
-    void ParseTag(std::string_view S, TNodeArena& Store);
+    //
+    // With Modern set, attributes are read as browsers read them: the name
+    // ends at white space (space, tab, line feed, carriage return, form
+    // feed) or "/"; blanks may stand around "="; a value may be quoted with
+    // double or single quotes (the quotes are removed, each Raw is then
+    // name "=" value) or unquoted up to the next white space; a "/" between
+    // attributes (as in "/>") is no attribute.
+    void ParseTag(std::string_view S, TNodeArena& Store, bool Modern = false);
 
 private:
-    // Lengths first: they fill the padding behind the node kind.
+    void ParseTagModern(std::string_view S, TNodeArena& Store);
+
+    // Reserves one block for the attributes, the raw text and the names
+    // (laid out as described at fRaw); returns the raw text's place.
+    char* Reserve(TNodeArena& Store, std::size_t count, std::size_t rawLen, std::size_t textLen);
+
+    // Lengths first: they fill the padding behind the node kind. A page of
+    // tiny tags holds millions of them, so one block per tag holds, in this
+    // order, the attributes, the raw text (fRaw points here), the tag's name
+    // and the attributes' names (and their texts, for the browsers' rules).
     std::uint32_t fRawLen = 0;
     std::uint32_t fNameLen = 0;
     std::uint32_t fParamCount = 0;
     const char* fRaw = nullptr;
-    const char* fName = nullptr;
-    const THTMLParam* fParams = nullptr;
 };
 
 class THTMLText : public THTMLNode {
@@ -245,6 +262,11 @@ public:
 
     // Tokenises Lines and appends the nodes to Nodes (which it does not clear).
     void Execute();
+
+    // Tags read with the attribute rules of today's browsers (see
+    // THTMLTag::ParseTag); a line break inside a tag then separates like a
+    // blank instead of joining the two lines.
+    bool Modern = false;
 
 private:
     void FlushText();

@@ -21,5 +21,8 @@ void DecodeJpeg(const uint8_t* data, size_t size, DibHandle& out);
 void DecodePng(const uint8_t* data, size_t size, DibHandle& out);
 void DecodeGif(const uint8_t* data, size_t size, DibHandle& out);
 void DecodeTiff(const uint8_t* data, size_t size, DibHandle& out);
+// Over libwebp and libavif (with the AV1 decoder Debian packages it with).
+void DecodeWebp(const uint8_t* data, size_t size, DibHandle& out);
+void DecodeAvif(const uint8_t* data, size_t size, DibHandle& out);
 
 }  // namespace raster

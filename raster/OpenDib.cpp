@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,31 @@ bool PlausiblePcx(const uint8_t* d, size_t size)
     return Le16(d + 8) >= Le16(d + 4) && Le16(d + 10) >= Le16(d + 6);
 }
 
+uint32_t Be32(const uint8_t* p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// An ISO-BMFF file starts with its "ftyp" box: a major brand, a version and
+// compatible brands. AVIF pictures name "avif" (still) or "avis" (sequence)
+// there; HEIF and MP4 files carry the same box with other brands.
+bool AvifBrand(const uint8_t* d, size_t size)
+{
+    if (size < 16 || std::memcmp(d + 4, "ftyp", 4) != 0)
+        return false;
+    const uint32_t boxSize = Be32(d);
+    if (boxSize < 16 || boxSize > 4096)
+        return false;
+    const size_t end = std::min<size_t>(boxSize, size);
+    auto isAvif = [](const uint8_t* b) { return std::memcmp(b, "avif", 4) == 0 || std::memcmp(b, "avis", 4) == 0; };
+    if (isAvif(d + 8))
+        return true;
+    for (size_t at = 16; at + 4 <= end; at += 4)
+        if (isAvif(d + at))
+            return true;
+    return false;
+}
+
 void Decode(int typeCode, const uint8_t* data, size_t size, DibHandle& out)
 {
     switch (typeCode) {
@@ -82,6 +108,8 @@ void Decode(int typeCode, const uint8_t* data, size_t size, DibHandle& out)
     case dtTGA: DecodeTga(data, size, out); break;
     case dtTIF: DecodeTiff(data, size, out); break;
     case dtPNG: DecodePng(data, size, out); break;
+    case dtWEBP: DecodeWebp(data, size, out); break;
+    case dtAVIF: DecodeAvif(data, size, out); break;
     default:
         out.Bits = nullptr;
         out.ErrorText = "Unbekannter Dateityp";
@@ -130,6 +158,10 @@ int DetectDibType(const uint8_t* data, size_t size)
     if (StartsWith(data, size, "FORM", 4) && size >= 12 &&
         (std::memcmp(data + 8, "ILBM", 4) == 0 || std::memcmp(data + 8, "PBM ", 4) == 0))
         return dtIFF;
+    if (size >= 12 && StartsWith(data, size, "RIFF", 4) && std::memcmp(data + 8, "WEBP", 4) == 0)
+        return dtWEBP;
+    if (AvifBrand(data, size))
+        return dtAVIF;
     if (PlausiblePcx(data, size))
         return dtPCX;
     if (PlausibleTga(data, size))

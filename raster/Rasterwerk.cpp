@@ -15,6 +15,7 @@ int DibTypeForExtension(const std::string& upperExtension)
     } kTypes[] = {
         {".BMP", dtBMP}, {".DIB", dtDIB}, {".GIF", dtGIF}, {".IFF", dtIFF}, {".JIF", dtJIF}, {".JPG", dtJPG},
         {".LBM", dtLBM}, {".PCX", dtPCX}, {".RLE", dtRLE}, {".TGA", dtTGA}, {".TIF", dtTIF}, {".PNG", dtPNG},
+        {".WEBP", dtWEBP}, {".AVIF", dtAVIF},
     };
     for (const auto& t : kTypes)
         if (upperExtension == t.Ext)

@@ -61,7 +61,8 @@ struct DibHandle {
 // Type codes by file extension; 0 lets OpenDib choose by the file's content.
 enum DibType : int {
     dtAuto = 0, dtBMP = 3, dtDIB = 4, dtGIF = 5, dtIFF = 6, dtJIF = 7, dtJPG = 8,
-    dtLBM = 9, dtPCX = 10, dtRLE = 11, dtTGA = 12, dtTIF = 13, dtPNG = 14
+    dtLBM = 9, dtPCX = 10, dtRLE = 11, dtTGA = 12, dtTIF = 13, dtPNG = 14,
+    dtWEBP = 15, dtAVIF = 16
 };
 
 // The type code of an upper-cased file extension with its dot (".JPG"), or
@@ -89,7 +90,7 @@ bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_
 bool DecodeJpegReduced(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
                        int32_t& fullHeight);
 // The type code the content points to (dtBMP, dtGIF, dtIFF, dtJPG, dtPCX,
-// dtPNG, dtTGA, dtTIF), or dtAuto when nothing fits.
+// dtPNG, dtTGA, dtTIF, dtWEBP, dtAVIF), or dtAuto when nothing fits.
 int DetectDibType(const uint8_t* data, size_t size);
 // Blank zero-filled picture; colourTable (may be null) supplies `colours` entries.
 // On refusal (size limits, bad depth) out.Bits is nullptr and out.ErrorText says why.

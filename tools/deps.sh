@@ -5,12 +5,12 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(g++ cmake ninja-build
       qt6-base-dev qt6-qpa-plugins libqt6printsupport6
-      libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev
+      libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev pkg-config
       libgtest-dev libgmock-dev libbenchmark-dev
       nginx tinyproxy curl wget libssl-dev ca-certificates openssl
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
-      poppler-utils libvips-tools)
+      poppler-utils webp libavif-bin libvips-tools)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

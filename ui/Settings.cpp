@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
+
+#include <QSettings>
 
 namespace {
 
@@ -74,4 +77,27 @@ std::string OptionsFolderForWriting(const std::string& programDir)
     std::error_code ec;
     std::filesystem::create_directories(config, ec);
     return DirWritable(config) ? config : std::string();
+}
+
+namespace {
+
+std::unique_ptr<QSettings> OpenUserSettings(const std::string& iniPath)
+{
+    if (iniPath.empty())
+        return std::make_unique<QSettings>("Quenbrik", "Web Lumifang");
+    return std::make_unique<QSettings>(QString::fromStdString(iniPath), QSettings::IniFormat);
+}
+
+} // namespace
+
+bool ReadUserFlag(const std::string& iniPath, const std::string& key, bool fallback)
+{
+    return OpenUserSettings(iniPath)->value(QString::fromStdString(key), fallback).toBool();
+}
+
+void WriteUserFlag(const std::string& iniPath, const std::string& key, bool value)
+{
+    auto settings = OpenUserSettings(iniPath);
+    settings->setValue(QString::fromStdString(key), value);
+    settings->sync();
 }

@@ -20,3 +20,9 @@ std::string OptionsFolderForReading(const std::string& programDir);
 // The folder options.dat is written to: the program's folder when writable,
 // else the configuration folder (created on demand). Empty when neither works.
 std::string OptionsFolderForWriting(const std::string& programDir);
+
+// A yes/no setting of the user's: in the program's settings (organisation
+// "Quenbrik", application "Web Lumifang") when iniPath is empty, else in that
+// INI file. Reading gives fallback when the key is missing.
+bool ReadUserFlag(const std::string& iniPath, const std::string& key, bool fallback);
+void WriteUserFlag(const std::string& iniPath, const std::string& key, bool value);

@@ -158,7 +158,7 @@ TEST_F(FileTypesTest, EntriesAreStoredAsTypedAndSaved)
     AddType("JPG");
     AddType("   ");
     EXPECT_EQ(form->FileTypeList().ToVector(),
-              (std::vector<std::string>{"GIF", "JPG", "JPEG", "JIF", "PNG", "gif", ".png", "JPG", "   "}));
+              (std::vector<std::string>{"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF", "gif", ".png", "JPG", "   "}));
     const std::string bytes = OptionsBytes();
     EXPECT_NE(bytes.find(std::string("\x03gif\x04.png\x03JPG\x03   ", 16)), std::string::npos);
     EXPECT_EQ(responder.Unanswered(), 0);
@@ -178,7 +178,7 @@ TEST_F(FileTypesTest, OkIsDisabledWheneverTheFieldIsEmpty)
         return mrNone;
     });
     form->NewFTBtn->Click();
-    EXPECT_EQ(form->FileTypeList().Count(), 5);
+    EXPECT_EQ(form->FileTypeList().Count(), 7);
     EXPECT_FALSE(fs::exists(OptionsFile()));
 
     // The field starts empty even after a previous addition left text in it.
@@ -218,19 +218,19 @@ TEST_F(FileTypesTest, CancelChangesNothingAndDeleteWithoutSelectionStillSaves)
         return mrCancel;
     });
     form->NewFTBtn->Click();
-    EXPECT_EQ(form->FileTypeList().Count(), 5);
+    EXPECT_EQ(form->FileTypeList().Count(), 7);
     EXPECT_FALSE(fs::exists(OptionsFile())) << "a cancelled addition writes nothing";
 
     ASSERT_EQ(form->ListBox2->ItemIndex(), -1);
     form->DelFTBtn->Click();
-    EXPECT_EQ(form->FileTypeList().Count(), 5);
+    EXPECT_EQ(form->FileTypeList().Count(), 7);
     EXPECT_TRUE(fs::exists(OptionsFile())) << "the options file is rewritten anyway";
 
     form->ListBox2->ItemIndex = 1;
     form->DelFTBtn->Click();
-    EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF", "JPEG", "JIF", "PNG"}));
+    EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}));
     form->DelFTBtn->Click();
-    EXPECT_EQ(form->FileTypeList().Count(), 4) << "a second press finds nothing selected";
+    EXPECT_EQ(form->FileTypeList().Count(), 6) << "a second press finds nothing selected";
 }
 
 TEST_F(FileTypesTest, TypesListSurvivesARestartEvenWhenEmpty)

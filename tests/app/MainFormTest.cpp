@@ -60,7 +60,8 @@ TEST_F(MainFormTest, StartsIdleWithDefaultsAndNoOptionsFileWritten)
     EXPECT_FALSE(form->Autosaug->Checked());
     EXPECT_EQ(form->ProxyEdit->Text(), "");
     EXPECT_EQ(form->DirectoryEdit1->Text(), "");
-    EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF", "JPG", "JPEG", "JIF", "PNG"}));
+    EXPECT_EQ(form->FileTypeList().ToVector(),
+              (std::vector<std::string>{"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}));
     EXPECT_EQ(form->FoundImageList().Count(), 0);
     EXPECT_TRUE(form->PrefixCheck->Checked());
     EXPECT_FALSE(form->OverJumpCheck->Checked());

@@ -20,7 +20,7 @@ std::string Count(std::int32_t n)
     return b;
 }
 
-const std::string kDefaultTypes = Count(5) + Text("GIF") + Text("JPG") + Text("JPEG") + Text("JIF") + Text("PNG");
+const std::string kFiveTypes = Count(5) + Text("GIF") + Text("JPG") + Text("JPEG") + Text("JIF") + Text("PNG");
 
 } // namespace
 
@@ -28,12 +28,14 @@ class OptionsTest : public MainFormTest {};
 
 TEST_F(OptionsTest, TheFiftyEightByteExample)
 {
+    // The five classic types (a new options file adds WEBP and AVIF).
+    form->FileTypeList().Assign({"GIF", "JPG", "JPEG", "JIF", "PNG"});
     form->Autosaug->Checked = false;
     form->ProxyEdit->Text = "";
     form->DirectoryEdit1->Text = "C:\\Bilder";
     form->URLEdit->Text = "http://h.de/bilder/a";   // 20 characters
     const std::string expected = std::string(1, '\0') + Text("http://h.de/bilder/a") + std::string(1, '\0') +
-                                 Text("C:\\Bilder") + kDefaultTypes;
+                                 Text("C:\\Bilder") + kFiveTypes;
     ASSERT_EQ(expected.size(), 58u);
     EXPECT_EQ(OptionsBytes(), expected);
     EXPECT_EQ(OptionsBytes().substr(33, 4), std::string("\x05\x00\x00\x00", 4));
@@ -45,6 +47,30 @@ TEST_F(OptionsTest, TheFiftyEightByteExample)
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder.Path()))
         ++files;
     EXPECT_EQ(files, 1);
+}
+
+TEST_F(OptionsTest, ANewFileStartsWithTheWebFormatsAndTheModernBoxStaysOutsideIt)
+{
+    form->URLEdit->Text = "http://h.de/";
+    const std::string bytes = OptionsBytes();
+    EXPECT_EQ(bytes.substr(bytes.size() - 5 - 5), std::string("\x04" "WEBP" "\x04" "AVIF"));
+    EXPECT_NE(bytes.find(std::string("\x07\x00\x00\x00", 4)), std::string::npos);
+
+    // The check box changes nothing in options.dat and survives a restart
+    // through the settings kept beside it.
+    form->ModernCheck->Checked = true;
+    EXPECT_EQ(OptionsBytes(), bytes);
+    Restart();
+    EXPECT_TRUE(form->ModernCheck->Checked());
+    EXPECT_EQ(OptionsBytes(), bytes);
+    form->ModernCheck->Checked = false;
+    Restart();
+    EXPECT_FALSE(form->ModernCheck->Checked());
+
+    // An existing file's type list is read as it is: no web formats added.
+    WriteBytes(OptionsFile(), std::string(1, '\0') + Text("u") + Text("") + Text("") + Count(1) + Text("GIF"));
+    Restart();
+    EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"GIF"}));
 }
 
 TEST_F(OptionsTest, ReadsEveryFieldAtStartWithoutWritingBack)
@@ -91,11 +117,11 @@ TEST_F(OptionsTest, DamagedFilesLoadWhatIsWholeAndNeverAllocateByTheCount)
         const char* proxy;
         std::vector<std::string> types;
     } cases[] = {
-        {0, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG"}},
-        {1, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG"}},
-        {6, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG"}},    // inside the address
-        {13, "http://a.b/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG"}},           // proxy length only
-        {21, "http://a.b/", "prx", {"GIF", "JPG", "JPEG", "JIF", "PNG"}},        // inside the count
+        {0, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}},
+        {1, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}},
+        {6, "http://example.com/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}},    // inside the address
+        {13, "http://a.b/", "", {"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}},           // proxy length only
+        {21, "http://a.b/", "prx", {"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"}},        // inside the count
         {24, "http://a.b/", "prx", {}},                                          // count, no text
         {30, "http://a.b/", "prx", {"AAA"}},                                     // second text cut
         {full.size(), "http://a.b/", "prx", {"AAA", "BB", "C"}},
@@ -117,7 +143,7 @@ TEST_F(OptionsTest, DamagedFilesLoadWhatIsWholeAndNeverAllocateByTheCount)
     EXPECT_EQ(form->FileTypeList().ToVector(), (std::vector<std::string>{"PNG"}));
     WriteBytes(OptionsFile(), head + Count(-1) + Text("PNG"));
     Restart();
-    EXPECT_EQ(form->FileTypeList().Count(), 5) << "a negative count leaves the types as they were";
+    EXPECT_EQ(form->FileTypeList().Count(), 7) << "a negative count leaves the types as they were";
     EXPECT_EQ(form->URLEdit->Text(), "u");
 }
 
@@ -158,8 +184,8 @@ TEST_F(OptionsTest, TextsTheLayoutCannotHoldAreNotWrittenAtAll)
     EXPECT_EQ(form->URLEdit->Text(), "http://ok/");
     EXPECT_EQ(form->ProxyEdit->Text(), "proxy:8080");
     EXPECT_TRUE(form->Autosaug->Checked());
-    EXPECT_EQ(form->FileTypeList().Count(), 6);
-    EXPECT_EQ(form->FileTypeList().Get(5), "TIF");
+    EXPECT_EQ(form->FileTypeList().Count(), 8);
+    EXPECT_EQ(form->FileTypeList().Get(7), "TIF");
 }
 
 TEST_F(OptionsTest, EncodeAndDecodeAgreeForEveryByte)

@@ -169,17 +169,18 @@ TEST_F(ScanTest, FailedPagesAreLoggedAndTheScanGoesOn)
 {
     Nginx.WriteDoc("index.html", Page("<a href=\"missing.html\">1</a><a href=\"bad.html\">2</a>"
                                       "<a href=\"good.html\">3</a>"));
-    // An empty frame source cannot be resolved: the page ends there, but what
-    // was found on it before stays.
+    // An empty frame source or refresh target cannot be resolved: it is
+    // passed over and the rest of the page is still read.
     Nginx.WriteDoc("bad.html", Page("<img src=\"before.gif\"><a href=\"f1.html\">f</a>\n<frame src=\"\">\n"
+                                    "<meta http-equiv=\"refresh\" content=\"0; URL=\">\n"
                                     "<img src=\"after.gif\">"));
     Nginx.WriteDoc("good.html", Page("leaf"));
     Nginx.WriteDoc("f1.html", Page("leaf"));
     Scan(H + "/index.html");
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/missing.html", "Error...", H + "/bad.html", "Error...",
-                                   H + "/good.html", H + "/f1.html", Done(4, 1)));
-    EXPECT_THAT(Found(), ElementsAre(H + "/before.gif"));
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/missing.html", "Error...", H + "/bad.html",
+                                   H + "/good.html", H + "/f1.html", Done(4, 2)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/before.gif", H + "/after.gif"));
 }
 
 TEST_F(ScanTest, ExistingFoundEntriesStayAndAreNotCounted)

@@ -192,3 +192,16 @@ TEST(FileExtension, LastDotUnlessBackslashOrColonFollows)
 }
 
 } // namespace
+
+TEST(SplitLink, DoubleSlashWithoutAHostIsARootLink)
+{
+    // "//" with nothing or another "/" behind it names no host: the page's
+    // host root takes it, instead of an address such as "http:///".
+    EXPECT_EQ(Address("//", kPageDir), "http://h.d//");
+    EXPECT_EQ(Address(".///", kPageDir), "http://h.d//");
+    EXPECT_EQ(Address("///x.gif", kPageDir), "http://h.d///x.gif");
+    EXPECT_EQ(SplitLink("//", kPageDir).LinkDir, "http://h.d/");
+    EXPECT_EQ(SplitLink("//", "").LinkDir, "");
+    // With a host behind it, "//" stays a network-path link.
+    EXPECT_EQ(SplitLink("//cdn.d/x.gif", kPageDir).LinkDir, "http://cdn.d/");
+}

@@ -413,6 +413,27 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     EXPECT_EQ(Run({"--thumbnails", dir, "http://h.d/"}).Status, 2);
 }
 
+TEST_F(CliTest, ModernFlagReadsSrcsetAndLazySources)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("index.html", Page("<img src=\"ph.gif\" data-src='real.webp' srcset=\"a.avif 1x, b.avif 2x\">"));
+    const std::string done1 = "Done! (1 html files and 1 image files found...)...";
+    const std::string list = Scratch.Path() + "/modern.bls";
+
+    const TRun plain = Run({nginx.Url("/index.html")});
+    EXPECT_EQ(plain.Status, 0) << plain.Err;
+    EXPECT_THAT(plain.OutLines(), ElementsAre(nginx.Url("/index.html"), done1));
+
+    const TRun modern = Run({"--modern", "-s", list, nginx.Url("/index.html")});
+    EXPECT_EQ(modern.Status, 0) << modern.Err;
+    EXPECT_THAT(modern.OutLines(),
+                ElementsAre(nginx.Url("/index.html"), "Done! (1 html files and 3 image files found...)..."));
+    EXPECT_EQ(ReadFile(list), nginx.Url("/ph.gif") + "\r\n" + nginx.Url("/real.webp") + "\r\n" +
+                                  nginx.Url("/b.avif") + "\r\n");
+    EXPECT_FALSE(fs::exists(Home + "/.config/Quenbrik")) << "the flag is not stored";
+}
+
 // An https site end to end: scan, links that keep the scheme, downloads with
 // names and numbering as over http, and the certificate settings.
 TEST_F(CliTest, HttpsSiteScannedAndDownloaded)

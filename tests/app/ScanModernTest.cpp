@@ -1,0 +1,166 @@
+// The page scan's rules for today's markup against real nginx: the same
+// pages scanned with "Moderne Bildangaben auswerten" off (exactly the plain
+// results) and on.
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "JobTestFixture.h"
+
+using namespace wltest;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+std::string Done(int pages, int images)
+{
+    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
+           " image files found...)...";
+}
+
+class ScanModernTest : public TJobFixture {
+protected:
+    void SetUp() override
+    {
+        TJobFixture::SetUp();
+        ASSERT_TRUE(Nginx.Ok()) << Nginx.Error();
+        H = Nginx.Url("");
+    }
+
+    void Scan(const std::string& url, bool modern)
+    {
+        Lines.clear();
+        Form->FoundImageList().Clear();
+        Form->ModernCheck->Checked = modern;
+        Form->URLEdit->Text = url;
+        Form->GoBtnClick();
+    }
+
+    // A gallery page of today: placeholders in src, the real pictures in
+    // srcset, lazy-loading attributes, <picture> sources, sharing tags and
+    // backgrounds, written with single quotes, blanks around "=", tabs,
+    // line breaks inside tags and "/>".
+    void WriteGallery()
+    {
+        Nginx.WriteDoc("a/index.html", Page(
+            "<meta property=\"og:image\" content=\"/img/og.jpg\">\n"
+            "<meta name='twitter:image' content='tw.webp'>\n"
+            "<img src=\"placeholder.gif\" data-src=\"lazy1.jpg\"\n"
+            "     srcset=\"s-480.jpg 480w, s-1080.jpg 1080w, s-800.jpg 800w\">\n"
+            "<img src='single.jpg' data-original=\"orig.png\"\tdata-lazy-src=\"lazy2.webp\">\n"
+            "<img src = \"spaced.gif\" data-srcset=\"d1.jpg 1x, d2.jpg 2x\">\n"
+            "<img srcset=\"w_400,h_300/c.jpg 400w, w_800,h_600/c.jpg 800w\" alt=\"Kommas\">\n"
+            "<picture>\n"
+            "  <source type=\"image/avif\" srcset=\"p.avif 1x, p@2x.avif 2x\">\n"
+            "  <source srcset=\"p-small.webp 400w,p-big.webp 1200w\">\n"
+            "  <img src=\"p.jpg\" alt=\"\">\n"
+            "</picture>\n"
+            "<video><source srcset=\"poster.jpg\"></video>\n"
+            "<div style=\"background-image: url('bg.jpg'); color: red\">x</div>\n"
+            "<a href=\"next.html\" style='background: #fff url(bg2.png) no-repeat'>n</a>\n"
+            "<img src=\"pic.jpg?v=2\"> <img src=\"zoom.jpg#z\"> <a href=\"thumb.php?file=foto.jpg\">t</a>\n"
+            "<img srcset=\"broken.jpg 12q, ok-dens.jpg 3x\">\n"
+            "<img data-src=\"lazy1.jpg\"> <img src=\"PLACEHOLDER.GIF\"> <img data-src=\"S-1080.JPG\">\n"
+            "<img src=\"slash.jpg\"/>\n"
+            "<img data-src=\"script.js\" srcset=\"\" data-original=\"\">"));
+        Nginx.WriteDoc("a/next.html", Page("<img src='n1.jpg' data-src=\"og.jpg\">"));
+    }
+
+    TNginx Nginx;
+    std::string H;
+};
+
+}  // namespace
+
+TEST_F(ScanModernTest, OptionOffGivesExactlyThePlainResults)
+{
+    WriteGallery();
+    Scan(H + "/a/index.html", false);
+
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", Done(2, 3)));
+    // Single-quoted values keep their quotes and split "src = x" names
+    // nothing; only plain src and the whole-address extension count.
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/placeholder.gif", H + "/a/p.jpg", H + "/a/thumb.php?file=foto.jpg"));
+}
+
+TEST_F(ScanModernTest, OptionOnFindsTheRealPicturesOnceEach)
+{
+    WriteGallery();
+    Scan(H + "/a/index.html", true);
+
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Found(), ElementsAreArray({
+                             H + "/img/og.jpg",
+                             H + "/a/tw.webp",
+                             H + "/a/placeholder.gif",
+                             H + "/a/lazy1.jpg",
+                             H + "/a/s-1080.jpg",
+                             H + "/a/single.jpg",
+                             H + "/a/orig.png",
+                             H + "/a/lazy2.webp",
+                             H + "/a/spaced.gif",
+                             H + "/a/d2.jpg",
+                             H + "/a/w_800,h_600/c.jpg",
+                             H + "/a/p@2x.avif",
+                             H + "/a/p-big.webp",
+                             H + "/a/p.jpg",
+                             H + "/a/bg.jpg",
+                             H + "/a/bg2.png",
+                             H + "/a/pic.jpg?v=2",
+                             H + "/a/zoom.jpg#z",
+                             H + "/a/thumb.php?file=foto.jpg",
+                             H + "/a/ok-dens.jpg",
+                             H + "/a/slash.jpg",
+                             H + "/a/n1.jpg",
+                             H + "/a/og.jpg",
+                         }));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", Done(2, 23)));
+}
+
+TEST_F(ScanModernTest, PagesAndQuestionsAreUnchangedByTheOption)
+{
+    // Links into another directory, a refresh and a frame: the questions, the
+    // pages and the plain pictures are the same in both settings.
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n<a href=\"/b/q.html\">2</a>\n"
+                                        "<meta http-equiv=\"refresh\" content=\"5; URL=r.html\">\n"
+                                        "<frame src=\"f.html\"><img src=\"x.gif\">"));
+    for (const char* leaf : {"a/sub/p.html", "b/q.html", "a/r.html", "a/f.html"})
+        Nginx.WriteDoc(leaf, Page("<img src=\"leaf.png\">"));
+    std::vector<std::vector<std::string>> lines, found, asked;
+    for (bool modern : {false, true}) {
+        const std::size_t before = Questions().size();
+        Responder.AnswerMessage(mrNo);
+        Scan(H + "/a/index.html", modern);
+        lines.push_back(Lines);
+        found.push_back(Found());
+        const std::vector<std::string> all = Questions();
+        asked.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        EXPECT_EQ(Responder.Unanswered(), 0);
+    }
+    EXPECT_EQ(lines[0], lines[1]);
+    EXPECT_EQ(found[0], found[1]);
+    EXPECT_EQ(asked[0], asked[1]);
+    EXPECT_THAT(lines[1], ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/a/r.html", H + "/a/f.html",
+                                      Done(4, 3)));
+    // The root link's directory is the host's root.
+    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/\" weiterverfolgt werden?"));
+}
+
+TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)
+{
+    // "//" without a host is a root link; an empty frame source is passed over.
+    Nginx.WriteDoc("index.html", Page("<frame src=\"\"><a href=\"//\">root</a>\n<img src=\"after.gif\">"));
+    for (bool modern : {false, true}) {
+        Scan(H + "/index.html", modern);
+        ASSERT_GE(Lines.size(), 2u);
+        EXPECT_EQ(Lines[1], H + "//") << "the host's root, not http:///";
+        // nginx serves the same page there; its links resolve below "//".
+        EXPECT_THAT(Found(), ElementsAre(H + "/after.gif", H + "//after.gif")) << modern;
+        EXPECT_EQ(Lines.back(), Done(2, 2));
+    }
+}
