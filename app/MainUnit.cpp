@@ -494,8 +494,12 @@ void TMainForm::DirectoryEdit1Change()
 
 void TMainForm::BrowseBtnClick()
 {
-    if (BrowserForm)
-        BrowserForm->ShowModal();
+    if (!BrowserForm)
+        return;
+    // The browser takes up the folder selected in its own tree (a pass starts
+    // or restarts there); the download folder is not handed over.
+    BrowserForm->JamShellTree1Change();
+    BrowserForm->ShowModal();
 }
 
 void TMainForm::AddMemoLine(const std::string& line)

@@ -1,14 +1,155 @@
-// TBrowserForm: the image browser, shown modally from the main window.
+// TBrowserForm: the image browser, shown modally from the main window. A
+// folder tree on the left, the thumbnails of the selected folder in a grid on
+// the right, a status memo and a status bar below. The thumbnails come from a
+// pass over the folder (browser/ThumbPass.h) and are kept in the folder's
+// cache file (browser/ThumbCache.h).
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browser/ThumbBuilder.h"
+#include "browser/ThumbCache.h"
+#include "raster/Rasterwerk.h"
 #include "ui/Form.h"
+
+class TShellTree;
+class TSplitter;
+class TScrollBox;
+class TPaintBox;
+class TMyThread;
+class TThumbPool;
+class TPassWork;
+
+struct TBrowserFormSetup {
+    // The folder the tree starts at; empty: the user's home folder.
+    std::string InitialFolder;
+    // Hears every line added to the status memo (the command-line front end).
+    std::function<void(const std::string&)> OnMemoLine;
+    // Threads that prepare thumbnails ahead; 0: one per core.
+    unsigned Threads = 0;
+    // Window state and panel sizes kept between runs.
+    bool UseFormStorage = true;
+    // How the workers prepare files.
+    TPrepareOptions Prepare;
+};
 
 class TBrowserForm : public TForm {
 public:
-    TBrowserForm();
+    explicit TBrowserForm(const TBrowserFormSetup& setup = {});
+    ~TBrowserForm() override;
 
+    // Controls, by their window-layout names.
     TPanel* Panel5;
     TButton* ReadyBtn;
+    TPanel* Panel4;
+    TPanel* Panel1;
+    TShellTree* JamShellTree1;
+    TEdit* KeyEdit;
+    TSplitter* RxSplitter1;
+    TPanel* Panel2;
+    TPanel* NamePanel;
+    TScrollBox* ScrollBox1;
+    TPaintBox* PaintBox1;
+    TPanel* Panel3;
+    TMemo* Memo1;
+    TSplitter* RxSplitter2;
+    TStatusBar* StatusBar;
+
+    // The thumbnail list: three parallel arrays in directory order.
+    int ThumbCount = 0;
+    std::vector<raster::DibHandle> Thumbs;
+    std::vector<std::string> ThumbNames;
+    std::vector<ThumbInfo> ThumbInfos;
+
+    int Selected = 1;
+    int PaintFrom = 0;
+    bool Busy = false;
+    bool RestartPending = false;
+    std::string PassFolder;
+    // The cache entries of the folder of the running pass (ReadCache).
+    std::shared_ptr<TThumbCacheIndex> CacheEntries;
+    int ProgressPercent = 0;
+    TRect ProgressRect;
+    // Lets the worker threads' JPEG shortcut be turned off (tests compare both ways).
+    TPrepareOptions PrepareOptions;
+
+    // Cells of the grid.
+    static constexpr int CellWidth = 90;
+    static constexpr int CellHeight = 110;
+    int Columns() const;
+
+    // Passes.
+    void StartPass();
+    void PassFinished();
+    // Processes one file of the current folder; `prepared` is the worker's
+    // result for it (made here when absent).
+    void NewFile(const std::string& name, std::optional<TPreparedFile>* prepared = nullptr);
+    raster::DibHandle Resize(const raster::DibHandle& picture, int32_t width, int32_t height);
+    // Asks the running pass to stop (the worker ends between two files).
+    void StopPass();
+    TMyThread* Worker() const { return worker_.get(); }
+
+    // The cache file.
+    void ReadCache();
+    void WriteCache(const std::string& folder);
+    raster::DibHandle LoadCachedThumbnail(int64_t position, int32_t width, int32_t height, int32_t bitCount,
+                                          int32_t colorCount);
+    int32_t CalcCheck(const std::string& path);
+
+    // Handlers.
+    void FormCreate();
+    void FormDestroy();
+    void FormCloseQuery(bool& CanClose);
+    void JamShellTree1Changing(bool& AllowChange);
+    void JamShellTree1Change();
+    void PaintBox1Paint();
+    void PaintBox1MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void PaintBox1MouseMove(TShiftState Shift, int X, int Y);
+    void PaintBox1DblClick();
+    void ScrollBox1MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void ScrollBox1MouseMove(TShiftState Shift, int X, int Y);
+    void DirectoryListBox1MouseMove(TShiftState Shift, int X, int Y);
+    void KeyEditKeyDown(Word& Key, TShiftState Shift);
+    void KeyEditEnter();
+    void KeyEditExit();
+    void StatusBarDrawPanel(TStatusBar& Bar, int Panel, const TRect& Rect);
+
+    // Commands.
+    void Paint();
+    void EnsureVisible();
+    void Open();
+    void ShowPicture(const std::string& path);
+    void Delete();
+    void SetProStatus(int percent);
+    void SBarPaintMore();
+    // The information panel's text for the current selection.
+    std::string InfoText() const;
+    // The selected folder of the tree, "" when none.
+    std::string SelectedFolder() const;
+
+private:
+    void AddMemoLine(const std::string& line);
+    void AppendThumb(raster::DibHandle thumb, const std::string& name, const ThumbInfo& info);
+    void ReleaseThumbs();
+    void RemoveThumb(int index);
+    void DrawCell(int k, int cols, const raster::LogPalette* palette);
+    void PaintCells(const TRect& clip);
+    // The paint box as wide as the view and as high as the rows need.
+    void FitGrid();
+    void ShowInfo();
+    void LoadFormStorage();
+    void SaveFormStorage();
+
+    TBrowserFormSetup setup_;
+    std::unique_ptr<TThumbPool> pool_;
+    std::unique_ptr<TMyThread> worker_;
+    std::shared_ptr<TPassWork> work_;
+    uint64_t generation_ = 0;
+    bool destroying_ = false;
 };
 
 extern TBrowserForm* BrowserForm;

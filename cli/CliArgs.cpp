@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Help };
+enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Thumbnails, Help };
 
 struct TOptDef {
     char Short;
@@ -27,6 +27,7 @@ constexpr TOptDef OptDefs[] = {
     {'T', "timeout", TOpt::Timeout, true},
     {'\0', "ca-file", TOpt::CaFile, true},
     {'\0', "no-check-certificate", TOpt::NoCheck, false},
+    {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
 };
 
@@ -83,6 +84,11 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         a.CaFile = value;
         break;
     case TOpt::NoCheck: a.NoCheckCertificate = true; break;
+    case TOpt::Thumbnails:
+        if (value.empty())
+            return "the folder of --thumbnails is empty";
+        a.Thumbnails = value;
+        break;
     case TOpt::Help: a.Help = true; break;
     }
     return {};
@@ -167,6 +173,11 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
     }
     if (r.Args.Help)
         return r;
+    if (r.Args.Thumbnails) {
+        if (!positional.empty() || r.Args.LoadList || r.Args.SaveList || r.Args.DownloadDir)
+            return fail("--thumbnails runs alone, without a URL or list and download options");
+        return r;
+    }
     if (positional.size() > 1)
         return fail("only one URL may be given");
     if (positional.size() == 1) {
@@ -175,7 +186,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
         r.Args.Url = positional[0];
     }
     if (!r.Args.Url && !r.Args.LoadList)
-        return fail("nothing to do: give a URL or --load-list");
+        return fail("nothing to do: give a URL, --load-list or --thumbnails");
     if (r.Args.SkipExisting && !r.Args.DownloadDir)
         return fail("--skip-existing needs --download");
     return r;
@@ -184,6 +195,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
 const char* CliUsageText()
 {
     return "Usage: weblumifang-cli [options] [URL]\n"
+           "       weblumifang-cli --thumbnails DIR\n"
            "Scans the pages of a web site for pictures and downloads them, without a window.\n"
            "\n"
            "  -a, --auto               tick \"Automatisch Saugen\": new directories are refused without asking\n"
@@ -201,6 +213,8 @@ const char* CliUsageText()
            "      --ca-file FILE       for https, also trust the CA certificates in FILE (PEM)\n"
            "      --no-check-certificate  for https, connect even when the server's certificate\n"
            "                           cannot be verified (a warning is printed)\n"
+           "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
+           "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"

@@ -18,6 +18,8 @@ struct TCliArgs {
     std::optional<std::string> CaFile;  // also trusted for https
     bool NoCheckCertificate = false;
     std::optional<std::string> Url;
+    // One thumbnail pass of the image browser over this folder instead of a scan.
+    std::optional<std::string> Thumbnails;
     bool Help = false;
 };
 

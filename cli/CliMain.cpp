@@ -19,6 +19,7 @@
 #include "app/MainUnit.h"
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
+#include "cli/CliThumbnails.h"
 #include "net/Dispatcher.h"
 #include "ui/NoticeBridge.h"
 
@@ -98,6 +99,8 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    if (a.Thumbnails)
+        return RunThumbnailPass(*a.Thumbnails);
     // No window to keep responsive: waits sleep in the socket dispatcher and
     // Qt's timers (the progress line) run every 50 ms.
     TNoticeBridge::InstallForThisThread(std::chrono::milliseconds(50));

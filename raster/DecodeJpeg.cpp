@@ -61,8 +61,11 @@ inline void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool i
 
 // Decodes into `out`; returns false with `err.message` set. Only the locals
 // declared before setjmp and not changed after it are used on the error path.
+// With `wanted` set, decodes at the smallest scale n/8 that is not below the
+// size it asks for, and reports the full size through fullWidth/fullHeight.
 bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t* data, size_t size,
-                DibHandle& out, std::vector<JSAMPLE>& cmykRow)
+                DibHandle& out, std::vector<JSAMPLE>& cmykRow, WantedSize wanted, int32_t& fullWidth,
+                int32_t& fullHeight)
 {
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 14, 16);
@@ -76,6 +79,8 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
         std::snprintf(err.message, sizeof err.message, "Bildgröße ungültig");
         return false;
     }
+    fullWidth = static_cast<int32_t>(cinfo.image_width);
+    fullHeight = static_cast<int32_t>(cinfo.image_height);
     int bits = 24;
     bool cmyk = false;
     switch (cinfo.jpeg_color_space) {
@@ -95,16 +100,31 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
     BITMAPINFO grey;
     for (int i = 0; i < 256; ++i)
         grey.bmiColors[i] = RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    if (wanted) {
+        int32_t wantWidth = 1, wantHeight = 1;
+        wanted(fullWidth, fullHeight, wantWidth, wantHeight);
+        cinfo.scale_denom = 8;
+        for (unsigned n = 1; n <= 8; ++n) {
+            cinfo.scale_num = n;
+            jpeg_calc_output_dimensions(&cinfo);
+            if (cinfo.output_width >= static_cast<JDIMENSION>(std::max(wantWidth, 1)) &&
+                cinfo.output_height >= static_cast<JDIMENSION>(std::max(wantHeight, 1)))
+                break;
+        }
+    } else {
+        jpeg_calc_output_dimensions(&cinfo);
+    }
+    const JDIMENSION outWidth = cinfo.output_width, outHeight = cinfo.output_height;
     // The picture is allocated before libjpeg's own buffers so that a size
     // refusal costs nothing.
-    newdib(out, static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height), bits,
+    newdib(out, static_cast<int32_t>(outWidth), static_cast<int32_t>(outHeight), bits,
            bits == 8 ? &grey : nullptr, bits == 8 ? 256 : 0);
     if (!out.Bits) {
         std::snprintf(err.message, sizeof err.message, "%s", out.ErrorText.c_str());
         return false;
     }
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
+    if (cinfo.output_width != outWidth || cinfo.output_height != outHeight ||
         cinfo.output_components != (bits == 8 ? 1 : cmyk ? 4 : 3)) {
         std::snprintf(err.message, sizeof err.message, "Farbraum nicht unterstützt");
         return false;
@@ -145,7 +165,10 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
 
 }  // namespace
 
-void DecodeJpeg(const uint8_t* data, size_t size, DibHandle& out)
+namespace {
+
+bool Decode(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
+            int32_t& fullHeight)
 {
     out.Bits = nullptr;
     out.Info = nullptr;
@@ -162,18 +185,36 @@ void DecodeJpeg(const uint8_t* data, size_t size, DibHandle& out)
         jpeg_destroy_decompress(&cinfo);
         deldib(out);
         out.ErrorText = std::string("JPEG-Fehler: ") + err.message;
-        return;
+        return false;
     }
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = kMaxJpegWorkMemory;
-    if (!DecodeInto(cinfo, err, data, size, out, cmykRow)) {
+    if (!DecodeInto(cinfo, err, data, size, out, cmykRow, wanted, fullWidth, fullHeight)) {
         jpeg_destroy_decompress(&cinfo);
         deldib(out);
         out.ErrorText = std::string("JPEG-Fehler: ") + err.message;
-        return;
+        return false;
     }
     jpeg_destroy_decompress(&cinfo);
     out.ErrorText.clear();
+    return true;
+}
+
+}  // namespace
+
+void DecodeJpeg(const uint8_t* data, size_t size, DibHandle& out)
+{
+    int32_t w = 0, h = 0;
+    Decode(data, size, out, nullptr, w, h);
+}
+
+bool DecodeJpegReduced(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
+                       int32_t& fullHeight)
+{
+    fullWidth = fullHeight = 0;
+    if (DetectDibType(data, size) != dtJPG)
+        return false;
+    return Decode(data, size, out, wanted, fullWidth, fullHeight);
 }
 
 }  // namespace raster

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "raster/Decoders.h"
 #include "raster/Rasterwerk.h"
@@ -194,39 +195,43 @@ void OpenDibFromMemory(DibHandle& out, const uint8_t* data, size_t size, int typ
         out.ErrorText = firstError.empty() ? out.ErrorText : firstError;
 }
 
-void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow*/)
+namespace {
+
+// The whole file in memory, or null with errorText saying why.
+std::unique_ptr<uint8_t, decltype(&std::free)> ReadWholeFile(const char* path, size_t& size, std::string& errorText)
 {
-    ClearRecord(out);
+    std::unique_ptr<uint8_t, decltype(&std::free)> none(nullptr, &std::free);
+    size = 0;
     if (!path || !*path) {
-        out.ErrorText = "Datei nicht gefunden";
-        return;
+        errorText = "Datei nicht gefunden";
+        return none;
     }
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        out.ErrorText = (errno == ENOENT || errno == ENOTDIR) ? "Datei nicht gefunden" : "Datei nicht lesbar";
-        return;
+        errorText = (errno == ENOENT || errno == ENOTDIR) ? "Datei nicht gefunden" : "Datei nicht lesbar";
+        return none;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        out.ErrorText = "Datei nicht lesbar";
-        return;
+        errorText = "Datei nicht lesbar";
+        return none;
     }
     if (static_cast<uint64_t>(st.st_size) > kMaxDibFileBytes) {
         ::close(fd);
-        out.ErrorText = "Datei zu groß";
-        return;
+        errorText = "Datei zu groß";
+        return none;
     }
-    const size_t size = static_cast<size_t>(st.st_size);
-    std::unique_ptr<uint8_t, decltype(&std::free)> buffer(static_cast<uint8_t*>(std::malloc(size ? size : 1)), &std::free);
+    const size_t want = static_cast<size_t>(st.st_size);
+    std::unique_ptr<uint8_t, decltype(&std::free)> buffer(static_cast<uint8_t*>(std::malloc(want ? want : 1)), &std::free);
     if (!buffer) {
         ::close(fd);
-        out.ErrorText = "Zu wenig Speicher";
-        return;
+        errorText = "Zu wenig Speicher";
+        return none;
     }
     size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer.get() + got, size - got);
+    while (got < want) {
+        const ssize_t n = ::read(fd, buffer.get() + got, want - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -234,11 +239,35 @@ void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow
         got += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (got != size) {
-        out.ErrorText = "Datei nicht lesbar";
-        return;
+    if (got != want) {
+        errorText = "Datei nicht lesbar";
+        return none;
     }
+    size = want;
+    return buffer;
+}
+
+}  // namespace
+
+void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow*/)
+{
+    ClearRecord(out);
+    size_t size = 0;
+    auto buffer = ReadWholeFile(path, size, out.ErrorText);
+    if (!buffer)
+        return;
     OpenDibFromMemory(out, buffer.get(), size, typeCode);
+}
+
+bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+{
+    ClearRecord(out);
+    fullWidth = fullHeight = 0;
+    size_t size = 0;
+    auto buffer = ReadWholeFile(path, size, out.ErrorText);
+    if (!buffer)
+        return false;
+    return DecodeJpegReduced(buffer.get(), size, out, wanted, fullWidth, fullHeight);
 }
 
 }  // namespace raster

@@ -7,6 +7,22 @@
 
 namespace raster {
 
+int DibTypeForExtension(const std::string& upperExtension)
+{
+    static constexpr struct {
+        const char* Ext;
+        int Code;
+    } kTypes[] = {
+        {".BMP", dtBMP}, {".DIB", dtDIB}, {".GIF", dtGIF}, {".IFF", dtIFF}, {".JIF", dtJIF}, {".JPG", dtJPG},
+        {".LBM", dtLBM}, {".PCX", dtPCX}, {".RLE", dtRLE}, {".TGA", dtTGA}, {".TIF", dtTIF}, {".PNG", dtPNG},
+        {".WEBP", dtWEBP}, {".AVIF", dtAVIF},
+    };
+    for (const auto& t : kTypes)
+        if (upperExtension == t.Ext)
+            return t.Code;
+    return dtAuto;
+}
+
 uint64_t DibRowBytes(int64_t width, int bitsPerPixel)
 {
     if (width <= 0 || width > kMaxDibDimension || bitsPerPixel <= 0 || bitsPerPixel > 32)

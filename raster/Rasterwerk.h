@@ -65,6 +65,10 @@ enum DibType : int {
     dtWEBP = 15, dtAVIF = 16
 };
 
+// The type code of an upper-cased file extension with its dot (".JPG"), or
+// dtAuto when the extension names no picture type. One table for every caller.
+int DibTypeForExtension(const std::string& upperExtension);
+
 // Row bytes for a width and depth, padded to 4; 0 when out of range.
 uint64_t DibRowBytes(int64_t width, int bitsPerPixel);
 
@@ -75,6 +79,16 @@ uint64_t DibRowBytes(int64_t width, int bitsPerPixel);
 void OpenDib(DibHandle& out, const char* path, int typeCode, void* ownerWindow = nullptr);
 // The same for a file already in memory.
 void OpenDibFromMemory(DibHandle& out, const uint8_t* data, size_t size, int typeCode);
+// A JPEG or JIF file decoded at the smallest of libjpeg's scales (n/8) whose
+// output is at least as large as `wanted` asks for the picture's full size.
+// fullWidth/fullHeight receive the picture's own size. Returns false (out
+// empty) when the file is not a JPEG or cannot be decoded; the caller then
+// takes OpenDib, whose error text is the one to report.
+using WantedSize = void (*)(int32_t fullWidth, int32_t fullHeight, int32_t& wantWidth, int32_t& wantHeight);
+bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight);
+// The same for a file in memory.
+bool DecodeJpegReduced(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
+                       int32_t& fullHeight);
 // The type code the content points to (dtBMP, dtGIF, dtIFF, dtJPG, dtPCX,
 // dtPNG, dtTGA, dtTIF, dtWEBP, dtAVIF), or dtAuto when nothing fits.
 int DetectDibType(const uint8_t* data, size_t size);

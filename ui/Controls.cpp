@@ -413,6 +413,58 @@ void TButton::Clicked()
         OnClick();
 }
 
+namespace {
+
+// Keys and focus changes of an edit, handed to its events.
+class EditEventFilter : public QObject {
+public:
+    EditEventFilter(QObject* parent, TEdit* edit) : QObject(parent), edit_(edit) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        switch (e->type()) {
+        case QEvent::KeyPress:
+            if (edit_->OnKeyDown) {
+                auto* ke = static_cast<QKeyEvent*>(e);
+                Word key = VirtualKeyOf(ke->key());
+                if (key != 0) {
+                    edit_->OnKeyDown(key, ShiftOf(ke->modifiers()));
+                    if (key == 0)
+                        return true;
+                }
+            }
+            break;
+        case QEvent::FocusIn:
+            if (edit_->OnEnter)
+                edit_->OnEnter();
+            break;
+        case QEvent::FocusOut:
+            if (edit_->OnExit)
+                edit_->OnExit();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+private:
+    TEdit* edit_;
+};
+
+}  // namespace
+
+void TEdit::SetFocus()
+{
+    edit_->setFocus(Qt::OtherFocusReason);
+}
+
+bool TEdit::Focused() const
+{
+    return edit_->hasFocus();
+}
+
 TEdit::TEdit(TWinControl* parent, std::string name)
     : TControl(parent, new QLineEdit(ParentWidget(parent)), std::move(name)),
       Text([this] { return FromQString(edit_->text()); }, [this](const std::string& v) { edit_->setText(ToQString(v)); }),
@@ -423,6 +475,7 @@ TEdit::TEdit(TWinControl* parent, std::string name)
         if (OnChange)
             OnChange();
     });
+    edit_->installEventFilter(new EditEventFilter(edit_, this));
 }
 
 TCheckBox::TCheckBox(TWinControl* parent, std::string name)

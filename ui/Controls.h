@@ -177,6 +177,13 @@ public:
     Property<std::string> Text;
     Property<bool> ReadOnly;
     TNotifyEvent OnChange;
+    // Key presses go to OnKeyDown first; the edit still handles a key unless
+    // the handler set it to 0. OnEnter/OnExit: the edit gained/lost the focus.
+    TKeyEvent OnKeyDown;
+    TNotifyEvent OnEnter;
+    TNotifyEvent OnExit;
+    void SetFocus();
+    bool Focused() const;
 
     QLineEdit* LineEdit() const { return edit_; }
 

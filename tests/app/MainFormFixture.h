@@ -80,7 +80,11 @@ protected:
         MainForm = form.get();
         about = std::make_unique<TAboutBox>();
         AboutBox = about.get();
-        browser = std::make_unique<TBrowserForm>();
+        // The browser's first pass runs in the test's folder, never in the user's home.
+        TBrowserFormSetup browserSetup;
+        browserSetup.InitialFolder = folder.Dir();
+        browserSetup.UseFormStorage = false;
+        browser = std::make_unique<TBrowserForm>(browserSetup);
         BrowserForm = browser.get();
         addType = std::make_unique<TAddTypeForm>();
         AddTypeForm = addType.get();

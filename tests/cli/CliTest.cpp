@@ -459,6 +459,41 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
     }
 }
 
+TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
+{
+    const std::string dir = Scratch.Path() + "/bilder";
+    fs::create_directories(dir);
+    // A 2 x 2 24-bit BMP, bytes spelled out: file header, info header, two padded rows.
+    const std::string bmp = std::string("BM\x46\0\0\0\0\0\0\0\x36\0\0\0", 14) +
+                            std::string("\x28\0\0\0\x02\0\0\0\x02\0\0\0\x01\0\x18\0\0\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 40) +
+                            std::string("\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xA0\xB0\xC0\0\0", 16);
+    Scratch.WriteFile("bilder/a.bmp", bmp);
+    Scratch.WriteFile("bilder/kaputt.png", "no picture");
+    Scratch.WriteFile("bilder/liesmich.txt", "x");
+
+    const TRun first = Run({"--thumbnails", dir});
+    EXPECT_EQ(first.Status, 0) << first.Err;
+    const std::vector<std::string> lines = first.OutLines();
+    ASSERT_GE(lines.size(), 5u) << first.Out;
+    EXPECT_EQ(lines[0], "Statusinformationen:");
+    EXPECT_EQ(lines[1], "Bearbeite Verzeichnis: " + dir);
+    EXPECT_THAT(lines, ::testing::Contains(HasSubstr("Fehler beim Laden von kaputt.png [")));
+    EXPECT_EQ(lines[lines.size() - 2], "Browser-Informationen geschrieben.");
+    EXPECT_EQ(lines.back(), "Bearbeitung von Verzeichnis " + dir + " abgeschloßen.");
+    EXPECT_TRUE(fs::exists(dir + "/thbcache.tcf"));
+
+    const TRun second = Run({"--thumbnails", dir});
+    EXPECT_EQ(second.Status, 0);
+    EXPECT_THAT(second.OutLines(), ::testing::Contains("Browser-Informationen geladen."));
+
+    const TRun missing = Run({"--thumbnails", Scratch.Path() + "/nirgends"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_THAT(missing.Err, HasSubstr("nirgends"));
+    EXPECT_THAT(missing.Out, IsEmpty());
+
+    EXPECT_EQ(Run({"--thumbnails", dir, "http://h.d/"}).Status, 2);
+}
+
 TEST_F(CliTest, ModernFlagReadsSrcsetAndLazySources)
 {
     TNginx nginx;

@@ -1,0 +1,273 @@
+#include "browser/ThumbCache.h"
+
+// system
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+
+// ours
+#include "raster/DibDraw.h"
+
+using namespace raster;
+
+std::string IncludeBackslash(const std::string& path)
+{
+    if (!path.empty() && path.back() == '/')
+        return path;
+    return path + "/";
+}
+
+std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+void TThumbCacheIndex::Clear()
+{
+    Entries.clear();
+    Entries.shrink_to_fit();
+    byUpperName_.clear();
+}
+
+void TThumbCacheIndex::BuildIndex()
+{
+    byUpperName_.clear();
+    byUpperName_.reserve(Entries.size());
+    for (uint32_t i = 0; i < Entries.size(); ++i)
+        byUpperName_[UpperAscii(Entries[i].Name)].push_back(i);
+}
+
+const CacheEntry* TThumbCacheIndex::Find(const std::string& name, int32_t checkValue) const
+{
+    const auto it = byUpperName_.find(UpperAscii(name));
+    if (it == byUpperName_.end())
+        return nullptr;
+    const CacheEntry* caseless = nullptr;
+    for (uint32_t i : it->second) {
+        const CacheEntry& e = Entries[i];
+        if (e.Info.CheckValue != checkValue)
+            continue;
+        if (e.Name == name)
+            return &e;
+        if (!caseless)
+            caseless = &e;
+    }
+    return caseless;
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+int32_t Le32(const uint8_t* p)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+
+void PutLe32(uint8_t* p, int32_t v)
+{
+    const auto u = static_cast<uint32_t>(v);
+    p[0] = static_cast<uint8_t>(u);
+    p[1] = static_cast<uint8_t>(u >> 8);
+    p[2] = static_cast<uint8_t>(u >> 16);
+    p[3] = static_cast<uint8_t>(u >> 24);
+}
+
+bool ValidDepth(int32_t bits)
+{
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Bytes of colour table stored for a colour count.
+int64_t TableBytes(int64_t colorCount)
+{
+    return colorCount <= 256 ? 4 * colorCount : 0;
+}
+
+// L for a thumbnail of these values, or -1 when they are impossible.
+int64_t ExpectedEntryBytes(const ThumbInfo& info)
+{
+    if (info.ThumbWidth < 1 || info.ThumbWidth > kThumbBox || info.ThumbHeight < 1 || info.ThumbHeight > kThumbBox)
+        return -1;
+    if (!ValidDepth(info.BitCount) || info.ColorCount < 0)
+        return -1;
+    // The library makes colour tables only for depths up to 8 and no larger than the depth can index.
+    if (info.ColorCount <= 256 && info.ColorCount > (info.BitCount <= 8 ? (1 << info.BitCount) : 0))
+        return -1;
+    const uint64_t row = DibRowBytes(info.ThumbWidth, info.BitCount);
+    return 40 + TableBytes(info.ColorCount) + static_cast<int64_t>(row) * info.ThumbHeight;
+}
+
+}  // namespace
+
+TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
+{
+    index.Clear();
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        return TCacheReadResult::NotOpened;
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        return TCacheReadResult::Read;
+    const int64_t fileSize = st.st_size;
+    uint8_t head[6];
+    if (std::fread(head, 1, 6, f.get()) != 6 || (head[0] | (head[1] << 8)) != kCacheSignature)
+        return TCacheReadResult::Read;
+    const int32_t count = Le32(head + 2);
+    // Nothing is reserved from N: the file's own size bounds the loop.
+    int64_t pos = 6;
+    constexpr int64_t kFixed = kCacheNameBytes + 32 + 4;
+    uint8_t rec[kFixed];
+    for (int32_t i = 0; i < count; ++i) {
+        if (pos + kFixed > fileSize || std::fread(rec, 1, kFixed, f.get()) != kFixed)
+            break;
+        CacheEntry e;
+        const auto* nameEnd = static_cast<const uint8_t*>(std::memchr(rec, 0, kCacheNameBytes));
+        e.Name.assign(reinterpret_cast<const char*>(rec),
+                      nameEnd ? static_cast<size_t>(nameEnd - rec) : static_cast<size_t>(kCacheNameBytes));
+        int32_t* fields = &e.Info.BitCount;
+        for (int k = 0; k < 8; ++k)
+            fields[k] = Le32(rec + kCacheNameBytes + 4 * k);
+        const int32_t length = Le32(rec + kCacheNameBytes + 32);
+        pos += kFixed;
+        const int64_t expected = ExpectedEntryBytes(e.Info);
+        if (expected < 0 || length != expected || pos + length > fileSize)
+            break;
+        e.Position = pos;
+        pos += length;
+        if (std::fseek(f.get(), static_cast<long>(pos), SEEK_SET) != 0)
+            break;
+        index.Entries.push_back(std::move(e));
+    }
+    index.BuildIndex();
+    return TCacheReadResult::Read;
+}
+
+void LoadCachedThumbnailFrom(const std::string& path, int64_t position, int32_t width, int32_t height,
+                             int32_t bitCount, int32_t colorCount, DibHandle& out)
+{
+    out = DibHandle();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    BITMAPINFO info;
+    const int colours = colorCount <= 256 && colorCount >= 0 ? colorCount : 0;
+    const size_t headBytes = 40 + 4 * static_cast<size_t>(colours);
+    bool ok = ::pread(fd, &info, headBytes, position) == static_cast<ssize_t>(headBytes);
+    if (ok) {
+        newdib(out, width, height, bitCount, &info, colours);
+        if (out.Bits) {
+            const size_t size = out.Info->bmiHeader.biSizeImage;
+            size_t got = 0;
+            while (got < size) {
+                const ssize_t n = ::pread(fd, out.Bits + got, size - got, position + static_cast<int64_t>(headBytes + got));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                got += static_cast<size_t>(n);
+            }
+            // A cut-off file gives no thumbnail rather than one with a black bottom.
+            if (got != size)
+                deldib(out);
+        }
+    }
+    ::close(fd);
+}
+
+TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs)
+{
+    // A file of someone else's under our name is never replaced.
+    {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0)
+                return TCacheWriteResult::Foreign;
+            FilePtr old(std::fopen(path.c_str(), "rb"));
+            uint8_t sig[2];
+            if (!old || std::fread(sig, 1, 2, old.get()) != 2 || (sig[0] | (sig[1] << 8)) != kCacheSignature)
+                return TCacheWriteResult::Foreign;
+        }
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return TCacheWriteResult::Failed;
+    ::fchmod(fd, 0644);
+    FilePtr f(::fdopen(fd, "wb"));
+    if (!f) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return TCacheWriteResult::Failed;
+    }
+    std::setvbuf(f.get(), nullptr, _IOFBF, 1 << 20);
+    bool ok = true;
+    auto put = [&](const void* p, size_t n) {
+        if (ok && n > 0 && std::fwrite(p, 1, n, f.get()) != n)
+            ok = false;
+    };
+    uint8_t head[6] = {static_cast<uint8_t>(kCacheSignature & 0xFF), static_cast<uint8_t>(kCacheSignature >> 8)};
+    PutLe32(head + 2, static_cast<int32_t>(thumbs.size()));
+    put(head, sizeof head);
+    for (const CacheThumb& t : thumbs) {
+        uint8_t rec[kCacheNameBytes + 32 + 4] = {};
+        std::memcpy(rec, t.Name->data(), std::min<size_t>(t.Name->size(), kCacheNameBytes - 1));
+        const int32_t* fields = &t.Info->BitCount;
+        for (int k = 0; k < 8; ++k)
+            PutLe32(rec + kCacheNameBytes + 4 * k, fields[k]);
+        const int64_t table = TableBytes(DibColorCount(*t.Dib));
+        const int64_t pixels = t.Dib->Info->bmiHeader.biSizeImage;
+        PutLe32(rec + kCacheNameBytes + 32, static_cast<int32_t>(40 + table + pixels));
+        put(rec, sizeof rec);
+        put(t.Dib->Info, static_cast<size_t>(40 + table));
+        put(t.Dib->Bits, static_cast<size_t>(pixels));
+    }
+    if (ok && std::fflush(f.get()) != 0)
+        ok = false;
+    if (ok && ::fsync(::fileno(f.get())) != 0)
+        ok = false;
+    if (std::fclose(f.release()) != 0)
+        ok = false;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return TCacheWriteResult::Failed;
+    }
+    return TCacheWriteResult::Written;
+}
+
+int32_t CalcCheckValue(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        thread_local std::minstd_rand random(
+            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+        return static_cast<int32_t>(random() % 32767);
+    }
+    // splitmix64 over size, seconds and nanoseconds: a picture replaced under
+    // its name practically always gets a new value.
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (uint64_t v : {static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_mtim.tv_sec),
+                       static_cast<uint64_t>(st.st_mtim.tv_nsec)}) {
+        h ^= v;
+        h += 0x9E3779B97F4A7C15ull;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+    }
+    const auto v = static_cast<int32_t>(static_cast<uint32_t>(h ^ (h >> 32)));
+    return v != 0 ? v : 1;
+}

@@ -1,0 +1,91 @@
+// The thumbnail cache file "thbcache.tcf" of a folder and the check value
+// that tells whether a picture still is the one a thumbnail was made of.
+// Plain C++ over the image-file library: the pass's worker threads use it.
+//
+// Layout (little-endian): signature 0x0B5E (2 bytes), entry count N (4), then
+// N entries: the file name (261 bytes, zero-terminated), ThumbInfo (32), L (4)
+// = 40 + T + S, the thumbnail's BITMAPINFOHEADER (40), its colour table
+// (T = 4 x ColorCount when ColorCount <= 256, else 0) and its pixel rows (S).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "raster/Rasterwerk.h"
+
+// Eight signed 32-bit values per thumbnail, in memory and in the cache file.
+struct ThumbInfo {
+    int32_t BitCount = 0;       // the picture's depth; the thumbnail has the same
+    int32_t ThumbWidth = 0;
+    int32_t ThumbHeight = 0;
+    int32_t PictureWidth = 0;
+    int32_t PictureHeight = 0;
+    int32_t ColorCount = 0;     // 2 to the power BitCount
+    int32_t SizeKB = 0;         // the decoded picture's pixel bytes / 1024
+    int32_t CheckValue = 0;
+};
+static_assert(sizeof(ThumbInfo) == 32);
+
+inline constexpr uint16_t kCacheSignature = 0x0B5E;
+inline constexpr int kCacheNameBytes = 261;
+inline constexpr const char* kCacheFileName = "thbcache.tcf";
+// No thumbnail side is larger.
+inline constexpr int32_t kThumbBox = 80;
+
+struct CacheEntry {
+    std::string Name;       // bytes up to the first zero of the stored name
+    ThumbInfo Info;
+    int64_t Position = 0;   // file offset of the entry's BITMAPINFOHEADER
+};
+
+// Appends "/" unless the path already ends in one.
+std::string IncludeBackslash(const std::string& path);
+// a-z become A-Z; every other byte stays.
+std::string UpperAscii(std::string text);
+
+// The entries of a cache file, with a name index so a folder of 100,000
+// pictures finds each entry at once.
+class TThumbCacheIndex {
+public:
+    std::vector<CacheEntry> Entries;
+    void Clear();
+    void BuildIndex();
+    // The entry for a picture: the first with exactly this name and check
+    // value, else the first whose name matches without regard to case
+    // (Linux names may differ in case alone). Null when none.
+    const CacheEntry* Find(const std::string& name, int32_t checkValue) const;
+
+private:
+    std::unordered_map<std::string, std::vector<uint32_t>> byUpperName_;
+};
+
+enum class TCacheReadResult { NotOpened, Read };
+// Reads the entries of the cache file at path into index (cleared first).
+// A file with a wrong signature gives no entries. Reading stops at the first
+// entry that ends past the end of the file or holds impossible values; the
+// entries before it stay.
+TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index);
+
+// The thumbnail stored at position; out.Bits is null when it cannot be read.
+void LoadCachedThumbnailFrom(const std::string& path, int64_t position, int32_t width, int32_t height,
+                             int32_t bitCount, int32_t colorCount, raster::DibHandle& out);
+
+// One thumbnail to store.
+struct CacheThumb {
+    const std::string* Name;
+    const ThumbInfo* Info;
+    const raster::DibHandle* Dib;
+};
+enum class TCacheWriteResult { Written, Foreign, Failed };
+// Writes the thumbnails to path through a temporary file beside it, renamed
+// into place when complete. A file there whose first two bytes are not the
+// signature (or that cannot be read or replaced) is left alone.
+TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs);
+
+// The check value of a picture file, from its size and modification time
+// (nanoseconds included): never 0, so entries of old cache files (written
+// with 0) are rebuilt. A file that cannot be examined gets a random value
+// from 0 to 32,766, which practically never matches.
+int32_t CalcCheckValue(const std::string& path);

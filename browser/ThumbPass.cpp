@@ -1,0 +1,357 @@
+#include "browser/ThumbPass.h"
+
+// system
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <chrono>
+
+// Qt
+#include <QMetaObject>
+#include <QObject>
+
+namespace {
+
+// Files prepared ahead of the one the user-interface thread takes next. Only
+// small thumbnails wait there; full pictures exist only while a worker
+// decodes one.
+constexpr size_t kLookAhead = 64;
+// A folder listing stops here; nobody browses more files than this at once.
+constexpr size_t kMaxFolderFiles = 10'000'000;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TPassWork
+
+TPassWork::TPassWork(std::string folder, std::shared_ptr<const TThumbCacheIndex> cache, uint64_t generation)
+    : Folder(IncludeBackslash(folder)),
+      CachePath(IncludeBackslash(folder) + kCacheFileName),
+      Cache(cache ? std::move(cache) : std::make_shared<const TThumbCacheIndex>()),
+      Generation(generation)
+{
+}
+
+void TPassWork::List()
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(Folder.c_str())) {
+        while (names.size() < kMaxFolderFiles && !stop_.load()) {
+            const dirent* e = ::readdir(dir);
+            if (!e)
+                break;
+            const char* n = e->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+                continue;
+            bool file = e->d_type == DT_REG;
+            // Links and file systems that do not say: ask. Only regular files
+            // count, so a named pipe can never hang a decoder.
+            if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+                struct stat st {};
+                file = ::stat((Folder + n).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            }
+            if (file)
+                names.emplace_back(n);
+        }
+        ::closedir(dir);
+    }
+    std::function<void()> wake;
+    {
+        std::lock_guard lk(m_);
+        names_ = std::move(names);
+        results_.resize(names_.size());
+        listed_ = true;
+        wake = wakePool_;
+    }
+    cv_.notify_all();
+    if (wake)
+        wake();
+}
+
+void TPassWork::Stop()
+{
+    std::vector<std::optional<TPreparedFile>> dropped;
+    {
+        std::lock_guard lk(m_);
+        stop_ = true;
+        // Pictures prepared ahead for a stopped pass are never shown.
+        dropped.swap(results_);
+        results_.resize(dropped.size());
+    }
+    cv_.notify_all();
+}
+
+void TPassWork::Wake()
+{
+    { std::lock_guard lk(m_); }
+    cv_.notify_all();
+}
+
+void TPassWork::WaitNextReady(const std::function<bool()>& cancel)
+{
+    std::unique_lock lk(m_);
+    cv_.wait(lk, [&] {
+        return cancel() || stop_.load() ||
+               (listed_ && (taken_ >= names_.size() || results_[taken_].has_value()));
+    });
+}
+
+bool TPassWork::NextReady() const
+{
+    std::lock_guard lk(m_);
+    return listed_ && !stop_.load() && (taken_ >= names_.size() || results_[taken_].has_value());
+}
+
+bool TPassWork::TakeNext(std::string& name, std::optional<TPreparedFile>& prepared)
+{
+    std::function<void()> wake;
+    {
+        std::lock_guard lk(m_);
+        if (!listed_ || taken_ >= names_.size())
+            return false;
+        name = names_[taken_];
+        prepared = std::move(results_[taken_]);
+        results_[taken_].reset();
+        ++taken_;
+        wake = wakePool_;
+    }
+    // The look-ahead window moved on: a worker may take the next file.
+    if (wake)
+        wake();
+    return true;
+}
+
+size_t TPassWork::FileCount() const
+{
+    std::lock_guard lk(m_);
+    return names_.size();
+}
+
+size_t TPassWork::Taken() const
+{
+    std::lock_guard lk(m_);
+    return taken_;
+}
+
+bool TPassWork::HasClaimableWork() const
+{
+    std::lock_guard lk(m_);
+    return listed_ && !stop_.load() && nextClaim_ < names_.size() && nextClaim_ < taken_ + kLookAhead;
+}
+
+bool TPassWork::Claim(size_t& index, std::string& name)
+{
+    std::lock_guard lk(m_);
+    if (!listed_ || stop_.load() || nextClaim_ >= names_.size() || nextClaim_ >= taken_ + kLookAhead)
+        return false;
+    // A file the user-interface thread already took (prepared by itself) is skipped.
+    if (nextClaim_ < taken_)
+        nextClaim_ = taken_;
+    if (nextClaim_ >= names_.size())
+        return false;
+    index = nextClaim_++;
+    name = names_[index];
+    return true;
+}
+
+void TPassWork::Store(size_t index, TPreparedFile result)
+{
+    {
+        std::lock_guard lk(m_);
+        if (stop_.load() || index < taken_ || index >= results_.size())
+            return;  // the result is released here, never shown
+        results_[index] = std::move(result);
+    }
+    cv_.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+// TThumbPool
+
+TThumbPool::TThumbPool(unsigned threads)
+{
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = std::min(threads, 64u);
+    for (unsigned i = 0; i < threads; ++i)
+        threads_.emplace_back([this] { Run(); });
+}
+
+TThumbPool::~TThumbPool()
+{
+    std::shared_ptr<TPassWork> old;
+    {
+        std::lock_guard lk(m_);
+        quit_ = true;
+        old = std::move(work_);
+    }
+    if (old) {
+        std::lock_guard lk(old->m_);
+        old->wakePool_ = nullptr;
+    }
+    cv_.notify_all();
+    for (auto& t : threads_)
+        t.join();
+}
+
+void TThumbPool::Serve(std::shared_ptr<TPassWork> work)
+{
+    if (work) {
+        std::lock_guard lk(work->m_);
+        work->wakePool_ = [this] { Wake(); };
+    }
+    std::shared_ptr<TPassWork> old;
+    {
+        std::lock_guard lk(m_);
+        old = std::move(work_);
+        work_ = std::move(work);
+    }
+    if (old && old != work_) {
+        std::lock_guard lk(old->m_);
+        old->wakePool_ = nullptr;
+    }
+    cv_.notify_all();
+}
+
+void TThumbPool::Wake()
+{
+    { std::lock_guard lk(m_); }
+    cv_.notify_all();
+}
+
+void TThumbPool::Run()
+{
+    for (;;) {
+        std::shared_ptr<TPassWork> work;
+        {
+            std::unique_lock lk(m_);
+            cv_.wait(lk, [&] { return quit_ || (work_ && work_->HasClaimableWork()); });
+            if (quit_)
+                return;
+            work = work_;
+        }
+        size_t index = 0;
+        std::string name;
+        if (!work->Claim(index, name))
+            continue;
+        if (work->Options.BeforePrepare)
+            work->Options.BeforePrepare(name);
+        work->Store(index, PrepareFile(work->Folder, name, *work->Cache, work->CachePath, work->Options));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TMyThread
+
+struct TSyncState {
+    std::mutex m;
+    std::condition_variable cv;
+    bool running = false;
+    bool done = false;
+    bool abandoned = false;
+};
+
+TMyThread::TMyThread(QObject* uiContext, std::shared_ptr<TPassWork> work, TFileCallback callback,
+                     std::function<void()> onTerminate)
+    : ui_(uiContext), work_(std::move(work)), callback_(std::move(callback)), onTerminate_(std::move(onTerminate))
+{
+}
+
+TMyThread::~TMyThread()
+{
+    Terminate();
+    WaitFor();
+}
+
+void TMyThread::Start()
+{
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TMyThread::Terminate()
+{
+    terminated_ = true;
+    std::shared_ptr<TSyncState> st;
+    {
+        std::lock_guard lk(syncMutex_);
+        st = sync_;
+    }
+    if (st) {
+        { std::lock_guard lk(st->m); }
+        st->cv.notify_all();
+    }
+    work_->Wake();
+}
+
+void TMyThread::WaitFor()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TMyThread::Execute()
+{
+    work_->List();
+    while (!Terminated() && !Done && !work_->Stopped()) {
+        work_->WaitNextReady([this] { return Terminated(); });
+        if (Terminated() || work_->Stopped() || !Synchronize([this] { FindStep(); }))
+            break;
+    }
+    // The end handler decides when this object goes; it runs after Execute returned.
+    QMetaObject::invokeMethod(ui_, onTerminate_, Qt::QueuedConnection);
+}
+
+void TMyThread::FindStep()
+{
+    // The folder was listed when the thread began; every step continues that search.
+    FirstStep = false;
+    // Files already prepared are taken in one hand-over, for a few
+    // milliseconds at most, so a pass from the cache does not pay a thread
+    // round trip per file and the window still handles its events in time.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
+    do {
+        // A stop asked for after the hand-over still processes no further file.
+        if (Terminated())
+            return;
+        std::string name;
+        std::optional<TPreparedFile> prepared;
+        if (!work_->TakeNext(name, prepared)) {
+            Done = true;
+            return;
+        }
+        callback_(name, prepared);
+    } while (work_->NextReady() && std::chrono::steady_clock::now() < until);
+}
+
+bool TMyThread::Synchronize(const std::function<void()>& f)
+{
+    auto st = std::make_shared<TSyncState>();
+    {
+        std::lock_guard lk(syncMutex_);
+        sync_ = st;
+    }
+    QMetaObject::invokeMethod(
+        ui_,
+        [st, f] {
+            {
+                std::lock_guard lk(st->m);
+                if (st->abandoned)
+                    return;
+                st->running = true;
+            }
+            f();
+            {
+                std::lock_guard lk(st->m);
+                st->done = true;
+            }
+            st->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lk(st->m);
+    st->cv.wait(lk, [&] { return st->done || (Terminated() && !st->running); });
+    if (!st->done) {
+        st->abandoned = true;
+        return false;
+    }
+    return true;
+}

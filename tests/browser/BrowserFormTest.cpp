@@ -1,0 +1,587 @@
+// The browser window on real widgets (offscreen): passes with their memo
+// lines and cache file, the grid's geometry and keyboard, deleting, opening,
+// closing and changing the folder during a pass.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QWidget>
+
+#include "browser/BrowserFUnit.h"
+#include "browser/BrowserTestSupport.h"
+#include "raster/DibDraw.h"
+#include "ui/Canvas.h"
+#include "ui/ScriptedResponder.h"
+#include "ui/ScrollBox.h"
+#include "ui/ShellTree.h"
+#include "ui/Trash.h"
+#include "viewer/ViewPicFUnit.h"
+
+using namespace browsertest;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+template <class F>
+bool WaitFor(F cond, std::chrono::seconds limit = std::chrono::seconds(120))
+{
+    const auto end = TClock::now() + limit;
+    while (!cond()) {
+        if (TClock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+std::vector<std::string> DirectoryOrder(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    while (const dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != ".." && e->d_type == DT_REG)
+            names.push_back(n);
+    }
+    ::closedir(d);
+    return names;
+}
+
+// Holds the pass's workers before a chosen file until released.
+class TGate {
+public:
+    void HoldAt(std::string name)
+    {
+        std::lock_guard lk(m_);
+        hold_ = std::move(name);
+    }
+    void Release()
+    {
+        {
+            std::lock_guard lk(m_);
+            hold_.clear();
+        }
+        cv_.notify_all();
+    }
+    void Before(const std::string& name)
+    {
+        std::unique_lock lk(m_);
+        cv_.wait(lk, [&] { return hold_.empty() || name != hold_; });
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::string hold_;
+};
+
+class BrowserFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scope_ = std::make_unique<TResponderScope>(Responder);
+        ViewPicForm = &viewer_;
+    }
+    void TearDown() override
+    {
+        Gate.Release();
+        Form.reset();
+        ViewPicForm = nullptr;
+        SetTrashFunction(nullptr);
+    }
+
+    TBrowserForm& Open(const std::string& folder, unsigned threads = 0, bool reducedJpeg = true)
+    {
+        TBrowserFormSetup setup;
+        setup.InitialFolder = folder;
+        setup.UseFormStorage = false;
+        setup.Threads = threads;
+        setup.Prepare.ReducedJpeg = reducedJpeg;
+        setup.Prepare.BeforePrepare = [this](const std::string& name) { Gate.Before(name); };
+        setup.OnMemoLine = [this](const std::string& line) { Memo.push_back(line); };
+        Form = std::make_unique<TBrowserForm>(setup);
+        return *Form;
+    }
+    void Finish()
+    {
+        ASSERT_TRUE(WaitFor([&] { return !Form->Busy; }));
+    }
+    // Makes the grid area exactly `width` pixels wide with room for every row.
+    void GridWidth(int width)
+    {
+        // Hidden widgets hear of their new size only when shown.
+        if (!Form->Showing())
+            Form->Show();
+        Form->ClientHeight = 1200;
+        // The tree gives or takes the room, as its splitter would.
+        Form->Panel1->Width = Form->Panel1->Width() + Form->ScrollBox1->ClientWidth() - width;
+        Form->Paint();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(Form->ScrollBox1->ClientWidth(), width);
+    }
+    void Key(Word key)
+    {
+        Form->KeyEditKeyDown(key, 0);
+    }
+
+    TScriptedResponder Responder;
+    TGate Gate;
+    std::vector<std::string> Memo;
+    std::unique_ptr<TBrowserForm> Form;
+
+private:
+    std::unique_ptr<TResponderScope> scope_;
+    TViewPicForm viewer_;
+};
+
+void MakeMixedFolder(const TTempDir& dir)
+{
+    WriteFile(dir / "a.bmp", MakeBmp(400, 100, 24, [](int x, int y) { return static_cast<uint32_t>(x * 600 + y); }));
+    WriteFile(dir / "b.BMP", MakeBmp(100, 400, 8, [](int x, int y) { return static_cast<uint32_t>(x ^ y); }));
+    WriteFile(dir / "c4.bmp", MakeBmp(33, 17, 4, [](int x, int y) { return static_cast<uint32_t>(x + y); }));
+    WriteFile(dir / "d1.bmp", MakeBmp(50, 50, 1, [](int x, int y) { return static_cast<uint32_t>((x / 5 + y / 5) & 1); }));
+    WriteFile(dir / "thin.bmp", MakeBmp(1, 30, 8, [](int, int) { return 1u; }));
+    WriteFile(dir / "c.jpeg", ReadFile(dir / "a.bmp"));
+    WriteFile(dir / "notes.txt", Bytes{'h', 'i'});
+    ASSERT_TRUE(SaveGradient(dir / "e.png", 640, 480, "PNG"));
+    ASSERT_TRUE(SaveGradient(dir / "f.jpg", 1200, 900, "JPG"));
+}
+
+}  // namespace
+
+TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFromTheCache)
+{
+    TTempDir dir;
+    MakeMixedFolder(dir);
+    Open(dir.Path());
+    Finish();
+
+    std::vector<std::string> pictures;
+    std::vector<std::string> expected = {"Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path()};
+    for (const std::string& n : DirectoryOrder(dir.Path())) {
+        const std::string upper = UpperAscii(n.substr(n.rfind('.')));
+        if (n == "thin.bmp")
+            expected.push_back("Fehler beim Laden von thin.bmp []");
+        else if (raster::DibTypeForExtension(upper) != raster::dtAuto)
+            pictures.push_back(n);
+    }
+    expected.push_back("Browser-Informationen geschrieben.");
+    expected.push_back("Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen.");
+    EXPECT_THAT(Memo, ElementsAreArray(expected));
+    EXPECT_THAT(Form->ThumbNames, ElementsAreArray(pictures));
+    ASSERT_EQ(Form->ThumbCount, static_cast<int>(pictures.size()));
+    for (int i = 0; i < Form->ThumbCount; ++i) {
+        const ThumbInfo& t = Form->ThumbInfos[static_cast<size_t>(i)];
+        EXPECT_EQ(raster::DibWidth(Form->Thumbs[static_cast<size_t>(i)]), t.ThumbWidth);
+        EXPECT_EQ(raster::DibBitCount(Form->Thumbs[static_cast<size_t>(i)]), t.BitCount);
+        if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
+            EXPECT_EQ(t.ThumbWidth, 80);
+            EXPECT_EQ(t.ThumbHeight, 20);
+            EXPECT_EQ(t.ColorCount, 16777216);
+            EXPECT_EQ(t.SizeKB, 117);
+        }
+        if (Form->ThumbNames[static_cast<size_t>(i)] == "b.BMP") {
+            EXPECT_EQ(t.ThumbWidth, 20);
+            EXPECT_EQ(t.ThumbHeight, 80);
+        }
+    }
+    const Bytes firstCache = ReadFile(dir / kCacheFileName);
+    ASSERT_GT(firstCache.size(), 6u);
+    const std::vector<ThumbInfo> firstInfos = Form->ThumbInfos;
+
+    // The second pass finds every picture in the cache and writes the same file.
+    Memo.clear();
+    Form->JamShellTree1Change();
+    Finish();
+    EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
+                                  "Fehler beim Laden von thin.bmp []", "Browser-Informationen geschrieben.",
+                                  "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
+    EXPECT_THAT(Form->ThumbNames, ElementsAreArray(pictures));
+    EXPECT_EQ(ReadFile(dir / kCacheFileName), firstCache);
+
+    // A picture replaced under its name gets a new thumbnail.
+    WriteFile(dir / "a.bmp", MakeBmp(100, 100, 8, [](int, int) { return 7u; }));
+    Form->JamShellTree1Change();
+    Finish();
+    for (int i = 0; i < Form->ThumbCount; ++i)
+        if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
+            EXPECT_EQ(Form->ThumbInfos[static_cast<size_t>(i)].BitCount, 8);
+            EXPECT_EQ(Form->ThumbInfos[static_cast<size_t>(i)].ThumbHeight, 80);
+        }
+    EXPECT_NE(ReadFile(dir / kCacheFileName), firstCache);
+}
+
+TEST_F(BrowserFormTest, ManyWorkersGiveTheSameMemoGridAndCacheBytesAsOne)
+{
+    TTempDir one, many;
+    MakeMixedFolder(one);
+    for (int i = 0; i < 12; ++i)
+        WriteFile(one / ("n" + std::to_string(i) + ".bmp"),
+                  MakeBmp(30 + 7 * i, 20 + 3 * i, i % 2 ? 8 : 24, [i](int x, int y) { return static_cast<uint32_t>(x * i + y); }));
+    // The same files, created in the same order, so both folders list alike.
+    for (const std::string& n : DirectoryOrder(one.Path()))
+        WriteFile(many / n, ReadFile(one / n));
+    ASSERT_EQ(DirectoryOrder(one.Path()), DirectoryOrder(many.Path()));
+
+    Open(one.Path(), 1, false);
+    Finish();
+    std::vector<std::string> memoOne = Memo;
+    const auto namesOne = Form->ThumbNames;
+    Form.reset();
+    Memo.clear();
+    Open(many.Path(), 4, false);
+    Finish();
+    for (auto& l : memoOne) {
+        const auto at = l.find(one.Path());
+        if (at != std::string::npos)
+            l.replace(at, one.Path().size(), many.Path());
+    }
+    EXPECT_EQ(Memo, memoOne);
+    EXPECT_EQ(Form->ThumbNames, namesOne);
+    // Check values differ with the files' times; everything else is the same.
+    Bytes a = ReadFile(one / kCacheFileName), b = ReadFile(many / kCacheFileName);
+    ASSERT_EQ(a.size(), b.size());
+    TThumbCacheIndex ia, ib;
+    ReadCacheFile(one / kCacheFileName, ia);
+    ReadCacheFile(many / kCacheFileName, ib);
+    for (auto* idx : {&ia, &ib})
+        for (const CacheEntry& e : idx->Entries) {
+            auto& bytes = idx == &ia ? a : b;
+            std::memset(&bytes[static_cast<size_t>(e.Position) - 8], 0, 4);
+        }
+    EXPECT_EQ(a, b);
+}
+
+TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
+{
+    TTempDir dir;
+    WriteFile(dir / "a.bmp", MakeBmp(20, 20, 8, [](int x, int) { return static_cast<uint32_t>(x); }));
+    const Bytes foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
+    WriteFile(dir / kCacheFileName, foreign);
+    Open(dir.Path());
+    Finish();
+    EXPECT_THAT(Memo, ElementsAre("Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path(),
+                                  "Browser-Informationen geladen.",
+                                  "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
+    EXPECT_EQ(ReadFile(dir / kCacheFileName), foreign);
+    EXPECT_EQ(Form->ThumbCount, 1);
+
+    // N = 0: no entries, and rewritten because a thumbnail was made.
+    WriteFile(dir / kCacheFileName, Bytes{0x5E, 0x0B, 0, 0, 0, 0});
+    Memo.clear();
+    Form->JamShellTree1Change();
+    Finish();
+    EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
+                                  "Browser-Informationen geschrieben.",
+                                  "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
+    EXPECT_GT(ReadFile(dir / kCacheFileName).size(), 6u);
+
+    // A picture renamed in letter case alone keeps its size and time: still found.
+    ::rename((dir / "a.bmp").c_str(), (dir / "A.BMP").c_str());
+    Form->JamShellTree1Change();
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 1);
+    EXPECT_EQ(Form->ThumbNames[0], "A.BMP");
+}
+
+TEST_F(BrowserFormTest, GridGeometryKeyboardAndInformationPanel)
+{
+    TTempDir dir;
+    for (int i = 1; i <= 7; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"),
+                  MakeBmp(400, 100, 24, [i](int x, int) { return static_cast<uint32_t>(x * i); }));
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 7);
+    GridWidth(300);
+    EXPECT_EQ(Form->Columns(), 3);
+    EXPECT_EQ(Form->PaintBox1->Height(), 330);
+
+    EXPECT_EQ(Form->Selected, 1);
+    Key(VK_DOWN);
+    EXPECT_EQ(Form->Selected, 4);
+    Key(VK_DOWN);
+    EXPECT_EQ(Form->Selected, 7);
+    Key(VK_DOWN);
+    EXPECT_EQ(Form->Selected, 7);
+    Key(VK_RIGHT);
+    EXPECT_EQ(Form->Selected, 7);
+    Key(VK_LEFT);
+    EXPECT_EQ(Form->Selected, 6);
+    Key(VK_UP);
+    EXPECT_EQ(Form->Selected, 3);
+    Key(VK_UP);
+    EXPECT_EQ(Form->Selected, 3);
+    EXPECT_EQ(Form->StatusBar->Panels[1].Text, "Thumbnail: 400 x 100 x 16777216 - 117 KByte  (3 von 7)");
+
+    // Clicks: inside a frame selects, between frames nothing.
+    Form->PaintBox1MouseDown(TMouseButton::Left, 0, 90 + 2, 110 + 108);  // cell 5, corner
+    EXPECT_EQ(Form->Selected, 5);
+    Form->PaintBox1MouseDown(TMouseButton::Left, 0, 89, 50);
+    EXPECT_EQ(Form->Selected, 5);
+    Form->PaintBox1MouseDown(TMouseButton::Left, 0, 200, 250);  // cell 9 does not exist
+    EXPECT_EQ(Form->Selected, 5);
+
+    // Six thumbnails still give three rows.
+    Form->ThumbCount = 6;
+    Form->Paint();
+    EXPECT_EQ(Form->PaintBox1->Height(), 330);
+    Form->ThumbCount = 7;
+
+    // Narrower than a cell: one column, Up and Down move by one.
+    GridWidth(80);
+    EXPECT_EQ(Form->Columns(), 1);
+    Key(VK_DOWN);
+    EXPECT_EQ(Form->Selected, 6);
+    Key(VK_UP);
+    EXPECT_EQ(Form->Selected, 5);
+    EXPECT_EQ(Form->PaintBox1->Height(), 8 * 110);
+}
+
+TEST_F(BrowserFormTest, EnsureVisibleScrollsTheSelectedFrameIntoView)
+{
+    TTempDir dir;
+    for (int i = 1; i <= 40; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(8, 8, 8, [](int, int) { return 1u; }));
+    Open(dir.Path());
+    Finish();
+    Form->Show();
+    Form->ClientHeight = 500;
+    Form->Paint();
+    QCoreApplication::processEvents();
+    const int cols = Form->Columns();
+    const int view = Form->ScrollBox1->ClientHeight();
+    Form->Selected = 40;
+    Form->EnsureVisible();
+    const int row = 39 / cols;
+    EXPECT_EQ(Form->ScrollBox1->VertScrollBar.Position(), row * 110 + 108 - view);
+    Form->Selected = cols + 1;  // second row: its top lies above the view
+    Form->EnsureVisible();
+    EXPECT_EQ(Form->ScrollBox1->VertScrollBar.Position(), 110 + 2);
+}
+
+TEST_F(BrowserFormTest, DeleteMovesToTheTrashOrKeepsTheThumbnailWhenThatFails)
+{
+    TTempDir dir;
+    WriteFile(dir / "only.bmp", MakeBmp(30, 30, 8, [](int, int) { return 2u; }));
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 1);
+    std::vector<std::string> trashed;
+    bool trashWorks = false;
+    SetTrashFunction([&](const std::string& p) {
+        trashed.push_back(p);
+        return trashWorks;
+    });
+
+    // No: nothing happens.
+    Responder.AnswerMessage(mrNo);
+    Key(VK_DELETE);
+    EXPECT_TRUE(trashed.empty());
+    EXPECT_EQ(Form->ThumbCount, 1);
+
+    // The trash refuses: an error, and the thumbnail stays.
+    Responder.AnswerMessage(mrYes);
+    Responder.AnswerMessage(mrOk);
+    Key(VK_DELETE);
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_EQ(trashed[0], dir / "only.bmp");
+    EXPECT_EQ(Form->ThumbCount, 1);
+    ASSERT_EQ(Responder.Asked().size(), 3u);
+    EXPECT_EQ(Responder.Asked()[1].Text, "Wollen Sie die markierte Datei wirklich löschen?");
+    EXPECT_EQ(Responder.Asked()[1].Caption, "Löschen");
+    EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Question);
+    EXPECT_EQ(Responder.Asked()[1].Buttons, mbYes | mbNo);
+    EXPECT_EQ(Responder.Asked()[2].Text, "Konnte die Datei nicht in den Papierkorb verschieben!");
+    EXPECT_EQ(Responder.Asked()[2].Caption, "Fehler");
+    EXPECT_EQ(Responder.Asked()[2].Icon, TMsgIcon::Error);
+
+    // It works: the last thumbnail goes, the selection stays at 1.
+    trashWorks = true;
+    Responder.AnswerMessage(mrYes);
+    Key(VK_DELETE);
+    EXPECT_EQ(Form->ThumbCount, 0);
+    EXPECT_EQ(Form->Selected, 1);
+    EXPECT_EQ(Form->StatusBar->Panels[1].Text, "Bild: keins   ");
+    EXPECT_EQ(Responder.Unanswered(), 0);
+    // Nothing selected any more: Delete and Enter ask nothing.
+    Key(VK_DELETE);
+    Key(VK_RETURN);
+    EXPECT_EQ(Responder.Asked().size(), 4u);
+}
+
+TEST_F(BrowserFormTest, OpenShowsTheSelectedPictureInTheViewer)
+{
+    TTempDir dir;
+    WriteFile(dir / "a.bmp", MakeBmp(30, 20, 24, [](int, int) { return 0x102030u; }));
+    WriteFile(dir / "b.bmp", MakeBmp(30, 20, 24, [](int, int) { return 0x102030u; }));
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 2);
+    Form->Selected = 2;
+    int width = 0;
+    std::string shown;
+    Responder.AnswerForm([&](TForm& f) {
+        auto& v = dynamic_cast<TViewPicForm&>(f);
+        width = v.ViewPicture.Bits ? raster::DibWidth(v.ViewPicture) : -1;
+        shown = v.ViewFileName;
+        return mrOk;
+    });
+    // A double click outside every cell opens the picture selected before.
+    Form->PaintBox1MouseDown(TMouseButton::Left, 0, 1000, 1000);
+    Form->PaintBox1DblClick();
+    EXPECT_EQ(width, 30);
+    EXPECT_EQ(shown, dir / Form->ThumbNames[1]);
+    EXPECT_EQ(ViewPicForm->ViewPicture.Bits, nullptr);
+
+    // A picture that has gone: the message, no viewer.
+    ::unlink((dir / Form->ThumbNames[1]).c_str());
+    Responder.AnswerMessage(mrOk);
+    Key(VK_RETURN);
+    ASSERT_EQ(Responder.Asked().size(), 2u);
+    EXPECT_EQ(Responder.Asked()[1].Text, "Konnte die Bilddatei nicht öffnen!");
+    EXPECT_EQ(Responder.Asked()[1].Caption, "Fehler");
+    EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Error);
+}
+
+TEST_F(BrowserFormTest, ClosingDuringAPassStopsItFirstAndWritesWhatWasMade)
+{
+    TTempDir dir;
+    for (int i = 0; i < 10; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [i](int x, int) { return static_cast<uint32_t>(x + i); }));
+    const std::vector<std::string> order = DirectoryOrder(dir.Path());
+    Gate.HoldAt(order[4]);
+    Open(dir.Path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 4; }));
+    bool canClose = true;
+    Form->FormCloseQuery(canClose);
+    EXPECT_FALSE(canClose);
+    EXPECT_EQ(Memo.back(), "Benutzerwunsch: Breche Bearbeitung ab...");
+    Gate.Release();
+    Finish();
+    EXPECT_EQ(Form->ThumbCount, 4);
+    TThumbCacheIndex cache;
+    ReadCacheFile(dir / kCacheFileName, cache);
+    ASSERT_EQ(cache.Entries.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(cache.Entries[i].Name, order[i]);
+    canClose = false;
+    Form->FormCloseQuery(canClose);
+    EXPECT_TRUE(canClose);
+}
+
+TEST_F(BrowserFormTest, ChangingTheFolderDuringAPassRestartsThereAndLeavesTheOldCacheAlone)
+{
+    TTempDir first, second;
+    for (int i = 0; i < 6; ++i)
+        WriteFile(first / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 3u; }));
+    WriteFile(second / "x.bmp", MakeBmp(20, 20, 24, [](int, int) { return 3u; }));
+    Gate.HoldAt(DirectoryOrder(first.Path())[2]);
+    Open(first.Path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 2; }));
+    ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(second.Path()));
+    EXPECT_EQ(Form->ThumbCount, 0);
+    EXPECT_TRUE(Form->RestartPending);
+    Gate.Release();
+    ASSERT_TRUE(WaitFor([&] { return !Form->Busy && !Form->RestartPending && Form->ThumbCount == 1; }));
+    Finish();
+    EXPECT_FALSE(fs::exists(first / kCacheFileName));
+    EXPECT_TRUE(fs::exists(second / kCacheFileName));
+    EXPECT_EQ(Form->ThumbNames[0], "x.bmp");
+    const std::string done = "Bearbeitung von Verzeichnis " + second.Path() + " abgeschloßen.";
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), done), 2);
+}
+
+TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
+{
+    TTempDir dir;
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(SaveGradient(dir / ("p" + std::to_string(i) + ".jpg"), 800, 600, "JPG"));
+    Open(dir.Path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount >= 1 || !Form->Busy; }));
+    const bool finished = !Form->Busy;
+    Form.reset();
+    QCoreApplication::processEvents();
+    // Only a pass that ended writes the cache; the teardown does not.
+    EXPECT_EQ(fs::exists(dir / kCacheFileName), finished);
+}
+
+namespace {
+
+void Drain()
+{
+    const auto end = TClock::now() + std::chrono::milliseconds(100);
+    while (TClock::now() < end)
+        QCoreApplication::processEvents();
+}
+
+QImage Shot(TBrowserForm& f)
+{
+    return f.ScrollBox1->Viewport()->grab().toImage();
+}
+
+TColor At(const QImage& shot, int x, int y)
+{
+    return FromQColor(shot.pixelColor(x, y));
+}
+
+}  // namespace
+
+TEST_F(BrowserFormTest, CellsAreDrawnAsTheGridDescribesAndPassesLeaveWhatAFullRepaintShows)
+{
+    TTempDir dir;
+    for (int i = 1; i <= 7; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(400, 100, 24, [](int, int) { return 0xFF0000u; }));
+    Open(dir.Path());
+    Finish();
+    GridWidth(300);
+    ::unlink((dir / kCacheFileName).c_str());
+    Form->JamShellTree1Change();
+    Finish();
+    Drain();
+    // The uncached pass drew each new cell on its own; a full repaint shows the same.
+    const QImage afterPass = Shot(*Form);
+    Form->PaintBox1->Repaint();
+    EXPECT_TRUE(afterPass == Shot(*Form));
+
+    Form->Selected = 2;
+    Form->Paint();
+    Drain();
+    const QImage shot = Shot(*Form);
+    EXPECT_EQ(At(shot, 2, 2), clWhite);     // frame: top and left white
+    EXPECT_EQ(At(shot, 2, 60), clWhite);
+    EXPECT_EQ(At(shot, 87, 2), clWhite);
+    EXPECT_EQ(At(shot, 88, 60), clGray);    // right and bottom grey
+    EXPECT_EQ(At(shot, 88, 108), clGray);
+    EXPECT_EQ(At(shot, 40, 108), clSilver);  // the caption box reaches over the bottom line
+    EXPECT_EQ(At(shot, 4, 10), clSilver);   // background of an unselected cell
+    EXPECT_EQ(At(shot, 90 + 4, 10), clBlue);  // the selected cell
+    EXPECT_EQ(At(shot, 40, 45), RGB(255, 0, 0));  // 80 x 20 picture at (5, 35)
+    EXPECT_EQ(At(shot, 40, 34), clSilver);
+    EXPECT_EQ(At(shot, 40, 55), clSilver);
+    EXPECT_EQ(At(shot, 86, 104), clSilver);  // caption box on the cell's colour
+    EXPECT_EQ(At(shot, 90 + 86, 104), clBlue);
+    EXPECT_EQ(At(shot, 3 * 90 + 10, 10), Form->ScrollBox1->Color());  // right of the last column
+    EXPECT_EQ(At(shot, 90 + 10, 2 * 110 + 10), Form->ScrollBox1->Color());  // after the last cell
+
+    // The second pass takes every thumbnail from the cache with merged repaints: the same picture.
+    Form->Selected = 1;
+    Form->JamShellTree1Change();
+    Finish();
+    Drain();
+    const QImage cached = Shot(*Form);
+    Form->PaintBox1->Repaint();
+    EXPECT_TRUE(cached == Shot(*Form));
+    EXPECT_TRUE(cached == afterPass);
+}
