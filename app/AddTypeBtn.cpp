@@ -15,7 +15,8 @@ TAddTypeForm::TAddTypeForm() : TForm("AddTypeForm")
     Label1->SetBounds(8, 19, 80, 16);
     Label1->Caption = "Dateiendung:";
     Edit1 = Make<TEdit>(this, "Edit1");
-    // A little right of the design's 88: the desktop font is wider than the design's.
+    // Starts at 100 rather than right after the label: the desktop font is
+    // wider than the 8-point one the dialog was laid out for.
     Edit1->SetBounds(100, 16, 185, 22);
     Bevel1 = Make<TBevel>(this, "Bevel1");
     Bevel1->SetBounds(8, 64, 288, 2);

@@ -51,7 +51,7 @@ std::string NumberedName(const std::string& name, std::uint64_t n)
 
 std::string FirstFreeNumberedName(const std::string& dir, const std::string& name)
 {
-    // Unbounded by design: a folder holds finitely many files, so a free
+    // Deliberately unbounded: a folder holds finitely many files, so a free
     // number always comes.
     for (std::uint64_t n = 0;; ++n) {
         std::string candidate = NumberedName(name, n);
@@ -104,11 +104,6 @@ bool TDownloadFileStream::Write(const void* data, std::size_t len)
 
 namespace {
 
-bool gUnnamedAllowed = true;
-// Naming a file by its descriptor alone needs a capability on older kernels;
-// once refused, the /proc/self/fd link is used instead.
-bool gEmptyPathRefused = false;
-
 bool ProcFdAvailable()
 {
     static const bool available = ::access("/proc/self/fd", X_OK) == 0;
@@ -117,27 +112,17 @@ bool ProcFdAvailable()
 
 }  // namespace
 
-void AllowUnnamedFiles(bool on)
-{
-    gUnnamedAllowed = on;
-}
-
-void AllowNamingByDescriptor(bool on)
-{
-    gEmptyPathRefused = !on;
-}
-
 TTargetFolder::~TTargetFolder()
 {
-    if (fFd >= 0)
-        ::close(fFd);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 bool TTargetFolder::StillAt(const std::string& dir) const
 {
     struct stat st {};
-    return ::stat(dir.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == fDev &&
-           static_cast<std::uint64_t>(st.st_ino) == fIno;
+    return ::stat(dir.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == dev_ &&
+           static_cast<std::uint64_t>(st.st_ino) == ino_;
 }
 
 void TTargetFolder::Use(const std::string& dir)
@@ -145,22 +130,22 @@ void TTargetFolder::Use(const std::string& dir)
     // A folder that could not be opened is tried again: it may exist by now.
     // One that was moved away or replaced is let go: the files belong where
     // the path leads now.
-    if (fHeld && dir == fDir && fFd >= 0 && StillAt(dir))
+    if (held_ && dir == dir_ && fd_ >= 0 && StillAt(dir))
         return;
-    if (fFd >= 0)
-        ::close(fFd);
-    fFd = -1;
-    fDir = dir;
-    fHeld = true;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    dir_ = dir;
+    held_ = true;
     if (dir.find('\0') != std::string::npos)
         return;
     do {
-        fFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fFd < 0 && errno == EINTR);
+        fd_ = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
     struct stat st {};
-    if (fFd >= 0 && ::fstat(fFd, &st) == 0) {
-        fDev = static_cast<std::uint64_t>(st.st_dev);
-        fIno = static_cast<std::uint64_t>(st.st_ino);
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+        dev_ = static_cast<std::uint64_t>(st.st_dev);
+        ino_ = static_cast<std::uint64_t>(st.st_ino);
     }
 }
 
@@ -168,16 +153,16 @@ bool TTargetFolder::RegularFileExists(const std::string& name, bool* free) const
 {
     if (free)
         *free = false;
-    if (fFd < 0 || name.find('\0') != std::string::npos)
+    if (fd_ < 0 || name.find('\0') != std::string::npos)
         return false;
     struct stat st {};
     // The link itself first: the usual answer, no such name, takes one call.
-    if (::fstatat(fFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (free)
             *free = errno == ENOENT;
         return false;
     }
-    if (S_ISLNK(st.st_mode) && ::fstatat(fFd, name.c_str(), &st, 0) != 0)
+    if (S_ISLNK(st.st_mode) && ::fstatat(fd_, name.c_str(), &st, 0) != 0)
         return false;  // a dangling link
     return !S_ISDIR(st.st_mode);
 }
@@ -191,19 +176,19 @@ TPendingFile::~TPendingFile()
 
 void TPendingFile::CloseFd()
 {
-    if (fFd >= 0)
-        ::close(fFd);
-    fFd = -1;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bool seenFree)
 {
-    if (fFd >= 0 || folder.Fd() < 0 || !IsUsableFileName(name))
+    if (fd_ >= 0 || folder.Fd() < 0 || !IsUsableFileName(name))
         return false;
-    fFolder = &folder;
-    fName = name;
+    folder_ = &folder;
+    name_ = name;
     int fd;
-    if (gUnnamedAllowed && ProcFdAvailable()) {
+    if (folder.Ways().Unnamed && ProcFdAvailable()) {
         // The name must be free now, as for an exclusive create: a folder or
         // a link of that name, or a name too long, fails here and not only
         // when the whole file is to be named.
@@ -220,8 +205,8 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bo
             fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
-            fFd = fd;
-            fUnnamed = true;
+            fd_ = fd;
+            unnamed_ = true;
             return true;
         }
         // Only a file system without unnamed files falls back; a closed
@@ -230,55 +215,56 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bo
             return false;
     }
     fd = OpenExclusiveAt(folder.Fd(), name.c_str());
-    fFd = fd;
-    fOnDisk = fd >= 0;
+    fd_ = fd;
+    onDisk_ = fd >= 0;
     return fd >= 0;
 }
 
-// linkat never replaces an existing name.
+// linkat never replaces an existing name. Naming a file by its descriptor
+// alone needs a capability on older kernels; the /proc/self/fd link does not.
 bool TPendingFile::Link()
 {
-    if (!gEmptyPathRefused) {
-        if (::linkat(fFd, "", fFolder->Fd(), fName.c_str(), AT_EMPTY_PATH) == 0)
+    if (folder_->Ways().NameByDescriptor) {
+        if (::linkat(fd_, "", folder_->Fd(), name_.c_str(), AT_EMPTY_PATH) == 0)
             return true;
         if (errno != ENOENT && errno != EPERM)
             return false;
     }
-    const std::string self = "/proc/self/fd/" + std::to_string(fFd);
-    if (::linkat(AT_FDCWD, self.c_str(), fFolder->Fd(), fName.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (::linkat(AT_FDCWD, self.c_str(), folder_->Fd(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return false;
-    gEmptyPathRefused = true;  // the way by descriptor was refused, this one worked
+    folder_->NamingByDescriptorRefused();  // refused once, refused for the run
     return true;
 }
 
 TPendingFile::TPublish TPendingFile::Publish()
 {
-    if (fFd < 0)
+    if (fd_ < 0)
         return TPublish::WriteFailed;
-    if (fUnnamed) {
+    if (unnamed_) {
         if (!Link()) {
             CloseFd();
             return TPublish::NameTaken;
         }
-        fOnDisk = true;
+        onDisk_ = true;
     }
     // After close() the descriptor is gone even when it reports an error.
-    const int rc = ::close(fFd);
+    const int rc = ::close(fd_);
     const bool closeFailed = rc != 0 && errno != EINTR;
-    fFd = -1;
+    fd_ = -1;
     if (closeFailed)
         return TPublish::WriteFailed;
-    fOnDisk = false;  // published: no longer ours to delete
+    onDisk_ = false;  // published: no longer ours to delete
     return TPublish::Done;
 }
 
 bool TPendingFile::Discard()
 {
     CloseFd();
-    if (!fOnDisk)
+    if (!onDisk_)
         return true;
-    fOnDisk = false;
-    return ::unlinkat(fFolder->Fd(), fName.c_str(), 0) == 0 || errno == ENOENT;
+    onDisk_ = false;
+    return ::unlinkat(folder_->Fd(), name_.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 std::string DeleteFailedLine(const std::string& saveName)

@@ -37,20 +37,22 @@ std::string FirstFreeNumberedName(const std::string& dir, const std::string& nam
 // someone else) or when the name is not usable. Returns the descriptor or -1.
 int CreateExclusive(const std::string& dir, const std::string& name);
 
-// Whether downloads may be written into files without a name (on by
-// default; off makes every file named from the start, as on file systems
-// that have no unnamed files). For tests.
-void AllowUnnamedFiles(bool on);
-// Whether an unnamed file may be named by its descriptor alone (on by
-// default; off, or refused by the kernel, names it through /proc/self/fd).
-// For tests.
-void AllowNamingByDescriptor(bool on);
+// How the files of a run are made. Each way has a fallback that some
+// machines need; turning a way off runs its fallback on any machine.
+struct TFileWays {
+    // Write into a file without a name and name it when complete (off: named
+    // from the start, as on file systems that have no unnamed files).
+    bool Unnamed = true;
+    // Name such a file by its descriptor alone (off, or refused by the
+    // kernel: through /proc/self/fd).
+    bool NameByDescriptor = true;
+};
 
 // The target folder of a run, opened once: files are made, tested and named
 // relative to it, which spares a walk of the whole path per picture.
 class TTargetFolder {
 public:
-    TTargetFolder() = default;
+    explicit TTargetFolder(TFileWays ways = {}) : ways_(ways) {}
     ~TTargetFolder();
     TTargetFolder(const TTargetFolder&) = delete;
     TTargetFolder& operator=(const TTargetFolder&) = delete;
@@ -59,19 +61,24 @@ public:
     // folder held already and dir still leads to it. A folder that cannot be
     // opened leaves Fd() -1.
     void Use(const std::string& dir);
-    int Fd() const { return fFd; }
-    const std::string& Dir() const { return fDir; }
+    int Fd() const { return fd_; }
+    const std::string& Dir() const { return dir_; }
     // True when name is an existing file that is not a directory. Free, when
     // given, learns whether nothing at all has that name (not even a link).
     bool RegularFileExists(const std::string& name, bool* free = nullptr) const;
+    const TFileWays& Ways() const { return ways_; }
+    // The kernel refused to name a file by its descriptor: the rest of the
+    // run goes through /proc at once.
+    void NamingByDescriptorRefused() const { ways_.NameByDescriptor = false; }
 
 private:
     bool StillAt(const std::string& dir) const;
-    int fFd = -1;
-    std::string fDir;
-    bool fHeld = false;
-    std::uint64_t fDev = 0;  // identity of the opened folder
-    std::uint64_t fIno = 0;
+    mutable TFileWays ways_;
+    int fd_ = -1;
+    std::string dir_;
+    bool held_ = false;
+    std::uint64_t dev_ = 0;  // identity of the opened folder
+    std::uint64_t ino_ = 0;
 };
 
 // The file of one download while it is written. Where the file system
@@ -90,8 +97,8 @@ public:
     // usable, the folder refuses, or anything of that name exists. SeenFree:
     // the caller has just found the name free, which spares a second look.
     bool Open(const TTargetFolder& folder, const std::string& name, bool seenFree = false);
-    int Fd() const { return fFd; }
-    bool Unnamed() const { return fUnnamed; }
+    int Fd() const { return fd_; }
+    bool Unnamed() const { return unnamed_; }
 
     enum class TPublish { Done, NameTaken, WriteFailed };
     // Gives the written file its name. NameTaken: the name could not be
@@ -105,11 +112,11 @@ public:
 private:
     void CloseFd();
     bool Link();
-    const TTargetFolder* fFolder = nullptr;
-    int fFd = -1;
-    bool fUnnamed = false;
-    bool fOnDisk = false;  // a file of ours carries the name (named, or linked)
-    std::string fName;
+    const TTargetFolder* folder_ = nullptr;
+    int fd_ = -1;
+    bool unnamed_ = false;
+    bool onDisk_ = false;  // a file of ours carries the name (named, or linked)
+    std::string name_;
 };
 
 // The body of one download, written into a TPendingFile's descriptor. A

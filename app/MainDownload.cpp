@@ -66,6 +66,7 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
     const std::string createFailed = "Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...";
     dlnames::TPendingFile file;
     if (!file.Open(Folder, SaveName, SeenFree)) {
+        ++Failures.Local;
         AddMemoLine(createFailed);
         return false;
     }
@@ -91,9 +92,11 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
             return true;
         case dlnames::TPendingFile::TPublish::NameTaken:
             // Someone else's file took the name meanwhile: it stays as it is.
+            ++Failures.Local;
             AddMemoLine(createFailed);
             return false;
         case dlnames::TPendingFile::TPublish::WriteFailed:
+            ++Failures.Local;
             break;  // a failed close: the data may not be on disk
         }
     }
@@ -116,7 +119,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
         MessageDlg("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis", TMsgIcon::Error,
                    mbOK);
     } else {
-        dlnames::TTargetFolder folder;
+        dlnames::TTargetFolder folder(DownloadFileWays);
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = UrlFileName(address);

@@ -139,16 +139,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view data)
     return ok;
 }
 
-std::string FoldAsciiUpper(std::string_view s)
-{
-    std::string key(s);
-    for (char& ch : key) {
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 'a' + 'A');
-    }
-    return key;
-}
-
 void ForEachListLine(std::string_view data, const std::function<void(std::string_view)>& fn)
 {
     std::size_t start = 0;

@@ -54,9 +54,6 @@ constexpr std::size_t kMaxOptionsFileBytes = 32u << 20;
 // False (and nothing changed) when any step fails.
 bool WriteFileAtomically(const std::string& path, std::string_view data);
 
-// ASCII letters folded to upper case; every other byte as it is.
-std::string FoldAsciiUpper(std::string_view s);
-
 // Splits an image-list file into its lines: each ends at CR LF, LF or a lone
 // CR; a last line without an ending counts; an ending at the very end adds no
 // empty line.

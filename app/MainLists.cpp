@@ -3,6 +3,7 @@
 
 // ours
 #include "app/AddTypeBtn.h"
+#include "http/AsciiCase.h"
 #include "app/MainFiles.h"
 #include "ui/StringListModel.h"
 
@@ -19,7 +20,7 @@ TStrings& TMainForm::FileTypeList()
 
 bool TMainForm::FoundImageListHas(const std::string& address) const
 {
-    return ListBox1->Model().HasKey(FoldAsciiUpper(address));
+    return ListBox1->Model().HasKey(UpperAscii(address));
 }
 
 bool TMainForm::AddFoundImage(const std::string& address)
@@ -48,8 +49,7 @@ void TMainForm::ClearBtnClick()
 
 void TMainForm::DelBtnClick()
 {
-    // Deleting the first marked row and rescanning from the top until no marked
-    // row is left keeps the unmarked rows in order; one pass does the same.
+    // One pass removes every marked row; the others keep their order.
     ListBox1->Model().RemoveFlagged(ListBox1->SelectionFlags());
     ListBoxChanged();
 }

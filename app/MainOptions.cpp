@@ -9,6 +9,7 @@
 
 // ours
 #include "app/MainFiles.h"
+#include "http/AsciiCase.h"
 #include "ui/Responder.h"
 #include "ui/Settings.h"
 #include "ui/StringListModel.h"
@@ -162,7 +163,7 @@ void TMainForm::OpenLBtnClick()
     model.BeginUpdate();
     ForEachListLine(data, [&](std::string_view line) {
         std::string row(line);
-        if (!model.HasKey(FoldAsciiUpper(row)))
+        if (!model.HasKey(UpperAscii(row)))
             model.Append(std::move(row));
     });
     model.EndUpdate();

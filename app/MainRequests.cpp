@@ -1,4 +1,4 @@
-// Request driving and stopping: the design-time settings of HttpCli1, its two
+// Request driving and stopping: the fixed settings of HttpCli1, its two
 // event handlers and the break buttons.
 #include "app/MainUnit.h"
 
@@ -51,8 +51,13 @@ void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 
 void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
 {
-    (void)Sender;
     (void)RqType;
+    if (Error == httpErrBodyWrite)
+        ++Failures.Local;
+    else if (Error != 0)
+        ++Failures.Transport;
+    else if (Sender.StatusCode() >= 400)
+        ++Failures.ErrorStatus;
     if (Error == 0)
         return;
     // Codes with a text of their own say why (a certificate, a timeout ...).

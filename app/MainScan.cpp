@@ -16,6 +16,7 @@
 #include "app/ModernMarkup.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
+#include "http/AsciiCase.h"
 #include "http/HttpStream.h"
 
 namespace {
@@ -27,15 +28,6 @@ constexpr std::size_t kMaxPageBytes = 16u << 20;
 
 constexpr std::string_view PageExtensions[] = {
     ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP"};
-
-std::string UpperAscii(std::string_view s)
-{
-    std::string u(s);
-    for (char& c : u)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return u;
-}
 
 bool StartsWith(std::string_view s, std::string_view prefix)
 {
@@ -50,6 +42,16 @@ bool IsPageExtension(std::string_view upperExt)
         if (StartsWith(upperExt, p))
             return true;
     return false;
+}
+
+// People type addresses without a scheme; resolved as a bare path, every
+// relative link of the first page would fail. The server's relocation takes
+// the scan on to https where a site wants it.
+std::string StartAddress(const std::string& typed)
+{
+    if (typed.find("://") != std::string::npos)
+        return typed;
+    return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
 }
 
 struct TResolved {
@@ -348,7 +350,7 @@ void TPageScan::Run()
     F.Memo1->Clear();
 
     {
-        const TLinkParts start = SplitLink(F.URLEdit->Text(), AllowedDirs[0]);
+        const TLinkParts start = SplitLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
         SetPageDir(start.LinkDir);
         AllowedDirs.push_back(start.LinkDir);
         AllowedUpper.push_back(UpperAscii(start.LinkDir));

@@ -7,6 +7,7 @@
 
 // Qt
 #include <QImage>
+#include <QLineEdit>
 #include <QPalette>
 #include <QWidget>
 
@@ -15,6 +16,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
+#include "http/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
 #include "ui/Responder.h"
@@ -63,7 +65,7 @@ TMainForm::~TMainForm()
         MainForm = nullptr;
 }
 
-// The window description: every control with its place, captions and colours.
+// Every control with its place, caption and colour.
 void TMainForm::CreateControls()
 {
     Caption = "Quenbrik Web Lumifang 2.3";
@@ -117,7 +119,8 @@ void TMainForm::CreateControls()
     Memo1->SetFont(TFontSpec{"Courier New", 8});
     Memo1->ReadOnly = true;
     {
-        // The log sits on the tooltip colour, as the design asks.
+        // The log sits on the tooltip colour, which sets it apart from the
+        // controls above it.
         QPalette pal = Memo1->Widget()->palette();
         pal.setColor(QPalette::Base, ToQColor(clInfoBk));
         pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
@@ -221,7 +224,7 @@ void TMainForm::CreateControls()
     ListBox1 = Make<TListBox>(c, "ListBox1");
     ListBox1->SetBounds(10, 10, 262, 292);
     ListBox1->MultiSelect = true;
-    ListBox1->Model().SetKeyIndex([](std::string_view s) { return FoldAsciiUpper(s); });
+    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(s); });
     struct {
         TButton** slot;
         const char* name;
@@ -307,6 +310,9 @@ void TMainForm::BindEvents()
     EndeBtn->OnMouseUp = [this](TMouseButton b, TShiftState s, int x, int y) { EndeBtnMouseUp(b, s, x, y); };
 
     URLEdit->OnChange = [this] { URLEditChange(); };
+    // Enter after typing the address starts the scan; Click does nothing
+    // while GoBtn is disabled (empty address, a job running).
+    QObject::connect(URLEdit->LineEdit(), &QLineEdit::returnPressed, [this] { GoBtn->Click(); });
     ProxyEdit->OnChange = [this] { ProxyEditChange(); };
     Autosaug->OnClick = [this] { AutosaugClick(); };
     ModernCheck->OnClick = [this] { ModernCheckClick(); };
@@ -459,8 +465,10 @@ void TMainForm::FormCloseQuery(bool& CanClose)
         MessageDlg("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                    "Programm beenden", TMsgIcon::Information, mbOK | mbCancel);
     CanClose = answer == mrOk;
+    // The request under way ends too, as with "Cancel": a stalled server
+    // would otherwise keep the job, and with it the program, alive unseen.
     if (CanClose)
-        AbortRequested = true;
+        BreakBtnClick();
 }
 
 void TMainForm::URLEditChange()

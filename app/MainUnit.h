@@ -14,15 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "app/DownloadNames.h"
 #include "app/MainFiles.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
 
 class THTMLParser;
-namespace dlnames {
-class TTargetFolder;
-}
 
 // How a main window deals with its options file. The program uses the
 // defaults; the command-line front end and the tests never touch the user's
@@ -90,8 +88,8 @@ public:
 
     TOpenDialog OpenDialog1;
     TSaveDialog SaveDialog1;
-    // Every request of the program goes through this one client; its
-    // design-time settings and handlers are set by SetupHttpCli1.
+    // Every request of the program goes through this one client; its fixed
+    // settings (agent, accept list, proxy port) and handlers are set by SetupHttpCli1.
     THttpCli HttpCli1;
 
     // ---- state
@@ -109,6 +107,16 @@ public:
     // Set by SetScanState/SetDownloadState, cleared by SetIdleState: while a
     // job runs nothing may start another one (jobs share the HTTP client).
     bool JobRunning = false;
+    // What went wrong in the jobs so far, one count per failed page or file
+    // by its cause; the command-line front end makes its exit status of it.
+    struct TJobFailures {
+        int Transport = 0;    // no usable answer: look-up, connection, time-out, cut off
+        int ErrorStatus = 0;  // the server answered with a status of 400 or more
+        int Local = 0;        // the file could not be created or written here
+    };
+    TJobFailures Failures;
+    // How the download makes its files; the defaults suit every machine.
+    dlnames::TFileWays DownloadFileWays;
 
     // ---- the two lists
     // Found image addresses: ListBox1's items; marked rows are its selection.
@@ -134,8 +142,9 @@ public:
     // Every line added to Memo1, in order; the command-line front end mirrors them.
     std::function<void(const std::string&)> OnMemoLine;
 
-    // Window states of a job: the columns "during a scan", "during a download"
-    // and "idle" of the state table. SetIdleState also sets ProgressBar1 to 0.
+    // Window states: a job disables or hides what could start another job or
+    // change what it works on; SetIdleState restores all of it and sets
+    // ProgressBar1 to 0.
     void SetScanState();
     void SetDownloadState();
     void SetIdleState();

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+// ours
+#include "http/AsciiCase.h"
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
@@ -14,11 +17,6 @@ bool IsSpace(char c)
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
 // One or more digits: a width. Too many digits saturate instead of wrapping.
@@ -111,7 +109,7 @@ void ReadDescriptors(std::string_view s, std::size_t& i, TCandidate& c, bool& ok
     auto take = [&](std::string_view d) {
         if (d.empty())
             return;
-        const char last = Lower(d.back());
+        const char last = LowerAsciiChar(d.back());
         const std::string_view number = d.substr(0, d.size() - 1);
         double v = 0;
         if (last == 'w' && !c.HasWidth && !hasDensity && ParseWidth(number, v) && v > 0) {
@@ -234,14 +232,14 @@ std::vector<std::string_view> StyleBackgroundUrls(std::string_view style)
             name.remove_suffix(1);
         std::string lower;
         for (char c : name)
-            lower.push_back(Lower(c));
+            lower.push_back(LowerAsciiChar(c));
         if (lower != "background" && lower != "background-image")
             continue;
         std::string_view value = decl.substr(colon + 1);
         std::size_t at = 0;
         while (at + 4 <= value.size()) {
-            if (!(Lower(value[at]) == 'u' && Lower(value[at + 1]) == 'r' && Lower(value[at + 2]) == 'l' &&
-                  value[at + 3] == '(')) {
+            if (!(LowerAsciiChar(value[at]) == 'u' && LowerAsciiChar(value[at + 1]) == 'r' &&
+                  LowerAsciiChar(value[at + 2]) == 'l' && value[at + 3] == '(')) {
                 ++at;
                 continue;
             }

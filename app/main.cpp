@@ -6,6 +6,7 @@
 #include "app/MainUnit.h"
 #include "browser/BrowserFUnit.h"
 #include "ui/AboutBoxUnit.h"
+#include "ui/Language.h"
 #include "ui/NoticeBridge.h"
 #include "ui/ScreenDepth.h"
 #include "viewer/PrintFUnit.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Quenbrik");
     QApplication::setApplicationName("Web Lumifang");
+    InstallQtGerman();
     // One pump for windows and sockets: a request's wait keeps the windows alive.
     TNoticeBridge::InstallForThisThread();
     // Screen depth for scaled drawing, and its fallback messages through the responder.

@@ -206,6 +206,7 @@ const char* CliUsageText()
            "  -l, --load-list FILE     merge an image list into the found list first\n"
            "  -s, --save-list FILE     save the found list at the end\n"
            "  -d, --download DIR       after the scan (or the loaded list), download every found image into DIR\n"
+           "                           (made, with its parents, when it does not exist)\n"
            "  -k, --skip-existing      with --download: skip existing files instead of numbered names\n"
            "  -T, --timeout SECONDS    end a request that receives nothing for that long\n"
            "                           (default 60; 0 = never)\n"
@@ -218,6 +219,9 @@ const char* CliUsageText()
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"
            "directory is asked on the terminal (answer j for yes; without a terminal the answer is no).\n"
-           "Exit status: 0 when the jobs ran, 1 when an error message was shown, 2 for a usage error,\n"
-           "130 when interrupted (the first Ctrl+C stops the running job cleanly).\n";
+           "Exit status: 0 when every page and file succeeded; 4 when a request failed in transport\n"
+           "(look-up, connection, time-out, certificate); 8 when a server answered with an error status\n"
+           "(the lower number when both happened); 1 for an error message or a file that could not be\n"
+           "written; 2 for a usage error; 130 when interrupted (the first Ctrl+C stops the running job\n"
+           "cleanly).\n";
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +37,24 @@ extern "C" void OnInterrupt(int)
     std::signal(SIGTERM, SIG_DFL);
 }
 
+void QtErrorsOnly(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "weblumifang-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+// As wget: 4 when a request got no usable answer, 8 when a server answered
+// with an error status, the lower one when both happened; 1 for an error
+// message or a file that could not be written here.
+int ExitStatus(const TMainForm::TJobFailures& f, bool errorShown)
+{
+    if (f.Transport > 0)
+        return 4;
+    if (f.ErrorStatus > 0)
+        return 8;
+    return errorShown || f.Local > 0 ? 1 : 0;
+}
+
 std::string Percent(int p)
 {
     return std::to_string(p) + "%";
@@ -59,9 +79,23 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "weblumifang-cli: cannot read CA file '%s'\n\n%s", a.CaFile->c_str(), CliUsageText());
         return 2;
     }
+    // As wget -P: the folder and its parents are made; one that cannot be is
+    // a usage error, before anything is fetched.
+    if (a.DownloadDir && !a.DownloadDir->empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(*a.DownloadDir, ec);
+        if (ec) {
+            std::fprintf(stderr, "weblumifang-cli: cannot create the folder '%s': %s\n", a.DownloadDir->c_str(),
+                         ec.message().c_str());
+            return 2;
+        }
+    }
 
     // No window is ever shown; Qt's arguments are not ours to take.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Qt's notes about the desktop session (no XDG_RUNTIME_DIR, plugin
+    // remarks) mean nothing to the user of a command; only its errors stay.
+    qInstallMessageHandler(QtErrorsOnly);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
@@ -171,5 +205,5 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     if (interrupted)
         return 130;
-    return responder.ErrorShown ? 1 : 0;
+    return ExitStatus(form.Failures, responder.ErrorShown);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 // ours
+#include "http/AsciiCase.h"
 #include "net/Dispatcher.h"
 #include "net/NoticeTimer.h"
 #include "net/SslWSocket.h"
@@ -20,37 +21,6 @@ constexpr std::size_t kPostChunk = 8193;
 // somewhere; the per-line charge bounds the count of tiny lines as well.
 constexpr std::size_t kHeaderMax = 1 << 20;
 constexpr std::size_t kHeaderLineCharge = 64;
-
-std::string LowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-// A header name against a lower-case name, ignoring ASCII case.
-bool NameIs(std::string_view name, std::string_view lower)
-{
-    if (name.size() != lower.size())
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i])
-            return false;
-    }
-    return true;
-}
-
-std::string UpperAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
 // then at most trailing blanks. Anything else, or too many digits, is refused.
@@ -624,10 +594,10 @@ void THttpCli::HeaderLine(const std::string& line)
             while (v + 1 < text.size() && text[v] == ' ')
                 ++v;
             const std::string_view value = text.substr(v);
-            if (NameIs(name, "location")) {
+            if (SameTextAscii(name, "location")) {
                 fRelocationPending = true;
                 ApplyRelocation(std::string(value), !Proxy.empty(), fTarget);
-            } else if (NameIs(name, "content-length")) {
+            } else if (SameTextAscii(name, "content-length")) {
                 std::int64_t len;
                 if (!ParseDecimal(value, 18, len)) {
                     Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(std::string(value)) + "\"");
@@ -635,7 +605,7 @@ void THttpCli::HeaderLine(const std::string& line)
                 }
                 fContentLength = len;
                 fAnnouncedLength = len;
-            } else if (NameIs(name, "content-range")) {
+            } else if (SameTextAscii(name, "content-range")) {
                 std::string::size_type dash = value.find('-');
                 std::string::size_type slash = value.find('/');
                 if (dash != std::string::npos && dash >= 6) {
@@ -646,13 +616,13 @@ void THttpCli::HeaderLine(const std::string& line)
                     ContentRangeBegin.clear();
                     ContentRangeEnd.clear();
                 }
-            } else if (NameIs(name, "accept-ranges")) {
+            } else if (SameTextAscii(name, "accept-ranges")) {
                 fAcceptRanges = value;
-            } else if (NameIs(name, "content-type")) {
+            } else if (SameTextAscii(name, "content-type")) {
                 fContentType = LowerAscii(std::string(value));
-            } else if (NameIs(name, "www-authenticate")) {
+            } else if (SameTextAscii(name, "www-authenticate")) {
                 fAuthChallenges.emplace_back(value);
-            } else if (NameIs(name, "set-cookie")) {
+            } else if (SameTextAscii(name, "set-cookie")) {
                 bool accept = true;
                 TriggerCookie(std::string(value), accept);
             }

@@ -1,21 +1,10 @@
 // Address splitting and the request targets derived from it.
 #include "http/HttpProt.h"
 
+// ours
+#include "http/AsciiCase.h"
+
 namespace {
-
-std::string LowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool StartsWithNoCase(const std::string& s, const char* prefix)
-{
-    std::string p(prefix);
-    return s.size() >= p.size() && LowerAscii(s.substr(0, p.size())) == p;
-}
 
 std::string WithPort(const std::string& host, const std::string& port)
 {

@@ -12,7 +12,7 @@
 // Error codes are the Windows Sockets numbers (10061 "Connection refused",
 // 11001 "Host not found" ...) everywhere: in events, LastError and messages.
 // Platform errno and getaddrinfo results are mapped onto them (see
-// SocketErrorFromErrno / SocketErrorFromGai in WSocket.cpp for the table).
+// SocketErrorFromErrno / SocketErrorFromGai in WSocket.cpp for the mapping).
 //
 // Class chain: TCustomWSocket <- TCustomSocksWSocket <- TCustomLineWSocket
 // <- TCustomSyncWSocket <- TWSocket.
@@ -88,7 +88,7 @@ public:
 };
 
 // The error text of a Windows Sockets code ("Connection refused" ...); codes
-// outside the table give "Not a WinSock error", except the private range that
+// without a text of their own give "Not a WinSock error", except the private range that
 // SocketErrorFromErrno uses for platform errors without a Windows Sockets
 // counterpart, which gives the platform's own text.
 std::string SocketErrorDesc(int ErrCode);
@@ -97,7 +97,7 @@ int SocketErrorFromErrno(int Errno);
 // getaddrinfo/getnameinfo result (with errno for EAI_SYSTEM) -> code.
 int SocketErrorFromGai(int GaiResult, int Errno);
 // First code of the private range: SocketErrorFromErrno gives
-// kPlatformErrorBase + errno for errno values the table has no entry for.
+// kPlatformErrorBase + errno for errno values without a Windows Sockets code.
 constexpr int kPlatformErrorBase = 20000;
 
 // Number of host-name lookup threads still running in the process.

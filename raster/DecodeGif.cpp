@@ -7,7 +7,7 @@
 // transparent colour's table entry is made white (the depth and the indices
 // stay, the pixels show the background the program draws on). The depth
 // follows the colour table: 2 colours give 1 bit, up to 16 give 4 bits,
-// larger tables 8 bits. Index values beyond the table are drawn as entry 0.
+// larger tables 8 bits. Index values beyond the colour table are drawn as entry 0.
 // A logical screen of more than 16 M pixels and over four times the frame's
 // area is not honoured: the picture is then the frame alone.
 #include <algorithm>

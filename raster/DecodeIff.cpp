@@ -255,7 +255,7 @@ const char* DecodeBody(const IffPicture& pic, DibBuilder& dib)
             continue;
         }
         if (ham) {
-            // Each pixel either takes a colour from the table or changes one
+            // Each pixel either takes a colour from the colour table or changes one
             // component of the pixel to its left; a row starts from colour 0.
             const int dataBits = planes - 2;
             const unsigned dataMask = (1u << dataBits) - 1;

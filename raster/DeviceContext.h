@@ -1,6 +1,6 @@
 // The device-context layer: what scaled drawing asks of a screen, a print
-// preview or a printer, in the terms of the GDI calls the drawing code was
-// designed around. MemoryDC is a raster in memory (the screen and every test);
+// preview or a printer, in the terms of the GDI calls (SetDIBitsToDevice,
+// StretchDIBits, palettes, device caps) the drawing code is written in. MemoryDC is a raster in memory (the screen and every test);
 // ui/PrinterDC puts the same calls onto a QPainter.
 #pragma once
 

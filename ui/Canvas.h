@@ -1,5 +1,5 @@
-// A drawing surface in the design's terms (brush, pen, Rectangle ...) over a
-// picture in memory. Controls that let forms draw (the status bar, later the
+// A drawing surface with brush, pen and Rectangle ..., the calls the forms
+// draw with, over a picture in memory. Controls that let forms draw (the status bar, later the
 // paint boxes) keep one and show it, so drawing works at any time and tests
 // can read the pixels back.
 #pragma once

@@ -265,7 +265,8 @@ void TWinControl::AlignControls()
         if (auto* wc = dynamic_cast<TWinControl*>(c))
             wc->AlignControls();
     };
-    // The design's order: top, bottom, left, right edges first, the client area last.
+    // Top, bottom, left, right edges first, the client area last: each aligned
+    // child takes its strip from the room the ones before it left.
     for (TAlign pass : {TAlign::Top, TAlign::Bottom, TAlign::Left, TAlign::Right, TAlign::Client}) {
         for (TControl* c : children_) {
             if (c->align_ != pass || !c->visible_)
@@ -927,7 +928,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override
     {
         const QPoint pt = e->position().toPoint();
-        // The design's toolkit runs the click before the mouse-up handler.
+        // The click runs before the mouse-up handler, the order of Windows
+        // controls, which the forms' image buttons are written for.
         if (e->button() == Qt::LeftButton && pressed) {
             pressed = false;
             if (rect().contains(pt) && owner->OnClick)

@@ -1,14 +1,15 @@
 // The control layer: forms are written against these classes, which carry the
-// property and event names of the window descriptions; a real Qt widget lies
-// under each one.
+// property and event names the forms use (Caption, Text, Enabled, OnClick ...);
+// a real Qt widget lies under each one.
 //
 // Ownership: a control belongs to its form (TForm keeps every control it
 // creates and deletes them after its window). Widgets belong to Qt's parent
 // tree. Controls are made with the form's Make<T>(parent, name, ...) helper.
 //
 // Events are plain std::function members; an empty one is simply not called.
-// Like the design's toolkit, OnChange of an edit and OnClick of a check box
-// also fire when the program changes the text or the check mark.
+// OnChange of an edit and OnClick of a check box also fire when the program
+// changes the text or the check mark: the forms count on it when they fill
+// their fields on start-up (GoBtn follows the address read from the options).
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,7 @@ class TWinControl;
 class TForm;
 class TCanvas;
 
-// Font request in the design's terms; names are mapped to the desktop's fonts
+// Font request by face name, points, weight and colour; names are mapped to the desktop's fonts
 // ("MS Sans Serif" -> default UI font, "Courier New" -> system monospace,
 // "Arial Black" -> a heavy sans-serif).
 struct TFontSpec {
@@ -104,8 +105,9 @@ protected:
     friend class TWinControl;
 };
 
-// A control that holds others and places its aligned children the way the
-// design's toolkit did: top, bottom, left, right in creation order, client last.
+// A control that holds others and places its aligned children: top, bottom,
+// left and right ones in creation order, each taking a strip of the room the
+// ones before it left, then the client-aligned ones the rest.
 class TWinControl : public TControl {
 public:
     TWinControl(TWinControl* parent, QWidget* widget, std::string name);
@@ -214,7 +216,7 @@ private:
     QRadioButton* radio_;
 };
 
-// The design's ordered string list with duplicates allowed.
+// An ordered string list; duplicates are allowed, membership is a linear scan.
 class TStrings {
 public:
     virtual ~TStrings() = default;
@@ -399,7 +401,7 @@ struct TStatusPanel {
 
 // A status bar whose panels are drawn into a canvas that lives beside the
 // widget, so a form may draw on Canvas() at any time (not only while the bar
-// repaints), as the design's toolkit allowed; Invalidate() erases and redraws
+// repaints); Invalidate() erases and redraws
 // every panel.
 class TStatusBar : public TControl {
 public:

@@ -3,12 +3,36 @@
 // system
 #include <sys/stat.h>
 
+// Qt
+#include <QDir>
+
+std::string TOpenDialog::LastFolder;
+
+TFileDialogRequest TOpenDialog::Request() const
+{
+    std::string dir = InitialDir;
+    if (dir.empty())
+        dir = LastFolder;
+    // Not the working folder: started from a menu that is the program's own
+    // folder, where nobody keeps lists.
+    if (dir.empty())
+        dir = QDir::homePath().toStdString();
+    return TFileDialogRequest{kind_, Title, Filter, DefaultExt, dir, FileName};
+}
+
+void TOpenDialog::Remember(const std::string& chosen)
+{
+    const std::size_t slash = chosen.find_last_of('/');
+    if (slash != std::string::npos)
+        LastFolder = slash == 0 ? std::string("/") : chosen.substr(0, slash);
+}
+
 bool TOpenDialog::Execute()
 {
-    TFileDialogRequest request{kind_, Title, Filter, DefaultExt, InitialDir, FileName};
-    auto chosen = Responder().FileDialog(request);
+    auto chosen = Responder().FileDialog(Request());
     if (!chosen || chosen->empty())
         return false;
+    Remember(*chosen);
     FileName = WithDefaultExt(*chosen);
     // A file picked from the listing that has no extension is opened as it is,
     // unless a file with the default extension stands beside it.
@@ -33,10 +57,10 @@ std::string TOpenDialog::WithDefaultExt(const std::string& name) const
 bool TSaveDialog::Execute()
 {
     for (;;) {
-        TFileDialogRequest request{kind_, Title, Filter, DefaultExt, InitialDir, FileName};
-        auto chosen = Responder().FileDialog(request);
+        auto chosen = Responder().FileDialog(Request());
         if (!chosen || chosen->empty())
             return false;
+        Remember(*chosen);
         const std::string name = WithDefaultExt(*chosen);
         struct stat st {};
         if (OverwritePrompt && ::stat(name.c_str(), &st) == 0) {

@@ -11,8 +11,14 @@ public:
     std::string Title;
     std::string Filter;       // "Bildliste (*.bls)|*.bls"
     std::string DefaultExt;   // without the dot
+    // Where the dialog opens; empty: in LastFolder.
     std::string InitialDir;
     std::string FileName;     // the chosen file after a successful Execute
+
+    // The folder of the file chosen last in any file dialog of the program,
+    // so that saving a list and loading it again start in the same place;
+    // empty until a file was chosen, and then the dialogs open in the home folder.
+    static std::string LastFolder;
 
     // True when the user chose a file; FileName then holds it, with DefaultExt
     // appended when the name was typed without an extension.
@@ -21,6 +27,8 @@ public:
 protected:
     TFileDialogKind kind_ = TFileDialogKind::Open;
     std::string WithDefaultExt(const std::string& name) const;
+    TFileDialogRequest Request() const;
+    static void Remember(const std::string& chosen);
 };
 
 class TSaveDialog : public TOpenDialog {

@@ -21,7 +21,7 @@ public:
     Property<int> ClientHeight;
     // Setting a result other than mrNone while the form runs modally closes it.
     Property<int> ModalResult;
-    // Centre on the screen when shown (the design's poScreenCenter).
+    // Centre on the screen when first shown.
     bool CenterOnScreen = true;
     // A fixed-size dialog frame instead of a resizable window.
     bool DialogBorder = false;

@@ -28,23 +28,27 @@ QWidget* DialogParent()
     return w ? w : QApplication::activeWindow();
 }
 
-// "Bildliste (*.bls)|*.bls|Alle (*.*)|*.*" -> "Bildliste (*.bls);;Alle (*.*)": Qt reads the
-// patterns from the descriptions, which the design's filters always name.
-QString QtFilter(const std::string& filter)
+} // namespace
+
+std::string QtFilterText(const std::string& filter)
 {
     QStringList parts = ToQString(filter).split(QLatin1Char('|'));
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts[i + 1];
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        out << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        const QString named = QStringLiteral("(") + patterns + QLatin1Char(')');
+        // Qt takes the patterns from the last parentheses of a description;
+        // one that shows them already must not show them twice.
+        if (parts[i].trimmed().endsWith(named))
+            out << parts[i];
+        else
+            out << parts[i] + QLatin1Char(' ') + named;
     }
     if (out.isEmpty() && !filter.empty())
         out << ToQString(filter);
-    return out.join(QStringLiteral(";;"));
+    return FromQString(out.join(QStringLiteral(";;")));
 }
-
-} // namespace
 
 TResponder& Responder()
 {
@@ -110,14 +114,14 @@ TModalResult TQtResponder::MessageBox(const TMessageRequest& request)
         if (box.clickedButton() == button)
             return result;
     }
-    // Closed with Esc or the title bar: the design's answer is Cancel (or No).
+    // Closed with Esc or the title bar: that is Cancel, or No where there is no Cancel.
     return (wanted & mbCancel) ? mrCancel : (wanted & mbNo) ? mrNo : mrCancel;
 }
 
 std::optional<std::string> TQtResponder::FileDialog(const TFileDialogRequest& request)
 {
     QFileDialog dialog(DialogParent(), ToQString(request.Title), ToQString(request.InitialDir),
-                       QtFilter(request.Filter));
+                       ToQString(QtFilterText(request.Filter)));
     dialog.setAcceptMode(request.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // The default extension and the overwrite question are asked by TSaveDialog

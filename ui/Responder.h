@@ -25,7 +25,7 @@ enum class TFileDialogKind { Open, Save };
 struct TFileDialogRequest {
     TFileDialogKind Kind = TFileDialogKind::Open;
     std::string Title;
-    // "Description|pattern|Description|pattern ..." as the design writes it.
+    // "Description|pattern|Description|pattern ...": what is shown, then what it matches.
     std::string Filter;
     std::string DefaultExt;
     std::string InitialDir;
@@ -53,6 +53,10 @@ public:
     // then is `printer` changed.
     virtual bool PrinterSetup(QPrinter& printer) = 0;
 };
+
+// A filter "Description|pattern;pattern|..." in the form Qt's file dialogs
+// read: "Description (pattern pattern);;...".
+std::string QtFilterText(const std::string& filter);
 
 // The responder in force: the one installed last, else the real dialogs.
 TResponder& Responder();

@@ -10,7 +10,7 @@ std::string ExecutableDir();
 std::string UserConfigDir();
 // Whether files can be created and renamed in dir.
 bool DirWritable(const std::string& dir);
-// Appends "/" unless s already ends in one (the design's IncludeBackslash).
+// Appends "/" unless s already ends in one.
 std::string IncludeTrailingDelimiter(const std::string& s);
 
 // The folder whose options.dat is read at start: the program's folder when

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-// 0x00BBGGRR, so RGB(240,202,166) reads the same as in a window description.
+// 0x00BBGGRR, the Windows colour layout, so a colour written RGB(r, g, b) keeps
+// the numbers it has in any Windows colour picker.
 using TColor = std::uint32_t;
 
 constexpr TColor RGB(unsigned r, unsigned g, unsigned b)
@@ -58,7 +59,8 @@ enum : Word {
     VK_DOWN = 0x28, VK_INSERT = 0x2D, VK_DELETE = 0x2E, VK_F1 = 0x70
 };
 
-// Results of modal forms and message boxes, with the values the design's toolkit used.
+// Results of modal forms and message boxes, numbered as the Windows dialog
+// results (IDOK 1, IDCANCEL 2 ...).
 enum TModalResult : int {
     mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7
 };

@@ -122,12 +122,7 @@ TEST(DownloadNames, ExclusiveCreateNeverOverwrites)
 // what a failure leaves is removed.
 class PendingFileTest : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { AllowUnnamedFiles(GetParam()); }
-    void TearDown() override
-    {
-        AllowUnnamedFiles(true);
-        AllowNamingByDescriptor(true);
-    }
+    TFileWays Ways() const { return TFileWays{GetParam(), true}; }
     static bool Write(TPendingFile& f, const std::string& data)
     {
         TDownloadFileStream s(f.Fd());
@@ -138,7 +133,7 @@ protected:
 TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
 {
     TempDir t;
-    TTargetFolder folder;
+    TTargetFolder folder(Ways());
     folder.Use(t.Dir);
     TPendingFile f;
     ASSERT_TRUE(f.Open(folder, "bild.gif"));
@@ -153,10 +148,11 @@ TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
     EXPECT_EQ(t.Read("bild.gif"), "teilzwei");
 
     // Named through /proc, as where the kernel refuses the descriptor way.
-    AllowNamingByDescriptor(false);
     {
+        TTargetFolder procFolder(TFileWays{GetParam(), false});
+        procFolder.Use(t.Dir);
         TPendingFile p;
-        ASSERT_TRUE(p.Open(folder, "proc.gif"));
+        ASSERT_TRUE(p.Open(procFolder, "proc.gif"));
         ASSERT_TRUE(Write(p, "über proc"));
         EXPECT_EQ(p.Publish(), TPendingFile::TPublish::Done);
         EXPECT_EQ(t.Read("proc.gif"), "über proc");
@@ -213,7 +209,7 @@ TEST_P(PendingFileTest, GetsItsNameCompleteAndNeverOverwrites)
 TEST_P(PendingFileTest, AFailedDownloadLeavesNothing)
 {
     TempDir t;
-    TTargetFolder folder;
+    TTargetFolder folder(Ways());
     folder.Use(t.Dir);
     {
         TPendingFile f;

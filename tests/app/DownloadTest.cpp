@@ -244,10 +244,7 @@ TEST_F(DownloadTest, WriteFailureFailsTheFileAndDeletesThePart)
 TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
 {
     // Only a file named from the start has anything to delete.
-    dlnames::AllowUnnamedFiles(false);
-    struct Restore {
-        ~Restore() { dlnames::AllowUnnamedFiles(true); }
-    } restore;
+    Form->DownloadFileWays.Unnamed = false;
     // An immutable folder refuses the deletion even to root; not every file
     // system has the flag.
     Nginx.WriteDoc("pics/zwei.gif", "2");
@@ -346,7 +343,7 @@ TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
 
 TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
 {
-    dlnames::AllowUnnamedFiles(false);
+    Form->DownloadFileWays.Unnamed = false;
     bool partSeen = false;
     DuringJob([this] { return Stalled(); },
               [&] {
@@ -354,7 +351,6 @@ TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
                   Form->BreakLocalBtn->Click();
               });
     Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
-    dlnames::AllowUnnamedFiles(true);
 
     EXPECT_FALSE(TimedOut());
     EXPECT_TRUE(partSeen);
@@ -362,6 +358,23 @@ TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
                                    "Fehler: Konnte Datei a.gif nicht herunterladen...", Loading(2, 2, "b.gif"),
                                    "Done..."));
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
+}
+
+TEST_F(DownloadStopTest, ConfirmedCloseDeletesThePartAndEndsTheRun)
+{
+    DuringJob([this] { return Stalled(); },
+              [this] {
+                  Responder.AnswerMessage(mrOk);
+                  Form->Close();
+              });
+    Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
+
+    EXPECT_FALSE(TimedOut()) << "the download outlived the closed window";
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
+    EXPECT_TRUE(Server.WaitFinished(0, std::chrono::seconds(5))) << "the stalled connection is closed";
+    EXPECT_EQ(Server.Connections(), 1);
 }
 
 TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)

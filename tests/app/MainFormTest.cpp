@@ -96,7 +96,7 @@ TEST_F(MainFormTest, NoJobStartsWhileOneRuns)
     EXPECT_TRUE(form->DownAllBtn->Enabled());
 }
 
-TEST_F(MainFormTest, JobStatesFollowTheTable)
+TEST_F(MainFormTest, JobStatesDisableWhatCouldStartOrChangeAJobAndIdleRestoresIt)
 {
     form->AddFoundImage("http://h.d/a.gif");
     form->ListBoxChanged();

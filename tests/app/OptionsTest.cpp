@@ -26,7 +26,7 @@ const std::string kFiveTypes = Count(5) + Text("GIF") + Text("JPG") + Text("JPEG
 
 class OptionsTest : public MainFormTest {};
 
-TEST_F(OptionsTest, TheFiftyEightByteExample)
+TEST_F(OptionsTest, OptionsFileLayoutIsByteExact)
 {
     // The five classic types (a new options file adds WEBP and AVIF).
     form->FileTypeList().Assign({"GIF", "JPG", "JPEG", "JIF", "PNG"});

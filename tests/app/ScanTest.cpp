@@ -7,9 +7,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+
 #include "JobTestFixture.h"
+#include "support/Bounds.h"
 
 using namespace wltest;
+using wltest::LeastThreadCpuSeconds;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -232,16 +239,69 @@ TEST_F(ScanTest, HostilePagesEndThatPageOnly)
     EXPECT_EQ(Lines.back().rfind("Done! (", 0), 0u);
 }
 
-TEST_F(ScanTest, PageWithHundredThousandLinksStaysLinear)
+TEST_F(ScanTest, PageWithManyLinksStaysLinear)
 {
-    std::string body;
-    for (int i = 0; i < 100000; ++i)
-        body += "<img src=\"b" + std::to_string(i) + ".gif\"><a href=\"index.html\">i</a>\n";
-    Nginx.WriteDoc("index.html", Page(body));
-    Scan(H + "/index.html");
-    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 100000)));
-    ASSERT_EQ(Form->FoundImageList().Count(), 100000);
-    EXPECT_EQ(Form->FoundImageList().Get(99999), H + "/b99999.gif");
+    // Each line an image and a link back to the page. Four times the lines may
+    // cost about four times the processor time; a scan that compared each new
+    // entry with every earlier one would take sixteen times as long and fail
+    // here instead of running into the time-out.
+    auto scanCost = [this](int lines, const std::string& name) {
+        std::string body;
+        for (int i = 0; i < lines; ++i)
+            body += "<img src=\"b" + std::to_string(i) + ".gif\"><a href=\"" + name + "\">i</a>\n";
+        Nginx.WriteDoc(name, Page(body));
+        return LeastThreadCpuSeconds(3, [&] {
+            Form->FoundImageList().Clear();
+            Form->ListBoxChanged();
+            Scan(H + "/" + name);
+            EXPECT_THAT(Lines, ElementsAre(H + "/" + name, Done(1, lines)));
+        });
+    };
+    const double small = scanCost(5000, "klein.html");
+    const double large = scanCost(20000, "index.html");
+    EXPECT_LT(large, 10 * small) << "5000 lines " << small << " s, 20000 lines " << large << " s";
+    ASSERT_EQ(Form->FoundImageList().Count(), 20000);
+    EXPECT_EQ(Form->FoundImageList().Get(19999), H + "/b19999.gif");
+}
+
+TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
+{
+    WriteDirectorySite();
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a><img src=\"pic1.jpg\">"
+                                        "<a href=\"/b/p.html\">2</a>"));
+    const std::string bare = H.substr(std::string("http://").size());  // "127.0.0.1:port"
+    Responder.AnswerMessage(mrNo);
+    Scan(bare + "/a/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 1)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/pic1.jpg"));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/")));
+    EXPECT_EQ(Form->URLEdit->Text(), bare + "/a/index.html") << "the field keeps what the user typed";
+
+    // A host alone, and a scheme-relative address.
+    Nginx.WriteDoc("index.html", Page("<img src=\"top.gif\">"));
+    Scan(bare);
+    EXPECT_THAT(Lines, ElementsAre(H + "/", Done(1, 1)));
+    Scan("//" + bare + "/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
+    EXPECT_EQ(Responder.Unanswered(), 0);
+}
+
+TEST_F(ScanTest, EnterInTheAddressFieldStartsTheScanWhenSaugenIsEnabled)
+{
+    Nginx.WriteDoc("index.html", Page("<img src=\"a.gif\">"));
+    auto pressEnter = [this] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QCoreApplication::sendEvent(Form->URLEdit->LineEdit(), &press);
+    };
+    Form->URLEdit->Text = H + "/index.html";
+    pressEnter();
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 1)));
+
+    Lines.clear();
+    Form->URLEdit->Text = "";
+    ASSERT_FALSE(Form->GoBtn->Enabled());
+    pressEnter();
+    EXPECT_THAT(Lines, IsEmpty());
 }
 
 TEST_F(ScanTest, EmptyAddressStartsNothing)
@@ -281,6 +341,57 @@ TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
     EXPECT_FALSE(TimedOut());
     EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...",
                                    Server.Url("/s2.html"), Done(2, 0)));
+}
+
+TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
+{
+    bool keptRunning = false;
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [&] {
+                  // Cancel in the question changes nothing; OK ends the request at once.
+                  Responder.AnswerMessage(mrCancel);
+                  EXPECT_FALSE(Form->Close());
+                  keptRunning = Form->HttpCli1.State() == hsReceivingBody && !Form->AbortRequested;
+                  Responder.AnswerMessage(mrOk);
+                  EXPECT_TRUE(Form->Close());
+              });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    Form->GoBtnClick();
+
+    EXPECT_FALSE(TimedOut()) << "the job outlived the closed window";
+    EXPECT_TRUE(keptRunning);
+    EXPECT_THAT(Lines,
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...", Done(1, 0)));
+    EXPECT_TRUE(Server.WaitFinished(1, std::chrono::seconds(5))) << "the stalled connection is closed";
+    EXPECT_EQ(Server.Connections(), 2);
+    EXPECT_FALSE(Form->JobRunning);
+}
+
+TEST_F(ScanStopTest, QuittingTheShownWindowDuringAStalledScanEndsTheProgramsLoop)
+{
+    // As in the program: the window shown, the scan started from the event
+    // loop, and the loop ending once the last window is closed.
+    Form->Show();
+    std::chrono::steady_clock::time_point closedAt{};
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
+              [&] {
+                  Responder.AnswerMessage(mrOk);
+                  closedAt = std::chrono::steady_clock::now();
+                  Form->EndeBtnClick();
+              });
+    Form->URLEdit->Text = Server.Url("/index.html");
+    QTimer::singleShot(0, [this] { Form->GoBtn->Click(); });
+    // A loop that never ends is ended by this safety timer, and fails below.
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(7); });
+    const int rc = QCoreApplication::exec();
+    const auto afterClose = std::chrono::steady_clock::now() - closedAt;
+
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(ActionRan());
+    EXPECT_FALSE(TimedOut()) << "the scan outlived the closed window";
+    EXPECT_FALSE(Form->Showing());
+    EXPECT_LT(afterClose, std::chrono::seconds(5)) << "the program lingered after the window closed";
+    EXPECT_EQ(Lines.back(), Done(1, 0));
 }
 
 TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)

@@ -70,6 +70,8 @@ protected:
         env.insert("HOME", QString::fromStdString(Home));
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(Home + "/.config"));
         env.remove("QT_QPA_PLATFORM");  // the program chooses offscreen itself
+        for (const auto& name : UnsetEnv)
+            env.remove(QString::fromStdString(name));
         Process->setProcessEnvironment(env);
         Process->start(WL_CLI_PATH, list);
         EXPECT_TRUE(Process->waitForStarted(10000));
@@ -99,6 +101,7 @@ protected:
 
     TTempDir Scratch;
     std::string Home;
+    std::vector<std::string> UnsetEnv;
     std::unique_ptr<QProcess> Process;
 };
 
@@ -167,7 +170,7 @@ TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
 
     // The same through a proxy port where nobody listens fails: the field is used.
     const TRun dead = Run({"-p", "127.0.0.1:" + std::to_string(FreePort()), nginx.Url("/index.html")});
-    EXPECT_EQ(dead.Status, 0);
+    EXPECT_EQ(dead.Status, 4) << "a proxy nobody answers is a transport failure";
     const auto lines = dead.OutLines();
     ASSERT_EQ(lines.size(), 4u) << dead.Out;
     EXPECT_EQ(lines[1].rfind("HTTP Fehler: ", 0), 0u);
@@ -313,6 +316,84 @@ TEST_F(CliTest, ErrorMessagesGoToStandardErrorWithStatusOne)
     EXPECT_THAT(noFolder.OutLines(), ElementsAre("Done..."));
 }
 
+TEST_F(CliTest, ExitStatusTellsTransportFailuresFromErrorStatuses)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("ok/index.html", Page("<img src=\"a.gif\">"));
+    nginx.WriteDoc("ok/a.gif", "GIF");
+    nginx.WriteDoc("kaputt/index.html", Page("<a href=\"fehlt.html\">x</a>"));
+    const std::string dead = "http://127.0.0.1:" + std::to_string(FreePort());
+    const std::string dir = Scratch.Path() + "/ziel";
+    auto list = [this](const std::string& name, const std::vector<std::string>& urls) {
+        std::string text;
+        for (const auto& u : urls)
+            text += u + "\r\n";
+        return Scratch.WriteFile(name, text);
+    };
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* why;
+    } cases[] = {
+        {{"-d", dir, nginx.Url("/ok/index.html")}, 0, "every page and file succeeded"},
+        {{nginx.Url("/kaputt/index.html")}, 8, "a linked page answered 404"},
+        {{dead + "/index.html"}, 4, "nobody listens"},
+        {{"-l", list("404.bls", {nginx.Url("/ok/a.gif"), nginx.Url("/ok/fehlt.gif")}), "-d", dir}, 8,
+         "a picture answered 404"},
+        {{"-l", list("beides.bls", {nginx.Url("/ok/fehlt.gif"), dead + "/b.gif", nginx.Url("/ok/a.gif")}), "-d", dir},
+         4, "both kinds: the lower number"},
+        {{"-l", list("tot.bls", {dead + "/c.gif"}), "-s", Scratch.Path() + "/kein/ordner/l.bls", "-d", dir}, 4,
+         "a failed request goes before an error message"},
+    };
+    for (const auto& c : cases) {
+        const TRun r = Run(c.args);
+        EXPECT_EQ(r.Status, c.status) << c.why << "\n" << r.Out << r.Err;
+    }
+    EXPECT_EQ(ReadFile(dir + "/a.gif"), "GIF");
+}
+
+TEST_F(CliTest, DownloadFolderIsMadeWithItsParentsOrTheRunIsRefused)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("p/eins.gif", "1");
+    const std::string list = Scratch.WriteFile("l.bls", nginx.Url("/p/eins.gif") + "\r\n");
+
+    const std::string deep = Scratch.Path() + "/neu/tief/ziel";
+    const TRun made = Run({"-l", list, "-d", deep});
+    EXPECT_EQ(made.Status, 0) << made.Err;
+    EXPECT_EQ(ReadFile(deep + "/eins.gif"), "1");
+
+    // A file stands where a folder would have to be made.
+    Scratch.WriteFile("datei", "x");
+    const std::string blocked = Scratch.Path() + "/datei/ziel";
+    const TRun refused = Run({"-l", list, "-d", blocked});
+    EXPECT_EQ(refused.Status, 2);
+    EXPECT_THAT(refused.Err, HasSubstr("cannot create the folder '" + blocked + "'"));
+    EXPECT_THAT(refused.Err, HasSubstr("Not a directory"));
+    EXPECT_THAT(refused.Out, IsEmpty()) << "nothing runs";
+    const std::string log = nginx.AccessLog();
+    std::size_t fetched = 0;
+    for (auto at = log.find("GET /p/eins.gif"); at != std::string::npos; at = log.find("GET /p/eins.gif", at + 1))
+        ++fetched;
+    EXPECT_EQ(fetched, 1u) << "only the first run fetched\n" << log;
+}
+
+TEST_F(CliTest, StandardErrorHoldsNothingTheUserDidNotCause)
+{
+    // Qt has something to say about a session without a runtime folder.
+    UnsetEnv = {"XDG_RUNTIME_DIR"};
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    nginx.WriteDoc("index.html", Page("<img src=\"a.gif\">"));
+    nginx.WriteDoc("a.gif", "GIF");
+    const TRun r = Run({"-a", "-d", Scratch.Path() + "/ziel", nginx.Url("/index.html")});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_THAT(r.Err, IsEmpty());
+    EXPECT_EQ(ReadFile(Scratch.Path() + "/ziel/a.gif"), "GIF");
+}
+
 TEST_F(CliTest, TimeoutEndsAStalledRequestWithItsOwnCode)
 {
     TScript stall;
@@ -321,7 +402,7 @@ TEST_F(CliTest, TimeoutEndsAStalledRequestWithItsOwnCode)
     const auto t0 = std::chrono::steady_clock::now();
     const TRun r = Run({"-T", "1", server.Url("/index.html")});
     const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Status, 4) << "a time-out is a transport failure" << r.Err;
     EXPECT_THAT(r.OutLines(), ElementsAre(server.Url("/index.html"),
                                           "HTTP Fehler: 17 (Zeitüberschreitung: keine Daten empfangen)", "Error...",
                                           "Done! (0 html files and 0 image files found...)..."));
@@ -471,7 +552,7 @@ TEST_F(CliTest, HttpsSiteScannedAndDownloaded)
 
     // Without the CA the memo says why; nothing is fetched.
     const TRun untrusted = Run({"--auto", site + "/s/index.html"});
-    EXPECT_EQ(untrusted.Status, 0) << untrusted.Err;
+    EXPECT_EQ(untrusted.Status, 4) << "a refused certificate is a transport failure" << untrusted.Err;
     EXPECT_THAT(untrusted.OutLines(), ElementsAre(site + "/s/index.html",
                                                   "HTTP Fehler: 11 (Zertifikat nicht vertrauenswürdig)", "Error...",
                                                   "Done! (0 html files and 0 image files found...)..."));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,18 +13,10 @@
 
 #include "net/Dispatcher.h"
 #include "net/NetTestPeer.h"
+#include "support/Bounds.h"
 
-namespace {
-
-double CpuSeconds()
-{
-    rusage ru{};
-    ::getrusage(RUSAGE_THREAD, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
+using wltest::TBackstop;
+using wltest::ThreadCpuSeconds;
 
 TEST(Dispatcher, PostedAndReadinessNoticesArriveInOrder)
 {
@@ -95,23 +86,31 @@ TEST(Dispatcher, WaitSleepsInTheKernelUntilAPostFromAnotherThreadOrTheDeadline)
     std::atomic<bool> got{false};
     TNoticePoster p = sink.Poster();
     auto t0 = TNoticeClock::now();
-    double cpu0 = CpuSeconds();
+    double cpu0 = ThreadCpuSeconds();
     std::thread t([p, &got] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         p.Post([&got] { got = true; });
     });
-    while (!got && TNoticeClock::now() - t0 < std::chrono::seconds(5))
-        d.WaitAndPump(t0 + std::chrono::seconds(5));
+    // The deadline lies far beyond the post: only the post can end the wait soon.
+    while (!got && TNoticeClock::now() - t0 < std::chrono::seconds(30))
+        d.WaitAndPump(t0 + std::chrono::seconds(30));
     t.join();
     EXPECT_TRUE(got);
-    EXPECT_LT(TNoticeClock::now() - t0, std::chrono::seconds(2));
-    EXPECT_LT(CpuSeconds() - cpu0, 0.05) << "the wait must not spin";
+    EXPECT_LT(TNoticeClock::now() - t0, std::chrono::seconds(15)) << "woken by the post, not by the deadline";
+    // A spinning wait burns a good part of the 300 ms even on a busy machine.
+    EXPECT_LT(ThreadCpuSeconds() - cpu0, 0.05) << "the wait must not spin";
 
-    t0 = TNoticeClock::now();
-    d.WaitAndPump(t0 + std::chrono::milliseconds(40));
-    auto took = TNoticeClock::now() - t0;
+    // A wait that missed its deadline would be ended by the backstop's post
+    // after ten seconds; one that read it in seconds, not milliseconds, after one.
+    std::chrono::nanoseconds took{};
+    {
+        TBackstop backstop(std::chrono::seconds(10), [p] { p.Post([] {}); });
+        t0 = TNoticeClock::now();
+        d.WaitAndPump(t0 + std::chrono::milliseconds(40));
+        took = TNoticeClock::now() - t0;
+    }
     EXPECT_GE(took, std::chrono::milliseconds(40));
-    EXPECT_LT(took, std::chrono::milliseconds(500));
+    EXPECT_LT(took, std::chrono::milliseconds(900));
 }
 
 TEST(Dispatcher, QuitRequestIsRecordedNotDelivered)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -151,9 +152,12 @@ public:
         for (char& c : name)
             if (c == '/')
                 c = '_';
-        path = (std::filesystem::temp_directory_path() / ("wl_own_" + name)).string();
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
+        // Unique per run: the same test of another build or checkout on this
+        // machine may run at the same moment and would remove these files.
+        std::string templ = (std::filesystem::temp_directory_path() / ("wl_own_" + name + "_XXXXXX")).string();
+        if (::mkdtemp(templ.data()) == nullptr)
+            throw std::runtime_error("cannot make a scratch folder from " + templ);
+        path = templ;
     }
     ~ScratchDir()
     {

@@ -32,7 +32,7 @@ public:
 
 } // namespace
 
-TEST(Controls, AlignedChildrenShareTheClientAreaInTheDesignOrder)
+TEST(Controls, AlignedChildrenTakeTopBottomLeftRightStripsThenTheClientRest)
 {
     Probe f;
     auto* bottom1 = f.Make<TPanel>(&f, "B1");

@@ -1,12 +1,19 @@
 // The responder seam: scripted answers, the file dialogs' default extension
-// and overwrite question, the folder picker of the directory edit.
+// and overwrite question, the folder picker of the directory edit, the
+// filters and starting folders of the file dialogs, Qt's own texts in German.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+
 #include <gtest/gtest.h>
 
 #include "ui/Dialogs.h"
+#include "ui/Language.h"
 #include "ui/Form.h"
 #include "ui/ScriptedResponder.h"
 
@@ -170,4 +177,69 @@ TEST(FileDialogs, DirectoryEditBrowsesFromItsTextOrItsInitialFolder)
     edit->Browse();
     EXPECT_EQ(edit->Text(), dir.path.string()) << "cancel keeps the text";
     EXPECT_EQ(r.Asked()[1].InitialDir, dir.path.string()) << "an existing folder in the field is where it opens";
+}
+
+TEST(FileDialogs, FilterShowsEachPatternOnce)
+{
+    EXPECT_EQ(QtFilterText("Bildliste (*.bls)|*.bls"), "Bildliste (*.bls)");
+    EXPECT_EQ(QtFilterText("Bilder|*.gif;*.jpg"), "Bilder (*.gif *.jpg)");
+    EXPECT_EQ(QtFilterText("Bilder (*.gif;*.jpg)|*.gif;*.jpg|Alle|*"), "Bilder (*.gif;*.jpg) (*.gif *.jpg);;Alle (*)")
+        << "Qt reads only space-separated patterns";
+    // Parentheses that are not the patterns must not be taken for them.
+    EXPECT_EQ(QtFilterText("Liste (alt)|*.lst"), "Liste (alt) (*.lst)");
+    EXPECT_EQ(QtFilterText("Bildliste (*.bls)|*.bls|Alle Dateien (*)|*"), "Bildliste (*.bls);;Alle Dateien (*)");
+}
+
+TEST(FileDialogs, OpenAndSaveStartInTheFolderUsedLastAndFirstAtHome)
+{
+    Folder home;
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.path.c_str(), 1);
+    TOpenDialog::LastFolder.clear();
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    TOpenDialog open;
+    TSaveDialog save;
+    save.OverwritePrompt = false;
+
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(open.Execute());
+    r.AnswerFile("/var/tmp/listen/a.bls");
+    EXPECT_TRUE(save.Execute());
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(open.Execute());
+    r.AnswerFile("/b.bls");
+    EXPECT_TRUE(open.Execute());
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(save.Execute());
+    open.InitialDir = "/opt";
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(open.Execute());
+
+    ASSERT_EQ(r.Asked().size(), 6u);
+    EXPECT_EQ(r.Asked()[0].InitialDir, home.path.string()) << "first time: the home folder, not the working one";
+    EXPECT_EQ(r.Asked()[1].InitialDir, home.path.string()) << "a cancelled dialog changes nothing";
+    EXPECT_EQ(r.Asked()[2].InitialDir, "/var/tmp/listen") << "the open dialog starts where the list was saved";
+    EXPECT_EQ(r.Asked()[4].InitialDir, "/");
+    EXPECT_EQ(r.Asked()[5].InitialDir, "/opt") << "a folder the program names wins";
+    ::setenv("HOME", savedHome.c_str(), 1);
+    TOpenDialog::LastFolder.clear();
+}
+
+TEST(QtTexts, FileDialogAndButtonsSpeakGerman)
+{
+    ASSERT_TRUE(InstallQtGerman()) << "qt6-translations-l10n is not installed";
+    EXPECT_TRUE(InstallQtGerman()) << "a second call keeps the one translator";
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "Speichern unter");
+    auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    ASSERT_NE(lookIn, nullptr);
+    EXPECT_EQ(lookIn->text().toStdString(), "Suchen in:");
+    QDialogButtonBox buttons(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text().toStdString(), "&Ja");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::No)->text().toStdString(), "&Nein");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
 }
