@@ -24,14 +24,6 @@ std::string IncludeBackslash(const std::string& path)
     return path + "/";
 }
 
-std::string UpperAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 void TThumbCacheIndex::Clear()
 {
     Entries.clear();

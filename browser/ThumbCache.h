@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "http/AsciiCase.h"  // UpperAscii: the program's one letter-case rule
 #include "raster/Rasterwerk.h"
 
 // Eight signed 32-bit values per thumbnail, in memory and in the cache file.
@@ -42,8 +43,6 @@ struct CacheEntry {
 
 // Appends "/" unless the path already ends in one.
 std::string IncludeBackslash(const std::string& path);
-// a-z become A-Z; every other byte stays.
-std::string UpperAscii(std::string text);
 
 // The entries of a cache file, with a name index so a folder of 100,000
 // pictures finds each entry at once.

@@ -1,4 +1,5 @@
 #include "cli/CliTerminal.h"
+#include "http/AsciiCase.h"
 
 // system
 #include <cctype>
@@ -29,7 +30,7 @@ bool IsYesAnswer(const std::string& line)
     std::string word;
     for (char c : line)
         if (!std::isspace(static_cast<unsigned char>(c)))
-            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            word += LowerAsciiChar(c);
     return word == "j" || word == "ja" || word == "y" || word == "yes";
 }
 

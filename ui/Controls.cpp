@@ -158,17 +158,17 @@ TControl::TControl(TWinControl* parent, QWidget* widget, std::string name)
             }),
       Color([this] { return color_; }, [this](const TColor& c) { SetColor(c); }),
       Left([this] { return GetBounds().Left; },
-           [this](const int& v) { SetBounds(v, design_.Top, design_.Width(), design_.Height()); }),
+           [this](const int& v) { SetBounds(v, placement_.Top, placement_.Width(), placement_.Height()); }),
       Top([this] { return GetBounds().Top; },
-          [this](const int& v) { SetBounds(design_.Left, v, design_.Width(), design_.Height()); }),
+          [this](const int& v) { SetBounds(placement_.Left, v, placement_.Width(), placement_.Height()); }),
       Width([this] { return GetBounds().Width(); },
-            [this](const int& v) { SetBounds(design_.Left, design_.Top, v, design_.Height()); }),
+            [this](const int& v) { SetBounds(placement_.Left, placement_.Top, v, placement_.Height()); }),
       Height([this] { return GetBounds().Height(); },
-             [this](const int& v) { SetBounds(design_.Left, design_.Top, design_.Width(), v); }),
+             [this](const int& v) { SetBounds(placement_.Left, placement_.Top, placement_.Width(), v); }),
       parent_(parent),
       widget_(widget)
 {
-    design_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
+    placement_ = TRect{widget_->x(), widget_->y(), widget_->x() + widget_->width(), widget_->y() + widget_->height()};
     widget_->setObjectName(ToQString(Name));
     if (parent_)
         parent_->children_.push_back(this);
@@ -191,7 +191,7 @@ TForm* TControl::ParentForm() const
 
 void TControl::SetBounds(int left, int top, int width, int height)
 {
-    design_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
+    placement_ = TRect{left, top, left + std::max(0, width), top + std::max(0, height)};
     if (align_ == TAlign::None)
         widget_->setGeometry(left, top, std::max(0, width), std::max(0, height));
     Realign();
@@ -271,8 +271,8 @@ void TWinControl::AlignControls()
         for (TControl* c : children_) {
             if (c->align_ != pass || !c->visible_)
                 continue;
-            const int h = c->design_.Height();
-            const int w = c->design_.Width();
+            const int h = c->placement_.Height();
+            const int w = c->placement_.Width();
             switch (pass) {
             case TAlign::Top:
                 place(c, left, top, right - left, h);
@@ -368,8 +368,8 @@ TLabel::TLabel(TWinControl* parent, std::string name)
                   label_->setText(ToQString(v));
                   if (!label_->wordWrap()) {
                       label_->adjustSize();
-                      design_.Right = design_.Left + label_->width();
-                      design_.Bottom = design_.Top + label_->height();
+                      placement_.Right = placement_.Left + label_->width();
+                      placement_.Bottom = placement_.Top + label_->height();
                   }
               }),
       WordWrap([this] { return label_->wordWrap(); }, [this](const bool& v) { label_->setWordWrap(v); })

@@ -100,7 +100,7 @@ protected:
     TAlign align_ = TAlign::None;
     TColor color_ = clDefault;
     bool visible_ = true;
-    TRect design_{0, 0, 0, 0};    // bounds as set; aligned controls get theirs from the parent
+    TRect placement_{0, 0, 0, 0};    // bounds as set; aligned controls get theirs from the parent
 
     friend class TWinControl;
 };

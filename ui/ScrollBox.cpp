@@ -367,7 +367,7 @@ TPaintBox::TPaintBox(TWinControl* parent, std::string name)
     if (scrollBox_)
         scrollBox_->paintBox_ = this;
     bounds_ = TRect{0, 0, 105, 105};
-    design_ = bounds_;
+    placement_ = bounds_;
     if (scrollBox_)
         scrollBox_->ContentChanged();
     else
@@ -391,7 +391,7 @@ void TPaintBox::SetBounds(int left, int top, int width, int height)
     if (next == bounds_)
         return;
     bounds_ = next;
-    design_ = next;
+    placement_ = next;
     if (scrollBox_)
         scrollBox_->ContentChanged();
     else
