@@ -57,33 +57,6 @@ void SetWidgetColor(QWidget* w, TColor c, QPalette::ColorRole role = QPalette::W
         w->setAutoFillBackground(true);
 }
 
-TShiftState ShiftOf(Qt::KeyboardModifiers m, Qt::MouseButtons b = Qt::NoButton)
-{
-    TShiftState s = 0;
-    if (m & Qt::ShiftModifier)
-        s |= ssShift;
-    if (m & Qt::AltModifier)
-        s |= ssAlt;
-    if (m & Qt::ControlModifier)
-        s |= ssCtrl;
-    if (b & Qt::LeftButton)
-        s |= ssLeft;
-    if (b & Qt::RightButton)
-        s |= ssRight;
-    if (b & Qt::MiddleButton)
-        s |= ssMiddle;
-    return s;
-}
-
-TMouseButton ButtonOf(Qt::MouseButton b)
-{
-    if (b == Qt::RightButton)
-        return TMouseButton::Right;
-    if (b == Qt::MiddleButton)
-        return TMouseButton::Middle;
-    return TMouseButton::Left;
-}
-
 // Virtual key of a Qt key; letters and digits coincide, 0 for keys of no interest.
 Word VirtualKeyOf(int key)
 {

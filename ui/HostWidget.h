@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "ui/Types.h"
+
 class TWinControl;
 
 class HostWidget : public QWidget {
@@ -28,4 +30,32 @@ inline QString ToQString(const std::string& s)
 inline std::string FromQString(const QString& s)
 {
     return s.toUtf8().toStdString();
+}
+
+// Shift state and button of a Qt input event in the forms' terms.
+inline TShiftState ShiftOf(Qt::KeyboardModifiers m, Qt::MouseButtons b = Qt::NoButton)
+{
+    TShiftState s = 0;
+    if (m & Qt::ShiftModifier)
+        s |= ssShift;
+    if (m & Qt::AltModifier)
+        s |= ssAlt;
+    if (m & Qt::ControlModifier)
+        s |= ssCtrl;
+    if (b & Qt::LeftButton)
+        s |= ssLeft;
+    if (b & Qt::RightButton)
+        s |= ssRight;
+    if (b & Qt::MiddleButton)
+        s |= ssMiddle;
+    return s;
+}
+
+inline TMouseButton ButtonOf(Qt::MouseButton b)
+{
+    if (b == Qt::RightButton)
+        return TMouseButton::Right;
+    if (b == Qt::MiddleButton)
+        return TMouseButton::Middle;
+    return TMouseButton::Left;
 }

@@ -21,31 +21,12 @@ namespace {
 
 TShiftState ShiftOfEvent(const QMouseEvent* e)
 {
-    TShiftState s = 0;
-    const auto m = e->modifiers();
-    if (m & Qt::ShiftModifier)
-        s |= ssShift;
-    if (m & Qt::AltModifier)
-        s |= ssAlt;
-    if (m & Qt::ControlModifier)
-        s |= ssCtrl;
-    const auto b = e->buttons();
-    if (b & Qt::LeftButton)
-        s |= ssLeft;
-    if (b & Qt::RightButton)
-        s |= ssRight;
-    if (b & Qt::MiddleButton)
-        s |= ssMiddle;
-    return s;
+    return ShiftOf(e->modifiers(), e->buttons());
 }
 
 TMouseButton ButtonOfEvent(const QMouseEvent* e)
 {
-    if (e->button() == Qt::RightButton)
-        return TMouseButton::Right;
-    if (e->button() == Qt::MiddleButton)
-        return TMouseButton::Middle;
-    return TMouseButton::Left;
+    return ButtonOf(e->button());
 }
 
 } // namespace
