@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
-#include <dirent.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -30,33 +28,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 namespace {
-
-using TClock = std::chrono::steady_clock;
-
-template <class F>
-bool WaitFor(F cond, std::chrono::seconds limit = std::chrono::seconds(120))
-{
-    const auto end = TClock::now() + limit;
-    while (!cond()) {
-        if (TClock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-std::vector<std::string> DirectoryOrder(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    while (const dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != ".." && e->d_type == DT_REG)
-            names.push_back(n);
-    }
-    ::closedir(d);
-    return names;
-}
 
 // Holds the pass's workers before a chosen file until released.
 class TGate {
@@ -521,8 +492,8 @@ namespace {
 
 void Drain()
 {
-    const auto end = TClock::now() + std::chrono::milliseconds(100);
-    while (TClock::now() < end)
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < end)
         QCoreApplication::processEvents();
 }
 

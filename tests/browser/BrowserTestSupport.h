@@ -1,9 +1,11 @@
 // Helpers of the browser tests: scratch folders and picture files made on the spot.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -13,12 +15,43 @@
 #include <vector>
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QImage>
 
 namespace browsertest {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+
+// Pumps events until cond holds or the deadline passes.
+template <class F>
+bool WaitFor(F cond, std::chrono::seconds limit = std::chrono::seconds(120))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// The regular files of dir in the order the directory lists them: the order a pass shows them in.
+inline std::vector<std::string> DirectoryOrder(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != ".." && e->d_type == DT_REG)
+            names.push_back(n);
+    }
+    ::closedir(d);
+    return names;
+}
 
 class TTempDir {
 public:

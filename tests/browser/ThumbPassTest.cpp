@@ -3,8 +3,6 @@
 // further file, and late results of a stopped pass are never shown.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <chrono>
 
 #include <QCoreApplication>
@@ -18,34 +16,6 @@
 using namespace browsertest;
 
 namespace {
-
-using TClock = std::chrono::steady_clock;
-
-// Pumps events until cond holds or the deadline passes.
-template <class F>
-bool WaitFor(F cond, std::chrono::seconds limit = std::chrono::seconds(60))
-{
-    const auto end = TClock::now() + limit;
-    while (!cond()) {
-        if (TClock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-std::vector<std::string> DirectoryOrder(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    while (const dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != ".." && e->d_type != DT_DIR)
-            names.push_back(n);
-    }
-    ::closedir(d);
-    return names;
-}
 
 struct Seen {
     std::string name;
