@@ -426,6 +426,28 @@ TEST_F(BrowserFormTest, OpenShowsTheSelectedPictureInTheViewer)
     EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Error);
 }
 
+TEST_F(BrowserFormTest, PagingInTheViewerTakesTheSelectionAlong)
+{
+    TTempDir dir;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFile(dir / name, MakeBmp(30, 20, 24, [](int, int) { return 0x102030u; }));
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 3);
+    Form->Selected = 1;
+    Responder.AnswerForm([&](TForm& f) {
+        auto& v = dynamic_cast<TViewPicForm&>(f);
+        EXPECT_TRUE(v.ShowNeighbour(1));
+        EXPECT_TRUE(v.ShowNeighbour(1));
+        EXPECT_FALSE(v.ShowNeighbour(1));
+        return mrOk;
+    });
+    Key(VK_RETURN);
+    EXPECT_EQ(Responder.Unanswered(), 0);
+    EXPECT_EQ(Form->ThumbNames[static_cast<size_t>(Form->Selected - 1)], "c.bmp");
+    EXPECT_FALSE(ViewPicForm->OnPictureChanged) << "the browser lets go of the viewer when it has closed";
+}
+
 TEST_F(BrowserFormTest, ClosingDuringAPassStopsItFirstAndWritesWhatWasMade)
 {
     TTempDir dir;
