@@ -21,19 +21,10 @@
 #include "ViewerTestSupport.h"
 
 namespace fs = std::filesystem;
+using viewertest::Folder;
 using viewertest::Picture;
 
 namespace {
-
-struct Folder {
-    Folder()
-    {
-        std::string t = (fs::temp_directory_path() / "wl-print-XXXXXX").string();
-        path = ::mkdtemp(t.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // Letter paper (612 x 792 pt) with half-inch margins at 300 dpi: a printable
 // area of 2250 x 3000 device pixels whose corner is at (36 pt, 36 pt).

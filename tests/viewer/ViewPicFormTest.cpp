@@ -37,20 +37,11 @@
 #include "ViewerTestSupport.h"
 
 namespace fs = std::filesystem;
+using viewertest::Folder;
 using viewertest::Picture;
 using viewertest::WaitFor;
 
 namespace {
-
-struct Folder {
-    Folder()
-    {
-        std::string t = (fs::temp_directory_path() / "wl-page-XXXXXX").string();
-        path = ::mkdtemp(t.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // A 24-bit BMP of w x h whose pixels are red = width mod 256, green = row
 // from the top mod 256, blue 0.
