@@ -8,7 +8,7 @@
 #include <cstring>
 
 // ours
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "http/HttpLimits.h"
 #include "net/Dispatcher.h"
 #include "net/NoticeTimer.h"
