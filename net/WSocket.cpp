@@ -64,18 +64,18 @@ int TCustomWSocket::LastPlatformError()
 TCustomWSocket::TCustomWSocket()
 {
     ++gSocketCount;
-    FAlive = std::make_shared<bool>(true);
+    fAlive = std::make_shared<bool>(true);
     TCustomWSocket::ResetDefaults();
 }
 
 TCustomWSocket::~TCustomWSocket()
 {
-    FDestroying = true;
+    fDestroying = true;
     try {
         CancelDnsLookup();
     } catch (...) {
     }
-    if (FHSocket != -1) {
+    if (fHSocket != -1) {
         try {
             InternalClose(false, 0);
         } catch (...) {
@@ -83,48 +83,48 @@ TCustomWSocket::~TCustomWSocket()
         CloseHandleQuietly();
     }
     ClearChain();
-    *FAlive = false;
+    *fAlive = false;
     --gSocketCount;
 }
 
 void TCustomWSocket::ResetDefaults()
 {
-    std::memset(&FSin, 0, sizeof FSin);
-    FSin.sin_family = AF_INET;
-    FAddrAssigned = false;
-    FPortAssigned = false;
-    FAddrResolved = false;
-    FPortResolved = false;
-    FLocalPortResolved = false;
-    FProtoResolved = false;
-    FProtoStr = "tcp";
-    FProtoAssigned = true;
-    FProtoNum = IPPROTO_TCP;
-    FType = SOCK_STREAM;
+    std::memset(&fSin, 0, sizeof fSin);
+    fSin.sin_family = AF_INET;
+    fAddrAssigned = false;
+    fPortAssigned = false;
+    fAddrResolved = false;
+    fPortResolved = false;
+    fLocalPortResolved = false;
+    fProtoResolved = false;
+    fProtoStr = "tcp";
+    fProtoAssigned = true;
+    fProtoNum = IPPROTO_TCP;
+    fType = SOCK_STREAM;
     // Built and moved in: g++ 12 at -O2/-O3 gives a false -Wrestrict for a
     // one-character literal assigned to a string it cannot see the size of.
-    FLocalPortStr = std::string(1, '0');
-    FLocalPortNum = 0;
-    FLingerOnOff = wsLingerOn;
-    FLingerTimeout = 0;
-    FHSocket = -1;
-    FState = wsClosed;
-    FAllSent = true;
-    FPaused = false;
-    FCloseInvoked = false;
-    FReadCount = 0;
-    FFlushTimeout = 60;
-    FSendShut = false;
-    FReadSuspended = false;
+    fLocalPortStr = std::string(1, '0');
+    fLocalPortNum = 0;
+    fLingerOnOff = wsLingerOn;
+    fLingerTimeout = 0;
+    fHSocket = -1;
+    fState = wsClosed;
+    fAllSent = true;
+    fPaused = false;
+    fCloseInvoked = false;
+    fReadCount = 0;
+    fFlushTimeout = 60;
+    fSendShut = false;
+    fReadSuspended = false;
 }
 
 // Closes and forgets the platform handle without events.
 void TCustomWSocket::CloseHandleQuietly()
 {
     Unregister();
-    if (FHSocket != -1) {
-        ::close(FHSocket);
-        FHSocket = -1;
+    if (fHSocket != -1) {
+        ::close(fHSocket);
+        fHSocket = -1;
     }
 }
 
@@ -153,37 +153,37 @@ bool AssignWhileClosed(TSocketState state, const std::string& value, std::string
 
 void TCustomWSocket::SetAddr(const std::string& Value)
 {
-    if (!AssignWhileClosed(FState, Value, FAddrStr, FAddrAssigned, FAddrResolved))
+    if (!AssignWhileClosed(fState, Value, fAddrStr, fAddrAssigned, fAddrResolved))
         RaiseMsg("Cannot change Addr if not closed");
 }
 
 void TCustomWSocket::SetPort(const std::string& Value)
 {
-    if (!AssignWhileClosed(FState, Value, FPortStr, FPortAssigned, FPortResolved))
+    if (!AssignWhileClosed(fState, Value, fPortStr, fPortAssigned, fPortResolved))
         RaiseMsg("Cannot change Port if not closed");
 }
 
 void TCustomWSocket::SetProto(const std::string& Value)
 {
-    if (!AssignWhileClosed(FState, Value, FProtoStr, FProtoAssigned, FProtoResolved))
+    if (!AssignWhileClosed(fState, Value, fProtoStr, fProtoAssigned, fProtoResolved))
         RaiseMsg("Cannot change Proto if not closed");
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value)
 {
-    if (FState != wsClosed) {
+    if (fState != wsClosed) {
         RaiseMsg("Cannot change LocalPort if not closed");
         return;
     }
-    FLocalPortStr = Trim(Value);
-    FLocalPortResolved = false;
+    fLocalPortStr = Trim(Value);
+    fLocalPortResolved = false;
 }
 
 TSocketSendFlags TCustomWSocket::SendFlags()
 {
-    if (FSendFlags == 0)
+    if (fSendFlags == 0)
         return wsSendNormal;
-    if (FSendFlags == MSG_OOB)
+    if (fSendFlags == MSG_OOB)
         return wsSendUrgent;
     RaiseMsg("Invalid internal SendFlags");
     return wsSendNormal;
@@ -192,18 +192,18 @@ TSocketSendFlags TCustomWSocket::SendFlags()
 void TCustomWSocket::SetSendFlags(TSocketSendFlags Value)
 {
     switch (Value) {
-    case wsSendNormal: FSendFlags = 0; break;
-    case wsSendUrgent: FSendFlags = MSG_OOB; break;
+    case wsSendNormal: fSendFlags = 0; break;
+    case wsSendUrgent: fSendFlags = MSG_OOB; break;
     default: RaiseMsg("Invalid SendFlags"); break;
     }
 }
 
 void TCustomWSocket::ChangeState(TSocketState NewState)
 {
-    TSocketState old = FState;
-    FState = NewState;
+    TSocketState old = fState;
+    fState = NewState;
     // Handlers of an object being torn down must not run.
-    if (!FDestroying)
+    if (!fDestroying)
         TriggerChangeState(old, NewState);
 }
 
@@ -235,12 +235,12 @@ void TCustomWSocket::SocketError(const std::string& Func)
     std::string msg = "Error " + std::to_string(code) + " in function " + Func + "\r\n" +
                       SocketErrorDesc(code);
     if (code == WSAECONNRESET || code == WSAENOTCONN) {
-        bool hadHandle = FHSocket != -1;
+        bool hadHandle = fHSocket != -1;
         CloseHandleQuietly();
-        if (hadHandle || FState != wsClosed)
+        if (hadHandle || fState != wsClosed)
             ChangeState(wsClosed);
     }
-    FLastError = code;
+    fLastError = code;
     RaiseMsg(msg);
 }
 
@@ -319,24 +319,24 @@ void TCustomWSocket::TriggerError()
 
 void TCustomWSocket::Register(unsigned Events)
 {
-    FInterest = Events;
-    FReadSuspended = false;
-    if (FWatchId == 0) {
-        int h = FHSocket;
+    fInterest = Events;
+    fReadSuspended = false;
+    if (fWatchId == 0) {
+        int h = fHSocket;
         // The dispatcher outlives no socket's handler call: the watch is
         // removed before the socket goes away.
-        FWatchId = FSink.Dispatcher().Watch(h, 0, [this](uint32_t ev) { OnReady(ev); });
+        fWatchId = fSink.Dispatcher().Watch(h, 0, [this](uint32_t ev) { OnReady(ev); });
     }
     UpdateInterest();
 }
 
 void TCustomWSocket::Unregister()
 {
-    if (FWatchId != 0) {
-        FSink.Dispatcher().Unwatch(FWatchId);
-        FWatchId = 0;
+    if (fWatchId != 0) {
+        fSink.Dispatcher().Unwatch(fWatchId);
+        fWatchId = 0;
     }
-    FInterest = 0;
+    fInterest = 0;
 }
 
 // Translates the FD_* interest and the socket's situation into epoll bits.
@@ -346,38 +346,38 @@ void TCustomWSocket::Unregister()
 // pump spin.
 void TCustomWSocket::UpdateInterest()
 {
-    if (FWatchId == 0 || FDeferInterest)
+    if (fWatchId == 0 || fDeferInterest)
         return;
     uint32_t bits = 0;
     // An opened but unconnected stream socket reports a hang-up at once;
     // until a session exists the descriptor stays out of the set.
-    bool live = FState == wsConnecting || FState == wsConnected || FState == wsListening;
-    if (!FPaused && live) {
-        if (FState == wsConnecting) {
-            bits = FConnectPosted ? 0u : static_cast<uint32_t>(EPOLLOUT);
+    bool live = fState == wsConnecting || fState == wsConnected || fState == wsListening;
+    if (!fPaused && live) {
+        if (fState == wsConnecting) {
+            bits = fConnectPosted ? 0u : static_cast<uint32_t>(EPOLLOUT);
         } else {
-            if ((FInterest & (FD_READ | FD_ACCEPT)) && !FReadSuspended)
+            if ((fInterest & (FD_READ | FD_ACCEPT)) && !fReadSuspended)
                 bits |= EPOLLIN;
-            if ((FInterest & FD_CLOSE) && FType == SOCK_STREAM && FState != wsListening)
+            if ((fInterest & FD_CLOSE) && fType == SOCK_STREAM && fState != wsListening)
                 bits |= EPOLLRDHUP;
-            if ((FInterest & FD_WRITE) && !FBufList.empty() && !FAllSent)
+            if ((fInterest & FD_WRITE) && !fBufList.empty() && !fAllSent)
                 bits |= EPOLLOUT;
         }
     }
-    FSink.Dispatcher().Modify(FWatchId, bits);
+    fSink.Dispatcher().Modify(fWatchId, bits);
 }
 
 void TCustomWSocket::PostToSelf(std::function<void()> Fn)
 {
-    FSink.Post(std::move(Fn));
+    fSink.Post(std::move(Fn));
 }
 
 void TCustomWSocket::OnReady(uint32_t Ev)
 {
-    int h = FHSocket;
+    int h = fHSocket;
     if (h == -1)
         return;
-    const uint64_t gen = FSessionGen;
+    const uint64_t gen = fSessionGen;
     // A handler may close and reconnect; a reused descriptor number must not
     // receive the rest of the old notice.
     auto notice = [&](unsigned events, uint16_t e) {
@@ -393,7 +393,7 @@ void TCustomWSocket::OnReady(uint32_t Ev)
             soErr = errno;
     }
     uint16_t err = static_cast<uint16_t>(SocketErrorFromErrno(soErr));
-    if (FState == wsConnecting) {
+    if (fState == wsConnecting) {
         if (!(Ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
             return;
         // A hang-up without a pending error while connecting is a refusal.
@@ -408,7 +408,7 @@ void TCustomWSocket::OnReady(uint32_t Ev)
             notice(FD_CLOSE, 0);
         return;
     }
-    if (FState == wsListening && FType == SOCK_STREAM) {
+    if (fState == wsListening && fType == SOCK_STREAM) {
         if (Ev & EPOLLIN)
             notice(FD_ACCEPT, 0);
         return;
@@ -417,21 +417,21 @@ void TCustomWSocket::OnReady(uint32_t Ev)
         notice(FD_READ, 0);
     if (Ev & EPOLLOUT)
         notice(FD_WRITE, 0);
-    if (FType == SOCK_STREAM && (Ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+    if (fType == SOCK_STREAM && (Ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
         notice(FD_CLOSE, err);
 }
 
 void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
 {
-    if (Handle != FHSocket || Handle == -1 || FPaused)
+    if (Handle != fHSocket || Handle == -1 || fPaused)
         return;
-    const uint64_t gen = FSessionGen;
+    const uint64_t gen = fSessionGen;
     try {
         if (Events & FD_CONNECT) {
             ChangeState(wsConnected);
             UpdateInterest();
             TriggerSessionConnected(Error);
-            if (Error != 0 && FState != wsClosed)
+            if (Error != 0 && fState != wsClosed)
                 Close();
         }
         if ((Events & FD_READ) && Live(Handle, gen))
@@ -440,36 +440,36 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
             // The interest set is settled once after the handler: a handler
             // that queues the next block would otherwise switch writable
             // interest off and on again for every block.
-            FDeferInterest = true;
+            fDeferInterest = true;
             TryToSend();
-            if (FAllSent && Live(Handle, gen)) {
+            if (fAllSent && Live(Handle, gen)) {
                 try {
                     TriggerDataSent(Error);
                 } catch (...) {
-                    FDeferInterest = false;
+                    fDeferInterest = false;
                     UpdateInterest();
                     throw;
                 }
             }
-            FDeferInterest = false;
+            fDeferInterest = false;
             UpdateInterest();  // for whatever socket the handler left us with
         }
         if ((Events & FD_ACCEPT) && Live(Handle, gen)) {
-            FAcceptCalled = false;
+            fAcceptCalled = false;
             TriggerSessionAvailable(Error);
-            if (!FAcceptCalled && Live(Handle, gen)) {
-                FReadSuspended = true;
+            if (!fAcceptCalled && Live(Handle, gen)) {
+                fReadSuspended = true;
                 UpdateInterest();
             }
         }
-        if ((Events & FD_CLOSE) && Live(Handle, gen) && FState != wsConnecting) {
+        if ((Events & FD_CLOSE) && Live(Handle, gen) && fState != wsConnecting) {
             ReceiveLoop(0, true);
             if (Live(Handle, gen)) {
-                if (OnSessionClosed && !FCloseInvoked) {
-                    FCloseInvoked = true;
+                if (OnSessionClosed && !fCloseInvoked) {
+                    fCloseInvoked = true;
                     TriggerSessionClosed(Error);
                 }
-                if (Live(Handle, gen) && FState != wsClosed)
+                if (Live(Handle, gen) && fState != wsClosed)
                     Close();
             }
         }
@@ -490,16 +490,16 @@ void TCustomWSocket::HandleNotice(int Handle, unsigned Events, uint16_t Error)
 // itself, which waits for the send queue while pumping. Abort alone resets.
 void TCustomWSocket::ApplyLinger()
 {
-    if (FLingerOnOff == wsLingerNoSet)
+    if (fLingerOnOff == wsLingerNoSet)
         return;
-    if (FHSocket == -1) {
+    if (fHSocket == -1) {
         RaiseMsg("Cannot set linger option at this time");
         return;
     }
     linger li{};
     li.l_onoff = 0;
     li.l_linger = 0;
-    if (::setsockopt(FHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0) {
+    if (::setsockopt(fHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0) {
         SetLastPlatformError(MapErrno());
         SocketError("setsockopt(SO_LINGER)");
     }
@@ -514,12 +514,12 @@ void TCustomWSocket::Abort()
 {
     CancelDnsLookup();
     ClearChain();
-    if (FState == wsConnected && FProtoNum == IPPROTO_TCP && FHSocket != -1) {
-        FLingerOnOff = wsLingerOff;
+    if (fState == wsConnected && fProtoNum == IPPROTO_TCP && fHSocket != -1) {
+        fLingerOnOff = wsLingerOff;
         linger li{};
         li.l_onoff = 1;
         li.l_linger = 0;  // the close then resets the connection
-        if (::setsockopt(FHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0) {
+        if (::setsockopt(fHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("setsockopt(SO_LINGER)");
         }
@@ -529,8 +529,8 @@ void TCustomWSocket::Abort()
 
 void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
 {
-    if (FHSocket == -1) {
-        if (FState != wsClosed) {
+    if (fHSocket == -1) {
+        if (fState != wsClosed) {
             ChangeState(wsClosed);
             try {
                 ResetDefaults();
@@ -539,32 +539,32 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
         }
         return;
     }
-    if (FState == wsClosed) {
+    if (fState == wsClosed) {
         // A handle without a session (a failed Listen or Connect set-up).
         CloseHandleQuietly();
         return;
     }
-    int h = FHSocket;
-    const uint64_t gen = FSessionGen;
-    if (Shut && FType == SOCK_STREAM && !FDestroying && FState == wsConnected && !FAllSent) {
+    int h = fHSocket;
+    const uint64_t gen = fSessionGen;
+    if (Shut && fType == SOCK_STREAM && !fDestroying && fState == wsConnected && !fAllSent) {
         // Graceful means what Send accepted reaches the peer: the chain is
         // written out first (pumping, bounded by FlushTimeout seconds).
-        auto until = TNoticeClock::now() + std::chrono::seconds(std::max(FFlushTimeout, 0));
-        while (FHSocket == h && !FAllSent && TNoticeClock::now() < until) {
+        auto until = TNoticeClock::now() + std::chrono::seconds(std::max(fFlushTimeout, 0));
+        while (fHSocket == h && !fAllSent && TNoticeClock::now() < until) {
             TryToSend();
-            if (!Live(h, gen) || FAllSent)
+            if (!Live(h, gen) || fAllSent)
                 break;
             WaitForNotices(std::min(until, TNoticeClock::now() + std::chrono::milliseconds(100)));
         }
         if (!Live(h, gen))
             return;  // closed meanwhile (by a handler or a send failure)
     }
-    if (Shut && FType == SOCK_STREAM) {
+    if (Shut && fType == SOCK_STREAM) {
         ::shutdown(h, SHUT_WR);
         // A linger time asks Close to wait for the peer to take what is
         // queued; we wait by pumping, never by blocking in close().
-        if (FLingerOnOff == wsLingerOn && FLingerTimeout > 0 && !FDestroying) {
-            auto until = TNoticeClock::now() + std::chrono::seconds(FLingerTimeout);
+        if (fLingerOnOff == wsLingerOn && fLingerTimeout > 0 && !fDestroying) {
+            auto until = TNoticeClock::now() + std::chrono::seconds(fLingerTimeout);
             for (;;) {
                 int queued = 0;
                 if (::ioctl(h, TIOCOUTQ, &queued) != 0 || queued <= 0)
@@ -580,10 +580,10 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
     Unregister();
     int rc = ::close(h);
     int code = rc != 0 ? MapErrno() : 0;
-    FHSocket = -1;
+    fHSocket = -1;
     ChangeState(wsClosed);
-    if (!FDestroying && !FCloseInvoked && OnSessionClosed) {
-        FCloseInvoked = true;
+    if (!fDestroying && !fCloseInvoked && OnSessionClosed) {
+        fCloseInvoked = true;
         TriggerSessionClosed(Error);
     }
     try {
@@ -593,7 +593,7 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
     // The descriptor is released whatever close() says (Linux); the failure
     // is reported after the socket is in a clean closed state.
     if (code != 0 && code != 10004) {
-        FLastError = code;
+        fLastError = code;
         if (code != WSANOTINITIALISED) {
             SetLastPlatformError(code);
             SocketError("Disconnect (closesocket)");
@@ -603,22 +603,22 @@ void TCustomWSocket::InternalClose(bool Shut, uint16_t Error)
 
 void TCustomWSocket::Shutdown(int How)
 {
-    if (FHSocket == -1)
+    if (fHSocket == -1)
         return;
-    if (::shutdown(FHSocket, How) == 0 && (How == SHUT_WR || How == SHUT_RDWR))
-        FSendShut = true;
+    if (::shutdown(fHSocket, How) == 0 && (How == SHUT_WR || How == SHUT_RDWR))
+        fSendShut = true;
 }
 
 void TCustomWSocket::Pause()
 {
-    FPaused = true;
+    fPaused = true;
     UpdateInterest();
 }
 
 void TCustomWSocket::Resume()
 {
-    FPaused = false;
-    FReadSuspended = false;
+    fPaused = false;
+    fReadSuspended = false;
     UpdateInterest();
 }
 
@@ -627,14 +627,14 @@ void TCustomWSocket::Resume()
 
 void TCustomWSocket::PumpEvents()
 {
-    if (FMultiThreaded) {
-        TNoticeDispatcher& d = FSink.Dispatcher();
+    if (fMultiThreaded) {
+        TNoticeDispatcher& d = fSink.Dispatcher();
         // Drain until nothing is pending; the bound keeps a stream of new
         // notices from holding the caller forever.
         for (int round = 0; round < 1000 && d.PumpPending() > 0; ++round) {
         }
         if (d.QuitSeen())
-            FTerminated = true;
+            fTerminated = true;
         return;
     }
     PumpNotices();

@@ -152,23 +152,23 @@ uint32_t TCustomWSocket::ResolveHost(const std::string& Text)
 
 void TCustomWSocket::ResolveAll()
 {
-    if (!FProtoResolved) {
-        FProtoNum = ResolveProto(FProtoStr);
-        FType = FProtoNum == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-        FProtoResolved = true;
+    if (!fProtoResolved) {
+        fProtoNum = ResolveProto(fProtoStr);
+        fType = fProtoNum == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+        fProtoResolved = true;
     }
-    if (!FPortResolved) {
-        FSin.sin_port = htons(ResolvePort(FPortStr, FProtoStr));
-        FPortResolved = true;
+    if (!fPortResolved) {
+        fSin.sin_port = htons(ResolvePort(fPortStr, fProtoStr));
+        fPortResolved = true;
     }
-    if (!FLocalPortResolved) {
-        FLocalPortNum = ResolvePort(FLocalPortStr, FProtoStr);
-        FLocalPortResolved = true;
+    if (!fLocalPortResolved) {
+        fLocalPortNum = ResolvePort(fLocalPortStr, fProtoStr);
+        fLocalPortResolved = true;
     }
-    if (!FAddrResolved) {
-        FSin.sin_family = AF_INET;
-        FSin.sin_addr.s_addr = ResolveHost(FAddrStr);
-        FAddrResolved = true;
+    if (!fAddrResolved) {
+        fSin.sin_family = AF_INET;
+        fSin.sin_addr.s_addr = ResolveHost(fAddrStr);
+        fAddrResolved = true;
     }
 }
 
@@ -177,19 +177,19 @@ void TCustomWSocket::ResolveAll()
 
 void TCustomWSocket::Connect()
 {
-    if (FHSocket != -1 && FState != wsClosed) {
+    if (fHSocket != -1 && fState != wsClosed) {
         RaiseMsg("Connect: Socket already in use");
         return;
     }
-    if (!FPortAssigned) {
+    if (!fPortAssigned) {
         RaiseMsg("Connect: No Port Specified");
         return;
     }
-    if (!FAddrAssigned) {
+    if (!fAddrAssigned) {
         RaiseMsg("Connect: No IP Address Specified");
         return;
     }
-    if (!FProtoAssigned) {
+    if (!fProtoAssigned) {
         RaiseMsg("Connect: No Protocol Specified");
         return;
     }
@@ -200,70 +200,70 @@ void TCustomWSocket::Connect()
         return;
     }
     ClearChain();
-    FHSocket = ::socket(AF_INET, FType | SOCK_NONBLOCK | SOCK_CLOEXEC, FProtoNum);
-    ++FSessionGen;
-    if (FHSocket < 0) {
-        FHSocket = -1;
+    fHSocket = ::socket(AF_INET, fType | SOCK_NONBLOCK | SOCK_CLOEXEC, fProtoNum);
+    ++fSessionGen;
+    if (fHSocket < 0) {
+        fHSocket = -1;
         SetLastPlatformError(MapErrno());
         SocketError("Connect (socket)");
         return;
     }
     ChangeState(wsOpened);
     int on = 1;
-    if (FType == SOCK_DGRAM) {
+    if (fType == SOCK_DGRAM) {
         BindLocal();
-        if (FSin.sin_addr.s_addr == INADDR_BROADCAST &&
-            ::setsockopt(FHSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        if (fSin.sin_addr.s_addr == INADDR_BROADCAST &&
+            ::setsockopt(fHSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("setsockopt(SO_BROADCAST)");
             return;
         }
     } else {
-        if (FLocalPortNum != 0)
+        if (fLocalPortNum != 0)
             BindLocal();
         // ApplyLinger would only set what a new socket already has (linger
         // off): one system call per connection saved.
-        if (::setsockopt(FHSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+        if (::setsockopt(fHSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("setsockopt(SO_KEEPALIVE)");
             return;
         }
-        if (::setsockopt(FHSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        if (::setsockopt(fHSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("setsockopt(SO_REUSEADDR)");
             return;
         }
     }
     Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
-    if (FWatchId == 0) {
+    if (fWatchId == 0) {
         SetLastPlatformError(MapErrno());
         SocketError("WSAAsyncSelect");
         return;
     }
-    if (FType == SOCK_DGRAM) {
+    if (fType == SOCK_DGRAM) {
         ChangeState(wsConnected);
         UpdateInterest();
         TriggerSessionConnected(0);
         return;
     }
-    int rc = ::connect(FHSocket, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin);
+    int rc = ::connect(fHSocket, reinterpret_cast<sockaddr*>(&fSin), sizeof fSin);
     if (rc == 0 || errno == EINPROGRESS || errno == EAGAIN) {
         // Completion always comes from the dispatch. On loopback the
         // handshake is over before connect returns: its completion is then
         // queued at once instead of waiting for the kernel's writable report
         // (two calls and a loop round less, and the request leaves sooner).
-        FConnectPosted = false;
+        fConnectPosted = false;
         ChangeState(wsConnecting);
-        const int h = FHSocket;
-        const uint64_t gen = FSessionGen;
+        const int h = fHSocket;
+        const uint64_t gen = fSessionGen;
         pollfd p{h, POLLOUT, 0};
-        if (h != -1 && FState == wsConnecting && ::poll(&p, 1, 0) == 1 && p.revents == POLLOUT) {
-            FConnectPosted = true;
+        if (h != -1 && fState == wsConnecting && ::poll(&p, 1, 0) == 1 && p.revents == POLLOUT) {
+            fConnectPosted = true;
             PostToSelf([this, h, gen] {
-                if (!Live(h, gen) || FState != wsConnecting || !FConnectPosted)
+                if (!Live(h, gen) || fState != wsConnecting || !fConnectPosted)
                     return;
-                FConnectPosted = false;
-                if (FPaused) {
+                fConnectPosted = false;
+                if (fPaused) {
                     UpdateInterest();  // Resume hears of it from the kernel
                     return;
                 }
@@ -273,8 +273,8 @@ void TCustomWSocket::Connect()
         UpdateInterest();
         return;
     }
-    FLastError = MapErrno();
-    SetLastPlatformError(FLastError);
+    fLastError = MapErrno();
+    SetLastPlatformError(fLastError);
     SocketError("Connect");
 }
 
@@ -283,42 +283,42 @@ void TCustomWSocket::BindLocal()
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(FLocalPortNum);
-    if (::bind(FHSocket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    local.sin_port = htons(fLocalPortNum);
+    if (::bind(fHSocket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         int code = MapErrno();
-        FLastError = code;
+        fLastError = code;
         RaiseFmt("winsock.bind failed, error #%d", code);
         return;
     }
     socklen_t len = sizeof local;
-    if (::getsockname(FHSocket, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    if (::getsockname(fHSocket, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
         int code = MapErrno();
-        FLastError = code;
+        fLastError = code;
         RaiseFmt("winsock.getsockname failed, error #%d", code);
         return;
     }
-    FLocalPortNum = ntohs(local.sin_port);
-    FLocalPortStr = std::to_string(FLocalPortNum);
+    fLocalPortNum = ntohs(local.sin_port);
+    fLocalPortStr = std::to_string(fLocalPortNum);
 }
 
 void TCustomWSocket::Listen()
 {
-    if (!FPortAssigned) {
+    if (!fPortAssigned) {
         SetLastPlatformError(WSAEINVAL);
         SocketError("listen: port not assigned");
         return;
     }
-    if (!FProtoAssigned) {
+    if (!fProtoAssigned) {
         SetLastPlatformError(WSAEINVAL);
         SocketError("listen: protocol not assigned");
         return;
     }
-    if (!FAddrAssigned) {
+    if (!fAddrAssigned) {
         SetLastPlatformError(WSAEINVAL);
         SocketError("listen: address not assigned");
         return;
     }
-    if (FHSocket != -1 && FState != wsClosed) {
+    if (fHSocket != -1 && fState != wsClosed) {
         RaiseMsg("Connect: Socket already in use");
         return;
     }
@@ -329,10 +329,10 @@ void TCustomWSocket::Listen()
         return;
     }
     ClearChain();
-    FHSocket = ::socket(AF_INET, FType | SOCK_NONBLOCK | SOCK_CLOEXEC, FProtoNum);
-    ++FSessionGen;
-    if (FHSocket < 0) {
-        FHSocket = -1;
+    fHSocket = ::socket(AF_INET, fType | SOCK_NONBLOCK | SOCK_CLOEXEC, fProtoNum);
+    ++fSessionGen;
+    if (fHSocket < 0) {
+        fHSocket = -1;
         SetLastPlatformError(MapErrno());
         SocketError("socket");
         return;
@@ -340,8 +340,8 @@ void TCustomWSocket::Listen()
     // Linux refuses to bind a port still in TIME_WAIT without this; it does
     // not allow two live listeners on one port.
     int on = 1;
-    ::setsockopt(FHSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(FHSocket, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin) != 0) {
+    ::setsockopt(fHSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fHSocket, reinterpret_cast<sockaddr*>(&fSin), sizeof fSin) != 0) {
         int code = MapErrno();
         CloseHandleQuietly();
         SetLastPlatformError(code);
@@ -349,21 +349,21 @@ void TCustomWSocket::Listen()
         return;
     }
     ChangeState(wsBound);
-    if (FType == SOCK_DGRAM) {
+    if (fType == SOCK_DGRAM) {
         ChangeState(wsListening);
         ChangeState(wsConnected);
         Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
         TriggerSessionConnected(0);
         return;
     }
-    if (::listen(FHSocket, 5) != 0) {
+    if (::listen(fHSocket, 5) != 0) {
         SetLastPlatformError(MapErrno());
         SocketError("Listen");
         return;
     }
     ChangeState(wsListening);
     Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
-    if (FWatchId == 0) {
+    if (fWatchId == 0) {
         SetLastPlatformError(MapErrno());
         SocketError("WSAASyncSelect");
     }
@@ -371,17 +371,17 @@ void TCustomWSocket::Listen()
 
 int TCustomWSocket::Accept()
 {
-    if (FState != wsListening) {
+    if (fState != wsListening) {
         SetLastPlatformError(WSAEINVAL);
         SocketError("not a listening socket");
         return -1;
     }
-    FAcceptCalled = true;
-    if (FReadSuspended) {
-        FReadSuspended = false;
+    fAcceptCalled = true;
+    if (fReadSuspended) {
+        fReadSuspended = false;
         UpdateInterest();
     }
-    int h = ::accept4(FHSocket, nullptr, nullptr, SOCK_CLOEXEC);
+    int h = ::accept4(fHSocket, nullptr, nullptr, SOCK_CLOEXEC);
     if (h < 0) {
         SetLastPlatformError(MapErrno());
         SocketError("Accept");
@@ -397,37 +397,37 @@ void TCustomWSocket::Dup(int NewHSocket)
         SocketError("Dup");
         return;
     }
-    if (FHSocket != -1) {
+    if (fHSocket != -1) {
         Unregister();
-        int rc = ::close(FHSocket);
-        FHSocket = -1;
+        int rc = ::close(fHSocket);
+        fHSocket = -1;
         if (rc != 0) {
             SetLastPlatformError(MapErrno());
             SocketError("Dup (closesocket)");
         }
     }
-    FHSocket = NewHSocket;
-    ++FSessionGen;
-    int fl = ::fcntl(FHSocket, F_GETFL);
+    fHSocket = NewHSocket;
+    ++fSessionGen;
+    int fl = ::fcntl(fHSocket, F_GETFL);
     if (fl >= 0)
-        ::fcntl(FHSocket, F_SETFL, fl | O_NONBLOCK);
+        ::fcntl(fHSocket, F_SETFL, fl | O_NONBLOCK);
     int type = SOCK_STREAM;
     socklen_t len = sizeof type;
-    if (::getsockopt(FHSocket, SOL_SOCKET, SO_TYPE, &type, &len) == 0)
-        FType = type;
-    FProtoNum = FType == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP;
+    if (::getsockopt(fHSocket, SOL_SOCKET, SO_TYPE, &type, &len) == 0)
+        fType = type;
+    fProtoNum = fType == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP;
     ClearChain();
-    FCloseInvoked = false;
+    fCloseInvoked = false;
     ApplyLinger();
-    TSocketState old = FState;
-    FState = wsConnected;  // registered first so the interest matches the state
+    TSocketState old = fState;
+    fState = wsConnected;  // registered first so the interest matches the state
     Register(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
-    if (FWatchId == 0) {
+    if (fWatchId == 0) {
         SetLastPlatformError(MapErrno());
         SocketError("WSAAsyncSelect");
         return;
     }
-    FState = old;
+    fState = old;
     ChangeState(wsConnected);
 }
 
@@ -441,12 +441,12 @@ void TCustomWSocket::DnsLookup(const std::string& HostName)
         TriggerDnsLookupDone(WSAEINVAL);
         return;
     }
-    FDnsLookupHandle = 0;  // a running lookup is dropped without event
-    FDnsResult.clear();
-    FDnsResultList.clear();
+    fDnsLookupHandle = 0;  // a running lookup is dropped without event
+    fDnsResult.clear();
+    fDnsResultList.clear();
     uint32_t a = 0;
     if (ParseDotted(HostName, a) && (a != INADDR_NONE || HostName == "255.255.255.255")) {
-        FDnsResult = DottedText(a);
+        fDnsResult = DottedText(a);
         TriggerDnsLookupDone(0);
         return;
     }
@@ -460,9 +460,9 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr)
         TriggerDnsLookupDone(WSAEINVAL);
         return;
     }
-    FDnsLookupHandle = 0;
-    FDnsResult.clear();
-    FDnsResultList.clear();
+    fDnsLookupHandle = 0;
+    fDnsResult.clear();
+    fDnsResultList.clear();
     uint32_t a = 0;
     if (!ParseDotted(HostAddr, a)) {
         RaiseFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(), WSAEINVAL);
@@ -474,9 +474,9 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr)
 void TCustomWSocket::StartLookup(const std::string& Host, bool Reverse, uint32_t AddrNet)
 {
     uint64_t id = ++gLookupIds;
-    FDnsLookupHandle = id;
-    FDnsLookupReverse = Reverse;
-    TNoticePoster poster = FSink.Poster();
+    fDnsLookupHandle = id;
+    fDnsLookupReverse = Reverse;
+    TNoticePoster poster = fSink.Poster();
     TCustomWSocket* self = this;
     ++gLookupThreads;
     try {
@@ -521,7 +521,7 @@ void TCustomWSocket::StartLookup(const std::string& Host, bool Reverse, uint32_t
         }).detach();
     } catch (const std::system_error& e) {
         --gLookupThreads;
-        FDnsLookupHandle = 0;
+        fDnsLookupHandle = 0;
         int code = SocketErrorFromErrno(e.code().value());
         RaiseFmt("%s: can't start DNS lookup, error #%d", Host.c_str(), code);
     }
@@ -529,12 +529,12 @@ void TCustomWSocket::StartLookup(const std::string& Host, bool Reverse, uint32_t
 
 void TCustomWSocket::LookupAnswered(uint64_t Id, int Error, std::vector<std::string> Names)
 {
-    if (Id == 0 || Id != FDnsLookupHandle)
+    if (Id == 0 || Id != fDnsLookupHandle)
         return;  // cancelled or superseded: the late answer vanishes
-    FDnsLookupHandle = 0;
+    fDnsLookupHandle = 0;
     if (Error == 0) {
-        FDnsResultList = std::move(Names);
-        FDnsResult = FDnsResultList.front();
+        fDnsResultList = std::move(Names);
+        fDnsResult = fDnsResultList.front();
     }
     try {
         TriggerDnsLookupDone(static_cast<uint16_t>(Error));
@@ -545,10 +545,10 @@ void TCustomWSocket::LookupAnswered(uint64_t Id, int Error, std::vector<std::str
 
 void TCustomWSocket::CancelDnsLookup()
 {
-    if (FDnsLookupHandle == 0)
+    if (fDnsLookupHandle == 0)
         return;
-    FDnsLookupHandle = 0;
-    if (!FDestroying)
+    fDnsLookupHandle = 0;
+    if (!fDestroying)
         TriggerDnsLookupDone(WSAEINTR);
 }
 
@@ -558,9 +558,9 @@ void TCustomWSocket::CancelDnsLookup()
 int TCustomWSocket::GetPeerName(sockaddr_in& Name, int& NameLen)
 {
     socklen_t len = sizeof Name;
-    if (::getpeername(FHSocket, reinterpret_cast<sockaddr*>(&Name), &len) != 0) {
-        FLastError = MapErrno();
-        SetLastPlatformError(FLastError);
+    if (::getpeername(fHSocket, reinterpret_cast<sockaddr*>(&Name), &len) != 0) {
+        fLastError = MapErrno();
+        SetLastPlatformError(fLastError);
         return -1;
     }
     NameLen = static_cast<int>(len);
@@ -570,9 +570,9 @@ int TCustomWSocket::GetPeerName(sockaddr_in& Name, int& NameLen)
 int TCustomWSocket::GetSockName(sockaddr_in& Name, int& NameLen)
 {
     socklen_t len = sizeof Name;
-    if (::getsockname(FHSocket, reinterpret_cast<sockaddr*>(&Name), &len) != 0) {
-        FLastError = MapErrno();
-        SetLastPlatformError(FLastError);
+    if (::getsockname(fHSocket, reinterpret_cast<sockaddr*>(&Name), &len) != 0) {
+        fLastError = MapErrno();
+        SetLastPlatformError(fLastError);
         return -1;
     }
     NameLen = static_cast<int>(len);
@@ -581,7 +581,7 @@ int TCustomWSocket::GetSockName(sockaddr_in& Name, int& NameLen)
 
 std::string TCustomWSocket::GetPeerAddr()
 {
-    if (FState != wsConnected)
+    if (fState != wsConnected)
         return "error";
     sockaddr_in sin{};
     int len = sizeof sin;
@@ -594,7 +594,7 @@ std::string TCustomWSocket::GetPeerAddr()
 
 std::string TCustomWSocket::GetPeerPort()
 {
-    if (FState != wsConnected)
+    if (fState != wsConnected)
         return "error";
     sockaddr_in sin{};
     int len = sizeof sin;
@@ -607,7 +607,7 @@ std::string TCustomWSocket::GetPeerPort()
 
 std::string TCustomWSocket::GetLocalPortText()
 {
-    if (FState != wsBound && FState != wsConnected && FState != wsListening)
+    if (fState != wsBound && fState != wsConnected && fState != wsListening)
         return "error";
     sockaddr_in sin{};
     int len = sizeof sin;
@@ -625,12 +625,12 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value)
         RaiseMsg("Invalid SocksLevel.");
         return;
     }
-    FSocksLevel = Value;
+    fSocksLevel = Value;
 }
 
 void TCustomSocksWSocket::Connect()
 {
-    if (!FSocksServer.empty()) {
+    if (!fSocksServer.empty()) {
         // Going direct would bypass the proxy the caller asked for.
         RaiseMsg("SOCKS client mode is not available");
         return;

@@ -25,35 +25,35 @@
 
 void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
 {
-    int h = FHSocket;
-    const uint64_t gen = FSessionGen;
+    int h = fHSocket;
+    const uint64_t gen = fSessionGen;
     // A stream that never runs dry must not keep the thread from its other
     // events (a click on a break button): after a slice, the rest waits for
     // the next round; the descriptor stays readable, so nothing is lost.
     const auto sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
     try {
         for (;;) {
-            FLastError = 0;
-            FRecvCalled = false;
-            FRecvDrained = false;
+            fLastError = 0;
+            fRecvCalled = false;
+            fRecvDrained = false;
             if (!TriggerDataAvailable(Error)) {
                 char junk[1024];
                 int n = PlatformRecv(junk, sizeof junk, 0);
                 if (n < 0) {
-                    if (FLastError == WSAEWOULDBLOCK)
-                        FLastError = 0;
+                    if (fLastError == WSAEWOULDBLOCK)
+                        fLastError = 0;
                     break;
                 }
                 if (n == 0)
                     break;  // end of stream: the close notice follows
             }
-            if (!Live(h, gen) || FLastError != 0)
+            if (!Live(h, gen) || fLastError != 0)
                 break;
             // A short read took everything the kernel held; what arrives
             // later makes the descriptor readable again. Asking costs a call.
             int count = 0;
-            if (!FRecvDrained && ::ioctl(h, FIONREAD, &count) != 0) {
-                FLastError = MapErrno();
+            if (!fRecvDrained && ::ioctl(h, FIONREAD, &count) != 0) {
+                fLastError = MapErrno();
                 break;
             }
             if (count <= 0 && BufferedCount() <= 0)
@@ -64,8 +64,8 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
                 break;
             // The handler left data and read nothing: offering it again at
             // once would never end. Wait for its next Receive instead.
-            if (!FRecvCalled) {
-                FReadSuspended = true;
+            if (!fRecvCalled) {
+                fReadSuspended = true;
                 UpdateInterest();
                 break;
             }
@@ -73,8 +73,8 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
     } catch (...) {
         // A handler's exception ends the loop and is dropped. Whatever it
         // left unread is offered again once it reads.
-        if (Live(h, gen) && !FRecvCalled) {
-            FReadSuspended = true;
+        if (Live(h, gen) && !fRecvCalled) {
+            fReadSuspended = true;
             UpdateInterest();
         }
     }
@@ -85,19 +85,19 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
 
 int TCustomWSocket::PlatformRecv(void* Buffer, int BufferSize, int Flags)
 {
-    FRecvCalled = true;
-    if (FReadSuspended && FState != wsListening) {
-        FReadSuspended = false;
+    fRecvCalled = true;
+    if (fReadSuspended && fState != wsListening) {
+        fReadSuspended = false;
         UpdateInterest();
     }
-    ssize_t n = ::recv(FHSocket, Buffer, static_cast<std::size_t>(std::max(BufferSize, 0)), Flags);
+    ssize_t n = ::recv(fHSocket, Buffer, static_cast<std::size_t>(std::max(BufferSize, 0)), Flags);
     if (n < 0) {
-        FLastError = MapErrno();
-        SetLastPlatformError(FLastError);
+        fLastError = MapErrno();
+        SetLastPlatformError(fLastError);
         return -1;
     }
-    FReadCount += n;
-    FRecvDrained = FType == SOCK_STREAM && !(Flags & MSG_PEEK) && n < BufferSize;
+    fReadCount += n;
+    fRecvDrained = fType == SOCK_STREAM && !(Flags & MSG_PEEK) && n < BufferSize;
     return static_cast<int>(n);
 }
 
@@ -108,7 +108,7 @@ int TCustomWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize)
 {
-    FRecvCalled = true;
+    fRecvCalled = true;
     return DoRecv(Buffer, BufferSize, 0);
 }
 
@@ -127,35 +127,35 @@ std::string TCustomWSocket::ReceiveStr()
 
 int TCustomWSocket::DoRecvFrom(void* Buffer, int BufferSize, int Flags, sockaddr_in& From, int& FromLen)
 {
-    if (FReadSuspended) {
-        FReadSuspended = false;
+    if (fReadSuspended) {
+        fReadSuspended = false;
         UpdateInterest();
     }
     socklen_t len = static_cast<socklen_t>(std::max(FromLen, 0));
     if (len > sizeof From)
         len = sizeof From;
-    ssize_t n = ::recvfrom(FHSocket, Buffer, static_cast<std::size_t>(std::max(BufferSize, 0)), Flags,
+    ssize_t n = ::recvfrom(fHSocket, Buffer, static_cast<std::size_t>(std::max(BufferSize, 0)), Flags,
                            reinterpret_cast<sockaddr*>(&From), &len);
     if (n < 0) {
-        FLastError = MapErrno();
-        SetLastPlatformError(FLastError);
+        fLastError = MapErrno();
+        SetLastPlatformError(fLastError);
         return -1;
     }
     FromLen = static_cast<int>(len);
-    FReadCount += n;
+    fReadCount += n;
     return static_cast<int>(n);
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen)
 {
-    FRecvCalled = true;
+    fRecvCalled = true;
     return DoRecvFrom(Buffer, BufferSize, 0, From, FromLen);
 }
 
 int TCustomWSocket::GetRcvdCount()
 {
     int count = 0;
-    if (::ioctl(FHSocket, FIONREAD, &count) != 0) {
+    if (::ioctl(fHSocket, FIONREAD, &count) != 0) {
         SetLastPlatformError(MapErrno());
         SocketError("ioctlSocket");
         return -1;

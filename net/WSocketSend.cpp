@@ -33,26 +33,26 @@ constexpr int kMaxIov = 256;
 
 void TCustomWSocket::ClearChain()
 {
-    FBufList.clear();
+    fBufList.clear();
 }
 
 void TCustomWSocket::AppendToChain(const char* Data, int Len)
 {
     // A datagram keeps its boundaries: one Send is one block, one datagram.
-    if (FType == SOCK_DGRAM) {
-        auto b = std::make_unique<TBuffer>(std::max(Len, FBufSize));
+    if (fType == SOCK_DGRAM) {
+        auto b = std::make_unique<TBuffer>(std::max(Len, fBufSize));
         b->Write(Data, Len);
-        FBufList.push_back(std::move(b));
+        fBufList.push_back(std::move(b));
         return;
     }
     while (Len > 0) {
-        if (FBufList.empty() || FBufList.back()->Free() == 0) {
-            if (FSpareBlock && FSpareBlock->BufSize() == FBufSize)
-                FBufList.push_back(std::move(FSpareBlock));
+        if (fBufList.empty() || fBufList.back()->Free() == 0) {
+            if (fSpareBlock && fSpareBlock->BufSize() == fBufSize)
+                fBufList.push_back(std::move(fSpareBlock));
             else
-                FBufList.push_back(std::make_unique<TBuffer>(FBufSize));
+                fBufList.push_back(std::make_unique<TBuffer>(fBufSize));
         }
-        int n = FBufList.back()->Write(Data, Len);
+        int n = fBufList.back()->Write(Data, Len);
         Data += n;
         Len -= n;
     }
@@ -60,16 +60,16 @@ void TCustomWSocket::AppendToChain(const char* Data, int Len)
 
 int TCustomWSocket::RawSend(const void* Data, int Len)
 {
-    int flags = FSendFlags | MSG_NOSIGNAL;
+    int flags = fSendFlags | MSG_NOSIGNAL;
     ssize_t n;
-    if (FType == SOCK_DGRAM)
-        n = ::sendto(FHSocket, Data, static_cast<std::size_t>(Len), flags,
-                     reinterpret_cast<const sockaddr*>(&FSin), sizeof FSin);
+    if (fType == SOCK_DGRAM)
+        n = ::sendto(fHSocket, Data, static_cast<std::size_t>(Len), flags,
+                     reinterpret_cast<const sockaddr*>(&fSin), sizeof fSin);
     else
-        n = ::send(FHSocket, Data, static_cast<std::size_t>(Len), flags);
+        n = ::send(fHSocket, Data, static_cast<std::size_t>(Len), flags);
     if (n < 0) {
         int code = MapErrno();
-        if (errno == EPIPE && FSendShut)
+        if (errno == EPIPE && fSendShut)
             code = WSAESHUTDOWN;
         SetLastPlatformError(code);
         return -1;
@@ -81,31 +81,31 @@ int TCustomWSocket::RawSend(const void* Data, int Len)
 // one sendmsg: the peer sees the same bytes, the events are the same.
 void TCustomWSocket::TryToSend()
 {
-    if (FHSocket == -1 || FBufList.empty())
+    if (fHSocket == -1 || fBufList.empty())
         return;
     for (;;) {
         // Drop drained blocks in front; keep one for reuse.
-        while (!FBufList.empty() && FBufList.front()->Empty()) {
-            if (FBufList.size() == 1) {
-                FAllSent = true;
+        while (!fBufList.empty() && fBufList.front()->Empty()) {
+            if (fBufList.size() == 1) {
+                fAllSent = true;
                 UpdateInterest();
                 return;
             }
-            if (!FSpareBlock)
-                FSpareBlock = std::move(FBufList.front());
-            FBufList.pop_front();
+            if (!fSpareBlock)
+                fSpareBlock = std::move(fBufList.front());
+            fBufList.pop_front();
         }
         int sent;
         int wanted;
-        if (FType == SOCK_DGRAM || FSendFlags != 0) {
+        if (fType == SOCK_DGRAM || fSendFlags != 0) {
             const char* p;
-            wanted = FBufList.front()->Peek(p);
+            wanted = fBufList.front()->Peek(p);
             sent = RawSend(p, wanted);
         } else {
             iovec iov[kMaxIov];
             int n = 0;
             wanted = 0;
-            for (auto it = FBufList.begin(); it != FBufList.end() && n < kMaxIov; ++it) {
+            for (auto it = fBufList.begin(); it != fBufList.end() && n < kMaxIov; ++it) {
                 const char* p;
                 int c = (*it)->Peek(p);
                 if (c == 0)
@@ -118,10 +118,10 @@ void TCustomWSocket::TryToSend()
             msghdr mh{};
             mh.msg_iov = iov;
             mh.msg_iovlen = static_cast<std::size_t>(n);
-            ssize_t r = ::sendmsg(FHSocket, &mh, MSG_NOSIGNAL);
+            ssize_t r = ::sendmsg(fHSocket, &mh, MSG_NOSIGNAL);
             if (r < 0) {
                 int code = MapErrno();
-                if (errno == EPIPE && FSendShut)
+                if (errno == EPIPE && fSendShut)
                     code = WSAESHUTDOWN;
                 SetLastPlatformError(code);
                 sent = -1;
@@ -131,7 +131,7 @@ void TCustomWSocket::TryToSend()
         }
         if (sent > 0) {
             int left = sent;
-            for (auto& b : FBufList) {
+            for (auto& b : fBufList) {
                 if (left <= 0)
                     break;
                 int c = std::min(left, b->Count());
@@ -147,9 +147,9 @@ void TCustomWSocket::TryToSend()
         int code = LastPlatformError();
         if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED ||
             code == WSAECONNRESET || code == WSAENOTCONN) {
-            FCloseInvoked = true;
+            fCloseInvoked = true;
             ClearChain();  // the connection is gone: nothing left can be delivered
-            FAllSent = true;
+            fAllSent = true;
             Close();
             TriggerSessionClosed(static_cast<uint16_t>(code));
             return;
@@ -164,7 +164,7 @@ void TCustomWSocket::TryToSend()
 
 int TCustomWSocket::Send(const void* Data, int Len)
 {
-    if (FState != wsConnected) {
+    if (fState != wsConnected) {
         SetLastPlatformError(WSAENOTCONN);
         SocketError("Send");
         return -1;
@@ -173,13 +173,13 @@ int TCustomWSocket::Send(const void* Data, int Len)
     // for data that never comes.
     if (Len <= 0 || !Data)
         return 0;
-    FAllSent = false;
-    int h = FHSocket;
-    const uint64_t gen = FSessionGen;
+    fAllSent = false;
+    int h = fHSocket;
+    const uint64_t gen = fSessionGen;
     const char* p = static_cast<const char*>(Data);
     int left = Len;
-    bool chainIdle = std::all_of(FBufList.begin(), FBufList.end(), [](const auto& b) { return b->Empty(); });
-    if (chainIdle && FType == SOCK_STREAM) {
+    bool chainIdle = std::all_of(fBufList.begin(), fBufList.end(), [](const auto& b) { return b->Empty(); });
+    if (chainIdle && fType == SOCK_STREAM) {
         // Nothing queued: write straight from the caller's bytes and copy
         // only what the network did not take. Same bytes, same events.
         int n = RawSend(p, left);
@@ -188,7 +188,7 @@ int TCustomWSocket::Send(const void* Data, int Len)
             left -= n;
         }
         if (left == 0) {
-            FAllSent = true;
+            fAllSent = true;
             PostToSelf([this, h, gen] {
                 if (Live(h, gen))
                     HandleNotice(h, FD_WRITE, 0);
@@ -204,7 +204,7 @@ int TCustomWSocket::Send(const void* Data, int Len)
     }
     AppendToChain(p, left);
     TryToSend();
-    if (FAllSent && Live(h, gen)) {
+    if (fAllSent && Live(h, gen)) {
         PostToSelf([this, h, gen] {
                 if (Live(h, gen))
                     HandleNotice(h, FD_WRITE, 0);
@@ -221,11 +221,11 @@ int TCustomWSocket::SendStr(const std::string& Str)
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len)
 {
     socklen_t len = static_cast<socklen_t>(std::clamp(DestLen, 0, static_cast<int>(sizeof Dest)));
-    ssize_t n = ::sendto(FHSocket, Data, static_cast<std::size_t>(std::max(Len, 0)), FSendFlags | MSG_NOSIGNAL,
+    ssize_t n = ::sendto(fHSocket, Data, static_cast<std::size_t>(std::max(Len, 0)), fSendFlags | MSG_NOSIGNAL,
                          reinterpret_cast<const sockaddr*>(&Dest), len);
     if (n < 0) {
-        FLastError = MapErrno();
-        SetLastPlatformError(FLastError);
+        fLastError = MapErrno();
+        SetLastPlatformError(fLastError);
         return -1;
     }
     return static_cast<int>(n);
@@ -233,11 +233,11 @@ int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Dat
 
 void TCustomWSocket::Flush()
 {
-    while (FHSocket != -1 && !FAllSent) {
-        int h = FHSocket;
-        const uint64_t gen = FSessionGen;
+    while (fHSocket != -1 && !fAllSent) {
+        int h = fHSocket;
+        const uint64_t gen = fSessionGen;
         TryToSend();
-        if (!Live(h, gen) || FAllSent)
+        if (!Live(h, gen) || fAllSent)
             break;
         // The write notice wakes the wait; the bound only guards a paused socket.
         WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(100));
@@ -246,11 +246,11 @@ void TCustomWSocket::Flush()
 
 void TCustomWSocket::WaitForClose()
 {
-    while (FHSocket != -1 && FState != wsClosed) {
-        int h = FHSocket;
-        const uint64_t gen = FSessionGen;
+    while (fHSocket != -1 && fState != wsClosed) {
+        int h = fHSocket;
+        const uint64_t gen = fSessionGen;
         WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(100));
-        if (!Live(h, gen) || FState == wsClosed)
+        if (!Live(h, gen) || fState == wsClosed)
             break;
         int count = 0;
         if (::ioctl(h, FIONREAD, &count) == 0 && count > 0) {
