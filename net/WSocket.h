@@ -316,7 +316,6 @@ private:
     std::string fDnsResult;
     std::vector<std::string> fDnsResultList;
     uint64_t fDnsLookupHandle = 0;
-    bool fDnsLookupReverse = false;
 
     TNoticeSink fSink;
     uint64_t fWatchId = 0;

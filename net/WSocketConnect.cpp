@@ -475,7 +475,6 @@ void TCustomWSocket::StartLookup(const std::string& Host, bool Reverse, uint32_t
 {
     uint64_t id = ++gLookupIds;
     fDnsLookupHandle = id;
-    fDnsLookupReverse = Reverse;
     TNoticePoster poster = fSink.Poster();
     TCustomWSocket* self = this;
     ++gLookupThreads;
