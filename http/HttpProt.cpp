@@ -84,6 +84,18 @@ void THttpCli::HandleNotice(TNotice n)
     }
 }
 
+// Nothing of the previous exchange may leak into the next connection: no
+// error, no buffered bytes, no step in progress.
+void THttpCli::ResetExchange()
+{
+    fRecvError = 0;
+    fReceiveLen = 0;
+    fReceiveStart = 0;
+    fNextStep = TStep::None;
+    fPhase = TPhase::None;
+    fTcpUp = false;
+}
+
 // ---------------------------------------------------------------------------
 // Starting and waiting
 
@@ -152,12 +164,7 @@ void THttpCli::StartRequest(THttpRequest rq)
     fRelocationPending = false;
     fFailed = false;
     fDocEnded = false;
-    fRecvError = 0;
-    fReceiveLen = 0;
-    fReceiveStart = 0;
-    fNextStep = TStep::None;
-    fPhase = TPhase::None;
-    fTcpUp = false;
+    ResetExchange();
     fTarget = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
     if (fTarget.Unsupported) {
         // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.

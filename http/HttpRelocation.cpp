@@ -42,12 +42,7 @@ void THttpCli::Relogin()
     fAnnouncedLength = -1;
     fContentLength = -1;
     fResponseBody = 0;
-    fRecvError = 0;
-    fReceiveLen = 0;
-    fReceiveStart = 0;
-    fNextStep = TStep::None;
-    fPhase = TPhase::None;
-    fTcpUp = false;
+    ResetExchange();
     fConnectStart = std::chrono::steady_clock::now();
     fLastReadCount = 0;
     try {
