@@ -11,6 +11,7 @@
 #include <QScreen>
 
 // ours
+#include "ui/ControlHelpers.h"
 #include "ui/HostWidget.h"
 #include "ui/Responder.h"
 
@@ -82,7 +83,7 @@ protected:
         if (focusHere ? w != focus : w != window)
             return false;
         auto* ke = static_cast<QKeyEvent*>(e);
-        Word key = VirtualKeyOf(ke->key(), ke->modifiers());
+        Word key = ctl::VirtualKeyOf(ke->key(), ke->modifiers());
         if (key == 0)
             return false;
         form_->OnKeyDown(key, ShiftOf(ke->modifiers()));

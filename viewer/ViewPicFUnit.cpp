@@ -8,10 +8,10 @@
 #include <system_error>
 
 // ours
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "raster/DibDraw.h"
 #include "ui/DesktopOpen.h"
-#include "ui/NaturalOrder.h"
+#include "base/NaturalOrder.h"
 #include "ui/Responder.h"
 #include "ui/ScrollBox.h"
 #include "ui/SpinEdit.h"

@@ -1,4 +1,4 @@
-#include "ui/NaturalOrder.h"
+#include "base/NaturalOrder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Names in the order a file manager shows them: runs of digits compare by
 // their number (bild2 before bild10), ASCII letters without regard to case.
-// Plain C++, no Qt: the browser's grid and the viewer's paging share it.
+// The browser's grid and the viewer's paging share it.
 #pragma once
 
 #include <string_view>
