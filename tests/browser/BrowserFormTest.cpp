@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -434,7 +435,10 @@ TEST_F(BrowserFormTest, PagingInTheViewerTakesTheSelectionAlong)
     Open(dir.Path());
     Finish();
     ASSERT_EQ(Form->ThumbCount, 3);
-    Form->Selected = 1;
+    // The grid may list the files in any order; the viewer pages in name order from a.bmp.
+    const auto first = std::find(Form->ThumbNames.begin(), Form->ThumbNames.end(), "a.bmp");
+    ASSERT_NE(first, Form->ThumbNames.end());
+    Form->Selected = static_cast<int>(first - Form->ThumbNames.begin()) + 1;
     Responder.AnswerForm([&](TForm& f) {
         auto& v = dynamic_cast<TViewPicForm&>(f);
         EXPECT_TRUE(v.ShowNeighbour(1));

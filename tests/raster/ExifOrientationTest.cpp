@@ -79,14 +79,16 @@ Bytes Segment(uint8_t marker, const Bytes& payload)
 int OrientationOfFile(const Bytes& bytes)
 {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() ? bytes.size() : 1]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(exact.get(), bytes.data(), bytes.size());
     return JpegExifOrientation(exact.get(), bytes.size());
 }
 
 int OrientationOfBlock(const Bytes& bytes)
 {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() ? bytes.size() : 1]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(exact.get(), bytes.data(), bytes.size());
     return ExifBlockOrientation(exact.get(), bytes.size());
 }
 
