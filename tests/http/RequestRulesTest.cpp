@@ -108,9 +108,10 @@ TEST(HttpRequestRules, CredentialsGoOnlyToTheOriginTheyWereGivenFor)
     EXPECT_EQ(ConnectionText(other, 0).find("Authorization"), std::string::npos);
     EXPECT_EQ(c.Username, "joe") << "the properties keep their values for later requests";
 
-    // Set by the caller, through a proxy (one port for every origin): kept on
-    // the same origin however it is written, dropped for another port or
-    // host, sent again back home. The proxy's own credentials go every time.
+    // Set by the caller, as properties or as a line of its own, through a
+    // proxy (one port for every origin): kept on the same origin however it
+    // is written, dropped for another port or host, sent again back home.
+    // The proxy's own credentials go every time.
     TScriptedServer proxy({MovedTo("/same"), MovedTo("http://a.example:8080/port"), MovedTo("http://b.example/host"),
                            MovedTo("http://A.Example:80/back"), TScript().ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\nhome")});
     THttpCli p;
@@ -119,6 +120,11 @@ TEST(HttpRequestRules, CredentialsGoOnlyToTheOriginTheyWereGivenFor)
     p.Password = "pw";
     p.ProxyUsername = "px";
     p.ProxyPassword = "pp";
+    p.Sender = "me@x.de";
+    p.OnCommand = [](THttpCli&, std::string& line) {
+        if (line.rfind("From:", 0) == 0)
+            line = "authorization: Bearer t0k3n";
+    };
     p.URL = "http://a.example/x";
     TMemoryStream body;
     p.BodyStream = &body;
@@ -129,6 +135,7 @@ TEST(HttpRequestRules, CredentialsGoOnlyToTheOriginTheyWereGivenFor)
         SCOPED_TRACE("request " + std::to_string(i));
         const std::string request = ConnectionText(proxy, i);
         EXPECT_EQ(HasLine(request, auth), wantAuth[i]) << request;
+        EXPECT_EQ(HasLine(request, "authorization: Bearer t0k3n"), wantAuth[i]) << request;
         EXPECT_TRUE(HasLine(request, "Proxy-Authorization: Basic cHg6cHA=")) << request;
     }
 }
