@@ -397,6 +397,65 @@ TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheR
     EXPECT_TRUE(r.data == payload);
 }
 
+// The loop reads on while reads come back full and stops at a short read or
+// would-block. Handlers that read exactly what is there, or that look at
+// RcvdCount first and then read nothing, must still hear of the next data.
+TEST(WSocketClient, ReadsThatTakeExactlyWhatIsThereNeitherStallNorSpin)
+{
+    Listener l;
+    TWSocket s;
+    Recorder r(s);
+    s.SetAddr("127.0.0.1");
+    s.SetPort(l.PortText());
+    s.Connect();
+    int peer = l.AcceptPumping();
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
+
+    std::string got;
+    int calls = 0, emptyCalls = 0;
+    enum { Fixed, Counted, Str } mode = Fixed;
+    s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        ++calls;
+        char buf[4];
+        int n = 0;
+        if (mode == Fixed) {
+            n = snd->Receive(buf, sizeof buf);
+        } else if (mode == Counted) {
+            if (snd->RcvdCount() > 0)
+                n = snd->Receive(buf, sizeof buf);
+        } else {
+            std::string t = snd->ReceiveStr();
+            got += t;
+            n = static_cast<int>(t.size());
+        }
+        if (n > 0 && mode != Str)
+            got.append(buf, static_cast<std::size_t>(n));
+        if (n <= 0)
+            ++emptyCalls;
+    };
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_LT(s.LastReceived(), before) << "nothing has arrived yet";
+    std::string want;
+    for (auto m : {Fixed, Counted, Str}) {
+        mode = m;
+        for (const char* burst : {"abcdefgh", "ijkl", "mnopqrstuvwx"}) {
+            SCOPED_TRACE(std::to_string(m) + " " + burst);
+            calls = emptyCalls = 0;
+            want += burst;
+            WriteAll(peer, burst);  // one send: it arrives whole
+            ASSERT_TRUE(PumpUntil([&] { return got == want; })) << got;
+            // A read that took the last bytes exactly may be followed by one
+            // call that finds nothing; never more.
+            PumpUntil([] { return false; }, std::chrono::milliseconds(20));
+            EXPECT_LE(emptyCalls, 1) << calls << " calls";
+        }
+    }
+    EXPECT_GE(s.LastReceived(), before);
+    EXPECT_LE(s.LastReceived(), std::chrono::steady_clock::now());
+    ::close(peer);
+}
+
 // A loopback connection is complete when connect returns; its completion is
 // still delivered from the dispatch, once, and a pause holds it back.
 TEST(WSocketClient, ImmediateConnectCompletesOnceFromTheDispatchAndWaitsOutAPause)
