@@ -70,6 +70,21 @@ struct Recorder {
             closed = true;
         };
     }
+
+    // Connects to the listener; the accepted peer once the session is up, else -1.
+    int ConnectTo(Listener& l)
+    {
+        s.SetAddr("127.0.0.1");
+        s.SetPort(l.PortText());
+        s.Connect();
+        int peer = l.AcceptPumping();
+        if (peer < 0 || !PumpUntil([&] { return connected; })) {
+            if (peer >= 0)
+                ::close(peer);
+            return -1;
+        }
+        return peer;
+    }
 };
 
 }  // namespace
@@ -133,12 +148,8 @@ TEST(WSocketClient, DataLeftUnreadAtThePeersCloseIsOfferedBeforeTheClose)
     TWSocket s;
     Recorder r(s);
     r.readSize = 3;  // the handler reads less than there is
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     std::string payload(10000, 'x');
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>('a' + i % 26);
@@ -186,12 +197,8 @@ TEST(WSocketClient, RefusedConnectionReportsThenClosesAndStaysReusable)
     Listener l;
     r.log.clear();
     r.connected = false;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     EXPECT_EQ(r.log.back(), "connected 0");
     ::close(peer);
 }
@@ -245,12 +252,8 @@ TEST(WSocketClient, PeerResetMidStreamClosesWithConnectionReset)
     Listener l;
     TWSocket s;
     Recorder r(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     WriteAll(peer, "part");
     ASSERT_TRUE(PumpUntil([&] { return r.data == "part"; }));
     ResetOnClose(peer);
@@ -268,12 +271,8 @@ TEST(WSocketClient, SendAfterThePeerClosedEndsTheSessionWithACloseCode)
     Recorder r(s);
     s.OnSessionClosed = nullptr;  // no peer-close handling: the send path must notice
     std::vector<uint16_t> closes;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     s.Pause();  // keep the close notice away so the failure comes from Send
     ResetOnClose(peer);
     ::close(peer);
@@ -291,12 +290,8 @@ TEST(WSocketClient, ConnectOnASocketInUseIsRefusedAndTheSessionSurvives)
     Listener l;
     TWSocket s;
     Recorder r(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     try {
         s.Connect();
         FAIL() << "no exception";
@@ -373,12 +368,8 @@ TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheR
         std::this_thread::sleep_for(std::chrono::microseconds(50));
         fast(snd, e);
     };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     s.Pause();  // data and the close pile up in the kernel first
     std::string payload(100000, '\0');  // fits the receive buffer
     for (std::size_t i = 0; i < payload.size(); ++i)
@@ -405,12 +396,8 @@ TEST(WSocketClient, ReadsThatTakeExactlyWhatIsThereNeitherStallNorSpin)
     Listener l;
     TWSocket s;
     Recorder r(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
 
     std::string got;
     int calls = 0, emptyCalls = 0;
