@@ -49,8 +49,8 @@ protected:
         Form->GoBtnClick();
     }
 
-    // Links of the directory test: one inside the start folder, one root link
-    // (whose directory is the host's root), one absolute link into /b/.
+    // Links of the directory test: one inside the start folder, absolute and
+    // root links into /b/.
     void WriteDirectorySite()
     {
         Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n"
@@ -73,11 +73,10 @@ TEST_F(ScanTest, AnswerNoDeclinesEachDirectoryOnceForTheWholeScan)
 {
     WriteDirectorySite();
     Responder.AnswerMessage(mrNo);
-    Responder.AnswerMessage(mrNo);
     Scan(H + "/a/index.html");
 
-    // The root link's directory is the host root, not /b/.
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
+    // Root links are decided by their own directory, /b/, like the absolute ones.
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
     EXPECT_EQ(Responder.Unanswered(), 0);
     for (const TAsked& a : Responder.Asked()) {
@@ -91,12 +90,11 @@ TEST_F(ScanTest, AnswerYesFollowsThatDirectoryAndEverythingBelowIt)
 {
     WriteDirectorySite();
     Responder.AnswerMessage(mrYes);  // /b/
-    Responder.AnswerMessage(mrNo);   // the root
     Scan(H + "/a/index.html");
 
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/s.html",
-                                   Done(4, 0)));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/p.html",
+                                   H + "/b/s.html", H + "/b/r.html", Done(6, 0)));
 }
 
 TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
@@ -202,13 +200,20 @@ TEST_F(ScanTest, ExistingFoundEntriesStayAndAreNotCounted)
     EXPECT_TRUE(Form->DownAllBtn->Enabled());
 }
 
-TEST_F(ScanTest, RedirectedPageResolvesAgainstTheQueuedAddress)
+TEST_F(ScanTest, RedirectedPageResolvesAgainstTheAddressThatAnswered)
 {
-    Nginx.WriteDoc("z/new.html", Page("<a href=\"r.html\">r</a>"));
+    // A start page that moves takes the start directory with it.
+    Nginx.WriteDoc("z/new.html", Page("<a href=\"r.html\">r</a> <a href=\"new.html\">selbst</a>"));
+    Nginx.WriteDoc("z/r.html", Page("<a href=\"../a/old.html\">alt</a>"));
     Nginx.WriteDoc("a/r.html", Page("leaf"));
+    Form->Autosaug->Checked = true;
     Scan(H + "/a/old.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/old.html", H + "/z/r.html", Done(2, 0)));
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/old.html", H + "/a/r.html", Done(2, 0)));
+    // Further down the scan the page's own directory moves.
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"old.html\">alt</a>"));
+    Scan(H + "/a/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/old.html", H + "/z/r.html", Done(3, 0)));
 }
 
 TEST_F(ScanTest, HostilePagesEndThatPageOnly)
@@ -274,7 +279,7 @@ TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
     Scan(bare + "/a/index.html");
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 1)));
     EXPECT_THAT(Found(), ElementsAre(H + "/a/pic1.jpg"));
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/")));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
     EXPECT_EQ(Form->URLEdit->Text(), bare + "/a/index.html") << "the field keeps what the user typed";
 
     // A host alone, and a scheme-relative address.
