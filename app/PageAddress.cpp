@@ -17,6 +17,13 @@ std::size_t PathStart(std::string_view address)
     return end == npos ? address.size() : end;
 }
 
+// Where the path of address ends: at its query, or at the end.
+std::size_t PathEnd(std::string_view address, std::size_t pathStart)
+{
+    const std::size_t query = address.find('?', pathStart);
+    return query == npos ? address.size() : query;
+}
+
 void DropLastSegment(std::string& out)
 {
     const std::size_t slash = out.rfind('/');
@@ -73,9 +80,7 @@ std::string FormAddress(std::string_view address)
 {
     address = WithoutFragment(address);
     const std::size_t pathStart = PathStart(address);
-    std::size_t query = address.find('?', pathStart);
-    if (query == npos)
-        query = address.size();
+    const std::size_t query = PathEnd(address, pathStart);
     const std::string_view path = address.substr(pathStart, query - pathStart);
     std::string out(address.substr(0, pathStart));
     // Most addresses hold no dot segment; they are copied as they are.
@@ -93,9 +98,7 @@ std::string AddressDir(std::string_view address)
 {
     address = WithoutFragment(address);
     const std::size_t pathStart = PathStart(address);
-    std::size_t query = address.find('?', pathStart);
-    if (query == npos)
-        query = address.size();
+    const std::size_t query = PathEnd(address, pathStart);
     const std::size_t slash = pathStart == query ? npos : address.rfind('/', query - 1);
     if (slash == npos || slash < pathStart) {
         std::string dir(address.substr(0, pathStart));

@@ -18,12 +18,6 @@ using ::testing::Not;
 
 namespace {
 
-std::string Done(int pages, int images)
-{
-    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
-           " image files found...)...";
-}
-
 class ScanModernTest : public TJobFixture {
 protected:
     void SetUp() override
