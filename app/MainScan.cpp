@@ -127,8 +127,10 @@ private:
     bool PageBatch = false;
     bool PageAdded = false;
     THTMLParser Parser;
+    // Addresses live once, in the queue (a deque, so they never move); the
+    // index holds views of them.
     std::deque<TQueued> PageQueue;
-    std::unordered_set<std::string> Queued;
+    std::unordered_set<std::string_view> Queued;
     // Addresses that answered for another one (relocations): fetched already
     // when their own turn in the queue comes.
     std::unordered_set<std::string> Answered;
@@ -153,8 +155,8 @@ void TPageScan::Enqueue(std::string address)
 {
     if (Queued.count(address) != 0 || Answered.count(address) != 0)
         return;
-    Queued.insert(address);
     PageQueue.push_back({std::move(address), PageLevel + 1});
+    Queued.insert(PageQueue.back().Address);
 }
 
 std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
@@ -479,8 +481,8 @@ void TPageScan::Run()
         SetPageDir(start.Dir);
         AllowedDirs.push_back(start.Dir);
         AllowedUpper.push_back(UpperAscii(start.Dir));
-        Queued.insert(start.Address);
         PageQueue.push_back({start.Address, 0});
+        Queued.insert(PageQueue.back().Address);
     }
     F.AbortRequested = false;
     ImageCount = 0;
