@@ -17,7 +17,7 @@
 #include "app/PageAddress.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "http/HttpStream.h"
 
 namespace {
