@@ -279,16 +279,6 @@ std::string_view WithoutQueryAndFragment(std::string_view address)
 
 namespace {
 
-bool MatchesLower(std::string_view s, std::size_t at, std::string_view lower)
-{
-    if (s.size() - at < lower.size())
-        return false;
-    for (std::size_t k = 0; k < lower.size(); ++k)
-        if (LowerAsciiChar(s[at + k]) != lower[k])
-            return false;
-    return true;
-}
-
 // The content of the quoted string that opens at s[at]; next is set to the
 // position after its closing quote (or the end). A backslash escapes the
 // next character.
@@ -341,19 +331,19 @@ TStylesheetRefs StylesheetRefs(std::string_view css)
             i = end == npos ? css.size() : end + 2;
         } else if (c == '"' || c == '\'') {
             QuotedString(css, i, i);
-        } else if (c == '@' && MatchesLower(css, i + 1, "import")) {
+        } else if (c == '@' && StartsWithNoCase(css.substr(i + 1), "import")) {
             i += 7;
             while (i < css.size() && IsSpace(css[i]))
                 ++i;
             std::string_view value;
             if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
                 value = QuotedString(css, i, i);
-            } else if (MatchesLower(css, i, "url(")) {
+            } else if (StartsWithNoCase(css.substr(i), "url(")) {
                 i = ReadUrlValue(css, i + 3, value);
             }
             if (!value.empty())
                 refs.Imports.push_back(value);
-        } else if ((c == 'u' || c == 'U') && MatchesLower(css, i, "url(")) {
+        } else if ((c == 'u' || c == 'U') && StartsWithNoCase(css.substr(i), "url(")) {
             std::string_view value;
             i = ReadUrlValue(css, i + 3, value);
             if (!value.empty())

@@ -1,6 +1,7 @@
 #include "app/PageAddress.h"
 
 #include "app/LinkSplit.h"
+#include "base/AsciiCase.h"
 
 namespace {
 
@@ -63,11 +64,6 @@ std::string WithoutDotSegments(std::string_view in)
     return out;
 }
 
-char LowerChar(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
 }  // namespace
 
 std::string_view WithoutFragment(std::string_view link)
@@ -112,17 +108,14 @@ std::string AddressOrigin(std::string_view address)
 {
     if (address.find("//") == npos)
         return {};
-    std::string origin(address.substr(0, PathStart(address)));
-    for (char& c : origin)
-        c = LowerChar(c);
-    return origin;
+    return LowerAscii(address.substr(0, PathStart(address)));
 }
 
 bool HasForeignScheme(std::string_view link)
 {
     std::size_t i = 0;
     while (i < link.size()) {
-        const char c = LowerChar(link[i]);
+        const char c = LowerAsciiChar(link[i]);
         const bool letter = c >= 'a' && c <= 'z';
         if (!letter && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-')))
             break;
@@ -130,9 +123,7 @@ bool HasForeignScheme(std::string_view link)
     }
     if (i == 0 || i >= link.size() || link[i] != ':')
         return false;
-    std::string scheme(link.substr(0, i));
-    for (char& c : scheme)
-        c = LowerChar(c);
+    const std::string scheme = LowerAscii(link.substr(0, i));
     if (scheme == "http" || scheme == "https")
         return false;
     // "localhost:8080/x": digits after the colon make it a host with a port.
