@@ -195,7 +195,7 @@ void TMainForm::CreateControls()
     GoBtn->Caption = "&Saugen...";
     BreakBtn = Make<TButton>(c, "BreakBtn");
     BreakBtn->SetBounds(118, 146, 90, 26);
-    BreakBtn->Caption = "Cancel";
+    BreakBtn->Caption = "Abbrechen";
     BreakBtn->Cancel = true;
     BreakBtn->Enabled = false;
     LocalBreak2Btn = Make<TButton>(c, "LocalBreak2Btn");
@@ -259,7 +259,7 @@ void TMainForm::CreateControls()
     DownBtn->Caption = "Markierte herunter&laden...";
     BreakBtn2 = Make<TButton>(c, "BreakBtn2");
     BreakBtn2->SetBounds(12, 120, 90, 26);
-    BreakBtn2->Caption = "Cancel";
+    BreakBtn2->Caption = "Abbrechen";
     BreakBtn2->Cancel = true;
     BreakBtn2->Enabled = false;
     BreakLocalBtn = Make<TButton>(c, "BreakLocalBtn");
@@ -465,7 +465,7 @@ void TMainForm::FormCloseQuery(bool& CanClose)
         MessageDlg("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                    "Programm beenden", TMsgIcon::Information, mbOK | mbCancel);
     CanClose = answer == mrOk;
-    // The request under way ends too, as with "Cancel": a stalled server
+    // The request under way ends too, as with "Abbrechen": a stalled server
     // would otherwise keep the job, and with it the program, alive unseen.
     if (CanClose)
         BreakBtnClick();

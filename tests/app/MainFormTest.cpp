@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QTabWidget>
 
+#include "app/AddTypeBtn.h"
 #include "tests/app/MainFormFixture.h"
 #include "ui/Canvas.h"
 
@@ -19,7 +20,32 @@ int NavyRunFrom(TStatusBar& bar, const TRect& r)
     return n;
 }
 
+// Captions of every button in `c` and the controls it holds.
+void ButtonCaptions(const TControl* c, std::vector<std::string>& out)
+{
+    if (const auto* b = dynamic_cast<const TButton*>(c))
+        out.push_back(b->Caption());
+    if (const auto* w = dynamic_cast<const TWinControl*>(c))
+        for (const TControl* child : w->Controls())
+            ButtonCaptions(child, out);
+}
+
 } // namespace
+
+TEST_F(MainFormTest, ButtonsSpeakGerman)
+{
+    EXPECT_EQ(form->BreakBtn->Caption(), "Abbrechen");
+    EXPECT_EQ(form->BreakBtn2->Caption(), "Abbrechen");
+    TAddTypeForm addType;
+    EXPECT_EQ(addType.CancelBtn->Caption(), "Abbrechen");
+    std::vector<std::string> captions;
+    ButtonCaptions(form.get(), captions);
+    ButtonCaptions(&addType, captions);
+    ASSERT_GT(captions.size(), 10u);
+    for (const std::string& c : captions)
+        for (const char* english : {"Cancel", "Close", "Print", "Open", "Save", "Delete"})
+            EXPECT_EQ(c.find(english), std::string::npos) << c;
+}
 
 TEST_F(MainFormTest, TabsCarryTheirCaptionsAndTheWindowItsTitle)
 {
