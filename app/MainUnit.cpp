@@ -12,6 +12,7 @@
 #include <QWidget>
 
 // ours
+#include "ProgramInfo.h"
 #include "app/AddTypeBtn.h"
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
@@ -68,7 +69,7 @@ TMainForm::~TMainForm()
 // Every control with its place, caption and colour.
 void TMainForm::CreateControls()
 {
-    Caption = "Quenbrik Web Lumifang 2.3";
+    Caption = std::string("Quenbrik Web Lumifang ") + kProgramVersion;
     ClientWidth = 638;
     ClientHeight = 555;
     SetFont(TFontSpec{});
@@ -83,7 +84,7 @@ void TMainForm::CreateControls()
     Panel7->Height = 41;
     auto* stripText = Make<TLabel>(Panel7, "Label10");
     stripText->SetBounds(10, 13, 300, 16);
-    stripText->Caption = "Quenbrik Web Lumifang 2.3";
+    stripText->Caption = std::string("Quenbrik Web Lumifang ") + kProgramVersion;
     auto* imagePanel = Make<TPanel>(Panel7, "Panel8");
     imagePanel->BevelOuter = TBevelCut::None;
     imagePanel->Align = TAlign::Right;
@@ -349,6 +350,14 @@ void TMainForm::FormCreate()
     ListBoxChanged();
     DirectoryEdit1->InitialDir = ProgramDir;
     OpenOptions();
+    // An address handed over on the command line (the menu entry's %u) waits
+    // for the user's "Saugen". It is not a setting the user made, so it does
+    // not replace the address options.dat keeps until a setting changes.
+    if (setup_.StartAddress) {
+        LoadingOptions = true;
+        URLEdit->Text = *setup_.StartAddress;
+        LoadingOptions = false;
+    }
 }
 
 // ---------------------------------------------------------------------------

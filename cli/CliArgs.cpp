@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Thumbnails, Help };
+enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Thumbnails, Help, Version };
 
 struct TOptDef {
     char Short;
@@ -31,6 +31,7 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "level", TOpt::Level, true},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
+    {'\0', "version", TOpt::Version, false},
 };
 
 const TOptDef* FindShort(char c)
@@ -112,6 +113,7 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         a.Thumbnails = value;
         break;
     case TOpt::Help: a.Help = true; break;
+    case TOpt::Version: a.Version = true; break;
     }
     return {};
 }
@@ -193,7 +195,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
                 return fail(e);
         }
     }
-    if (r.Args.Help)
+    if (r.Args.Help || r.Args.Version)
         return r;
     if (r.Args.Thumbnails) {
         if (!positional.empty() || r.Args.LoadList || r.Args.SaveList || r.Args.DownloadDir)
@@ -240,6 +242,7 @@ const char* CliUsageText()
            "                           (default 0 = no limit)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
+           "      --version            show the version\n"
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"
