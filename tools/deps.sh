@@ -11,7 +11,7 @@ PKGS=(g++ cmake ninja-build
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
       poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n
-      apache2-doc)
+      apache2-doc strace)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
