@@ -29,6 +29,9 @@ constexpr std::size_t kMaxPageBytes = 16u << 20;
 // Stylesheets are read whole for their url(...) references; real ones stay
 // far below this.
 constexpr std::size_t kMaxStyleBytes = 4u << 20;
+// Generated themes chain their stylesheets (a Sphinx page's theme imports
+// three more before the one with the pictures); each is read once anyway.
+constexpr int kMaxImportDepth = 6;
 
 constexpr std::string_view PageExtensions[] = {
     ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP"};
@@ -110,7 +113,7 @@ private:
     void ModernRules(const THTMLTag& tag);
     void NoteStylesheet(const THTMLTag& tag);
     void ReadStylesheets();
-    void ReadStylesheet(const std::string& address, bool followImports);
+    void ReadStylesheet(const std::string& address, int importDepth);
     void SetPageDir(std::string dir);
     bool InAllowedDir(const std::string& linkDir) const;
 
@@ -428,14 +431,13 @@ void TPageScan::ReadStylesheets()
     for (const std::string& address : styles) {
         if (F.AbortRequested)
             return;
-        ReadStylesheet(address, true);
+        ReadStylesheet(address, 0);
     }
 }
 
 // Pictures resolve against the stylesheet's own address; an @import is
-// followed from the page's stylesheets only, one level deep, so a chain of
-// imports cannot lead on and on.
-void TPageScan::ReadStylesheet(const std::string& address, bool followImports)
+// followed a few levels deep only, so a chain of imports cannot lead on and on.
+void TPageScan::ReadStylesheet(const std::string& address, int importDepth)
 {
     F.AddMemoLine(address);
     std::vector<std::string> imports;
@@ -448,7 +450,7 @@ void TPageScan::ReadStylesheet(const std::string& address, bool followImports)
             if (!HasForeignScheme(url))
                 AddIfImage(url, dir);
         EndPage();
-        if (followImports) {
+        if (importDepth < kMaxImportDepth) {
             for (std::string_view url : refs.Imports) {
                 url = WithoutFragment(url);
                 if (url.empty() || HasForeignScheme(url))
@@ -465,7 +467,7 @@ void TPageScan::ReadStylesheet(const std::string& address, bool followImports)
     for (const std::string& imported : imports) {
         if (F.AbortRequested)
             return;
-        ReadStylesheet(imported, false);
+        ReadStylesheet(imported, importDepth + 1);
     }
 }
 

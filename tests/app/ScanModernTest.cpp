@@ -176,19 +176,28 @@ TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
                                      ".x { background: url('/img/abs.png?v=1') }\n"
                                      "@font-face { src: url(font.woff) }\n");
     Nginx.WriteDoc("a/css/more/imp.css", "@import url(deeper.css);\n.z { background: url(i.gif#f) }\n");
-    Nginx.WriteDoc("a/css/more/deeper.css", ".q { background: url(never.gif) }\n");
+    // A theme's chain of imports is read to a bounded depth; a loop back to a
+    // stylesheet already read is not fetched again.
+    Nginx.WriteDoc("a/css/more/deeper.css", "@import \"../site.css\";\n@import 'c1.css';\n"
+                                            ".q { background: url(deep.gif) }\n");
+    for (int i = 1; i <= 5; ++i)
+        Nginx.WriteDoc("a/css/more/c" + std::to_string(i) + ".css",
+                       "@import url(c" + std::to_string(i + 1) + ".css);\n.c { background: url(c" +
+                           std::to_string(i) + ".gif) }\n");
 
     Scan(H + "/a/index.html", false);
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/p.html", Done(2, 1)));
     EXPECT_THAT(Nginx.AccessLog(), Not(HasSubstr(".css")));
 
     Scan(H + "/a/index.html", true);
-    // Pictures resolve against the stylesheet that names them; an import of
-    // an import is not read.
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/css/site.css", H + "/a/css/more/imp.css",
-                                   H + "/a/p.html", Done(2, 4)));
-    EXPECT_THAT(Found(), ElementsAre(H + "/a/fav.png", H + "/a/img/bg.jpg", H + "/img/abs.png?v=1",
-                                     H + "/a/css/more/i.gif"));
+    // Pictures resolve against the stylesheet that names them.
+    const std::string css = H + "/a/css/more/";
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/css/site.css", css + "imp.css", css + "deeper.css",
+                                   css + "c1.css", css + "c2.css", css + "c3.css", css + "c4.css", H + "/a/p.html",
+                                   Done(2, 9)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/fav.png", H + "/a/img/bg.jpg", H + "/img/abs.png?v=1", css + "i.gif",
+                                     css + "deep.gif", css + "c1.gif", css + "c2.gif", css + "c3.gif",
+                                     css + "c4.gif"));
     const std::string log = Nginx.AccessLog();
     auto count = [&log](const std::string& what) {
         int n = 0;
@@ -198,5 +207,6 @@ TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
     };
     EXPECT_EQ(count("GET /a/css/site.css "), 1);
     EXPECT_EQ(count("GET /a/css/more/imp.css "), 1);
-    EXPECT_EQ(count("deeper.css"), 0);
+    EXPECT_EQ(count("GET /a/css/more/deeper.css "), 1);
+    EXPECT_EQ(count("c5.css"), 0);
 }
