@@ -92,12 +92,18 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
         // The button closes through the close query, which refuses while a pass runs.
         bool canClose = true;
         FormCloseQuery(canClose);
-        if (canClose)
-            ModalResult = mrOk;
+        if (!canClose)
+            return;
+        // Closing through the button is no title-bar close: keep the window's state here too.
+        SaveFormStorage();
+        ModalResult = mrOk;
     };
     OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
     OnClose = [this] { SaveFormStorage(); };
-    OnShow = [this] { KeyEdit->SetFocus(); };
+    OnShow = [this] {
+        gridSeen_ = true;
+        KeyEdit->SetFocus();
+    };
     JamShellTree1->OnChanging = [this](bool& allow) { JamShellTree1Changing(allow); };
     JamShellTree1->OnChange = [this] { JamShellTree1Change(); };
     JamShellTree1->OnMouseMove = [this](TShiftState s, int x, int y) { DirectoryListBox1MouseMove(s, x, y); };
@@ -132,7 +138,6 @@ void TBrowserForm::FormCreate()
 {
     Selected = 1;
     ThumbCount = 0;
-    CacheEntries.reset();
     RestartPending = false;
     JamShellTree1Change();
 }
@@ -153,6 +158,8 @@ void TBrowserForm::FormDestroy()
         work_->Stop();
     pool_.reset();
     work_.reset();
+    // A cache file being written is completed: it never stays half done.
+    WaitForCacheWrite();
     Busy = false;
     ReleaseThumbs();
 }
@@ -179,6 +186,18 @@ void TBrowserForm::JamShellTree1Changing(bool& AllowChange)
 
 void TBrowserForm::JamShellTree1Change()
 {
+    const std::string folder = SelectedFolder();
+    // The tree may lose its selection for a moment while it lists folders;
+    // nothing is shown for no folder, so the grid and the pass stay.
+    if (folder.empty())
+        return;
+    // The main window calls this before it shows the window. The pass the
+    // window began on this folder when it was made goes on, and the grid it
+    // made stays while nobody has seen it yet and no file came or went; once
+    // seen, opening the window again looks at the folder afresh.
+    if (folder == PassFolder && !RestartPending &&
+        (Busy || (passComplete_ && !gridSeen_ && passStamp_ == FolderStampOf(folder))))
+        return;
     if (ThumbCount > 0) {
         ReleaseThumbs();
         Paint();

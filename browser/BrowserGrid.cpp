@@ -3,7 +3,10 @@
 #include "browser/BrowserFUnit.h"
 
 // system
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 // ours
 #include "raster/DibDraw.h"
@@ -225,8 +228,11 @@ void TBrowserForm::Delete()
     if (Selected < 1 || Selected > ThumbCount)
         return;
     const std::string path = IncludeBackslash(SelectedFolder()) + ThumbNames[static_cast<size_t>(Selected - 1)];
-    // A file that did not reach the trash is still there: its thumbnail stays too.
-    if (!MoveToTrash(path)) {
+    struct stat st {};
+    const bool gone = ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    // A file that did not reach the trash is still there: its thumbnail stays
+    // too. One that is gone already only leaves its thumbnail.
+    if (!gone && !MoveToTrash(path)) {
         MessageDlg("Konnte die Datei nicht in den Papierkorb verschieben!", "Fehler", TMsgIcon::Error, mbOK);
         return;
     }

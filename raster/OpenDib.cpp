@@ -12,6 +12,7 @@
 #include <string>
 
 #include "raster/Decoders.h"
+#include "raster/PixelBudget.h"
 #include "raster/Rasterwerk.h"
 
 namespace raster {
@@ -171,6 +172,7 @@ int DetectDibType(const uint8_t* data, size_t size)
 
 void OpenDibFromMemory(DibHandle& out, const uint8_t* data, size_t size, int typeCode)
 {
+    TPixelBudgetScope budget;
     ClearRecord(out);
     if (!data || size == 0) {
         out.ErrorText = "Datei ist leer";
@@ -251,6 +253,7 @@ std::unique_ptr<uint8_t, decltype(&std::free)> ReadWholeFile(const char* path, s
 
 void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow*/)
 {
+    TPixelBudgetScope budget;
     ClearRecord(out);
     size_t size = 0;
     auto buffer = ReadWholeFile(path, size, out.ErrorText);
@@ -267,7 +270,20 @@ bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_
     auto buffer = ReadWholeFile(path, size, out.ErrorText);
     if (!buffer)
         return false;
+    TPixelBudgetScope budget;
     return DecodeJpegReduced(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+}
+
+bool OpenWebpScaled(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+{
+    ClearRecord(out);
+    fullWidth = fullHeight = 0;
+    size_t size = 0;
+    auto buffer = ReadWholeFile(path, size, out.ErrorText);
+    if (!buffer)
+        return false;
+    TPixelBudgetScope budget;
+    return DecodeWebpScaled(buffer.get(), size, out, wanted, fullWidth, fullHeight);
 }
 
 }  // namespace raster

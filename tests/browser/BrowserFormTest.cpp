@@ -84,6 +84,13 @@ protected:
         Form = std::make_unique<TBrowserForm>(setup);
         return *Form;
     }
+    // Opens the folder again as the main window does once the grid was seen.
+    void Revisit()
+    {
+        if (!Form->Showing())
+            Form->Show();
+        Form->JamShellTree1Change();
+    }
     void Finish()
     {
         ASSERT_TRUE(WaitFor([&] { return !Form->Busy; }));
@@ -131,7 +138,7 @@ void MakeMixedFolder(const TTempDir& dir)
 
 }  // namespace
 
-TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFromTheCache)
+TEST_F(BrowserFormTest, PassListsPicturesInNameOrderAndTheSecondTakesThemFromTheCache)
 {
     TTempDir dir;
     MakeMixedFolder(dir);
@@ -140,11 +147,11 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
 
     std::vector<std::string> pictures;
     std::vector<std::string> expected = {"Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path()};
-    for (const std::string& n : DirectoryOrder(dir.Path())) {
+    for (const std::string& n : NameOrder(dir.Path())) {
         const std::string upper = UpperAscii(n.substr(n.rfind('.')));
         if (n == "thin.bmp")
             expected.push_back("Fehler beim Laden von thin.bmp []");
-        else if (raster::DibTypeForExtension(upper) != raster::dtAuto)
+        if (raster::DibTypeForExtension(upper) != raster::dtAuto)
             pictures.push_back(n);
     }
     expected.push_back("Browser-Informationen geschrieben.");
@@ -154,6 +161,11 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
     ASSERT_EQ(Form->ThumbCount, static_cast<int>(pictures.size()));
     for (int i = 0; i < Form->ThumbCount; ++i) {
         const ThumbInfo& t = Form->ThumbInfos[static_cast<size_t>(i)];
+        // The picture that cannot be read has a cell without a thumbnail.
+        if (Form->ThumbNames[static_cast<size_t>(i)] == "thin.bmp") {
+            EXPECT_EQ(Form->Thumbs[static_cast<size_t>(i)].Bits, nullptr);
+            continue;
+        }
         EXPECT_EQ(raster::DibWidth(Form->Thumbs[static_cast<size_t>(i)]), t.ThumbWidth);
         EXPECT_EQ(raster::DibBitCount(Form->Thumbs[static_cast<size_t>(i)]), t.BitCount);
         if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
@@ -171,19 +183,24 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
     ASSERT_GT(firstCache.size(), 6u);
     const std::vector<ThumbInfo> firstInfos = Form->ThumbInfos;
 
-    // The second pass finds every picture in the cache and writes the same file.
+    // The second pass finds every picture in the cache and leaves the file alone.
+    struct stat before {};
+    ASSERT_EQ(::stat((dir / kCacheFileName).c_str(), &before), 0);
     Memo.clear();
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
-                                  "Fehler beim Laden von thin.bmp []", "Browser-Informationen geschrieben.",
+                                  "Fehler beim Laden von thin.bmp []",
                                   "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
     EXPECT_THAT(Form->ThumbNames, ElementsAreArray(pictures));
     EXPECT_EQ(ReadFile(dir / kCacheFileName), firstCache);
+    struct stat after {};
+    ASSERT_EQ(::stat((dir / kCacheFileName).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
 
     // A picture replaced under its name gets a new thumbnail.
     WriteFile(dir / "a.bmp", MakeBmp(100, 100, 8, [](int, int) { return 7u; }));
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     for (int i = 0; i < Form->ThumbCount; ++i)
         if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
@@ -201,9 +218,9 @@ TEST_F(BrowserFormTest, ManyWorkersGiveTheSameMemoGridAndCacheBytesAsOne)
         WriteFile(one / ("n" + std::to_string(i) + ".bmp"),
                   MakeBmp(30 + 7 * i, 20 + 3 * i, i % 2 ? 8 : 24, [i](int x, int y) { return static_cast<uint32_t>(x * i + y); }));
     // The same files, created in the same order, so both folders list alike.
-    for (const std::string& n : DirectoryOrder(one.Path()))
+    for (const std::string& n : NameOrder(one.Path()))
         WriteFile(many / n, ReadFile(one / n));
-    ASSERT_EQ(DirectoryOrder(one.Path()), DirectoryOrder(many.Path()));
+    ASSERT_EQ(NameOrder(one.Path()), NameOrder(many.Path()));
 
     Open(one.Path(), 1, false);
     Finish();
@@ -242,8 +259,8 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
     WriteFile(dir / kCacheFileName, foreign);
     Open(dir.Path());
     Finish();
+    // Nothing of ours was loaded, and someone else's file is not replaced.
     EXPECT_THAT(Memo, ElementsAre("Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path(),
-                                  "Browser-Informationen geladen.",
                                   "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
     EXPECT_EQ(ReadFile(dir / kCacheFileName), foreign);
     EXPECT_EQ(Form->ThumbCount, 1);
@@ -251,7 +268,7 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
     // N = 0: no entries, and rewritten because a thumbnail was made.
     WriteFile(dir / kCacheFileName, Bytes{0x5E, 0x0B, 0, 0, 0, 0});
     Memo.clear();
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
                                   "Browser-Informationen geschrieben.",
@@ -260,7 +277,7 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
 
     // A picture renamed in letter case alone keeps its size and time: still found.
     ::rename((dir / "a.bmp").c_str(), (dir / "A.BMP").c_str());
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     ASSERT_EQ(Form->ThumbCount, 1);
     EXPECT_EQ(Form->ThumbNames[0], "A.BMP");
@@ -431,7 +448,7 @@ TEST_F(BrowserFormTest, ClosingDuringAPassStopsItFirstAndWritesWhatWasMade)
     TTempDir dir;
     for (int i = 0; i < 10; ++i)
         WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [i](int x, int) { return static_cast<uint32_t>(x + i); }));
-    const std::vector<std::string> order = DirectoryOrder(dir.Path());
+    const std::vector<std::string> order = NameOrder(dir.Path());
     Gate.HoldAt(order[4]);
     Open(dir.Path(), 2);
     ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 4; }));
@@ -458,7 +475,7 @@ TEST_F(BrowserFormTest, ChangingTheFolderDuringAPassRestartsThereAndLeavesTheOld
     for (int i = 0; i < 6; ++i)
         WriteFile(first / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 3u; }));
     WriteFile(second / "x.bmp", MakeBmp(20, 20, 24, [](int, int) { return 3u; }));
-    Gate.HoldAt(DirectoryOrder(first.Path())[2]);
+    Gate.HoldAt(NameOrder(first.Path())[2]);
     Open(first.Path(), 2);
     ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 2; }));
     ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(second.Path()));
@@ -470,8 +487,9 @@ TEST_F(BrowserFormTest, ChangingTheFolderDuringAPassRestartsThereAndLeavesTheOld
     EXPECT_FALSE(fs::exists(first / kCacheFileName));
     EXPECT_TRUE(fs::exists(second / kCacheFileName));
     EXPECT_EQ(Form->ThumbNames[0], "x.bmp");
-    const std::string done = "Bearbeitung von Verzeichnis " + second.Path() + " abgeschloßen.";
-    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), done), 2);
+    // The stopped pass says so and names its own folder.
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Bearbeitung von Verzeichnis " + first.Path() + " abgebrochen."), 1);
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Bearbeitung von Verzeichnis " + second.Path() + " abgeschloßen."), 1);
 }
 
 TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
@@ -484,8 +502,17 @@ TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
     const bool finished = !Form->Busy;
     Form.reset();
     QCoreApplication::processEvents();
-    // Only a pass that ended writes the cache; the teardown does not.
-    EXPECT_EQ(fs::exists(dir / kCacheFileName), finished);
+    // Only a pass that went through the folder writes the cache, and a file
+    // being written when the window goes is completed: never half a file.
+    if (finished)
+        EXPECT_TRUE(fs::exists(dir / kCacheFileName));
+    if (fs::exists(dir / kCacheFileName)) {
+        TThumbCacheIndex cache;
+        ReadCacheFile(dir / kCacheFileName, cache);
+        EXPECT_EQ(cache.Entries.size(), 8u);
+    }
+    for (const auto& e : fs::directory_iterator(dir.Path()))
+        EXPECT_EQ(e.path().filename().string().find(".tcf."), std::string::npos) << e.path();
 }
 
 namespace {
