@@ -3,8 +3,12 @@
 // BrowserGrid.cpp.
 #include "browser/BrowserFUnit.h"
 
+// system
+#include <algorithm>
+
 // Qt
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPalette>
 #include <QSettings>
 #include <QWidget>
@@ -36,7 +40,13 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
     StatusBar = Make<TStatusBar>(this, "StatusBar");
     StatusBar->Align = TAlign::Bottom;
     StatusBar->Height = 19;
-    StatusBar->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""}, TStatusPanel{200, TStatusPanelStyle::Text, ""}};
+    // The information panel is as wide as its longest text in the desktop's font.
+    const int infoWidth =
+        QFontMetrics(QApplication::font())
+            .horizontalAdvance("Thumbnail: 65535 x 65535 x 16777216 - 4194300 KByte  (100000 von 100000)") +
+        16;
+    StatusBar->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
+                         TStatusPanel{std::max(200, infoWidth), TStatusPanelStyle::Text, ""}};
     Panel3 = Make<TPanel>(this, "Panel3");
     Panel3->Align = TAlign::Bottom;
     Panel3->Height = 89;
@@ -120,6 +130,9 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
 
     PrepareOptions = setup_.Prepare;
     pool_ = std::make_unique<TThumbPool>(setup_.Threads);
+    // Small enough for any screen, large enough that the tree, one column of
+    // the grid, the memo and the button stay in view.
+    Widget()->setMinimumSize(kMinWidth, kMinHeight);
     if (setup_.UseFormStorage)
         LoadFormStorage();
     FormCreate();
@@ -245,11 +258,13 @@ void TBrowserForm::LoadFormStorage()
     if (!geometry.isEmpty())
         Widget()->restoreGeometry(geometry);
     bool ok = false;
+    // Stored sizes never push the grid out of the window they were stored with.
+    const int width = std::max(Widget()->width(), kMinWidth), height = std::max(Widget()->height(), kMinHeight);
     const int tree = settings.value("TreeWidth").toInt(&ok);
-    if (ok && tree >= 30 && tree <= 4000)
+    if (ok && tree >= 30 && tree <= width - 2 * CellWidth)
         Panel1->Width = tree;
     const int memo = settings.value("MemoHeight").toInt(&ok);
-    if (ok && memo >= 30 && memo <= 4000)
+    if (ok && memo >= 30 && memo <= height - 41 - 20 - CellHeight - 19 - 4)
         Panel3->Height = memo;
     settings.endGroup();
 }

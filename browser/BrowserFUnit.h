@@ -79,6 +79,9 @@ public:
     // Cells of the grid.
     static constexpr int CellWidth = 90;
     static constexpr int CellHeight = 110;
+    // The smallest window.
+    static constexpr int kMinWidth = 480;
+    static constexpr int kMinHeight = 360;
     int Columns() const;
 
     // Passes.
@@ -130,6 +133,8 @@ public:
     void SBarPaintMore();
     // The information panel's text for the current selection.
     std::string InfoText() const;
+    // The name as a cell shows it: ending in "…" when it is too wide.
+    std::string CellCaption(const std::string& name) const;
     // The selected folder of the tree, "" when none.
     std::string SelectedFolder() const;
 

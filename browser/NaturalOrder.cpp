@@ -7,15 +7,18 @@ bool IsDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
+// To lower case, so "_" and the other signs between the two letter blocks
+// come before the letters, as file managers show them.
 unsigned char Fold(unsigned char c)
 {
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // <0, 0 or >0 by the natural rules alone.
 int NaturalCompare(const std::string& a, const std::string& b)
 {
     size_t i = 0, j = 0;
+    int zeros = 0;  // the first difference in leading zeros, for names otherwise equal
     while (i < a.size() && j < b.size()) {
         const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[j]);
         if (IsDigit(ca) && IsDigit(cb)) {
@@ -36,9 +39,10 @@ int NaturalCompare(const std::string& a, const std::string& b)
             for (size_t k = 0; k < ea - za; ++k)
                 if (a[za + k] != b[zb + k])
                     return static_cast<unsigned char>(a[za + k]) < static_cast<unsigned char>(b[zb + k]) ? -1 : 1;
-            // The same value: fewer leading zeros first (bild2 before bild02).
-            if (za - i != zb - j)
-                return za - i < zb - j ? -1 : 1;
+            // The same value: fewer leading zeros first (bild2 before bild02),
+            // but only when nothing later tells the names apart.
+            if (zeros == 0 && za - i != zb - j)
+                zeros = za - i < zb - j ? -1 : 1;
             i = ea;
             j = eb;
             continue;
@@ -53,7 +57,7 @@ int NaturalCompare(const std::string& a, const std::string& b)
         return 1;
     if (j < b.size())
         return -1;
-    return 0;
+    return zeros;
 }
 
 }  // namespace
