@@ -190,10 +190,9 @@ void TBrowserForm::FormCloseQuery(bool& CanClose)
 
 void TBrowserForm::JamShellTree1Changing(bool& AllowChange)
 {
-    if (Busy) {
-        RestartPending = true;
-        StopPass();
-    }
+    // The pass is stopped once the new folder is known (JamShellTree1Change):
+    // the tree also moves its selection to no folder at all for a moment while
+    // it lists folders, and a pass stopped for that would never be restarted.
     AllowChange = true;
 }
 

@@ -167,6 +167,7 @@ private:
     std::pair<int64_t, int64_t> passStamp_{-1, -1};
     bool passComplete_ = false;
     bool gridSeen_ = false;
+    bool stampBeforeWrite_ = false;
     uint64_t generation_ = 0;
     bool destroying_ = false;
 };

@@ -134,6 +134,8 @@ bool TBrowserForm::WriteCache(const std::string& folder, const std::shared_ptr<T
     }
     if (!completed)
         job->Untaken = work->Untaken();
+    // Writing the file changes the folder's time; the grid is no less current for it.
+    stampBeforeWrite_ = FolderStampOf(folder) == passStamp_;
     writeJob_ = std::move(job);
     const uint64_t generation = generation_;
     writeJob_->Start([this, generation] {
@@ -155,6 +157,8 @@ void TBrowserForm::CacheWritten()
     const bool written = writeJob_->Result == TCacheWriteResult::Written;
     const bool completed = writeJob_->Completed;
     writeJob_.reset();
+    if (stampBeforeWrite_)
+        passStamp_ = FolderStampOf(PassFolder);
     if (written)
         AddMemoLine("Browser-Informationen geschrieben.");
     FinishPass(completed);

@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QItemSelectionModel>
 #include <QTreeView>
 #include <QWidget>
 
@@ -809,7 +810,8 @@ TEST_F(BrowserFormTest, OpeningFromTheMainWindowDoesNotProcessTheFolderAgain)
     auto passes = [&] {
         return std::count_if(Memo.begin(), Memo.end(), [](const std::string& l) { return l.rfind("Bearbeite ", 0) == 0; });
     };
-    // Opened while the start-up pass still runs: that pass goes on.
+    // Opened while the start-up pass still runs: that pass goes on. It
+    // writes the cache file, which alone is no reason to look again.
     Gate.HoldAt("p1.bmp");
     Open(dir.Path());
     ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 1; }));
@@ -819,6 +821,10 @@ TEST_F(BrowserFormTest, OpeningFromTheMainWindowDoesNotProcessTheFolderAgain)
     Finish();
     EXPECT_EQ(passes(), 1);
     EXPECT_EQ(Form->ThumbCount, 3);
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Browser-Informationen geschrieben."), 1);
+    Form->JamShellTree1Change();
+    EXPECT_FALSE(Form->Busy);
+    EXPECT_EQ(passes(), 1);
 
     // Opened after it ended: the grid nobody has seen yet stays.
     Form.reset();
@@ -886,4 +892,26 @@ TEST_F(BrowserFormTest, WindowStateIsKeptOnEveryWayOfClosingAndSizesStayInsideTh
     EXPECT_EQ(Form->Panel1->Width(), 185);
     EXPECT_EQ(Form->Panel3->Height(), 89);
     Form.reset();
+}
+
+TEST_F(BrowserFormTest, ATreeThatLosesItsSelectionDuringAPassLeavesThePassAndGridAlone)
+{
+    TTempDir dir;
+    for (int i = 0; i < 4; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 1u; }));
+    Gate.HoldAt("p2.bmp");
+    Open(dir.Path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 2; }));
+    // What the tree's model does when it lists a folder again: no current folder for a moment.
+    Form->JamShellTree1->View()->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
+    ASSERT_EQ(Form->SelectedFolder(), "");
+    Gate.Release();
+    Finish();
+    EXPECT_EQ(Form->ThumbCount, 4);
+    EXPECT_FALSE(Form->RestartPending);
+    EXPECT_EQ(Memo.back(), "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen.");
+    // The folder chosen again is not processed again.
+    ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(dir.Path()));
+    EXPECT_FALSE(Form->Busy);
+    EXPECT_EQ(Form->ThumbCount, 4);
 }
