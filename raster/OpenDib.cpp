@@ -262,7 +262,12 @@ void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow
     OpenDibFromMemory(out, buffer.get(), size, typeCode);
 }
 
-bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+namespace {
+
+using ReducedDecoder = bool (*)(const uint8_t*, size_t, DibHandle&, WantedSize, int32_t&, int32_t&);
+
+bool OpenReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight,
+                 ReducedDecoder decode)
 {
     ClearRecord(out);
     fullWidth = fullHeight = 0;
@@ -271,19 +276,19 @@ bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_
     if (!buffer)
         return false;
     TPixelBudgetScope budget;
-    return DecodeJpegReduced(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+    return decode(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+}
+
+}  // namespace
+
+bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+{
+    return OpenReduced(out, path, wanted, fullWidth, fullHeight, &DecodeJpegReduced);
 }
 
 bool OpenWebpScaled(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
 {
-    ClearRecord(out);
-    fullWidth = fullHeight = 0;
-    size_t size = 0;
-    auto buffer = ReadWholeFile(path, size, out.ErrorText);
-    if (!buffer)
-        return false;
-    TPixelBudgetScope budget;
-    return DecodeWebpScaled(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+    return OpenReduced(out, path, wanted, fullWidth, fullHeight, &DecodeWebpScaled);
 }
 
 }  // namespace raster
