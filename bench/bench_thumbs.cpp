@@ -5,6 +5,8 @@
 //   bench_thumbs make-jpeg DIR N W H | make-png DIR N W H | make-small DIR N
 //   bench_thumbs cached DIR          -> "<thumbnails> <seconds>"
 //   bench_thumbs uigap DIR           -> "<longest gap in ms>"
+//   bench_thumbs make-bomb DIR N W H -> N lossless WebPs of W x H in a few bytes each
+//   bench_thumbs cachedopen DIR      -> "<ms from choosing DIR to the first painted grid> <thumbnails>"
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -23,6 +25,8 @@
 #include <QTimer>
 
 #include "browser/BrowserFUnit.h"
+#include "tests/support/WebpBomb.h"
+#include "ui/ScrollBox.h"
 #include "ui/ShellTree.h"
 
 namespace fs = std::filesystem;
@@ -170,6 +174,53 @@ int UiGap(const std::string& dir)
     return 0;
 }
 
+int MakeBomb(const std::string& dir, int n, int w, int h)
+{
+    fs::create_directories(dir);
+    for (int i = 0; i < n; ++i) {
+        const std::vector<uint8_t> b = wltest::UniformLosslessWebp(static_cast<uint32_t>(w), static_cast<uint32_t>(h),
+                                                                   static_cast<uint8_t>(i * 30), 90, 200);
+        char name[32];
+        std::snprintf(name, sizeof name, "/bomb%02d.webp", i);
+        std::ofstream(dir + name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    return 0;
+}
+
+int CachedOpen(const std::string& dir)
+{
+    // The window is up on a small folder; then the user picks dir, whose
+    // cache file is complete. Measured: until the grid is first painted
+    // with thumbnails in it.
+    const std::string start = dir + "-start";
+    fs::create_directories(start);
+    TBrowserFormSetup setup;
+    setup.InitialFolder = start;
+    setup.UseFormStorage = false;
+    TBrowserForm form(setup);
+    form.Show();
+    RunPass(form);
+    bool painted = false;
+    TClock::time_point at{};
+    form.PaintBox1->OnPaint = [&] {
+        form.PaintBox1Paint();
+        if (!painted && form.ThumbCount > 0) {
+            painted = true;
+            at = TClock::now();
+        }
+    };
+    const auto t0 = TClock::now();
+    form.JamShellTree1->SetSelectedPath(dir);
+    while (!painted && TClock::now() - t0 < std::chrono::seconds(60))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double ms = std::chrono::duration<double, std::milli>(at - t0).count();
+    const int shown = form.ThumbCount;
+    RunPass(form);
+    std::printf("%.1f %d\n", painted ? ms : -1.0, shown);
+    fs::remove_all(start);
+    return painted ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -188,6 +239,10 @@ int main(int argc, char** argv)
         return Cached(a[1]);
     if (a.size() == 2 && a[0] == "uigap")
         return UiGap(a[1]);
-    std::fprintf(stderr, "usage: bench_thumbs make-jpeg|make-png DIR N W H | make-small DIR N | cached DIR | uigap DIR\n");
+    if (a.size() == 5 && a[0] == "make-bomb")
+        return MakeBomb(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stoi(a[4]));
+    if (a.size() == 2 && a[0] == "cachedopen")
+        return CachedOpen(a[1]);
+    std::fprintf(stderr, "usage: bench_thumbs make-jpeg|make-png|make-bomb DIR N W H | make-small DIR N | cached DIR | uigap DIR | cachedopen DIR\n");
     return 2;
 }

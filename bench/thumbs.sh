@@ -3,7 +3,10 @@
 # JPEGs and PNGs against vipsthumbnail (one process per file, --size 80x80,
 # as a script would run it) in the same run; the cached pass rate and its
 # scaling from 10,000 to 100,000 pictures; the longest time the window's
-# thread handles no events during an uncached pass over 24-megapixel JPEGs.
+# thread handles no events during an uncached pass over 24-megapixel JPEGs;
+# the peak memory of a pass over decompression-bomb WebPs, and the time from
+# choosing a folder of 100,000 pictures with a complete cache to the first
+# painted grid.
 # Each timed figure is the median of three runs.
 set -euo pipefail
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli bench_thumbs -j2 >/dev/null
@@ -63,7 +66,19 @@ secs100=$(echo "$r100" | cut -d' ' -f2)
 echo "thumbs.cached_100k_per_s $(rate 100000 "$secs100") thumbnails/s"
 echo "thumbs.scaling $(ratio "$secs100" "$secs10") x (100,000 vs 10,000 pictures; at most 12)"
 echo "thumbs.cached_100k_maxrss $(python3 -c "print(round($(echo "$r100" | cut -d' ' -f3) / 1024))") MB"
+o1=(); for i in 1 2 3; do o1+=("$("$tool" cachedopen "$work/small100k" 2>/dev/null | cut -d' ' -f1)"); done
+echo "thumbs.cached_open_ms $(median3 "${o1[@]}") ms (100,000 cached pictures, first painted grid; at most 300; runs: ${o1[*]})"
 rm -rf "$work/small100k" "$work/small10k"
+
+# Eight lossless WebPs of 16,000 x 16,000 pixels in a few dozen bytes each;
+# peak resident memory of the whole command, on every core the machine has.
+"$tool" make-bomb "$work/bomb" 8 16000 16000
+peak=$(python3 -c "
+import resource, subprocess, sys
+subprocess.run([sys.argv[1], '--thumbnails', sys.argv[2]], stdout=subprocess.DEVNULL, check=True)
+print(round(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))" "$cli" "$work/bomb")
+echo "thumbs.bomb_peak_rss_mb $peak MB (8 WebPs of 16,000 x 16,000 pixels, $(nproc) cores; at most 1,500)"
+rm -rf "$work/bomb"
 
 "$tool" make-jpeg "$work/big" 12 6000 4000
 gaps=(); for i in 1 2 3; do rm -f "$work/big/thbcache.tcf"; gaps+=("$("$tool" uigap "$work/big" 2>/dev/null | cut -d' ' -f1)"); done

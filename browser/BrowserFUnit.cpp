@@ -3,8 +3,12 @@
 // BrowserGrid.cpp.
 #include "browser/BrowserFUnit.h"
 
+// system
+#include <algorithm>
+
 // Qt
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPalette>
 #include <QSettings>
 #include <QWidget>
@@ -36,7 +40,13 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
     StatusBar = Make<TStatusBar>(this, "StatusBar");
     StatusBar->Align = TAlign::Bottom;
     StatusBar->Height = 19;
-    StatusBar->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""}, TStatusPanel{200, TStatusPanelStyle::Text, ""}};
+    // The information panel is as wide as its longest text in the desktop's font.
+    const int infoWidth =
+        QFontMetrics(QApplication::font())
+            .horizontalAdvance("Thumbnail: 65535 x 65535 x 16777216 - 4194300 KByte  (100000 von 100000)") +
+        16;
+    StatusBar->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
+                         TStatusPanel{std::max(200, infoWidth), TStatusPanelStyle::Text, ""}};
     Panel3 = Make<TPanel>(this, "Panel3");
     Panel3->Align = TAlign::Bottom;
     Panel3->Height = 89;
@@ -92,12 +102,18 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
         // The button closes through the close query, which refuses while a pass runs.
         bool canClose = true;
         FormCloseQuery(canClose);
-        if (canClose)
-            ModalResult = mrOk;
+        if (!canClose)
+            return;
+        // Closing through the button is no title-bar close: keep the window's state here too.
+        SaveFormStorage();
+        ModalResult = mrOk;
     };
     OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
     OnClose = [this] { SaveFormStorage(); };
-    OnShow = [this] { KeyEdit->SetFocus(); };
+    OnShow = [this] {
+        gridSeen_ = true;
+        KeyEdit->SetFocus();
+    };
     JamShellTree1->OnChanging = [this](bool& allow) { JamShellTree1Changing(allow); };
     JamShellTree1->OnChange = [this] { JamShellTree1Change(); };
     JamShellTree1->OnMouseMove = [this](TShiftState s, int x, int y) { DirectoryListBox1MouseMove(s, x, y); };
@@ -114,6 +130,9 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
 
     PrepareOptions = setup_.Prepare;
     pool_ = std::make_unique<TThumbPool>(setup_.Threads);
+    // Small enough for any screen, large enough that the tree, one column of
+    // the grid, the memo and the button stay in view.
+    Widget()->setMinimumSize(kMinWidth, kMinHeight);
     if (setup_.UseFormStorage)
         LoadFormStorage();
     FormCreate();
@@ -132,7 +151,6 @@ void TBrowserForm::FormCreate()
 {
     Selected = 1;
     ThumbCount = 0;
-    CacheEntries.reset();
     RestartPending = false;
     JamShellTree1Change();
 }
@@ -153,6 +171,8 @@ void TBrowserForm::FormDestroy()
         work_->Stop();
     pool_.reset();
     work_.reset();
+    // A cache file being written is completed: it never stays half done.
+    WaitForCacheWrite();
     Busy = false;
     ReleaseThumbs();
 }
@@ -170,15 +190,26 @@ void TBrowserForm::FormCloseQuery(bool& CanClose)
 
 void TBrowserForm::JamShellTree1Changing(bool& AllowChange)
 {
-    if (Busy) {
-        RestartPending = true;
-        StopPass();
-    }
+    // The pass is stopped once the new folder is known (JamShellTree1Change):
+    // the tree also moves its selection to no folder at all for a moment while
+    // it lists folders, and a pass stopped for that would never be restarted.
     AllowChange = true;
 }
 
 void TBrowserForm::JamShellTree1Change()
 {
+    const std::string folder = SelectedFolder();
+    // The tree may lose its selection for a moment while it lists folders;
+    // nothing is shown for no folder, so the grid and the pass stay.
+    if (folder.empty())
+        return;
+    // The main window calls this before it shows the window. The pass the
+    // window began on this folder when it was made goes on, and the grid it
+    // made stays while nobody has seen it yet and no file came or went; once
+    // seen, opening the window again looks at the folder afresh.
+    if (folder == PassFolder && !RestartPending &&
+        (Busy || (passComplete_ && !gridSeen_ && passStamp_ == FolderStampOf(folder))))
+        return;
     if (ThumbCount > 0) {
         ReleaseThumbs();
         Paint();
@@ -226,11 +257,13 @@ void TBrowserForm::LoadFormStorage()
     if (!geometry.isEmpty())
         Widget()->restoreGeometry(geometry);
     bool ok = false;
+    // Stored sizes never push the grid out of the window they were stored with.
+    const int width = std::max(Widget()->width(), kMinWidth), height = std::max(Widget()->height(), kMinHeight);
     const int tree = settings.value("TreeWidth").toInt(&ok);
-    if (ok && tree >= 30 && tree <= 4000)
+    if (ok && tree >= 30 && tree <= width - 2 * CellWidth)
         Panel1->Width = tree;
     const int memo = settings.value("MemoHeight").toInt(&ok);
-    if (ok && memo >= 30 && memo <= 4000)
+    if (ok && memo >= 30 && memo <= height - 41 - 20 - CellHeight - 19 - 4)
         Panel3->Height = memo;
     settings.endGroup();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/ThumbBuilder.h"
@@ -70,8 +71,6 @@ public:
     bool Busy = false;
     bool RestartPending = false;
     std::string PassFolder;
-    // The cache entries of the folder of the running pass (ReadCache).
-    std::shared_ptr<TThumbCacheIndex> CacheEntries;
     int ProgressPercent = 0;
     TRect ProgressRect;
     // Lets the worker threads' JPEG shortcut be turned off (tests compare both ways).
@@ -80,6 +79,9 @@ public:
     // Cells of the grid.
     static constexpr int CellWidth = 90;
     static constexpr int CellHeight = 110;
+    // The smallest window.
+    static constexpr int kMinWidth = 480;
+    static constexpr int kMinHeight = 360;
     int Columns() const;
 
     // Passes.
@@ -93,9 +95,12 @@ public:
     void StopPass();
     TMyThread* Worker() const { return worker_.get(); }
 
-    // The cache file.
-    void ReadCache();
-    void WriteCache(const std::string& folder);
+    // The cache file. WriteCache starts writing the thumbnails held into the
+    // folder's cache file when the pass changed what it holds; the pass ends
+    // when the file is written (true) or at once (false).
+    bool WriteCache(const std::string& folder, const std::shared_ptr<TPassWork>& work, bool completed);
+    // Waits until a cache file being written is complete.
+    void WaitForCacheWrite();
     raster::DibHandle LoadCachedThumbnail(int64_t position, int32_t width, int32_t height, int32_t bitCount,
                                           int32_t colorCount);
     int32_t CalcCheck(const std::string& path);
@@ -128,10 +133,17 @@ public:
     void SBarPaintMore();
     // The information panel's text for the current selection.
     std::string InfoText() const;
+    // The name as a cell shows it: ending in "…" when it is too wide.
+    std::string CellCaption(const std::string& name) const;
     // The selected folder of the tree, "" when none.
     std::string SelectedFolder() const;
 
 private:
+    void ReportCacheRead();
+    void FinishPass(bool completed);
+    void CacheWritten();
+    // Frees a thumbnail, or hands it to the cache file being written.
+    void DropDib(raster::DibHandle& dib);
     void AddMemoLine(const std::string& line);
     void AppendThumb(raster::DibHandle thumb, const std::string& name, const ThumbInfo& info);
     void ReleaseThumbs();
@@ -148,8 +160,20 @@ private:
     std::unique_ptr<TThumbPool> pool_;
     std::unique_ptr<TMyThread> worker_;
     std::shared_ptr<TPassWork> work_;
+    std::unique_ptr<class TCacheWriteJob> writeJob_;
+    // The folder's modification time when the last pass began, whether that
+    // pass went through the whole folder and whether its grid was shown: a
+    // grid nobody has seen yet is not made again.
+    std::pair<int64_t, int64_t> passStamp_{-1, -1};
+    bool passComplete_ = false;
+    bool gridSeen_ = false;
+    bool stampBeforeWrite_ = false;
     uint64_t generation_ = 0;
     bool destroying_ = false;
 };
 
 extern TBrowserForm* BrowserForm;
+
+// A folder's own modification time: it changes whenever a file in it is
+// added, removed or renamed. {-1, -1} when it cannot be read.
+std::pair<int64_t, int64_t> FolderStampOf(const std::string& folder);

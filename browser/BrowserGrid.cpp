@@ -3,7 +3,14 @@
 #include "browser/BrowserFUnit.h"
 
 // system
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+
+// Qt
+#include <QApplication>
+#include <QFontMetrics>
 
 // ours
 #include "raster/DibDraw.h"
@@ -25,6 +32,9 @@ std::string TBrowserForm::InfoText() const
     if (Selected > ThumbCount || Selected < 1)
         return "Bild: keins   ";
     const ThumbInfo& i = ThumbInfos[static_cast<size_t>(Selected - 1)];
+    const std::string position = " (" + std::to_string(Selected) + " von " + std::to_string(ThumbCount) + ")";
+    if (!Thumbs[static_cast<size_t>(Selected - 1)].Bits)
+        return "Bild nicht lesbar " + position;
     return "Thumbnail: " + std::to_string(i.PictureWidth) + " x " + std::to_string(i.PictureHeight) + " x " +
            std::to_string(i.ColorCount) + " - " + std::to_string(i.SizeKB) + " KByte " + " (" +
            std::to_string(Selected) + " von " + std::to_string(ThumbCount) + ")";
@@ -123,6 +133,18 @@ void TBrowserForm::DrawCell(int k, int cols, const LogPalette* palette)
     }
     const int px = x + 5 + (80 - w) / 2, py = y + 5 + (80 - h) / 2;
     const TColor back = k == Selected ? clBlue : clSilver;
+    const std::string caption = CellCaption(ThumbNames[static_cast<size_t>(k - 1)]);
+    if (!thumb.Bits) {
+        // A file that could not be read: a grey square where its picture would be.
+        canvas.Brush.Color = back;
+        canvas.FillRect(TRect{x + 3, y + 3, x + 87, y + 107});
+        canvas.Brush.Color = clGray;
+        canvas.FillRect(TRect{x + 5, y + 5, x + 85, y + 85});
+        canvas.Brush.Color = back;
+        canvas.Pen.Color = clBlack;
+        canvas.TextRect(TRect{x + 3, y + 90, x + 87, y + 110}, x + 3, y + 90, caption);
+        return;
+    }
     canvas.Brush.Color = back;
     canvas.FillRect(TRect{x + 3, y + 3, px, y + 107});
     canvas.FillRect(TRect{px, y + 3, px + w, py});
@@ -132,7 +154,15 @@ void TBrowserForm::DrawCell(int k, int cols, const LogPalette* palette)
                   k == Selected, palette);
     canvas.Brush.Color = back;
     canvas.Pen.Color = clBlack;  // the text colour
-    canvas.TextRect(TRect{x + 3, y + 90, x + 87, y + 110}, x + 3, y + 90, ThumbNames[static_cast<size_t>(k - 1)]);
+    canvas.TextRect(TRect{x + 3, y + 90, x + 87, y + 110}, x + 3, y + 90, caption);
+}
+
+std::string TBrowserForm::CellCaption(const std::string& name) const
+{
+    // A name wider than the cell ends in "…", so the user sees it goes on.
+    const QFontMetrics metrics(QApplication::font());
+    const QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    return metrics.elidedText(text, Qt::ElideRight, 84).toStdString();
 }
 
 void TBrowserForm::PaintBox1MouseDown(TMouseButton, TShiftState, int X, int Y)
@@ -239,8 +269,11 @@ void TBrowserForm::Delete()
     if (Selected < 1 || Selected > ThumbCount)
         return;
     const std::string path = IncludeBackslash(SelectedFolder()) + ThumbNames[static_cast<size_t>(Selected - 1)];
-    // A file that did not reach the trash is still there: its thumbnail stays too.
-    if (!MoveToTrash(path)) {
+    struct stat st {};
+    const bool gone = ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    // A file that did not reach the trash is still there: its thumbnail stays
+    // too. One that is gone already only leaves its thumbnail.
+    if (!gone && !MoveToTrash(path)) {
         MessageDlg("Konnte die Datei nicht in den Papierkorb verschieben!", "Fehler", TMsgIcon::Error, mbOK);
         return;
     }
@@ -272,6 +305,25 @@ void TBrowserForm::KeyEditKeyDown(Word& Key, TShiftState)
         if (Selected + 1 <= ThumbCount)
             Selected += 1;
         break;
+    case VK_HOME:
+        if (ThumbCount >= 1)
+            Selected = 1;
+        break;
+    case VK_END:
+        if (ThumbCount >= 1)
+            Selected = ThumbCount;
+        break;
+    case VK_PRIOR:
+    case VK_NEXT: {
+        if (ThumbCount < 1)
+            break;
+        // A page is the rows the grid shows whole, at least one.
+        const int rows = std::max(1, ScrollBox1->ClientHeight() / CellHeight);
+        const long long step = static_cast<long long>(rows) * cols;
+        const long long target = Key == VK_PRIOR ? Selected - step : Selected + step;
+        Selected = static_cast<int>(std::clamp<long long>(target, 1, ThumbCount));
+        break;
+    }
     case VK_DELETE:
         if (Selected >= 1 && Selected <= ThumbCount)
             Delete();

@@ -2,6 +2,7 @@
 
 // ours
 #include "raster/DibDraw.h"
+#include "raster/PixelBudget.h"
 
 using namespace raster;
 
@@ -63,7 +64,7 @@ DibHandle ResizeDib(const DibHandle& src, int32_t newWidth, int32_t newHeight)
 }
 
 TPreparedFile::TPreparedFile(TPreparedFile&& o) noexcept
-    : Kind(o.Kind), Thumb(o.Thumb), Info(o.Info), ErrorText(std::move(o.ErrorText))
+    : Kind(o.Kind), Thumb(o.Thumb), Info(o.Info), ErrorText(std::move(o.ErrorText)), EntryIndex(o.EntryIndex)
 {
     o.Thumb = DibHandle();
 }
@@ -77,6 +78,7 @@ TPreparedFile& TPreparedFile::operator=(TPreparedFile&& o) noexcept
         Thumb = o.Thumb;
         Info = o.Info;
         ErrorText = std::move(o.ErrorText);
+        EntryIndex = o.EntryIndex;
         o.Thumb = DibHandle();
     }
     return *this;
@@ -106,6 +108,7 @@ TPreparedFile PrepareFile(const std::string& folder, const std::string& name, co
     const std::string path = folder + name;
     const int32_t check = CalcCheckValue(path);
     if (const CacheEntry* e = cache.Find(name, check)) {
+        r.EntryIndex = static_cast<int32_t>(e - cache.Entries.data());
         LoadCachedThumbnailFrom(cachePath, e->Position, e->Info.ThumbWidth, e->Info.ThumbHeight, e->Info.BitCount,
                                 e->Info.ColorCount, r.Thumb);
         if (r.Thumb.Bits) {
@@ -118,11 +121,15 @@ TPreparedFile PrepareFile(const std::string& folder, const std::string& name, co
         return r;
     }
 
+    // The full picture counts against the pixel budget until it is shrunk.
+    TPixelBudgetScope budget;
     DibHandle pic;
     int32_t w = 0, h = 0;
     bool reduced = false;
-    if (options.ReducedJpeg && (type == dtJPG || type == dtJIF)) {
-        reduced = OpenJpegReduced(pic, path.c_str(), &ThumbSizeFor, w, h) && w >= 2 && h >= 2;
+    if ((options.ReducedJpeg && (type == dtJPG || type == dtJIF)) || type == dtWEBP) {
+        reduced = (type == dtWEBP ? OpenWebpScaled(pic, path.c_str(), &ThumbSizeFor, w, h)
+                                  : OpenJpegReduced(pic, path.c_str(), &ThumbSizeFor, w, h)) &&
+                  w >= 2 && h >= 2;
         // Anything unusual (a broken file, a picture of one pixel row) takes the
         // full decode, whose result and error text are the ones to report.
         if (!reduced && pic.Bits)

@@ -33,6 +33,8 @@ struct TPreparedFile {
     raster::DibHandle Thumb;
     ThumbInfo Info;
     std::string ErrorText;
+    // Cached and CacheUnloadable: the index of the entry in the cache's list.
+    int32_t EntryIndex = -1;
 
     TPreparedFile() = default;
     TPreparedFile(const TPreparedFile&) = delete;

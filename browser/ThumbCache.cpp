@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -106,26 +107,59 @@ int64_t ExpectedEntryBytes(const ThumbInfo& info)
 
 }  // namespace
 
+namespace {
+
+// Reads exactly n bytes at offset; false on a short read or an error.
+bool ReadAt(int fd, void* buffer, size_t n, int64_t offset)
+{
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd, static_cast<uint8_t*>(buffer) + got, n - got, offset + static_cast<int64_t>(got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+struct FdCloser {
+    int Fd;
+    ~FdCloser()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+};
+
+}  // namespace
+
 TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
 {
     index.Clear();
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return TCacheReadResult::NotOpened;
+    FdCloser closer{fd};
     struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
-        return TCacheReadResult::Read;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return TCacheReadResult::Foreign;
     const int64_t fileSize = st.st_size;
     uint8_t head[6];
-    if (std::fread(head, 1, 6, f.get()) != 6 || (head[0] | (head[1] << 8)) != kCacheSignature)
+    if (!ReadAt(fd, head, 2, 0) || (head[0] | (head[1] << 8)) != kCacheSignature)
+        return TCacheReadResult::Foreign;
+    if (!ReadAt(fd, head + 2, 4, 2))
         return TCacheReadResult::Read;
     const int32_t count = Le32(head + 2);
-    // Nothing is reserved from N: the file's own size bounds the loop.
+    // Nothing is reserved from N: the file's own size bounds the loop. Each
+    // entry's fixed part is read where it lies (one call), so a folder of
+    // 100,000 pictures reads a few megabytes, not its whole cache file.
     int64_t pos = 6;
     constexpr int64_t kFixed = kCacheNameBytes + 32 + 4;
     uint8_t rec[kFixed];
     for (int32_t i = 0; i < count; ++i) {
-        if (pos + kFixed > fileSize || std::fread(rec, 1, kFixed, f.get()) != kFixed)
+        if (pos + kFixed > fileSize || !ReadAt(fd, rec, kFixed, pos))
             break;
         CacheEntry e;
         const auto* nameEnd = static_cast<const uint8_t*>(std::memchr(rec, 0, kCacheNameBytes));
@@ -141,8 +175,6 @@ TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
             break;
         e.Position = pos;
         pos += length;
-        if (std::fseek(f.get(), static_cast<long>(pos), SEEK_SET) != 0)
-            break;
         index.Entries.push_back(std::move(e));
     }
     index.BuildIndex();
@@ -195,6 +227,17 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
                 return TCacheWriteResult::Foreign;
         }
     }
+    // Kept entries are copied from the file being replaced, which must stay
+    // open (and unchanged) until the new one is complete.
+    int oldFd = -1;
+    for (const CacheThumb& t : thumbs)
+        if (!t.Dib && t.Kept) {
+            oldFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (oldFd < 0)
+                return TCacheWriteResult::Failed;
+            break;
+        }
+    FdCloser oldCloser{oldFd};
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
@@ -215,12 +258,30 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
     uint8_t head[6] = {static_cast<uint8_t>(kCacheSignature & 0xFF), static_cast<uint8_t>(kCacheSignature >> 8)};
     PutLe32(head + 2, static_cast<int32_t>(thumbs.size()));
     put(head, sizeof head);
+    std::vector<uint8_t> copy;
     for (const CacheThumb& t : thumbs) {
+        if (!t.Dib && !t.Kept) {
+            ok = false;
+            break;
+        }
         uint8_t rec[kCacheNameBytes + 32 + 4] = {};
         std::memcpy(rec, t.Name->data(), std::min<size_t>(t.Name->size(), kCacheNameBytes - 1));
         const int32_t* fields = &t.Info->BitCount;
         for (int k = 0; k < 8; ++k)
             PutLe32(rec + kCacheNameBytes + 4 * k, fields[k]);
+        if (!t.Dib) {
+            // Its length was checked against its values when it was read.
+            const int64_t length = ExpectedEntryBytes(t.Kept->Info);
+            copy.resize(static_cast<size_t>(std::max<int64_t>(length, 0)));
+            if (length < 0 || !ReadAt(oldFd, copy.data(), copy.size(), t.Kept->Position)) {
+                ok = false;
+                break;
+            }
+            PutLe32(rec + kCacheNameBytes + 32, static_cast<int32_t>(length));
+            put(rec, sizeof rec);
+            put(copy.data(), copy.size());
+            continue;
+        }
         const int64_t table = TableBytes(DibColorCount(*t.Dib));
         const int64_t pixels = t.Dib->Info->bmiHeader.biSizeImage;
         PutLe32(rec + kCacheNameBytes + 32, static_cast<int32_t>(40 + table + pixels));

@@ -60,9 +60,10 @@ private:
     std::unordered_map<std::string, std::vector<uint32_t>> byUpperName_;
 };
 
-enum class TCacheReadResult { NotOpened, Read };
+enum class TCacheReadResult { NotOpened, Read, Foreign };
 // Reads the entries of the cache file at path into index (cleared first).
-// A file with a wrong signature gives no entries. Reading stops at the first
+// A file with a wrong signature (or too short for one) gives no entries and
+// Foreign. Reading stops at the first
 // entry that ends past the end of the file or holds impossible values; the
 // entries before it stay.
 TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index);
@@ -71,16 +72,20 @@ TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
 void LoadCachedThumbnailFrom(const std::string& path, int64_t position, int32_t width, int32_t height,
                              int32_t bitCount, int32_t colorCount, raster::DibHandle& out);
 
-// One thumbnail to store.
+// One thumbnail to store: from memory, or, when Dib is null, the entry's
+// stored thumbnail copied from the file being replaced (Kept: its position
+// and values as ReadCacheFile gave them).
 struct CacheThumb {
     const std::string* Name;
     const ThumbInfo* Info;
     const raster::DibHandle* Dib;
+    const CacheEntry* Kept = nullptr;
 };
 enum class TCacheWriteResult { Written, Foreign, Failed };
 // Writes the thumbnails to path through a temporary file beside it, renamed
 // into place when complete. A file there whose first two bytes are not the
-// signature (or that cannot be read or replaced) is left alone.
+// signature (or that cannot be read or replaced) is left alone; so is the old
+// file when a kept entry cannot be copied from it.
 TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs);
 
 // The check value of a picture file, from its size and modification time

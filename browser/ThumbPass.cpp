@@ -4,11 +4,15 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 
 // Qt
 #include <QMetaObject>
 #include <QObject>
+
+// ours
+#include "browser/NaturalOrder.h"
 
 namespace {
 
@@ -24,12 +28,33 @@ constexpr size_t kMaxFolderFiles = 10'000'000;
 // ---------------------------------------------------------------------------
 // TPassWork
 
-TPassWork::TPassWork(std::string folder, std::shared_ptr<const TThumbCacheIndex> cache, uint64_t generation)
-    : Folder(IncludeBackslash(folder)),
-      CachePath(IncludeBackslash(folder) + kCacheFileName),
-      Cache(cache ? std::move(cache) : std::make_shared<const TThumbCacheIndex>()),
-      Generation(generation)
+TPassWork::TPassWork(std::string folder, uint64_t generation)
+    : Folder(IncludeBackslash(folder)), CachePath(IncludeBackslash(folder) + kCacheFileName), Generation(generation)
 {
+}
+
+void TPassWork::ReadCache()
+{
+    // Only this thread touches the entries until List hands them to the
+    // workers and the user-interface thread, under the lock.
+    cacheRead_ = ReadCacheFile(CachePath, cache_);
+    UsedEntries.assign(cache_.Entries.size(), false);
+}
+
+void TPassWork::NoteUsedEntry(int32_t index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= UsedEntries.size() || UsedEntries[static_cast<size_t>(index)])
+        return;
+    UsedEntries[static_cast<size_t>(index)] = true;
+    ++UsedEntryCount;
+}
+
+std::vector<std::string> TPassWork::Untaken() const
+{
+    std::lock_guard lk(mutex_);
+    if (taken_ >= names_.size())
+        return {};
+    return std::vector<std::string>(names_.begin() + static_cast<std::ptrdiff_t>(taken_), names_.end());
 }
 
 void TPassWork::List()
@@ -55,9 +80,11 @@ void TPassWork::List()
         }
         ::closedir(dir);
     }
+    // The order a file manager shows: bild2 before bild10, letter case aside.
+    std::sort(names.begin(), names.end(), NaturalLess);
     std::function<void()> wake;
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         names_ = std::move(names);
         results_.resize(names_.size());
         listed_ = true;
@@ -72,7 +99,7 @@ void TPassWork::Stop()
 {
     std::vector<std::optional<TPreparedFile>> dropped;
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         stop_ = true;
         // Pictures prepared ahead for a stopped pass are never shown.
         dropped.swap(results_);
@@ -83,13 +110,13 @@ void TPassWork::Stop()
 
 void TPassWork::Wake()
 {
-    { std::lock_guard lk(m_); }
+    { std::lock_guard lk(mutex_); }
     cv_.notify_all();
 }
 
 void TPassWork::WaitNextReady(const std::function<bool()>& cancel)
 {
-    std::unique_lock lk(m_);
+    std::unique_lock lk(mutex_);
     cv_.wait(lk, [&] {
         return cancel() || stop_.load() ||
                (listed_ && (taken_ >= names_.size() || results_[taken_].has_value()));
@@ -98,7 +125,7 @@ void TPassWork::WaitNextReady(const std::function<bool()>& cancel)
 
 bool TPassWork::NextReady() const
 {
-    std::lock_guard lk(m_);
+    std::lock_guard lk(mutex_);
     return listed_ && !stop_.load() && (taken_ >= names_.size() || results_[taken_].has_value());
 }
 
@@ -106,7 +133,7 @@ bool TPassWork::TakeNext(std::string& name, std::optional<TPreparedFile>& prepar
 {
     std::function<void()> wake;
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         if (!listed_ || taken_ >= names_.size())
             return false;
         name = names_[taken_];
@@ -123,25 +150,31 @@ bool TPassWork::TakeNext(std::string& name, std::optional<TPreparedFile>& prepar
 
 size_t TPassWork::FileCount() const
 {
-    std::lock_guard lk(m_);
+    std::lock_guard lk(mutex_);
     return names_.size();
+}
+
+bool TPassWork::Listed() const
+{
+    std::lock_guard lk(mutex_);
+    return listed_;
 }
 
 size_t TPassWork::Taken() const
 {
-    std::lock_guard lk(m_);
+    std::lock_guard lk(mutex_);
     return taken_;
 }
 
 bool TPassWork::HasClaimableWork() const
 {
-    std::lock_guard lk(m_);
+    std::lock_guard lk(mutex_);
     return listed_ && !stop_.load() && nextClaim_ < names_.size() && nextClaim_ < taken_ + kLookAhead;
 }
 
 bool TPassWork::Claim(size_t& index, std::string& name)
 {
-    std::lock_guard lk(m_);
+    std::lock_guard lk(mutex_);
     if (!listed_ || stop_.load() || nextClaim_ >= names_.size() || nextClaim_ >= taken_ + kLookAhead)
         return false;
     // A file the user-interface thread already took (prepared by itself) is skipped.
@@ -157,7 +190,7 @@ bool TPassWork::Claim(size_t& index, std::string& name)
 void TPassWork::Store(size_t index, TPreparedFile result)
 {
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         if (stop_.load() || index < taken_ || index >= results_.size())
             return;  // the result is released here, never shown
         results_[index] = std::move(result);
@@ -181,12 +214,12 @@ TThumbPool::~TThumbPool()
 {
     std::shared_ptr<TPassWork> old;
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         quit_ = true;
         old = std::move(work_);
     }
     if (old) {
-        std::lock_guard lk(old->m_);
+        std::lock_guard lk(old->mutex_);
         old->wakePool_ = nullptr;
     }
     cv_.notify_all();
@@ -197,17 +230,17 @@ TThumbPool::~TThumbPool()
 void TThumbPool::Serve(std::shared_ptr<TPassWork> work)
 {
     if (work) {
-        std::lock_guard lk(work->m_);
+        std::lock_guard lk(work->mutex_);
         work->wakePool_ = [this] { Wake(); };
     }
     std::shared_ptr<TPassWork> old;
     {
-        std::lock_guard lk(m_);
+        std::lock_guard lk(mutex_);
         old = std::move(work_);
         work_ = std::move(work);
     }
     if (old && old != work_) {
-        std::lock_guard lk(old->m_);
+        std::lock_guard lk(old->mutex_);
         old->wakePool_ = nullptr;
     }
     cv_.notify_all();
@@ -215,7 +248,7 @@ void TThumbPool::Serve(std::shared_ptr<TPassWork> work)
 
 void TThumbPool::Wake()
 {
-    { std::lock_guard lk(m_); }
+    { std::lock_guard lk(mutex_); }
     cv_.notify_all();
 }
 
@@ -224,7 +257,7 @@ void TThumbPool::Run()
     for (;;) {
         std::shared_ptr<TPassWork> work;
         {
-            std::unique_lock lk(m_);
+            std::unique_lock lk(mutex_);
             cv_.wait(lk, [&] { return quit_ || (work_ && work_->HasClaimableWork()); });
             if (quit_)
                 return;
@@ -236,7 +269,7 @@ void TThumbPool::Run()
             continue;
         if (work->Options.BeforePrepare)
             work->Options.BeforePrepare(name);
-        work->Store(index, PrepareFile(work->Folder, name, *work->Cache, work->CachePath, work->Options));
+        work->Store(index, PrepareFile(work->Folder, name, work->Cache(), work->CachePath, work->Options));
     }
 }
 
@@ -291,6 +324,7 @@ void TMyThread::WaitFor()
 
 void TMyThread::Execute()
 {
+    work_->ReadCache();
     work_->List();
     while (!Terminated() && !Done && !work_->Stopped()) {
         work_->WaitNextReady([this] { return Terminated(); });
@@ -303,8 +337,6 @@ void TMyThread::Execute()
 
 void TMyThread::FindStep()
 {
-    // The folder was listed when the thread began; every step continues that search.
-    FirstStep = false;
     // Files already prepared are taken in one hand-over, for a few
     // milliseconds at most, so a pass from the cache does not pay a thread
     // round trip per file and the window still handles its events in time.
@@ -354,4 +386,64 @@ bool TMyThread::Synchronize(const std::function<void()>& f)
         return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// TCacheWriteJob
+
+TCacheWriteJob::~TCacheWriteJob()
+{
+    Join();
+}
+
+void TCacheWriteJob::Start(std::function<void()> onDone)
+{
+    thread_ = std::thread([this, onDone = std::move(onDone)] {
+        Run();
+        onDone();
+    });
+}
+
+void TCacheWriteJob::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TCacheWriteJob::Drop(const raster::DibHandle& dib)
+{
+    std::lock_guard lk(mutex_);
+    if (done_) {
+        raster::DibHandle d = dib;
+        raster::deldib(d);
+    } else {
+        dropped_.push_back(dib);
+    }
+}
+
+void TCacheWriteJob::Run()
+{
+    // Files a stopped pass did not reach keep their entries, when they
+    // are still the pictures the entries were made of.
+    for (const std::string& name : Untaken) {
+        if (const CacheEntry* e = Work->Cache().Find(name, CalcCheckValue(Work->Folder + name))) {
+            Names.push_back(name);
+            Infos.push_back(e->Info);
+            Dibs.emplace_back();
+            Kept.push_back(e);
+        }
+    }
+    std::vector<CacheThumb> thumbs;
+    thumbs.reserve(Names.size());
+    for (size_t i = 0; i < Names.size(); ++i)
+        thumbs.push_back(CacheThumb{&Names[i], &Infos[i], Dibs[i].Bits ? &Dibs[i] : nullptr, Kept[i]});
+    Result = WriteCacheFile(Path, thumbs);
+    std::vector<raster::DibHandle> dropped;
+    {
+        std::lock_guard lk(mutex_);
+        done_ = true;
+        dropped.swap(dropped_);
+    }
+    for (raster::DibHandle& d : dropped)
+        raster::deldib(d);
 }

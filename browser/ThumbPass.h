@@ -19,23 +19,39 @@
 
 #include "browser/ThumbBuilder.h"
 #include "browser/ThumbCache.h"
+#include "raster/Rasterwerk.h"
 
 class QObject;
 
-// One pass's shared state: the folder's files in the order the directory
-// gave them and a slot per file for its prepared result.
+// One pass's shared state: the folder's cache entries, its files in name
+// order and a slot per file for its prepared result.
 class TPassWork {
 public:
-    TPassWork(std::string folder, std::shared_ptr<const TThumbCacheIndex> cache, uint64_t generation);
+    TPassWork(std::string folder, uint64_t generation);
 
     const std::string Folder;       // ends in "/"
     const std::string CachePath;
-    const std::shared_ptr<const TThumbCacheIndex> Cache;
     const uint64_t Generation;
     TPrepareOptions Options;
 
-    // Reads the folder's file names (no folders); run by the pass's thread.
+    // Reads the folder's cache file; run by the pass's thread before List.
+    void ReadCache();
+    // The entries read; complete once the files are listed.
+    const TThumbCacheIndex& Cache() const { return cache_; }
+    TCacheReadResult CacheRead() const { return cacheRead_; }
+    // Reads the folder's file names (no folders) in natural name order; run
+    // by the pass's thread.
     void List();
+    // Whether the cache-read line was added to the memo (user-interface thread).
+    bool CacheReported = false;
+    // Thumbnails this pass made anew and the cache entries it used
+    // (user-interface thread): they tell whether the cache file must change.
+    size_t Made = 0;
+    std::vector<bool> UsedEntries;
+    size_t UsedEntryCount = 0;
+    void NoteUsedEntry(int32_t index);
+    // The names of the files not taken yet (after the pass stopped).
+    std::vector<std::string> Untaken() const;
     // Stops handing out work; prepared results are dropped with the pass.
     void Stop();
     bool Stopped() const { return stop_.load(); }
@@ -48,6 +64,7 @@ public:
     // The next file and its result (user-interface thread); false at the end.
     bool TakeNext(std::string& name, std::optional<TPreparedFile>& prepared);
     size_t FileCount() const;
+    bool Listed() const;
     size_t Taken() const;
     // Wakes every waiter (the stop of the pass's thread).
     void Wake();
@@ -59,8 +76,10 @@ public:
 
 private:
     friend class TThumbPool;
-    mutable std::mutex m_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
+    TThumbCacheIndex cache_;
+    TCacheReadResult cacheRead_ = TCacheReadResult::NotOpened;
     std::vector<std::string> names_;
     std::vector<std::optional<TPreparedFile>> results_;
     bool listed_ = false;
@@ -85,7 +104,7 @@ public:
 
 private:
     void Run();
-    std::mutex m_;
+    std::mutex mutex_;
     std::condition_variable cv_;
     std::shared_ptr<TPassWork> work_;
     bool quit_ = false;
@@ -114,8 +133,6 @@ public:
     void WaitFor();
 
     bool Done = false;
-    bool FirstStep = true;
-    std::string Mask;
     TPassWork& Work() { return *work_; }
 
 private:
@@ -133,4 +150,40 @@ private:
     std::thread thread_;
     std::mutex syncMutex_;
     std::shared_ptr<struct TSyncState> sync_;
+};
+
+// A cache file written on its own thread when a pass ends, so a folder of
+// many pictures does not hold up the window. It reads the form's thumbnails
+// while it writes; a picture the form lets go of meanwhile (a folder change,
+// a deletion) is freed only once the file is complete.
+class TCacheWriteJob {
+public:
+    std::string Path;
+    std::vector<std::string> Names;
+    std::vector<ThumbInfo> Infos;
+    std::vector<raster::DibHandle> Dibs;    // shallow copies; Bits null: a kept entry
+    std::vector<const CacheEntry*> Kept;    // entries of the old file to carry over
+    std::vector<std::string> Untaken;       // files a stopped pass did not reach
+    std::shared_ptr<TPassWork> Work;        // owns the entries Kept points at
+    bool Completed = false;                 // the pass went through the whole folder
+    TCacheWriteResult Result = TCacheWriteResult::Failed;
+
+    TCacheWriteJob() = default;
+    ~TCacheWriteJob();
+    TCacheWriteJob(const TCacheWriteJob&) = delete;
+    TCacheWriteJob& operator=(const TCacheWriteJob&) = delete;
+
+    // Writes on a new thread; onDone runs there afterwards.
+    void Start(std::function<void()> onDone);
+    void Join();
+    // Frees dib now, or when the file is complete if it may still be read.
+    void Drop(const raster::DibHandle& dib);
+
+private:
+    void Run();
+
+    std::thread thread_;
+    std::mutex mutex_;
+    bool done_ = false;
+    std::vector<raster::DibHandle> dropped_;
 };

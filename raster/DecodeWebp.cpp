@@ -14,6 +14,7 @@
 #include <webp/demux.h>
 
 #include "raster/Decoders.h"
+#include "raster/PixelBudget.h"
 
 namespace raster {
 
@@ -68,6 +69,64 @@ bool CheckSize(int width, int height, DibHandle& out)
         return false;
     }
     return true;
+}
+
+// The full-size memory libwebp keeps for itself while it decodes a still
+// picture, whatever size it is asked for: a lossless picture is decoded whole
+// (4 bytes a pixel) before any scaling, the alpha plane of a lossy one is
+// kept whole (1 byte a pixel).
+uint64_t LibraryOwnBytes(const WebPBitstreamFeatures& f)
+{
+    const uint64_t pixels = static_cast<uint64_t>(f.width) * static_cast<uint64_t>(f.height);
+    if (f.format == 2)
+        return pixels * 4;
+    return f.has_alpha ? pixels : 0;
+}
+
+// Decodes a still picture into out, at the size out was made with (libwebp
+// scales when that differs from the picture's own).
+void DecodeStill(const uint8_t* data, size_t size, WebPDecoderConfig& config, DibHandle& out)
+{
+    const int32_t w = out.Info->bmiHeader.biWidth, h = out.Info->bmiHeader.biHeight;
+    const size_t dibRow = static_cast<size_t>(out.RowBytes);
+    std::unique_ptr<uint8_t, decltype(&std::free)> side(nullptr, &std::free);
+    if (w != config.input.width || h != config.input.height) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = w;
+        config.options.scaled_height = h;
+    }
+    config.output.is_external_memory = 1;
+    if (!config.input.has_alpha) {
+        // Bottom-up rows: libwebp writes the first row last.
+        config.options.flip = 1;
+        config.output.colorspace = MODE_BGR;
+        config.output.u.RGBA.rgba = out.Bits;
+        config.output.u.RGBA.stride = out.RowBytes;
+        config.output.u.RGBA.size = dibRow * static_cast<size_t>(h);
+    } else {
+        const size_t stride = static_cast<size_t>(w) * 4;
+        ChargePixelBudget(stride * static_cast<size_t>(h));
+        side.reset(static_cast<uint8_t*>(std::malloc(stride * static_cast<size_t>(h))));
+        if (!side) {
+            deldib(out);
+            out.ErrorText = "Zu wenig Speicher";
+            return;
+        }
+        config.output.colorspace = MODE_BGRA;
+        config.output.u.RGBA.rgba = side.get();
+        config.output.u.RGBA.stride = static_cast<int>(stride);
+        config.output.u.RGBA.size = stride * static_cast<size_t>(h);
+    }
+    const VP8StatusCode status = WebPDecode(data, size, &config);
+    WebPFreeDecBuffer(&config.output);  // frees nothing of ours: the memory is external
+    if (status != VP8_STATUS_OK) {
+        deldib(out);
+        out.ErrorText = StatusText(status);
+        return;
+    }
+    if (side)
+        CompositeRows(side.get(), static_cast<size_t>(w) * 4, out, w, h);
+    out.ErrorText.clear();
 }
 
 struct AnimDecoderFree {
@@ -136,51 +195,52 @@ void DecodeWebp(const uint8_t* data, size_t size, DibHandle& out)
         return;
     if (config.input.has_animation) {
         // The animation decoder keeps two canvases of 4 bytes per pixel.
-        if (static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 8 > kMaxDibPixelBytes) {
+        const uint64_t canvases = static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 8;
+        if (canvases > kMaxDibPixelBytes) {
             out.ErrorText = "Bild zu groß";
             return;
         }
+        // A lossless frame is decoded whole besides.
+        ChargePixelBudget(canvases + canvases / 2);
         DecodeAnimation(data, size, out);
         if (out.Bits)
             out.ErrorText.clear();
         return;
     }
+    ChargePixelBudget(LibraryOwnBytes(config.input));
     newdib(out, w, h, 24, nullptr, 0);
     if (!out.Bits)
         return;
-    const size_t dibRow = static_cast<size_t>(out.RowBytes);
-    std::unique_ptr<uint8_t, decltype(&std::free)> side(nullptr, &std::free);
-    config.output.is_external_memory = 1;
-    if (!config.input.has_alpha) {
-        // Bottom-up rows: libwebp writes the first row last.
-        config.options.flip = 1;
-        config.output.colorspace = MODE_BGR;
-        config.output.u.RGBA.rgba = out.Bits;
-        config.output.u.RGBA.stride = out.RowBytes;
-        config.output.u.RGBA.size = dibRow * static_cast<size_t>(h);
-    } else {
-        const size_t stride = static_cast<size_t>(w) * 4;
-        side.reset(static_cast<uint8_t*>(std::malloc(stride * static_cast<size_t>(h))));
-        if (!side) {
-            deldib(out);
-            out.ErrorText = "Zu wenig Speicher";
-            return;
-        }
-        config.output.colorspace = MODE_BGRA;
-        config.output.u.RGBA.rgba = side.get();
-        config.output.u.RGBA.stride = static_cast<int>(stride);
-        config.output.u.RGBA.size = stride * static_cast<size_t>(h);
-    }
-    const VP8StatusCode status = WebPDecode(data, size, &config);
-    WebPFreeDecBuffer(&config.output);  // frees nothing of ours: the memory is external
-    if (status != VP8_STATUS_OK) {
-        deldib(out);
-        out.ErrorText = StatusText(status);
-        return;
-    }
-    if (side)
-        CompositeRows(side.get(), static_cast<size_t>(w) * 4, out, w, h);
-    out.ErrorText.clear();
+    DecodeStill(data, size, config, out);
+}
+
+bool DecodeWebpScaled(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
+                      int32_t& fullHeight)
+{
+    out = DibHandle();
+    fullWidth = fullHeight = 0;
+    if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WEBP", 4) != 0)
+        return false;
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config) || WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK)
+        return false;
+    const int w = config.input.width, h = config.input.height;
+    // The animation decoder has no scaling: an animated picture is decoded whole.
+    if (config.input.has_animation || !CheckSize(w, h, out))
+        return false;
+    int32_t wantWidth = 0, wantHeight = 0;
+    wanted(w, h, wantWidth, wantHeight);
+    // Enlarging is left to the caller's own resize, as for every other picture.
+    if (wantWidth < 1 || wantHeight < 1 || wantWidth >= w || wantHeight >= h)
+        return false;
+    fullWidth = w;
+    fullHeight = h;
+    ChargePixelBudget(LibraryOwnBytes(config.input));
+    newdib(out, wantWidth, wantHeight, 24, nullptr, 0);
+    if (!out.Bits)
+        return false;
+    DecodeStill(data, size, config, out);
+    return out.Bits != nullptr;
 }
 
 }  // namespace raster

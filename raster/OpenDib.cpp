@@ -12,6 +12,7 @@
 #include <string>
 
 #include "raster/Decoders.h"
+#include "raster/PixelBudget.h"
 #include "raster/Rasterwerk.h"
 
 namespace raster {
@@ -171,6 +172,7 @@ int DetectDibType(const uint8_t* data, size_t size)
 
 void OpenDibFromMemory(DibHandle& out, const uint8_t* data, size_t size, int typeCode)
 {
+    TPixelBudgetScope budget;
     ClearRecord(out);
     if (!data || size == 0) {
         out.ErrorText = "Datei ist leer";
@@ -251,6 +253,7 @@ std::unique_ptr<uint8_t, decltype(&std::free)> ReadWholeFile(const char* path, s
 
 void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow*/)
 {
+    TPixelBudgetScope budget;
     ClearRecord(out);
     size_t size = 0;
     auto buffer = ReadWholeFile(path, size, out.ErrorText);
@@ -259,7 +262,12 @@ void OpenDib(DibHandle& out, const char* path, int typeCode, void* /*ownerWindow
     OpenDibFromMemory(out, buffer.get(), size, typeCode);
 }
 
-bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+namespace {
+
+using ReducedDecoder = bool (*)(const uint8_t*, size_t, DibHandle&, WantedSize, int32_t&, int32_t&);
+
+bool OpenReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight,
+                 ReducedDecoder decode)
 {
     ClearRecord(out);
     fullWidth = fullHeight = 0;
@@ -267,7 +275,20 @@ bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_
     auto buffer = ReadWholeFile(path, size, out.ErrorText);
     if (!buffer)
         return false;
-    return DecodeJpegReduced(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+    TPixelBudgetScope budget;
+    return decode(buffer.get(), size, out, wanted, fullWidth, fullHeight);
+}
+
+}  // namespace
+
+bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+{
+    return OpenReduced(out, path, wanted, fullWidth, fullHeight, &DecodeJpegReduced);
+}
+
+bool OpenWebpScaled(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight)
+{
+    return OpenReduced(out, path, wanted, fullWidth, fullHeight, &DecodeWebpScaled);
 }
 
 }  // namespace raster

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "raster/PixelBudget.h"
+
 namespace raster {
 
 int DibTypeForExtension(const std::string& upperExtension)
@@ -65,6 +67,7 @@ void newdib(DibHandle& out, int32_t width, int32_t height, int bitsPerPixel,
     if (rowBytes == 0 || pixelBytes > kMaxDibPixelBytes)
         return Refuse(out, "Bild zu groß");
 
+    ChargePixelBudget(pixelBytes);
     auto* info = new (std::nothrow) BITMAPINFO();
     auto* bits = static_cast<uint8_t*>(std::calloc(pixelBytes, 1));
     LogPalette* palette = nullptr;

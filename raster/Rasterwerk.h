@@ -89,6 +89,12 @@ bool OpenJpegReduced(DibHandle& out, const char* path, WantedSize wanted, int32_
 // The same for a file in memory.
 bool DecodeJpegReduced(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
                        int32_t& fullHeight);
+// A WebP still picture decoded by libwebp straight to the size `wanted` asks
+// for, when that is smaller than the picture; false (out empty) otherwise, and
+// for animations and files that are no WebP.
+bool OpenWebpScaled(DibHandle& out, const char* path, WantedSize wanted, int32_t& fullWidth, int32_t& fullHeight);
+bool DecodeWebpScaled(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted, int32_t& fullWidth,
+                      int32_t& fullHeight);
 // The type code the content points to (dtBMP, dtGIF, dtIFF, dtJPG, dtPCX,
 // dtPNG, dtTGA, dtTIF, dtWEBP, dtAVIF), or dtAuto when nothing fits.
 int DetectDibType(const uint8_t* data, size_t size);

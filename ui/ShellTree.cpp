@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTreeView>
 
 // ours
@@ -88,6 +89,10 @@ TShellTree::TShellTree(TWinControl* parent, std::string name, const std::string&
     for (int c = 1; c < model_->columnCount(); ++c)
         view_->hideColumn(c);
     view_->header()->hide();
+    // Deep folders scroll sideways instead of being cut off at the tree's edge.
+    view_->header()->setStretchLastSection(false);
+    view_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setDragEnabled(false);
     view_->setAcceptDrops(false);
@@ -105,20 +110,32 @@ TShellTree::TShellTree(TWinControl* parent, std::string name, const std::string&
     if (index.isValid()) {
         // No handler is bound yet: the first folder is taken without asking.
         view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-        view_->scrollTo(index);
+        ShowFolder(index, QAbstractItemView::EnsureVisible);
         // The model lists folders in the background: show the first folder
         // once its parent's entries are in, not only where it was at first.
         QObject::connect(model_, &QFileSystemModel::directoryLoaded, view_, [this](const QString& dir) {
             const QModelIndex current = view_->selectionModel()->currentIndex();
             if (current.isValid() && !scrolledToStart_ && model_->filePath(current.parent()) == dir) {
                 scrolledToStart_ = true;
-                view_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+                ShowFolder(current, QAbstractItemView::PositionAtCenter);
             }
         });
     }
 }
 
 TShellTree::~TShellTree() = default;
+
+void TShellTree::ShowFolder(const QModelIndex& index, QAbstractItemView::ScrollHint hint)
+{
+    view_->scrollTo(index, hint);
+    // scrollTo moves sideways only by columns; the name of a deep folder
+    // starts far right of its column's edge.
+    QScrollBar* bar = view_->horizontalScrollBar();
+    const QRect r = view_->visualRect(index);
+    const int margin = view_->indentation();
+    if (r.isValid() && (r.left() < 0 || r.left() > view_->viewport()->width() - margin))
+        bar->setValue(bar->value() + r.left() - margin);
+}
 
 bool TShellTree::AskChanging()
 {
@@ -152,6 +169,6 @@ bool TShellTree::SetSelectedPath(const std::string& path)
     view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     if (view_->selectionModel()->currentIndex() != index)
         return false;
-    view_->scrollTo(index);
+    ShowFolder(index, QAbstractItemView::EnsureVisible);
     return true;
 }

@@ -8,6 +8,8 @@
 
 #include "ui/Controls.h"
 
+#include <QAbstractItemView>
+
 class QTreeView;
 class QFileSystemModel;
 
@@ -33,6 +35,8 @@ public:
 private:
     friend class ShellSelectionModel;
     bool AskChanging();
+    // Scrolls the folder into view, sideways as well.
+    void ShowFolder(const QModelIndex& index, QAbstractItemView::ScrollHint hint);
 
     QTreeView* view_;
     QFileSystemModel* model_;

@@ -10,8 +10,14 @@
 #include <cstring>
 #include <mutex>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QSettings>
 #include <QEventLoop>
+#include <QKeyEvent>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <QWidget>
 
 #include "browser/BrowserFUnit.h"
@@ -85,6 +91,13 @@ protected:
         Form = std::make_unique<TBrowserForm>(setup);
         return *Form;
     }
+    // Opens the folder again as the main window does once the grid was seen.
+    void Revisit()
+    {
+        if (!Form->Showing())
+            Form->Show();
+        Form->JamShellTree1Change();
+    }
     void Finish()
     {
         ASSERT_TRUE(WaitFor([&] { return !Form->Busy; }));
@@ -132,7 +145,7 @@ void MakeMixedFolder(const TTempDir& dir)
 
 }  // namespace
 
-TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFromTheCache)
+TEST_F(BrowserFormTest, PassListsPicturesInNameOrderAndTheSecondTakesThemFromTheCache)
 {
     TTempDir dir;
     MakeMixedFolder(dir);
@@ -141,11 +154,11 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
 
     std::vector<std::string> pictures;
     std::vector<std::string> expected = {"Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path()};
-    for (const std::string& n : DirectoryOrder(dir.Path())) {
+    for (const std::string& n : NameOrder(dir.Path())) {
         const std::string upper = UpperAscii(n.substr(n.rfind('.')));
         if (n == "thin.bmp")
             expected.push_back("Fehler beim Laden von thin.bmp []");
-        else if (raster::DibTypeForExtension(upper) != raster::dtAuto)
+        if (raster::DibTypeForExtension(upper) != raster::dtAuto)
             pictures.push_back(n);
     }
     expected.push_back("Browser-Informationen geschrieben.");
@@ -155,6 +168,11 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
     ASSERT_EQ(Form->ThumbCount, static_cast<int>(pictures.size()));
     for (int i = 0; i < Form->ThumbCount; ++i) {
         const ThumbInfo& t = Form->ThumbInfos[static_cast<size_t>(i)];
+        // The picture that cannot be read has a cell without a thumbnail.
+        if (Form->ThumbNames[static_cast<size_t>(i)] == "thin.bmp") {
+            EXPECT_EQ(Form->Thumbs[static_cast<size_t>(i)].Bits, nullptr);
+            continue;
+        }
         EXPECT_EQ(raster::DibWidth(Form->Thumbs[static_cast<size_t>(i)]), t.ThumbWidth);
         EXPECT_EQ(raster::DibBitCount(Form->Thumbs[static_cast<size_t>(i)]), t.BitCount);
         if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
@@ -172,19 +190,24 @@ TEST_F(BrowserFormTest, PassListsPicturesInDirectoryOrderAndTheSecondTakesThemFr
     ASSERT_GT(firstCache.size(), 6u);
     const std::vector<ThumbInfo> firstInfos = Form->ThumbInfos;
 
-    // The second pass finds every picture in the cache and writes the same file.
+    // The second pass finds every picture in the cache and leaves the file alone.
+    struct stat before {};
+    ASSERT_EQ(::stat((dir / kCacheFileName).c_str(), &before), 0);
     Memo.clear();
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
-                                  "Fehler beim Laden von thin.bmp []", "Browser-Informationen geschrieben.",
+                                  "Fehler beim Laden von thin.bmp []",
                                   "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
     EXPECT_THAT(Form->ThumbNames, ElementsAreArray(pictures));
     EXPECT_EQ(ReadFile(dir / kCacheFileName), firstCache);
+    struct stat after {};
+    ASSERT_EQ(::stat((dir / kCacheFileName).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
 
     // A picture replaced under its name gets a new thumbnail.
     WriteFile(dir / "a.bmp", MakeBmp(100, 100, 8, [](int, int) { return 7u; }));
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     for (int i = 0; i < Form->ThumbCount; ++i)
         if (Form->ThumbNames[static_cast<size_t>(i)] == "a.bmp") {
@@ -202,9 +225,9 @@ TEST_F(BrowserFormTest, ManyWorkersGiveTheSameMemoGridAndCacheBytesAsOne)
         WriteFile(one / ("n" + std::to_string(i) + ".bmp"),
                   MakeBmp(30 + 7 * i, 20 + 3 * i, i % 2 ? 8 : 24, [i](int x, int y) { return static_cast<uint32_t>(x * i + y); }));
     // The same files, created in the same order, so both folders list alike.
-    for (const std::string& n : DirectoryOrder(one.Path()))
+    for (const std::string& n : NameOrder(one.Path()))
         WriteFile(many / n, ReadFile(one / n));
-    ASSERT_EQ(DirectoryOrder(one.Path()), DirectoryOrder(many.Path()));
+    ASSERT_EQ(NameOrder(one.Path()), NameOrder(many.Path()));
 
     Open(one.Path(), 1, false);
     Finish();
@@ -243,8 +266,8 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
     WriteFile(dir / kCacheFileName, foreign);
     Open(dir.Path());
     Finish();
+    // Nothing of ours was loaded, and someone else's file is not replaced.
     EXPECT_THAT(Memo, ElementsAre("Statusinformationen:", "Bearbeite Verzeichnis: " + dir.Path(),
-                                  "Browser-Informationen geladen.",
                                   "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
     EXPECT_EQ(ReadFile(dir / kCacheFileName), foreign);
     EXPECT_EQ(Form->ThumbCount, 1);
@@ -252,7 +275,7 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
     // N = 0: no entries, and rewritten because a thumbnail was made.
     WriteFile(dir / kCacheFileName, Bytes{0x5E, 0x0B, 0, 0, 0, 0});
     Memo.clear();
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
                                   "Browser-Informationen geschrieben.",
@@ -261,7 +284,7 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
 
     // A picture renamed in letter case alone keeps its size and time: still found.
     ::rename((dir / "a.bmp").c_str(), (dir / "A.BMP").c_str());
-    Form->JamShellTree1Change();
+    Revisit();
     Finish();
     ASSERT_EQ(Form->ThumbCount, 1);
     EXPECT_EQ(Form->ThumbNames[0], "A.BMP");
@@ -296,6 +319,25 @@ TEST_F(BrowserFormTest, GridGeometryKeyboardAndInformationPanel)
     Key(VK_UP);
     EXPECT_EQ(Form->Selected, 3);
     EXPECT_EQ(Form->StatusBar->Panels[1].Text, "Thumbnail: 400 x 100 x 16777216 - 117 KByte  (3 von 7)");
+    // The panel shows the whole text.
+    EXPECT_GE(Form->StatusBar->Panels[1].Width,
+              QFontMetrics(QApplication::font()).horizontalAdvance(QString::fromStdString(Form->StatusBar->Panels[1].Text)));
+
+    // Home and End go to the ends; a page is the rows the grid shows whole.
+    Key(VK_END);
+    EXPECT_EQ(Form->Selected, 7);
+    Key(VK_HOME);
+    EXPECT_EQ(Form->Selected, 1);
+    const int pageRows = std::max(1, Form->ScrollBox1->ClientHeight() / 110);
+    Key(VK_NEXT);
+    EXPECT_EQ(Form->Selected, std::min(7, 1 + 3 * pageRows));
+    Key(VK_NEXT);
+    EXPECT_EQ(Form->Selected, 7);
+    Key(VK_PRIOR);
+    EXPECT_EQ(Form->Selected, std::max(1, 7 - 3 * pageRows));
+    Key(VK_PRIOR);
+    EXPECT_EQ(Form->Selected, 1);
+    Form->Selected = 3;
 
     // Clicks: inside a frame selects, between frames nothing.
     Form->PaintBox1MouseDown(TMouseButton::Left, 0, 90 + 2, 110 + 108);  // cell 5, corner
@@ -457,7 +499,7 @@ TEST_F(BrowserFormTest, ClosingDuringAPassStopsItFirstAndWritesWhatWasMade)
     TTempDir dir;
     for (int i = 0; i < 10; ++i)
         WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [i](int x, int) { return static_cast<uint32_t>(x + i); }));
-    const std::vector<std::string> order = DirectoryOrder(dir.Path());
+    const std::vector<std::string> order = NameOrder(dir.Path());
     Gate.HoldAt(order[4]);
     Open(dir.Path(), 2);
     ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 4; }));
@@ -484,7 +526,7 @@ TEST_F(BrowserFormTest, ChangingTheFolderDuringAPassRestartsThereAndLeavesTheOld
     for (int i = 0; i < 6; ++i)
         WriteFile(first / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 3u; }));
     WriteFile(second / "x.bmp", MakeBmp(20, 20, 24, [](int, int) { return 3u; }));
-    Gate.HoldAt(DirectoryOrder(first.Path())[2]);
+    Gate.HoldAt(NameOrder(first.Path())[2]);
     Open(first.Path(), 2);
     ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 2; }));
     ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(second.Path()));
@@ -496,8 +538,9 @@ TEST_F(BrowserFormTest, ChangingTheFolderDuringAPassRestartsThereAndLeavesTheOld
     EXPECT_FALSE(fs::exists(first / kCacheFileName));
     EXPECT_TRUE(fs::exists(second / kCacheFileName));
     EXPECT_EQ(Form->ThumbNames[0], "x.bmp");
-    const std::string done = "Bearbeitung von Verzeichnis " + second.Path() + " abgeschloßen.";
-    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), done), 2);
+    // The stopped pass says so and names its own folder.
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Bearbeitung von Verzeichnis " + first.Path() + " abgebrochen."), 1);
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Bearbeitung von Verzeichnis " + second.Path() + " abgeschloßen."), 1);
 }
 
 TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
@@ -510,8 +553,18 @@ TEST_F(BrowserFormTest, DestroyingTheFormDuringAPassEndsCleanly)
     const bool finished = !Form->Busy;
     Form.reset();
     QCoreApplication::processEvents();
-    // Only a pass that ended writes the cache; the teardown does not.
-    EXPECT_EQ(fs::exists(dir / kCacheFileName), finished);
+    // Only a pass that went through the folder writes the cache, and a file
+    // being written when the window goes is completed: never half a file.
+    if (finished) {
+        EXPECT_TRUE(fs::exists(dir / kCacheFileName));
+    }
+    if (fs::exists(dir / kCacheFileName)) {
+        TThumbCacheIndex cache;
+        ReadCacheFile(dir / kCacheFileName, cache);
+        EXPECT_EQ(cache.Entries.size(), 8u);
+    }
+    for (const auto& e : fs::directory_iterator(dir.Path()))
+        EXPECT_EQ(e.path().filename().string().find(".tcf."), std::string::npos) << e.path();
 }
 
 namespace {
@@ -581,4 +634,310 @@ TEST_F(BrowserFormTest, CellsAreDrawnAsTheGridDescribesAndPassesLeaveWhatAFullRe
     Form->PaintBox1->Repaint();
     EXPECT_TRUE(cached == Shot(*Form));
     EXPECT_TRUE(cached == afterPass);
+}
+
+namespace {
+
+void PumpFor(std::chrono::milliseconds span)
+{
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void PressOnTree(TBrowserForm& form, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.JamShellTree1->View(), &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.JamShellTree1->View(), &release);
+}
+
+}  // namespace
+
+TEST_F(BrowserFormTest, QuickFolderChangesEndWithTheLastFolderShownAndItsPassFinished)
+{
+    // Folders four deep with one picture each, walked into by keyboard
+    // faster than the passes finish, then by program without a pause.
+    // Every folder the keys can reach is ours and holds one picture: the
+    // start folder, one beside it and the four below it.
+    TTempDir outer;
+    const std::string start = outer / "base";
+    for (const std::string& f : {outer / "a", start}) {
+        ::mkdir(f.c_str(), 0755);
+        WriteFile(f + "/p.bmp", MakeBmp(20, 20, 8, [](int x, int) { return static_cast<uint32_t>(x); }));
+    }
+    std::string folder = start;
+    std::vector<std::string> levels;
+    for (int i = 1; i <= 4; ++i) {
+        folder += "/ebene" + std::to_string(i);
+        ::mkdir(folder.c_str(), 0755);
+        levels.push_back(folder);
+        WriteFile(folder + "/p.bmp", MakeBmp(20, 20, 8, [i](int x, int) { return static_cast<uint32_t>(x + i); }));
+    }
+    auto settledOn = [&](const std::string& expected) {
+        EXPECT_TRUE(WaitFor([&] { return !Form->Busy && !Form->RestartPending; }, std::chrono::seconds(60)));
+        EXPECT_EQ(Form->SelectedFolder(), expected);
+        ASSERT_EQ(Form->ThumbCount, 1) << expected << "\n" << ::testing::PrintToString(Memo);
+        EXPECT_EQ(Form->ThumbNames[0], "p.bmp");
+        EXPECT_EQ(Memo.back(), "Bearbeitung von Verzeichnis " + expected + " abgeschloßen.");
+        EXPECT_EQ(Form->PassFolder, expected);
+    };
+
+    for (int round = 0; round < 3; ++round) {
+        Memo.clear();
+        Form.reset();
+        Open(start, 2);
+        Form->Show();
+        Form->JamShellTree1->View()->setFocus();
+        for (int i = 0; i < 4 * 2; ++i) {
+            PressOnTree(*Form, Qt::Key_Right);
+            // Expanding lists the folder in the background: the next Right
+            // may come before or after its entries are in.
+            PumpFor(std::chrono::milliseconds(round * 40));
+        }
+        PumpFor(std::chrono::milliseconds(700));
+        // Up: back to the folder above, as Down would go to the next one.
+        PressOnTree(*Form, Qt::Key_Up);
+        PumpFor(std::chrono::milliseconds(300));
+        const std::string selected = Form->SelectedFolder();
+        ASSERT_FALSE(selected.empty());
+        settledOn(selected);
+    }
+
+    // Changes by program between the steps of running passes.
+    for (int round = 0; round < 20; ++round) {
+        for (const std::string& level : levels) {
+            ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(level));
+            QCoreApplication::processEvents();
+        }
+        for (size_t i = levels.size(); i-- > 0;) {
+            ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(levels[i]));
+            if (round % 2)
+                QCoreApplication::processEvents();
+        }
+        settledOn(levels[0]);
+    }
+}
+
+TEST_F(BrowserFormTest, AFileThatCannotBeReadGetsAGreyCellThatCanBeSelectedAndDeleted)
+{
+    TTempDir dir;
+    WriteFile(dir / "a.bmp", MakeBmp(40, 40, 24, [](int, int) { return 0xFF0000u; }));
+    WriteFile(dir / "b kaputt mit einem sehr langen Namen.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 3});
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 2);
+    EXPECT_EQ(Form->ThumbNames[1], "b kaputt mit einem sehr langen Namen.jpg");
+    EXPECT_EQ(Form->Thumbs[1].Bits, nullptr);
+    // The cache keeps only real thumbnails.
+    TThumbCacheIndex cache;
+    ReadCacheFile(dir / kCacheFileName, cache);
+    ASSERT_EQ(cache.Entries.size(), 1u);
+    EXPECT_EQ(cache.Entries[0].Name, "a.bmp");
+
+    GridWidth(300);
+    Key(VK_RIGHT);
+    EXPECT_EQ(Form->Selected, 2);
+    EXPECT_EQ(Form->StatusBar->Panels[1].Text, "Bild nicht lesbar  (2 von 2)");
+    Drain();
+    const QImage shot = Shot(*Form);
+    EXPECT_EQ(At(shot, 90 + 40, 40), clGray);    // the grey square
+    EXPECT_EQ(At(shot, 90 + 4, 40), clBlue);     // on the selected cell's colour
+    EXPECT_EQ(At(shot, 40, 40), RGB(255, 0, 0)); // the picture beside it
+    // A name too long for the cell ends in an ellipsis and fits.
+    const std::string caption = Form->CellCaption(Form->ThumbNames[1]);
+    EXPECT_EQ(caption.substr(caption.size() - 3), "…");
+    EXPECT_LE(QFontMetrics(QApplication::font()).horizontalAdvance(QString::fromStdString(caption)), 84);
+    EXPECT_EQ(Form->CellCaption("a.bmp"), "a.bmp");
+
+    // Deleted like any other; a file gone already just loses its cell, without a question of failure.
+    SetTrashFunction([](const std::string&) { return true; });
+    Responder.AnswerMessage(mrYes);
+    Key(VK_DELETE);
+    EXPECT_EQ(Form->ThumbCount, 1);
+    SetTrashFunction([](const std::string&) { return false; });
+    ::unlink((dir / "a.bmp").c_str());
+    Responder.AnswerMessage(mrYes);
+    Key(VK_DELETE);
+    EXPECT_EQ(Form->ThumbCount, 0);
+    EXPECT_EQ(Responder.Asked().size(), 2u);  // the two questions, no failure message
+}
+
+TEST_F(BrowserFormTest, AStoppedPassSaysSoAndMergesWhatItMadeIntoTheEntriesItRead)
+{
+    TTempDir dir;
+    for (int i = 0; i < 10; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [i](int x, int) { return static_cast<uint32_t>(x + i); }));
+    Open(dir.Path(), 2);
+    Finish();
+    TThumbCacheIndex full;
+    ASSERT_EQ(ReadCacheFile(dir / kCacheFileName, full), TCacheReadResult::Read);
+    ASSERT_EQ(full.Entries.size(), 10u);
+
+    // A stop before anything new was made leaves the file as it is.
+    const Bytes complete = ReadFile(dir / kCacheFileName);
+    Memo.clear();
+    Gate.HoldAt("p5.bmp");
+    Revisit();
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 5; }));
+    bool canClose = true;
+    Form->FormCloseQuery(canClose);
+    EXPECT_FALSE(canClose);
+    Gate.Release();
+    Finish();
+    EXPECT_EQ(ReadFile(dir / kCacheFileName), complete);
+    EXPECT_EQ(Memo.back(), "Bearbeitung von Verzeichnis " + dir.Path() + " abgebrochen.");
+
+    // A new picture first in name order, one changed and one gone; stopped at p5.
+    WriteFile(dir / "a.bmp", MakeBmp(30, 10, 24, [](int, int) { return 0x00FF00u; }));
+    WriteFile(dir / "p2.bmp", MakeBmp(10, 30, 24, [](int, int) { return 0x0000FFu; }));
+    ::unlink((dir / "p8.bmp").c_str());
+    Memo.clear();
+    Gate.HoldAt("p5.bmp");
+    Revisit();
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 6; }));
+    Form->FormCloseQuery(canClose);
+    Gate.Release();
+    Finish();
+    EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(), "Browser-Informationen geladen.",
+                                  "Benutzerwunsch: Breche Bearbeitung ab...", "Browser-Informationen geschrieben.",
+                                  "Bearbeitung von Verzeichnis " + dir.Path() + " abgebrochen."));
+    TThumbCacheIndex merged;
+    ASSERT_EQ(ReadCacheFile(dir / kCacheFileName, merged), TCacheReadResult::Read);
+    std::vector<std::string> names;
+    for (const CacheEntry& e : merged.Entries)
+        names.push_back(e.Name);
+    // What was shown, then the entries of the files not reached that are still there.
+    EXPECT_THAT(names, ElementsAre("a.bmp", "p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp", "p5.bmp", "p6.bmp",
+                                   "p7.bmp", "p9.bmp"));
+    EXPECT_EQ(merged.Entries[3].Info.BitCount, 24);  // p2 as it is now
+    for (const CacheEntry& e : merged.Entries) {
+        raster::DibHandle t;
+        LoadCachedThumbnailFrom(dir / kCacheFileName, e.Position, e.Info.ThumbWidth, e.Info.ThumbHeight,
+                                e.Info.BitCount, e.Info.ColorCount, t);
+        ASSERT_NE(t.Bits, nullptr) << e.Name;
+        raster::deldib(t);
+    }
+    // The next full pass takes all but the new ones from the cache.
+    Memo.clear();
+    Revisit();
+    Finish();
+    EXPECT_EQ(Form->ThumbCount, 10);
+    EXPECT_EQ(Memo.back(), "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen.");
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Browser-Informationen geschrieben."), 0);
+}
+
+TEST_F(BrowserFormTest, OpeningFromTheMainWindowDoesNotProcessTheFolderAgain)
+{
+    TTempDir dir;
+    for (int i = 0; i < 3; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 1u; }));
+    auto passes = [&] {
+        return std::count_if(Memo.begin(), Memo.end(), [](const std::string& l) { return l.rfind("Bearbeite ", 0) == 0; });
+    };
+    // Opened while the start-up pass still runs: that pass goes on. It
+    // writes the cache file, which alone is no reason to look again.
+    Gate.HoldAt("p1.bmp");
+    Open(dir.Path());
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 1; }));
+    Form->JamShellTree1Change();
+    EXPECT_FALSE(Form->RestartPending);
+    Gate.Release();
+    Finish();
+    EXPECT_EQ(passes(), 1);
+    EXPECT_EQ(Form->ThumbCount, 3);
+    EXPECT_EQ(std::count(Memo.begin(), Memo.end(), "Browser-Informationen geschrieben."), 1);
+    Form->JamShellTree1Change();
+    EXPECT_FALSE(Form->Busy);
+    EXPECT_EQ(passes(), 1);
+
+    // Opened after it ended: the grid nobody has seen yet stays.
+    Form.reset();
+    Memo.clear();
+    Open(dir.Path());
+    Finish();
+    Form->JamShellTree1Change();
+    EXPECT_FALSE(Form->Busy);
+    EXPECT_EQ(passes(), 1);
+    EXPECT_EQ(Form->ThumbCount, 3);
+    // ... unless a file came or went meanwhile.
+    WriteFile(dir / "p3.bmp", MakeBmp(20, 20, 8, [](int, int) { return 1u; }));
+    Form->JamShellTree1Change();
+    Finish();
+    EXPECT_EQ(passes(), 2);
+    EXPECT_EQ(Form->ThumbCount, 4);
+}
+
+TEST_F(BrowserFormTest, WindowStateIsKeptOnEveryWayOfClosingAndSizesStayInsideTheWindow)
+{
+    TTempDir settings, dir;
+    for (auto f : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(f, QSettings::UserScope, QString::fromStdString(settings.Path()));
+    auto make = [&] {
+        TBrowserFormSetup setup;
+        setup.InitialFolder = dir.Path();
+        setup.UseFormStorage = true;
+        setup.OnMemoLine = [this](const std::string& line) { Memo.push_back(line); };
+        Form = std::make_unique<TBrowserForm>(setup);
+        Finish();
+    };
+    make();
+    EXPECT_GE(Form->Widget()->minimumWidth(), TBrowserForm::kMinWidth);
+    EXPECT_GE(Form->Widget()->minimumHeight(), TBrowserForm::kMinHeight);
+    Form->Show();
+    Form->Widget()->resize(900, 700);
+    Form->Panel1->Width = 260;
+    Form->Panel3->Height = 150;
+    // "Zurück..." closes without the title bar.
+    Form->ReadyBtn->Click();
+    EXPECT_EQ(Form->ModalResult(), mrOk);
+    Form.reset();
+
+    make();
+    EXPECT_EQ(Form->Widget()->width(), 900);
+    EXPECT_EQ(Form->Widget()->height(), 700);
+    EXPECT_EQ(Form->Panel1->Width(), 260);
+    EXPECT_EQ(Form->Panel3->Height(), 150);
+    // The title-bar close keeps it too.
+    Form->Show();
+    Form->Panel1->Width = 300;
+    ASSERT_TRUE(Form->Close());
+    Form.reset();
+    make();
+    EXPECT_EQ(Form->Panel1->Width(), 300);
+
+    // Stored values that would leave no room for the grid are not taken.
+    {
+        QSettings s("Quenbrik", "Web Lumifang");
+        s.setValue("BrowserForm/TreeWidth", 5000);
+        s.setValue("BrowserForm/MemoHeight", -3);
+    }
+    Form.reset();
+    make();
+    EXPECT_EQ(Form->Panel1->Width(), 185);
+    EXPECT_EQ(Form->Panel3->Height(), 89);
+    Form.reset();
+}
+
+TEST_F(BrowserFormTest, ATreeThatLosesItsSelectionDuringAPassLeavesThePassAndGridAlone)
+{
+    TTempDir dir;
+    for (int i = 0; i < 4; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [](int, int) { return 1u; }));
+    Gate.HoldAt("p2.bmp");
+    Open(dir.Path(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 2; }));
+    // What the tree's model does when it lists a folder again: no current folder for a moment.
+    Form->JamShellTree1->View()->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
+    ASSERT_EQ(Form->SelectedFolder(), "");
+    Gate.Release();
+    Finish();
+    EXPECT_EQ(Form->ThumbCount, 4);
+    EXPECT_FALSE(Form->RestartPending);
+    EXPECT_EQ(Memo.back(), "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen.");
+    // The folder chosen again is not processed again.
+    ASSERT_TRUE(Form->JamShellTree1->SetSelectedPath(dir.Path()));
+    EXPECT_FALSE(Form->Busy);
+    EXPECT_EQ(Form->ThumbCount, 4);
 }

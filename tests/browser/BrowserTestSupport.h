@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QImage>
+
+#include "browser/NaturalOrder.h"
 
 namespace browsertest {
 
@@ -37,8 +40,8 @@ bool WaitFor(F cond, std::chrono::seconds limit = std::chrono::seconds(120))
     return true;
 }
 
-// The regular files of dir in the order the directory lists them: the order a pass shows them in.
-inline std::vector<std::string> DirectoryOrder(const std::string& dir)
+// The regular files of dir in natural name order: the order a pass shows them in.
+inline std::vector<std::string> NameOrder(const std::string& dir)
 {
     std::vector<std::string> names;
     DIR* d = ::opendir(dir.c_str());
@@ -50,6 +53,7 @@ inline std::vector<std::string> DirectoryOrder(const std::string& dir)
             names.push_back(n);
     }
     ::closedir(d);
+    std::sort(names.begin(), names.end(), NaturalLess);
     return names;
 }
 

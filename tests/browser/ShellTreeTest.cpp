@@ -89,15 +89,96 @@ TEST(Splitter, DraggingResizesItsNeighbourWithinLimits)
     EXPECT_EQ(bottom.Height(), 120);
 }
 
-TEST(Trash, AFileEitherReachesTheTrashOrStaysWhereItWas)
-{
-    TTempDir data, dir;
-    setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
-    WriteFile(dir / "x.jpg", Bytes{1, 2, 3});
-    const bool moved = MoveToTrash(dir / "x.jpg");
-    EXPECT_NE(moved, fs::exists(dir / "x.jpg"));
-    EXPECT_FALSE(MoveToTrash(dir / "missing.jpg"));
+namespace {
 
+std::string Text(const std::string& path)
+{
+    const Bytes b = ReadFile(path);
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace
+
+TEST(Trash, FilesGoToTheHomeTrashMadePrivateWhenMissingWithTheirInfo)
+{
+    // A data folder that does not exist yet, as on a new account.
+    TTempDir home, dir;
+    const std::string data = home / ".local/share";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    const std::string cwd = fs::current_path().string();
+    fs::current_path(dir.Path());
+    WriteFile(dir / "Bild 1%.jpg", Bytes{1, 2, 3});
+    WriteFile(dir / "x.jpg", Bytes{4});
+    EXPECT_TRUE(MoveToTrash("Bild 1%.jpg"));  // a relative path is the working folder's
+    EXPECT_TRUE(MoveToTrash(dir / "x.jpg"));
+    fs::current_path(cwd);
+    EXPECT_FALSE(fs::exists(dir / "Bild 1%.jpg"));
+    // Nothing lands in the working folder.
+    EXPECT_FALSE(fs::exists(dir / "files"));
+    EXPECT_FALSE(fs::exists(dir / "info"));
+
+    const std::string trash = data + "/Trash";
+    struct stat st {};
+    ASSERT_EQ(::stat(trash.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(ReadFile(trash + "/files/Bild 1%.jpg"), (Bytes{1, 2, 3}));
+    const std::string info = Text(trash + "/info/Bild 1%.jpg.trashinfo");
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=", 0), 0u) << info;
+    EXPECT_NE(info.find("Path=" + dir.Path() + "/Bild%201%25.jpg\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("\nDeletionDate=20"), std::string::npos) << info;
+
+    // A second file of the same name keeps the first one.
+    WriteFile(dir / "x.jpg", Bytes{5});
+    EXPECT_TRUE(MoveToTrash(dir / "x.jpg"));
+    EXPECT_EQ(ReadFile(trash + "/files/x.jpg"), Bytes{4});
+    EXPECT_EQ(ReadFile(trash + "/files/x.2.jpg"), Bytes{5});
+    EXPECT_TRUE(fs::exists(trash + "/info/x.2.jpg.trashinfo"));
+
+    // A missing file is nobody's to trash; a trash that cannot be made keeps the file.
+    EXPECT_FALSE(MoveToTrash(dir / "missing.jpg"));
+    TTempDir blocked;
+    WriteFile(blocked / "Trash", Bytes{'f'});  // a file where the trash folder would be
+    setenv("XDG_DATA_HOME", blocked.Path().c_str(), 1);
+    WriteFile(dir / "kept.jpg", Bytes{6});
+    EXPECT_FALSE(MoveToTrash(dir / "kept.jpg"));
+    EXPECT_TRUE(fs::exists(dir / "kept.jpg"));
+    unsetenv("XDG_DATA_HOME");
+}
+
+TEST(Trash, FilesOnAnotherFileSystemGoToItsOwnPrivateTrash)
+{
+    TTempDir data;
+    struct stat a {}, b {};
+    // /dev/shm is a file system of its own on most machines.
+    if (::stat(data.Path().c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev ||
+        ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system here";
+    const std::string trash = "/dev/shm/.Trash-" + std::to_string(::getuid());
+    const bool existed = fs::exists(trash);
+    const std::string name = "wl-trash-test-" + std::to_string(::getpid()) + ".png";
+    WriteFile("/dev/shm/" + name, Bytes{7});
+    EXPECT_EQ(TrashFolderFor("/dev/shm/" + name, data.Path()), trash);
+    EXPECT_TRUE(fs::exists(trash + "/files"));
+    struct stat st {};
+    ASSERT_EQ(::stat(trash.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
+    EXPECT_TRUE(MoveToTrash("/dev/shm/" + name));
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(ReadFile(trash + "/files/" + name), Bytes{7});
+    // Written relative to the top folder, so it survives another mount point.
+    EXPECT_NE(Text(trash + "/info/" + name + ".trashinfo").find("\nPath=" + name + "\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(data / "Trash"));
+    std::error_code ec;
+    fs::remove(trash + "/files/" + name, ec);
+    fs::remove(trash + "/info/" + name + ".trashinfo", ec);
+    if (!existed)
+        fs::remove_all(trash, ec);
+}
+
+TEST(Trash, AReplacedTrashFunctionDecides)
+{
+    TTempDir dir;
     std::string asked;
     SetTrashFunction([&](const std::string& p) {
         asked = p;

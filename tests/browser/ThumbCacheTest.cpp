@@ -151,7 +151,8 @@ TEST(ThumbCacheFile, CutOffAndImpossibleFilesKeepTheCompleteEntriesBeforeTheFaul
     for (size_t n = 0; n <= whole.size(); n += (n < 400 ? 1 : 97)) {
         WriteFile(cut, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
         TThumbCacheIndex i;
-        ASSERT_EQ(ReadCacheFile(cut, i), TCacheReadResult::Read) << n;
+        // Fewer than two bytes hold no signature: nothing of ours.
+        ASSERT_EQ(ReadCacheFile(cut, i), n < 2 ? TCacheReadResult::Foreign : TCacheReadResult::Read) << n;
         size_t expect = 0;
         while (expect < ends.size() && ends[expect] <= static_cast<int64_t>(n))
             ++expect;
@@ -206,7 +207,7 @@ TEST(ThumbCacheFile, SignatureOnlyForeignAndMissingFiles)
     EXPECT_EQ(ReadCacheFile(dir / "sig.tcf", index), TCacheReadResult::Read);
     EXPECT_TRUE(index.Entries.empty());
     WriteFile(dir / "foreign.tcf", Bytes{'P', 'K', 3, 4, 1, 0, 0, 0});
-    EXPECT_EQ(ReadCacheFile(dir / "foreign.tcf", index), TCacheReadResult::Read);
+    EXPECT_EQ(ReadCacheFile(dir / "foreign.tcf", index), TCacheReadResult::Foreign);
     EXPECT_TRUE(index.Entries.empty());
 }
 

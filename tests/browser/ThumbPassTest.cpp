@@ -25,7 +25,7 @@ struct Seen {
 
 }  // namespace
 
-TEST(ThumbPass, FilesArriveInDirectoryOrderOnTheUserInterfaceThread)
+TEST(ThumbPass, FilesArriveInNameOrderOnTheUserInterfaceThread)
 {
     TTempDir dir;
     for (int i = 0; i < 40; ++i) {
@@ -37,7 +37,7 @@ TEST(ThumbPass, FilesArriveInDirectoryOrderOnTheUserInterfaceThread)
     ::mkdir((dir / "sub.jpg").c_str(), 0755);
 
     QObject context;
-    auto work = std::make_shared<TPassWork>(dir.Path(), nullptr, 1);
+    auto work = std::make_shared<TPassWork>(dir.Path(), 1);
     TThumbPool pool(3);
     std::vector<Seen> seen;
     bool finished = false;
@@ -54,7 +54,7 @@ TEST(ThumbPass, FilesArriveInDirectoryOrderOnTheUserInterfaceThread)
     ASSERT_TRUE(WaitFor([&] { return finished; }));
     thread.WaitFor();
 
-    const std::vector<std::string> order = DirectoryOrder(dir.Path());
+    const std::vector<std::string> order = NameOrder(dir.Path());
     ASSERT_EQ(order.size(), 41u);  // the folder is not a file
     ASSERT_EQ(seen.size(), order.size());
     for (size_t i = 0; i < order.size(); ++i) {
@@ -71,7 +71,7 @@ TEST(ThumbPass, AStoppedPassProcessesNoFurtherFileAndDropsWhatWasPreparedAhead)
     for (int i = 0; i < 30; ++i)
         ASSERT_TRUE(SaveGradient(dir / ("p" + std::to_string(i) + ".png"), 300, 200, "PNG"));
     QObject context;
-    auto work = std::make_shared<TPassWork>(dir.Path(), nullptr, 7);
+    auto work = std::make_shared<TPassWork>(dir.Path(), 7);
     TThumbPool pool(2);
     int calls = 0;
     bool finished = false;
@@ -110,7 +110,7 @@ TEST(ThumbPass, DestroyingTheThreadDuringAPassNeverRunsAStepAfterwards)
         ASSERT_TRUE(SaveGradient(dir / ("p" + std::to_string(i) + ".jpg"), 400, 300, "JPG"));
     for (int attempt = 0; attempt < 5; ++attempt) {
         auto context = std::make_unique<QObject>();
-        auto work = std::make_shared<TPassWork>(dir.Path(), nullptr, 9);
+        auto work = std::make_shared<TPassWork>(dir.Path(), 9);
         auto pool = std::make_unique<TThumbPool>(2);
         int calls = 0;
         int ends = 0;
