@@ -5,9 +5,10 @@
 
 #include <string_view>
 
-// Negative, 0 or positive as a sorts before, with or after b. Names equal
-// but for case or leading zeros are ordered by their bytes, so the order is
-// total and the same on every run.
+// Negative, 0 or positive as a sorts before, with or after b. Of names equal
+// but for leading zeros the one with fewer comes first (bild2 before bild02);
+// names equal but for case are ordered by their bytes, so the order is total
+// and the same on every run.
 int NaturalCompare(std::string_view a, std::string_view b);
 
 inline bool NaturalLess(std::string_view a, std::string_view b)

@@ -12,7 +12,7 @@
 #include <QObject>
 
 // ours
-#include "browser/NaturalOrder.h"
+#include "base/NaturalOrder.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ void TPassWork::List()
         ::closedir(dir);
     }
     // The order a file manager shows: bild2 before bild10, letter case aside.
-    std::sort(names.begin(), names.end(), NaturalLess);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
     std::function<void()> wake;
     {
         std::lock_guard lk(mutex_);

@@ -20,7 +20,7 @@
 #include <QEventLoop>
 #include <QImage>
 
-#include "browser/NaturalOrder.h"
+#include "base/NaturalOrder.h"
 
 namespace browsertest {
 
@@ -53,7 +53,8 @@ inline std::vector<std::string> NameOrder(const std::string& dir)
             names.push_back(n);
     }
     ::closedir(d);
-    std::sort(names.begin(), names.end(), NaturalLess);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
     return names;
 }
 
