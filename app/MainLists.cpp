@@ -3,7 +3,7 @@
 
 // ours
 #include "app/AddTypeBtn.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "app/MainFiles.h"
 #include "ui/StringListModel.h"
 

@@ -9,7 +9,7 @@
 
 // ours
 #include "app/MainFiles.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "ui/Responder.h"
 #include "ui/Settings.h"
 #include "ui/StringListModel.h"

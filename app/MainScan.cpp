@@ -16,7 +16,7 @@
 #include "app/ModernMarkup.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "http/HttpStream.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
 #include "ui/Responder.h"

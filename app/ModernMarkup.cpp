@@ -3,7 +3,7 @@
 #include <cstddef>
 
 // ours
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 
 namespace {
 

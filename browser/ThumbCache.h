@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "http/AsciiCase.h"  // UpperAscii: the program's one letter-case rule
+#include "base/AsciiCase.h"  // UpperAscii: the program's one letter-case rule
 #include "raster/Rasterwerk.h"
 
 // Eight signed 32-bit values per thumbnail, in memory and in the cache file.

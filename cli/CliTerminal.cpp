@@ -1,5 +1,5 @@
 #include "cli/CliTerminal.h"
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 
 // system
 #include <cctype>

@@ -328,6 +328,7 @@ private:
     void ArmTimer();
     void TimerFired();
     void Relogin();
+    void ResetExchange();
     // Records a client failure: DoneError code, StatusCode 404, StatusText text.
     void SetFailure(std::uint16_t code, const std::string& text);
     // SetFailure, then ends the request: the connection is closed.

@@ -2,7 +2,7 @@
 #include "http/HttpProt.h"
 
 // ours
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 
 namespace {
 

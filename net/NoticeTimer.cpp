@@ -7,26 +7,26 @@
 
 #include <cstdint>
 
-TNoticeTimer::TNoticeTimer(std::function<void()> OnFire) : FOnFire(std::move(OnFire)) {}
+TNoticeTimer::TNoticeTimer(std::function<void()> OnFire) : fOnFire(std::move(OnFire)) {}
 
 TNoticeTimer::~TNoticeTimer()
 {
-    if (FWatch != 0)
-        TNoticeDispatcher::Current().Unwatch(FWatch);
-    if (FFd != -1)
-        ::close(FFd);
+    if (fWatch != 0)
+        TNoticeDispatcher::Current().Unwatch(fWatch);
+    if (fFd != -1)
+        ::close(fFd);
 }
 
 bool TNoticeTimer::Start(TNoticeDeadline At)
 {
-    if (FFd == -1) {
-        FFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (FFd == -1)
+    if (fFd == -1) {
+        fFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (fFd == -1)
             return false;
-        FWatch = TNoticeDispatcher::Current().Watch(FFd, TNoticeDispatcher::kReadable, [this](uint32_t) { Fired(); });
-        if (FWatch == 0) {
-            ::close(FFd);
-            FFd = -1;
+        fWatch = TNoticeDispatcher::Current().Watch(fFd, TNoticeDispatcher::kReadable, [this](uint32_t) { Fired(); });
+        if (fWatch == 0) {
+            ::close(fFd);
+            fFd = -1;
             return false;
         }
     }
@@ -38,29 +38,29 @@ bool TNoticeTimer::Start(TNoticeDeadline At)
     itimerspec its{};
     its.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
     its.it_value.tv_nsec = static_cast<long>(left % 1000000000);
-    if (::timerfd_settime(FFd, 0, &its, nullptr) != 0)
+    if (::timerfd_settime(fFd, 0, &its, nullptr) != 0)
         return false;
-    FArmed = true;
+    fArmed = true;
     return true;
 }
 
 void TNoticeTimer::Stop()
 {
-    if (FFd == -1 || !FArmed)
+    if (fFd == -1 || !fArmed)
         return;
     itimerspec its{};
-    ::timerfd_settime(FFd, 0, &its, nullptr);
+    ::timerfd_settime(fFd, 0, &its, nullptr);
     uint64_t expirations;
-    [[maybe_unused]] ssize_t n = ::read(FFd, &expirations, sizeof expirations);
-    FArmed = false;
+    [[maybe_unused]] ssize_t n = ::read(fFd, &expirations, sizeof expirations);
+    fArmed = false;
 }
 
 void TNoticeTimer::Fired()
 {
     uint64_t expirations;
-    if (::read(FFd, &expirations, sizeof expirations) != static_cast<ssize_t>(sizeof expirations))
+    if (::read(fFd, &expirations, sizeof expirations) != static_cast<ssize_t>(sizeof expirations))
         return;  // stopped or re-armed after the readiness was collected
-    FArmed = false;
-    if (FOnFire)
-        FOnFire();
+    fArmed = false;
+    if (fOnFire)
+        fOnFire();
 }

@@ -22,13 +22,13 @@ public:
     // False when no timer descriptor could be made.
     bool Start(TNoticeDeadline At);
     void Stop();
-    bool Armed() const { return FArmed; }
+    bool Armed() const { return fArmed; }
 
 private:
     void Fired();
 
-    std::function<void()> FOnFire;
-    int FFd = -1;
-    uint64_t FWatch = 0;
-    bool FArmed = false;
+    std::function<void()> fOnFire;
+    int fFd = -1;
+    uint64_t fWatch = 0;
+    bool fArmed = false;
 };

@@ -109,7 +109,7 @@ struct TSslWSocket::TTls {
     {
         auto* t = static_cast<TTls*>(BIO_get_data(b));
         BIO_clear_retry_flags(b);
-        if (len <= 0 || t->Owner->FHSocket == -1)
+        if (len <= 0 || t->Owner->fHSocket == -1)
             return 0;
         int n = t->Owner->PlatformRecv(buf, len, 0);
         if (n > 0)
@@ -118,11 +118,11 @@ struct TSslWSocket::TTls {
             t->RawEof = true;
             return 0;
         }
-        if (t->Owner->FLastError == WSAEWOULDBLOCK) {
+        if (t->Owner->fLastError == WSAEWOULDBLOCK) {
             BIO_set_retry_read(b);
             return -1;
         }
-        t->RawError = t->Owner->FLastError;
+        t->RawError = t->Owner->fLastError;
         return -1;
     }
 
@@ -246,12 +246,12 @@ void TSslWSocket::ClearTlsSessions()
 
 bool TSslWSocket::TlsActive() const
 {
-    return F != nullptr;
+    return fTls != nullptr;
 }
 
 bool TSslWSocket::TlsEstablished() const
 {
-    return F != nullptr && F->Established;
+    return fTls != nullptr && fTls->Established;
 }
 
 void TSslWSocket::ReleaseTls()
@@ -259,9 +259,9 @@ void TSslWSocket::ReleaseTls()
     // OpenSSL spoils the session of a connection freed without a shutdown
     // of ours; an HTTP/1.0 server closes first, so after a sound session we
     // count the shutdown as done and the session stays resumable.
-    if (F && F->Ssl != nullptr && F->Established && !F->Failed)
-        SSL_set_shutdown(F->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
-    F.reset();
+    if (fTls && fTls->Ssl != nullptr && fTls->Established && !fTls->Failed)
+        SSL_set_shutdown(fTls->Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    fTls.reset();
 }
 
 void TSslWSocket::ResetDefaults()
@@ -272,38 +272,38 @@ void TSslWSocket::ResetDefaults()
 
 void TSslWSocket::Fail(TTlsFailure Kind, const std::string& Text)
 {
-    FFailure = Kind;
-    FFailureText = Text;
-    if (F)
-        F->Failed = true;
+    fFailure = Kind;
+    fFailureText = Text;
+    if (fTls)
+        fTls->Failed = true;
     ERR_clear_error();
 }
 
 void TSslWSocket::StartTls(const std::string& ServerName, const std::string& OriginPort, const TTlsConfig& Config)
 {
-    if (FState != wsConnected) {
+    if (fState != wsConnected) {
         SetLastPlatformError(WSAENOTCONN);
         SocketError("StartTls");
         return;
     }
-    if (F) {
+    if (fTls) {
         RaiseMsg("StartTls: TLS already started");
         return;
     }
-    FFailure = TTlsFailure::None;
-    FFailureText.clear();
-    FReused = false;
-    FCloseNotify = false;
+    fFailure = TTlsFailure::None;
+    fFailureText.clear();
+    fReused = false;
+    fCloseNotify = false;
     // Our writes are whole flights and records already. Without this the
     // request, sent right behind the handshake's last flight, waits for the
     // peer's delayed acknowledgement (some 40 ms per connection).
     int one = 1;
-    ::setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    F = std::make_unique<TTls>();
-    F->Owner = this;
+    ::setsockopt(fHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fTls = std::make_unique<TTls>();
+    fTls->Owner = this;
 
-    const int h = FHSocket;
-    const uint64_t gen = FSessionGen;
+    const int h = fHSocket;
+    const uint64_t gen = fSessionGen;
     auto reportLater = [this, h, gen](TTlsFailure kind) {
         PostToSelf([this, h, gen, kind] {
             if (Live(h, gen) && OnTlsDone)
@@ -317,20 +317,20 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
     SSL* ssl = ctx != nullptr ? SSL_new(ctx) : nullptr;
     if (ssl == nullptr) {
         Fail(TTlsFailure::Handshake, error.empty() ? "cannot create TLS session: " + LastErrorReason() : error);
-        reportLater(FFailure);
+        reportLater(fFailure);
         return;
     }
     ++gTlsAlive;
-    F->Ssl = ssl;
+    fTls->Ssl = ssl;
     BIO* bio = BIO_new(TTls::Method());
     if (bio == nullptr) {
         Fail(TTlsFailure::Handshake, "cannot create TLS session: " + LastErrorReason());
-        reportLater(FFailure);
+        reportLater(fFailure);
         return;
     }
-    BIO_set_data(bio, F.get());
+    BIO_set_data(bio, fTls.get());
     SSL_set_bio(ssl, bio, bio);
-    SSL_set_app_data(ssl, F.get());
+    SSL_set_app_data(ssl, fTls.get());
     SSL_set_connect_state(ssl);
 
     // Names go into the handshake for name indication; addresses never do.
@@ -342,16 +342,16 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
                       : SSL_set1_host(ssl, ServerName.c_str());
         if (ok != 1 || ServerName.empty()) {
             Fail(TTlsFailure::HostMismatch, "cannot check the certificate against \"" + ServerName + "\"");
-            reportLater(FFailure);
+            reportLater(fFailure);
             return;
         }
     }
 
-    F->SessionKey = ServerName + ":" + OriginPort + "|" + ConfigKey(Config);
+    fTls->SessionKey = ServerName + ":" + OriginPort + "|" + ConfigKey(Config);
     {
         TTlsShared& s = Shared();
         std::lock_guard<std::mutex> lock(s.Mutex);
-        auto it = s.Sessions.find(F->SessionKey);
+        auto it = s.Sessions.find(fTls->SessionKey);
         if (it != s.Sessions.end() && SSL_SESSION_is_resumable(it->second))
             SSL_set_session(ssl, it->second);
     }
@@ -362,19 +362,19 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
 // returns; the next readiness notice brings it back here.
 void TSslWSocket::DriveHandshake()
 {
-    if (!F || F->Established || F->Failed)
+    if (!fTls || fTls->Established || fTls->Failed)
         return;
     ERR_clear_error();
-    const int r = SSL_do_handshake(F->Ssl);
-    const int err = r == 1 ? SSL_ERROR_NONE : SSL_get_error(F->Ssl, r);
+    const int r = SSL_do_handshake(fTls->Ssl);
+    const int err = r == 1 ? SSL_ERROR_NONE : SSL_get_error(fTls->Ssl, r);
     TTlsFailure kind = TTlsFailure::None;
     std::string text;
     if (r == 1) {
-        F->Established = true;
-        FReused = SSL_session_reused(F->Ssl) == 1;
+        fTls->Established = true;
+        fReused = SSL_session_reused(fTls->Ssl) == 1;
     } else if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
-        const long vr = SSL_get_verify_result(F->Ssl);
-        if (vr != X509_V_OK && SSL_get_verify_mode(F->Ssl) != SSL_VERIFY_NONE) {
+        const long vr = SSL_get_verify_result(fTls->Ssl);
+        if (vr != X509_V_OK && SSL_get_verify_mode(fTls->Ssl) != SSL_VERIFY_NONE) {
             text = std::string("certificate verify failed: ") + X509_verify_cert_error_string(vr);
             switch (vr) {
             case X509_V_ERR_CERT_HAS_EXPIRED:
@@ -394,9 +394,9 @@ void TSslWSocket::DriveHandshake()
         } else {
             kind = TTlsFailure::Handshake;
             std::string reason = LastErrorReason();
-            if (F->RawError != 0)
-                reason = SocketErrorDesc(F->RawError);
-            else if (F->RawEof && (reason.empty() || err == SSL_ERROR_SYSCALL))
+            if (fTls->RawError != 0)
+                reason = SocketErrorDesc(fTls->RawError);
+            else if (fTls->RawEof && (reason.empty() || err == SSL_ERROR_SYSCALL))
                 reason = "connection closed by the peer";
             text = "TLS handshake failed: " + (reason.empty() ? std::string("protocol error") : reason);
         }
@@ -404,12 +404,12 @@ void TSslWSocket::DriveHandshake()
     }
     const bool done = r == 1;
     FlushOut();
-    if (!F)
+    if (!fTls)
         return;  // the send failed and closed the socket
     if (done) {
         // A would-block met while reading ahead must not end the receive loop
         // while records are still buffered.
-        FLastError = 0;
+        fLastError = 0;
         if (OnTlsDone)
             OnTlsDone(this, 0);
     } else if (kind != TTlsFailure::None) {
@@ -420,26 +420,26 @@ void TSslWSocket::DriveHandshake()
 
 void TSslWSocket::FlushOut()
 {
-    if (!F || F->Out.empty())
+    if (!fTls || fTls->Out.empty())
         return;
     std::string out;
-    out.swap(F->Out);
-    if (FState != wsConnected)
+    out.swap(fTls->Out);
+    if (fState != wsConnected)
         return;  // nobody to send to any more
     TCustomWSocket::Send(out.data(), static_cast<int>(out.size()));
 }
 
 bool TSslWSocket::TriggerDataAvailable(uint16_t Error)
 {
-    if (!F)
+    if (!fTls)
         return TWSocket::TriggerDataAvailable(Error);
-    if (F->Failed && !F->Established) {
+    if (fTls->Failed && !fTls->Established) {
         // The session is dead; what the peer still sends is of no use.
         char junk[4096];
         PlatformRecv(junk, sizeof junk, 0);
         return true;
     }
-    if (!F->Established) {
+    if (!fTls->Established) {
         DriveHandshake();
         return true;
     }
@@ -449,72 +449,72 @@ bool TSslWSocket::TriggerDataAvailable(uint16_t Error)
 void TSslWSocket::TriggerDataSent(uint16_t Error)
 {
     // The handshake's own sends are nobody else's business.
-    if (F && !F->Established)
+    if (fTls && !fTls->Established)
         return;
     TWSocket::TriggerDataSent(Error);
 }
 
 int TSslWSocket::BufferedCount() const
 {
-    if (!F || !F->Established || F->Eof || F->Failed)
+    if (!fTls || !fTls->Established || fTls->Eof || fTls->Failed)
         return TWSocket::BufferedCount();
-    if (SSL_pending(F->Ssl) > 0)
-        return SSL_pending(F->Ssl);
-    return SSL_has_pending(F->Ssl) ? 1 : 0;
+    if (SSL_pending(fTls->Ssl) > 0)
+        return SSL_pending(fTls->Ssl);
+    return SSL_has_pending(fTls->Ssl) ? 1 : 0;
 }
 
 int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
 {
-    if (!F)
+    if (!fTls)
         return TWSocket::DoRecv(Buffer, BufferSize, Flags);
-    if (!F->Established || F->Failed) {
-        FLastError = F->Failed ? WSAECONNABORTED : WSAEWOULDBLOCK;
-        SetLastPlatformError(FLastError);
+    if (!fTls->Established || fTls->Failed) {
+        fLastError = fTls->Failed ? WSAECONNABORTED : WSAEWOULDBLOCK;
+        SetLastPlatformError(fLastError);
         return -1;
     }
-    if (F->Eof)
+    if (fTls->Eof)
         return 0;
     if (BufferSize <= 0)
         return 0;
     ERR_clear_error();
-    const int n = SSL_read(F->Ssl, Buffer, BufferSize);
-    const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(F->Ssl, n);
+    const int n = SSL_read(fTls->Ssl, Buffer, BufferSize);
+    const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(fTls->Ssl, n);
     int result = n;
     if (n > 0) {
-        FLastError = 0;
+        fLastError = 0;
     } else if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-        FLastError = WSAEWOULDBLOCK;
+        fLastError = WSAEWOULDBLOCK;
         result = -1;
     } else if (err == SSL_ERROR_ZERO_RETURN) {
-        F->Eof = true;
-        FCloseNotify = true;
+        fTls->Eof = true;
+        fCloseNotify = true;
         result = 0;
     } else if ((err == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) ||
-               (err == SSL_ERROR_SYSCALL && F->RawEof && F->RawError == 0)) {
+               (err == SSL_ERROR_SYSCALL && fTls->RawEof && fTls->RawError == 0)) {
         // A TCP close without close_notify: the end of the stream, but the
         // layer above must judge whether what it got is whole.
-        F->Eof = true;
+        fTls->Eof = true;
         ERR_clear_error();
         result = 0;
     } else {
-        std::string reason = F->RawError != 0 ? SocketErrorDesc(F->RawError) : LastErrorReason();
+        std::string reason = fTls->RawError != 0 ? SocketErrorDesc(fTls->RawError) : LastErrorReason();
         Fail(TTlsFailure::Stream, "TLS error: " + (reason.empty() ? std::string("protocol error") : reason));
-        FLastError = WSAECONNABORTED;
+        fLastError = WSAECONNABORTED;
         result = -1;
     }
     if (result < 0)
-        SetLastPlatformError(FLastError);
-    const int lastError = FLastError;
+        SetLastPlatformError(fLastError);
+    const int lastError = fLastError;
     FlushOut();  // a key update may have to be answered
-    FLastError = lastError;
+    fLastError = lastError;
     return result;
 }
 
 int TSslWSocket::Send(const void* Data, int Len)
 {
-    if (!F)
+    if (!fTls)
         return TWSocket::Send(Data, Len);
-    if (!F->Established || F->Failed || FState != wsConnected) {
+    if (!fTls->Established || fTls->Failed || fState != wsConnected) {
         SetLastPlatformError(WSAENOTCONN);
         SocketError("Send");
         return -1;
@@ -522,7 +522,7 @@ int TSslWSocket::Send(const void* Data, int Len)
     if (Len <= 0 || Data == nullptr)
         return 0;
     ERR_clear_error();
-    const int n = SSL_write(F->Ssl, Data, Len);
+    const int n = SSL_write(fTls->Ssl, Data, Len);
     if (n <= 0) {
         Fail(TTlsFailure::Stream, "TLS error: " + LastErrorReason());
         SetLastPlatformError(WSAECONNABORTED);
@@ -537,11 +537,11 @@ void TSslWSocket::Close()
 {
     // Say goodbye properly unless the peer has gone already: a send to a
     // closed peer would only fail.
-    if (F && F->Established && !F->Failed && !F->ShutdownSent && !F->RawEof && !F->Eof &&
-        FState == wsConnected && !Destroying()) {
-        F->ShutdownSent = true;
+    if (fTls && fTls->Established && !fTls->Failed && !fTls->ShutdownSent && !fTls->RawEof && !fTls->Eof &&
+        fState == wsConnected && !Destroying()) {
+        fTls->ShutdownSent = true;
         ERR_clear_error();
-        SSL_shutdown(F->Ssl);
+        SSL_shutdown(fTls->Ssl);
         ERR_clear_error();
         FlushOut();
     }

@@ -55,13 +55,13 @@ public:
     bool TlsActive() const;
     bool TlsEstablished() const;
     // The handshake resumed a kept session.
-    bool TlsSessionReused() const { return FReused; }
+    bool TlsSessionReused() const { return fReused; }
     // The peer ended the stream with its close_notify (not merely a TCP close).
-    bool TlsCloseNotify() const { return FCloseNotify; }
+    bool TlsCloseNotify() const { return fCloseNotify; }
     // Failure of the last TLS session and a text naming the reason; kept
     // after the close until the next StartTls.
-    TTlsFailure TlsFailure() const { return FFailure; }
-    const std::string& TlsFailureText() const { return FFailureText; }
+    TTlsFailure TlsFailure() const { return fFailure; }
+    const std::string& TlsFailureText() const { return fFailureText; }
 
     TTlsDone OnTlsDone;
 
@@ -88,9 +88,9 @@ private:
     void FlushOut();
     void ReleaseTls();
 
-    std::unique_ptr<TTls> F;
-    TTlsFailure FFailure = TTlsFailure::None;
-    std::string FFailureText;
-    bool FReused = false;
-    bool FCloseNotify = false;
+    std::unique_ptr<TTls> fTls;
+    TTlsFailure fFailure = TTlsFailure::None;
+    std::string fFailureText;
+    bool fReused = false;
+    bool fCloseNotify = false;
 };

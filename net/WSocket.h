@@ -135,45 +135,45 @@ public:
     TCustomWSocket& operator=(const TCustomWSocket&) = delete;
 
     // --- properties -------------------------------------------------------
-    const std::string& Addr() const { return FAddrStr; }
+    const std::string& Addr() const { return fAddrStr; }
     void SetAddr(const std::string& Value);
-    const std::string& Port() const { return FPortStr; }
+    const std::string& Port() const { return fPortStr; }
     virtual void SetPort(const std::string& Value);
-    const std::string& Proto() const { return FProtoStr; }
+    const std::string& Proto() const { return fProtoStr; }
     virtual void SetProto(const std::string& Value);
-    const std::string& LocalPort() const { return FLocalPortStr; }
+    const std::string& LocalPort() const { return fLocalPortStr; }
     void SetLocalPort(const std::string& Value);
     std::string PeerAddr() { return GetPeerAddr(); }
     std::string PeerPort() { return GetPeerPort(); }
     std::string LocalPortText() { return GetLocalPortText(); }
-    const std::string& DnsResult() const { return FDnsResult; }
-    const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
-    TSocketState State() const { return FState; }
+    const std::string& DnsResult() const { return fDnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return fDnsResultList; }
+    TSocketState State() const { return fState; }
     // Bytes received since the last close (64-bit: a long transfer must not wrap).
-    int64_t ReadCount() const { return FReadCount; }
+    int64_t ReadCount() const { return fReadCount; }
     int RcvdCount() { return GetRcvdCount(); }
-    int LastError() const { return FLastError; }
-    bool MultiThreaded() const { return FMultiThreaded; }
-    void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
-    int FlushTimeout() const { return FFlushTimeout; }
-    void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
+    int LastError() const { return fLastError; }
+    bool MultiThreaded() const { return fMultiThreaded; }
+    void SetMultiThreaded(bool Value) { fMultiThreaded = Value; }
+    int FlushTimeout() const { return fFlushTimeout; }
+    void SetFlushTimeout(int Value) { fFlushTimeout = Value; }
     TSocketSendFlags SendFlags();
     void SetSendFlags(TSocketSendFlags Value);
     // Close never blocks and never resets: the kernel finishes sending in the
     // background; with wsLingerOn and LingerTimeout > 0 Close first waits
     // (pumping) up to that many seconds for the peer to take the data.
     // Abort alone resets the connection.
-    TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
-    void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
-    int LingerTimeout() const { return FLingerTimeout; }
-    void SetLingerTimeout(int Value) { FLingerTimeout = Value; }
+    TSocketLingerOnOff LingerOnOff() const { return fLingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff Value) { fLingerOnOff = Value; }
+    int LingerTimeout() const { return fLingerTimeout; }
+    void SetLingerTimeout(int Value) { fLingerTimeout = Value; }
     // Size of new blocks of the send chain (0 or less: 1514).
-    int BufSize() const { return FBufSize; }
-    void SetBufSize(int Value) { FBufSize = Value > 0 ? Value : TBuffer::kDefaultSize; }
-    int HSocket() const { return FHSocket; }
-    bool AllSent() const { return FAllSent; }
-    bool Terminated() const { return FTerminated; }
-    bool Paused() const { return FPaused; }
+    int BufSize() const { return fBufSize; }
+    void SetBufSize(int Value) { fBufSize = Value > 0 ? Value : TBuffer::kDefaultSize; }
+    int HSocket() const { return fHSocket; }
+    bool AllSent() const { return fAllSent; }
+    bool Terminated() const { return fTerminated; }
+    bool Paused() const { return fPaused; }
     // Sockets alive in the process.
     static int SocketCount();
 
@@ -242,7 +242,7 @@ protected:
     virtual std::string GetPeerPort();
     virtual std::string GetLocalPortText();
 
-    // The one writer of FState; fires OnChangeState (also when unchanged).
+    // The one writer of fState; fires OnChangeState (also when unchanged).
     void ChangeState(TSocketState NewState);
     // Composes "Error <code> in function <Func>\r\n<desc>" from the current
     // platform error and reports it through RaiseMsg.
@@ -258,18 +258,18 @@ protected:
     virtual int BufferedCount() const { return 0; }
     // Posts a notice to this socket itself; it vanishes when the socket dies.
     void PostToSelf(std::function<void()> Fn);
-    bool Destroying() const { return FDestroying; }
+    bool Destroying() const { return fDestroying; }
     // Whether handle H of session GEN is still the socket's current one
     // (descriptor numbers are reused at once after a close).
-    bool Live(int H, uint64_t Gen) const { return H != -1 && H == FHSocket && Gen == FSessionGen; }
-    uint64_t SessionGen() const { return FSessionGen; }
-    void MarkDestroying() { FDestroying = true; }
+    bool Live(int H, uint64_t Gen) const { return H != -1 && H == fHSocket && Gen == fSessionGen; }
+    uint64_t SessionGen() const { return fSessionGen; }
+    void MarkDestroying() { fDestroying = true; }
 
-    int FHSocket = -1;
-    TSocketState FState = wsClosed;
-    int FLastError = 0;
-    int64_t FReadCount = 0;
-    uint64_t FSessionGen = 0;
+    int fHSocket = -1;
+    TSocketState fState = wsClosed;
+    int fLastError = 0;
+    int64_t fReadCount = 0;
+    uint64_t fSessionGen = 0;
 
 private:
     struct Lookup;
@@ -291,61 +291,60 @@ private:
     void LookupAnswered(uint64_t Id, int Error, std::vector<std::string> Names);
     void CloseHandleQuietly();
 
-    std::string FAddrStr, FPortStr, FProtoStr = "tcp", FLocalPortStr = "0";
-    bool FAddrAssigned = false, FPortAssigned = false, FProtoAssigned = true;
-    bool FAddrResolved = false, FPortResolved = false, FLocalPortResolved = false,
-         FProtoResolved = false;
-    sockaddr_in FSin{};
-    uint16_t FLocalPortNum = 0;
-    int FType = 1;       // SOCK_STREAM
-    int FProtoNum = 6;   // IPPROTO_TCP
-    std::deque<std::unique_ptr<TBuffer>> FBufList;
-    std::unique_ptr<TBuffer> FSpareBlock;
-    int FBufSize = TBuffer::kDefaultSize;
-    bool FAllSent = true;
-    bool FPaused = false;
-    bool FCloseInvoked = false;
-    bool FTerminated = false;
-    bool FDestroying = false;
-    bool FMultiThreaded = false;
-    bool FSendShut = false;
-    int FFlushTimeout = 60;
-    int FSendFlags = 0;
-    TSocketLingerOnOff FLingerOnOff = wsLingerOn;
-    int FLingerTimeout = 0;
-    std::string FDnsResult;
-    std::vector<std::string> FDnsResultList;
-    uint64_t FDnsLookupHandle = 0;
-    bool FDnsLookupReverse = false;
+    std::string fAddrStr, fPortStr, fProtoStr = "tcp", fLocalPortStr = "0";
+    bool fAddrAssigned = false, fPortAssigned = false, fProtoAssigned = true;
+    bool fAddrResolved = false, fPortResolved = false, fLocalPortResolved = false,
+         fProtoResolved = false;
+    sockaddr_in fSin{};
+    uint16_t fLocalPortNum = 0;
+    int fType = 1;       // SOCK_STREAM
+    int fProtoNum = 6;   // IPPROTO_TCP
+    std::deque<std::unique_ptr<TBuffer>> fBufList;
+    std::unique_ptr<TBuffer> fSpareBlock;
+    int fBufSize = TBuffer::kDefaultSize;
+    bool fAllSent = true;
+    bool fPaused = false;
+    bool fCloseInvoked = false;
+    bool fTerminated = false;
+    bool fDestroying = false;
+    bool fMultiThreaded = false;
+    bool fSendShut = false;
+    int fFlushTimeout = 60;
+    int fSendFlags = 0;
+    TSocketLingerOnOff fLingerOnOff = wsLingerOn;
+    int fLingerTimeout = 0;
+    std::string fDnsResult;
+    std::vector<std::string> fDnsResultList;
+    uint64_t fDnsLookupHandle = 0;
 
-    TNoticeSink FSink;
-    uint64_t FWatchId = 0;
-    unsigned FInterest = 0;      // FD_* bits registered by Connect/Listen/Dup/Resume
-    bool FReadSuspended = false;  // read/accept readiness parked until the next Receive/Accept
-    bool FRecvCalled = false;
-    bool FRecvDrained = false;    // the handler's last stream read came back short: nothing was left
-    bool FAcceptCalled = false;
-    bool FDeferInterest = false;
-    bool FConnectPosted = false;  // an immediate connect's completion is queued as a notice
-    std::shared_ptr<bool> FAlive;
+    TNoticeSink fSink;
+    uint64_t fWatchId = 0;
+    unsigned fInterest = 0;      // FD_* bits registered by Connect/Listen/Dup/Resume
+    bool fReadSuspended = false;  // read/accept readiness parked until the next Receive/Accept
+    bool fRecvCalled = false;
+    bool fRecvDrained = false;    // the handler's last stream read came back short: nothing was left
+    bool fAcceptCalled = false;
+    bool fDeferInterest = false;
+    bool fConnectPosted = false;  // an immediate connect's completion is queued as a notice
+    std::shared_ptr<bool> fAlive;
 };
 
 // SOCKS 4/4A/5 client mode. It is not built: its properties are kept, and a
 // Connect with SocksServer set is refused rather than silently going direct.
 class TCustomSocksWSocket : public TCustomWSocket {
 public:
-    const std::string& SocksServer() const { return FSocksServer; }
-    void SetSocksServer(const std::string& Value) { FSocksServer = Value; }
-    const std::string& SocksPort() const { return FSocksPort; }
-    void SetSocksPort(const std::string& Value) { FSocksPort = Value; }
-    const std::string& SocksLevel() const { return FSocksLevel; }
+    const std::string& SocksServer() const { return fSocksServer; }
+    void SetSocksServer(const std::string& Value) { fSocksServer = Value; }
+    const std::string& SocksPort() const { return fSocksPort; }
+    void SetSocksPort(const std::string& Value) { fSocksPort = Value; }
+    const std::string& SocksLevel() const { return fSocksLevel; }
     void SetSocksLevel(const std::string& Value);
-    const std::string& SocksUsercode() const { return FSocksUsercode; }
-    void SetSocksUsercode(const std::string& Value) { FSocksUsercode = Value; }
-    const std::string& SocksPassword() const { return FSocksPassword; }
-    void SetSocksPassword(const std::string& Value) { FSocksPassword = Value; }
-    TSocksAuthentication SocksAuthentication() const { return FSocksAuthentication; }
-    void SetSocksAuthentication(TSocksAuthentication Value) { FSocksAuthentication = Value; }
+    const std::string& SocksUsercode() const { return fSocksUsercode; }
+    void SetSocksUsercode(const std::string& Value) { fSocksUsercode = Value; }
+    const std::string& SocksPassword() const { return fSocksPassword; }
+    void SetSocksPassword(const std::string& Value) { fSocksPassword = Value; }
+    TSocksAuthentication SocksAuthentication() const { return fSocksAuthentication; }
+    void SetSocksAuthentication(TSocksAuthentication Value) { fSocksAuthentication = Value; }
 
     TSocketNotifyEvent OnSocksConnected;
     TSocketNotifyEvent OnSocksError;
@@ -354,8 +353,8 @@ public:
     void Connect() override;
 
 private:
-    std::string FSocksServer, FSocksPort, FSocksLevel = "5", FSocksUsercode, FSocksPassword;
-    TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
+    std::string fSocksServer, fSocksPort, fSocksLevel = "5", fSocksUsercode, fSocksPassword;
+    TSocksAuthentication fSocksAuthentication = socksNoAuthentication;
 };
 
 // Line mode: while LineMode is on, received bytes are collected until LineEnd
@@ -366,24 +365,24 @@ public:
     TCustomLineWSocket();
     ~TCustomLineWSocket() override;
 
-    bool LineMode() const { return FLineMode; }
+    bool LineMode() const { return fLineMode; }
     virtual void SetLineMode(bool Value);
-    const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
-    bool LineEcho() const { return FLineEcho; }
-    void SetLineEcho(bool Value) { FLineEcho = Value; }
-    bool LineEdit() const { return FLineEdit; }
-    void SetLineEdit(bool Value) { FLineEdit = Value; }
+    const std::string& LineEnd() const { return fLineEnd; }
+    void SetLineEnd(const std::string& Value) { fLineEnd = Value; }
+    bool LineEcho() const { return fLineEcho; }
+    void SetLineEcho(bool Value) { fLineEcho = Value; }
+    bool LineEdit() const { return fLineEdit; }
+    void SetLineEdit(bool Value) { fLineEdit = Value; }
     // Upper bound of the line buffer; a line that would exceed it is offered
     // as it stands (without line end) so memory stays bounded.
     static constexpr int kMaxLineBuffer = 1 << 20;
 
 protected:
-    // Edits the bytes from FRcvCnt on (NewCount of them) in place; returns the
-    // new count and may lower FRcvCnt (backspace into an earlier read).
+    // Edits the bytes from fRcvCnt on (NewCount of them) in place; returns the
+    // new count and may lower fRcvCnt (backspace into an earlier read).
     virtual int EditLine(int NewCount);
     void ResetDefaults() override;
-    int BufferedCount() const override { return FLineMode ? 0 : FRcvCnt; }
+    int BufferedCount() const override { return fLineMode ? 0 : fRcvCnt; }
     int GetRcvdCount() override;
     int DoRecv(void* Buffer, int BufferSize, int Flags) override;
     bool TriggerDataAvailable(uint16_t Error) override;
@@ -396,14 +395,14 @@ private:
     void Reoffer();
     int FindLineEnd(int From) const;
 
-    bool FLineMode = false;
-    std::string FLineEnd = "\r\n";
-    bool FLineEcho = false;
-    bool FLineEdit = false;
-    std::vector<char> FRcvdPtr;  // line buffer; FRcvdPtr[FRcvCnt] is always 0
-    int FRcvCnt = 0;
-    int FLineLength = 0;  // pending line incl. its line end, 0 when none
-    bool FReofferPosted = false;
+    bool fLineMode = false;
+    std::string fLineEnd = "\r\n";
+    bool fLineEcho = false;
+    bool fLineEdit = false;
+    std::vector<char> fRcvdPtr;  // line buffer; fRcvdPtr[fRcvCnt] is always 0
+    int fRcvCnt = 0;
+    int fLineLength = 0;  // pending line incl. its line end, 0 when none
+    bool fReofferPosted = false;
 };
 
 // Waiting helpers: pump events until a flag is set.
@@ -418,11 +417,11 @@ public:
     virtual int Synchronize(std::atomic<bool>& Flag, const std::function<void()>& Proc);
 
     // Time limit of WaitUntilReady in milliseconds; 0 means none.
-    unsigned TimeoutMs() const { return FTimeoutMs; }
-    void SetTimeoutMs(unsigned Value) { FTimeoutMs = Value; }
+    unsigned TimeoutMs() const { return fTimeoutMs; }
+    void SetTimeoutMs(unsigned Value) { fTimeoutMs = Value; }
 
 private:
-    unsigned FTimeoutMs = 0;
+    unsigned fTimeoutMs = 0;
 };
 
 class TWSocket : public TCustomSyncWSocket {};

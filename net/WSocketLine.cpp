@@ -17,46 +17,46 @@ TCustomLineWSocket::~TCustomLineWSocket()
 void TCustomLineWSocket::ResetDefaults()
 {
     TCustomWSocket::ResetDefaults();
-    FRcvdPtr.clear();
-    FRcvdPtr.shrink_to_fit();
-    FRcvCnt = 0;
-    FLineLength = 0;
+    fRcvdPtr.clear();
+    fRcvdPtr.shrink_to_fit();
+    fRcvCnt = 0;
+    fLineLength = 0;
 }
 
 void TCustomLineWSocket::EnsureBuffer(int Need)
 {
-    if (static_cast<int>(FRcvdPtr.size()) < Need)
-        FRcvdPtr.resize(static_cast<std::size_t>(std::max(Need, 256)));
+    if (static_cast<int>(fRcvdPtr.size()) < Need)
+        fRcvdPtr.resize(static_cast<std::size_t>(std::max(Need, 256)));
 }
 
 void TCustomLineWSocket::RemoveFront(int Count)
 {
-    Count = std::min(Count, FRcvCnt);
+    Count = std::min(Count, fRcvCnt);
     if (Count <= 0)
         return;
-    std::memmove(FRcvdPtr.data(), FRcvdPtr.data() + Count, static_cast<std::size_t>(FRcvCnt - Count));
-    FRcvCnt -= Count;
-    FRcvdPtr[static_cast<std::size_t>(FRcvCnt)] = 0;
+    std::memmove(fRcvdPtr.data(), fRcvdPtr.data() + Count, static_cast<std::size_t>(fRcvCnt - Count));
+    fRcvCnt -= Count;
+    fRcvdPtr[static_cast<std::size_t>(fRcvCnt)] = 0;
 }
 
 int TCustomLineWSocket::FindLineEnd(int From) const
 {
-    const int len = static_cast<int>(FLineEnd.size());
-    if (len == 0 || FRcvCnt < len)
+    const int len = static_cast<int>(fLineEnd.size());
+    if (len == 0 || fRcvCnt < len)
         return -1;
-    const char* b = FRcvdPtr.data();
-    const char* hit = std::search(b + std::max(From, 0), b + FRcvCnt, FLineEnd.begin(), FLineEnd.end());
-    return hit == b + FRcvCnt ? -1 : static_cast<int>(hit - b);
+    const char* b = fRcvdPtr.data();
+    const char* hit = std::search(b + std::max(From, 0), b + fRcvCnt, fLineEnd.begin(), fLineEnd.end());
+    return hit == b + fRcvCnt ? -1 : static_cast<int>(hit - b);
 }
 
 int TCustomLineWSocket::GetRcvdCount()
 {
-    if (FLineMode)
-        return FLineLength;
+    if (fLineMode)
+        return fLineLength;
     int socketCount = TCustomWSocket::GetRcvdCount();
     // Leftovers of an earlier line-mode period are served first.
-    if (FRcvCnt > 0)
-        return FRcvCnt + std::max(socketCount, 0);
+    if (fRcvCnt > 0)
+        return fRcvCnt + std::max(socketCount, 0);
     return socketCount;
 }
 
@@ -64,23 +64,23 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
 {
     if (BufferSize < 0)
         BufferSize = 0;
-    if (FLineMode && FLineLength > 0) {
-        int n = std::min(BufferSize, FLineLength);
-        std::memcpy(Buffer, FRcvdPtr.data(), static_cast<std::size_t>(n));
+    if (fLineMode && fLineLength > 0) {
+        int n = std::min(BufferSize, fLineLength);
+        std::memcpy(Buffer, fRcvdPtr.data(), static_cast<std::size_t>(n));
         RemoveFront(n);
-        FLineLength -= n;
+        fLineLength -= n;
         return n;
     }
-    if (!FLineMode && FRcvCnt > 0) {
-        int n = std::min(BufferSize, FRcvCnt);
-        std::memcpy(Buffer, FRcvdPtr.data(), static_cast<std::size_t>(n));
+    if (!fLineMode && fRcvCnt > 0) {
+        int n = std::min(BufferSize, fRcvCnt);
+        std::memcpy(Buffer, fRcvdPtr.data(), static_cast<std::size_t>(n));
         RemoveFront(n);
         return n;
     }
-    if (FLineMode && FRcvCnt > 0) {
+    if (fLineMode && fRcvCnt > 0) {
         // Reading the socket now would put its bytes ahead of the unfinished
         // line already held: nothing is readable as a line yet.
-        FLastError = WSAEWOULDBLOCK;
+        fLastError = WSAEWOULDBLOCK;
         SetLastPlatformError(WSAEWOULDBLOCK);
         return -1;
     }
@@ -92,24 +92,24 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
 // offering; the line stays pending and is offered again with the next data.
 void TCustomLineWSocket::OfferLines(int SearchFrom)
 {
-    while (FLineMode && !FLineEnd.empty()) {
+    while (fLineMode && !fLineEnd.empty()) {
         int i = FindLineEnd(SearchFrom);
         if (i < 0)
             return;
-        FLineLength = i + static_cast<int>(FLineEnd.size());
-        while (FLineMode && FLineLength > 0) {
+        fLineLength = i + static_cast<int>(fLineEnd.size());
+        while (fLineMode && fLineLength > 0) {
             if (!OnDataAvailable) {
-                RemoveFront(FLineLength);  // no reader: the line is dropped
-                FLineLength = 0;
+                RemoveFront(fLineLength);  // no reader: the line is dropped
+                fLineLength = 0;
                 break;
             }
-            int before = FLineLength;
-            int h = FHSocket;
+            int before = fLineLength;
+            int h = fHSocket;
             uint64_t gen = SessionGen();
             OnDataAvailable(this, 0);
-            if (FLineMode && FLineLength == before)
+            if (fLineMode && fLineLength == before)
                 return;
-            if (!Live(h, gen) && FRcvdPtr.empty())
+            if (!Live(h, gen) && fRcvdPtr.empty())
                 return;  // closed inside the handler: the buffer is gone
         }
         SearchFrom = 0;
@@ -118,79 +118,79 @@ void TCustomLineWSocket::OfferLines(int SearchFrom)
 
 bool TCustomLineWSocket::TriggerDataAvailable(uint16_t Error)
 {
-    if (!FLineMode || FLineEnd.empty())
+    if (!fLineMode || fLineEnd.empty())
         return TCustomWSocket::TriggerDataAvailable(Error);
     int count = 0;
-    if (FHSocket == -1 || ::ioctl(FHSocket, FIONREAD, &count) != 0 || count <= 0)
+    if (fHSocket == -1 || ::ioctl(fHSocket, FIONREAD, &count) != 0 || count <= 0)
         return true;
     // A line that would outgrow the buffer is offered as it stands, so a
     // peer that never sends a line end cannot exhaust memory.
-    if (FRcvCnt >= kMaxLineBuffer) {
+    if (fRcvCnt >= kMaxLineBuffer) {
         if (OnLineTooLong)
             OnLineTooLong(this);
-        FLineLength = FRcvCnt;
-        while (FLineMode && FLineLength > 0 && OnDataAvailable) {
-            int before = FLineLength;
+        fLineLength = fRcvCnt;
+        while (fLineMode && fLineLength > 0 && OnDataAvailable) {
+            int before = fLineLength;
             OnDataAvailable(this, 0);
-            if (FLineLength == before)
+            if (fLineLength == before)
                 break;
         }
-        if (FLineMode && FRcvCnt >= kMaxLineBuffer) {
-            FRcvCnt = 0;  // unread and no reader: dropped like a line without handler
-            FLineLength = 0;
+        if (fLineMode && fRcvCnt >= kMaxLineBuffer) {
+            fRcvCnt = 0;  // unread and no reader: dropped like a line without handler
+            fLineLength = 0;
         }
-        if (FHSocket == -1)
+        if (fHSocket == -1)
             return true;
     }
-    count = std::min(count, kMaxLineBuffer - FRcvCnt);
-    EnsureBuffer(FRcvCnt + count + 1);
-    int n = TCustomWSocket::DoRecv(FRcvdPtr.data() + FRcvCnt, count, 0);
+    count = std::min(count, kMaxLineBuffer - fRcvCnt);
+    EnsureBuffer(fRcvCnt + count + 1);
+    int n = TCustomWSocket::DoRecv(fRcvdPtr.data() + fRcvCnt, count, 0);
     if (n <= 0)
         return true;
-    FRcvdPtr[static_cast<std::size_t>(FRcvCnt + n)] = 0;
-    if (FLineEdit) {
+    fRcvdPtr[static_cast<std::size_t>(fRcvCnt + n)] = 0;
+    if (fLineEdit) {
         n = EditLine(n);
-    } else if (FLineEcho) {
-        Send(FRcvdPtr.data() + FRcvCnt, n);
+    } else if (fLineEcho) {
+        Send(fRcvdPtr.data() + fRcvCnt, n);
     }
-    int oldCnt = FRcvCnt;
-    FRcvCnt += n;
-    FRcvdPtr[static_cast<std::size_t>(FRcvCnt)] = 0;
-    OfferLines(std::max(0, oldCnt - static_cast<int>(FLineEnd.size())));
+    int oldCnt = fRcvCnt;
+    fRcvCnt += n;
+    fRcvdPtr[static_cast<std::size_t>(fRcvCnt)] = 0;
+    OfferLines(std::max(0, oldCnt - static_cast<int>(fLineEnd.size())));
     return true;
 }
 
 void TCustomLineWSocket::TriggerSessionClosed(uint16_t Error)
 {
-    if (!FRcvdPtr.empty()) {
+    if (!fRcvdPtr.empty()) {
         // What is left is offered before the close: in line mode as one last
         // line without line end, outside line mode as plain data. The handler
         // may switch modes meanwhile; offering ends when nothing is consumed.
-        while (FRcvCnt > 0 && OnDataAvailable) {
-            int before = FRcvCnt;
-            if (FLineMode && FLineLength == 0)
-                FLineLength = FRcvCnt;
+        while (fRcvCnt > 0 && OnDataAvailable) {
+            int before = fRcvCnt;
+            if (fLineMode && fLineLength == 0)
+                fLineLength = fRcvCnt;
             OnDataAvailable(this, 0);
-            if (FRcvCnt == before)
+            if (fRcvCnt == before)
                 break;
         }
-        FRcvdPtr.clear();
-        FRcvdPtr.shrink_to_fit();
-        FRcvCnt = 0;
-        FLineLength = 0;
+        fRcvdPtr.clear();
+        fRcvdPtr.shrink_to_fit();
+        fRcvCnt = 0;
+        fLineLength = 0;
     }
     TCustomWSocket::TriggerSessionClosed(Error);
 }
 
 void TCustomLineWSocket::SetLineMode(bool Value)
 {
-    if (Value == FLineMode)
+    if (Value == fLineMode)
         return;
-    FLineMode = Value;
+    fLineMode = Value;
     // A partly read line is not a line any more; the buffer is scanned again.
-    FLineLength = 0;
-    if (FRcvCnt > 0 && !FReofferPosted) {
-        FReofferPosted = true;
+    fLineLength = 0;
+    if (fRcvCnt > 0 && !fReofferPosted) {
+        fReofferPosted = true;
         PostToSelf([this] { Reoffer(); });
     }
 }
@@ -199,19 +199,19 @@ void TCustomLineWSocket::SetLineMode(bool Value)
 // they are consumed or when a round consumes nothing.
 void TCustomLineWSocket::Reoffer()
 {
-    FReofferPosted = false;
-    if (FHSocket == -1 && FRcvCnt == 0)
+    fReofferPosted = false;
+    if (fHSocket == -1 && fRcvCnt == 0)
         return;
     try {
-        while (FRcvCnt > 0) {
-            int before = FRcvCnt;
-            if (FLineMode && !FLineEnd.empty()) {
+        while (fRcvCnt > 0) {
+            int before = fRcvCnt;
+            if (fLineMode && !fLineEnd.empty()) {
                 OfferLines(0);
             } else if (!TCustomWSocket::TriggerDataAvailable(0)) {
-                FRcvCnt = 0;  // no reader: discarded, as the receive loop does
+                fRcvCnt = 0;  // no reader: discarded, as the receive loop does
                 break;
             }
-            if (FRcvCnt == before)
+            if (fRcvCnt == before)
                 break;
         }
     } catch (...) {
@@ -223,11 +223,11 @@ void TCustomLineWSocket::Reoffer()
 // more than 8 bytes per input byte, and the buffer is capped.
 int TCustomLineWSocket::EditLine(int NewCount)
 {
-    const char* in = FRcvdPtr.data() + FRcvCnt;
+    const char* in = fRcvdPtr.data() + fRcvCnt;
     std::string src(in, in + NewCount);
     std::string out;
     std::string echo;
-    int base = FRcvCnt;  // buffer bytes before base are kept as they are
+    int base = fRcvCnt;  // buffer bytes before base are kept as they are
     for (char c : src) {
         if (c == 8) {
             bool removed = false;
@@ -238,26 +238,26 @@ int TCustomLineWSocket::EditLine(int NewCount)
                 --base;
                 removed = true;
             }
-            if (removed && FLineEcho)
+            if (removed && fLineEcho)
                 echo += "\b \b";
         } else if (c == 9) {
             int col = base + static_cast<int>(out.size());
             int blanks = 8 - col % 8;
             out.append(static_cast<std::size_t>(blanks), ' ');
-            if (FLineEcho)
+            if (fLineEcho)
                 echo.append(static_cast<std::size_t>(blanks), ' ');
         } else {
             out += c;
-            if (FLineEcho)
+            if (fLineEcho)
                 echo += c;
         }
         if (base + static_cast<int>(out.size()) >= kMaxLineBuffer)
             break;
     }
     EnsureBuffer(base + static_cast<int>(out.size()) + 1);
-    std::memcpy(FRcvdPtr.data() + base, out.data(), out.size());
-    FRcvCnt = base;
-    FRcvdPtr[static_cast<std::size_t>(base + static_cast<int>(out.size()))] = 0;
+    std::memcpy(fRcvdPtr.data() + base, out.data(), out.size());
+    fRcvCnt = base;
+    fRcvdPtr[static_cast<std::size_t>(base + static_cast<int>(out.size()))] = 0;
     if (!echo.empty())
         SendStr(echo);
     return static_cast<int>(out.size());
@@ -273,9 +273,9 @@ int TCustomSyncWSocket::WaitUntilReady(const std::atomic<bool>& Flag)
 
 int TCustomSyncWSocket::WaitUntilReady(const std::function<bool()>& Ready)
 {
-    const bool limited = FTimeoutMs != 0;
+    const bool limited = fTimeoutMs != 0;
     const TNoticeDeadline limit =
-        limited ? TNoticeClock::now() + std::chrono::milliseconds(FTimeoutMs) : TNoticeDeadline::max();
+        limited ? TNoticeClock::now() + std::chrono::milliseconds(fTimeoutMs) : TNoticeDeadline::max();
     for (;;) {
         if (Ready())
             return 0;

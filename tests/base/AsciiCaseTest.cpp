@@ -2,7 +2,7 @@
 // only, every other byte exactly.
 #include <gtest/gtest.h>
 
-#include "http/AsciiCase.h"
+#include "base/AsciiCase.h"
 
 TEST(AsciiCase, FoldsAsciiLettersOnlyAndKeepsEveryOtherByte)
 {

@@ -1,7 +1,7 @@
 // Letter case the way every text of this program compares it: ASCII letters
 // fold, every other byte (UTF-8 sequences, Windows-1252 letters) stays as it
-// is. Header only, so the Qt-free parts of the main window use it without
-// linking the client.
+// is. It sits below every layer (the client, the main window's Qt-free
+// parts, the browser and the terminal front end all compare this way).
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
 // THttpCli: what happens between the TCP connection and the request for an
-// https address (the proxy tunnel, the TLS handshake), and the client's
-// connect and idle timeouts.
+// https address: the proxy tunnel and the TLS handshake.
 #include "http/HttpProt.h"
 
 // system
@@ -8,12 +7,12 @@
 #include <cstring>
 
 // ours
+#include "http/HttpLimits.h"
 #include "net/NoticeTimer.h"
 #include "net/SslWSocket.h"
 
 namespace {
 
-constexpr std::size_t kLineMax = 8192;
 // A proxy's answer to CONNECT is a status line and a few header lines.
 constexpr int kMaxTunnelLines = 100;
 
@@ -47,14 +46,6 @@ std::uint16_t DoneErrorOf(TTlsFailure f)
     }
 }
 
-std::string Seconds(double s)
-{
-    std::string t = std::to_string(s);
-    t.erase(t.find_last_not_of('0') + 1);
-    if (!t.empty() && t.back() == '.')
-        t.pop_back();
-    return t;
-}
 
 }  // namespace
 
@@ -177,49 +168,4 @@ void THttpCli::SocketTlsDone(std::uint16_t error)
         return;
     }
     Fail(DoneErrorOf(fSocket->TlsFailure()), fSocket->TlsFailureText());
-}
-
-// ---------------------------------------------------------------------------
-// Timeouts
-
-void THttpCli::ArmTimer()
-{
-    using namespace std::chrono;
-    if (fState == hsIdle || fState == hsAborting) {
-        fTimer->Stop();
-        return;
-    }
-    auto next = steady_clock::time_point::max();
-    if (ConnectTimeout > 0 && !fTcpUp)
-        next = std::min(next, fConnectStart + duration_cast<steady_clock::duration>(duration<double>(ConnectTimeout)));
-    if (IdleTimeout > 0)
-        next = std::min(next, fLastActivity + duration_cast<steady_clock::duration>(duration<double>(IdleTimeout)));
-    if (next == steady_clock::time_point::max())
-        fTimer->Stop();
-    else
-        fTimer->Start(next);
-}
-
-void THttpCli::TimerFired()
-{
-    using namespace std::chrono;
-    if (fState == hsIdle || fState == hsAborting)
-        return;
-    const auto now = steady_clock::now();
-    // Bytes the handshake took from the socket are signs of life too; the
-    // client itself does not see them.
-    const std::int64_t readCount = fSocket->ReadCount();
-    if (readCount != fLastReadCount) {
-        fLastReadCount = readCount;
-        fLastActivity = std::max(fLastActivity, now - steady_clock::duration(1));
-    }
-    if (ConnectTimeout > 0 && !fTcpUp && now - fConnectStart >= duration<double>(ConnectTimeout)) {
-        AbortWith(httpErrConnectTimeout, "No connection within " + Seconds(ConnectTimeout) + " s");
-        return;
-    }
-    if (IdleTimeout > 0 && now - fLastActivity >= duration<double>(IdleTimeout)) {
-        AbortWith(httpErrIdleTimeout, "Nothing received for " + Seconds(IdleTimeout) + " s");
-        return;
-    }
-    ArmTimer();
 }

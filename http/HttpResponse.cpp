@@ -1,0 +1,307 @@
+// THttpCli: reading the answer: status line, header lines, length and body rules.
+#include "http/HttpProt.h"
+
+// system
+#include <cstring>
+
+// ours
+#include "base/AsciiCase.h"
+#include "http/HttpLimits.h"
+#include "net/Dispatcher.h"
+#include "net/NoticeTimer.h"
+#include "net/SslWSocket.h"
+#include "net/WSocket.h"
+
+namespace {
+
+// ResponseHeader keeps every line, so a header that never ends must stop
+// somewhere; the per-line charge bounds the count of tiny lines as well.
+constexpr std::size_t kHeaderMax = 1 << 20;
+constexpr std::size_t kHeaderLineCharge = 64;
+
+// A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
+// then at most trailing blanks. Anything else, or too many digits, is refused.
+bool ParseDecimal(std::string_view text, std::size_t maxDigits, std::int64_t& out)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    std::size_t start = i;
+    std::int64_t v = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (i - start >= maxDigits)
+            return false;
+        v = v * 10 + (text[i] - '0');
+        ++i;
+    }
+    if (i == start)
+        return false;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (i != text.size())
+        return false;
+    out = v;
+    return true;
+}
+
+std::string ShortForMessage(const std::string& s)
+{
+    return s.size() > 60 ? s.substr(0, 60) + "..." : s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void THttpCli::SocketDataAvailable(std::uint16_t)
+{
+    fLastActivity = std::chrono::steady_clock::now();
+    if (fPhase == TPhase::Tunnel) {
+        TunnelData();
+        return;
+    }
+    if (fState == hsReceivingBody && fReceiveLen == 0 && fRequestType != rqNone) {
+        int n = fSocket->Receive(fBodyBuffer.get(), static_cast<int>(kBodyBlock));
+        if (n < 0) {
+            int e = fSocket->LastError();
+            if (fSocket->TlsFailure() == TTlsFailure::Stream)
+                Fail(httpErrTlsStream, fSocket->TlsFailureText());
+            else if (e != WSAEWOULDBLOCK && e != 0)
+                fRecvError = static_cast<std::uint16_t>(e);
+        } else if (n > 0) {
+            CallNextStep(fBodyBuffer.get(), static_cast<std::size_t>(n));
+        }
+        return;
+    }
+    if (fReceiveStart > 0) {
+        // Lines taken so far leave room at the front: one move per read.
+        std::memmove(fReceiveBuffer, fReceiveBuffer + fReceiveStart, fReceiveLen - fReceiveStart);
+        fReceiveLen -= fReceiveStart;
+        fReceiveStart = 0;
+    }
+    if (fReceiveLen >= kLineMax) {
+        // Cannot happen: a full buffer without a line end already failed.
+        Fail(httpErrLineTooLong, "HTTP line too long");
+        return;
+    }
+    int n = fSocket->Receive(fReceiveBuffer + fReceiveLen, static_cast<int>(kLineMax - fReceiveLen));
+    if (n < 0) {
+        int e = fSocket->LastError();
+        if (fSocket->TlsFailure() == TTlsFailure::Stream)
+            Fail(httpErrTlsStream, fSocket->TlsFailureText());
+        else if (e != WSAEWOULDBLOCK && e != 0)
+            fRecvError = static_cast<std::uint16_t>(e);
+        return;
+    }
+    if (fRequestType == rqNone || n == 0)
+        return;
+    fReceiveLen += static_cast<std::size_t>(n);
+    fReceiveBuffer[fReceiveLen] = 0;
+
+    if (fState == hsReceivingBody) {
+        std::size_t len = fReceiveLen;
+        fReceiveLen = 0;
+        CallNextStep(fReceiveBuffer, len);
+        return;
+    }
+
+    // Handlers called from here may drop what is buffered (an abort, a
+    // relocation): every turn reads the offsets afresh.
+    while (fReceiveLen > fReceiveStart) {
+        char* const text = fReceiveBuffer + fReceiveStart;
+        const std::size_t avail = fReceiveLen - fReceiveStart;
+        if (fState != hsAwaitingHeader) {
+            if (fState == hsReceivingBody) {
+                fReceiveLen = 0;
+                fReceiveStart = 0;
+                CallNextStep(text, avail);
+            } else {
+                fReceiveLen = 0; // nobody wants the bytes any more
+                fReceiveStart = 0;
+            }
+            return;
+        }
+        if (avail >= 6 && UpperAscii(std::string(text, 6)) == "<HTML>") {
+            // No header at all: the document starts here and reaches the body
+            // exactly as it came, line ends included.
+            if (fHeaderLines++ == 0)
+                TriggerHeaderBegin();
+            if (fState != hsAwaitingHeader)
+                continue; // aborted from OnHeaderBegin
+            if (fContentType.empty())
+                fContentType = "text/html";
+            SetState(hsReceivingBody);
+            fNextStep = TStep::Body;
+            TriggerHeaderEnd();
+            continue;
+        }
+        char* lf = static_cast<char*>(std::memchr(text, '\n', avail));
+        if (lf == nullptr) {
+            if (avail >= kLineMax)
+                Fail(httpErrLineTooLong, "HTTP line too long");
+            return;
+        }
+        std::size_t used = static_cast<std::size_t>(lf - text) + 1;
+        std::size_t textLen = used - 1;
+        if (textLen > 0 && text[textLen - 1] == '\r')
+            --textLen;
+        std::string line(text, textLen);
+        fReceiveStart += used;
+        if (fReceiveStart == fReceiveLen)
+            fReceiveLen = fReceiveStart = 0;
+        if (fNextStep == TStep::None)
+            PostNotice(TNotice::SetReady);
+        else
+            HeaderLine(line);
+    }
+}
+
+void THttpCli::CallNextStep(const char* data, std::size_t len)
+{
+    switch (fNextStep) {
+    case TStep::Body:
+        BodyBlock(data, len);
+        break;
+    case TStep::Header:
+        // Only reached when a line is handed over while the header is read.
+        HeaderLine(std::string(data, len));
+        break;
+    case TStep::None:
+        PostNotice(TNotice::SetReady);
+        break;
+    }
+}
+
+void THttpCli::HeaderLine(const std::string& line)
+{
+    if (fHeaderLines++ == 0) {
+        // Challenges belong to the response that made them.
+        fAuthChallenges.clear();
+        TriggerHeaderBegin();
+    }
+    if (fState != hsAwaitingHeader)
+        return; // aborted from OnHeaderBegin: a status read now would hide the abort
+    if (line.empty()) {
+        HeaderEnd();
+        return;
+    }
+    fHeaderBytes += line.size() + kHeaderLineCharge;
+    if (fHeaderBytes > kHeaderMax) {
+        Fail(httpErrHeaderTooLarge, "HTTP header too large");
+        return;
+    }
+    fResponseHeader.push_back(line);
+    if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
+        std::int64_t status;
+        if (!ParseDecimal(line.size() > 9 ? line.substr(9, 3) : std::string(), 3, status)) {
+            Fail(httpErrBadNumber, "Invalid status line \"" + ShortForMessage(line) + "\"");
+            return;
+        }
+        fStatusCode = static_cast<int>(status);
+        fStatusText = line.size() > 13 ? line.substr(13) : std::string();
+    } else {
+        const std::string_view text(line);
+        std::string::size_type colon = text.find(':');
+        if (colon != std::string::npos) {
+            // Views into the line: most header lines are about nothing we keep.
+            const std::string_view name = text.substr(0, colon);
+            std::string::size_type v = colon + 1;
+            while (v + 1 < text.size() && text[v] == ' ')
+                ++v;
+            const std::string_view value = text.substr(v);
+            if (SameTextAscii(name, "location")) {
+                fRelocationPending = true;
+                ApplyRelocation(std::string(value), !Proxy.empty(), fTarget);
+            } else if (SameTextAscii(name, "content-length")) {
+                std::int64_t len;
+                if (!ParseDecimal(value, 18, len)) {
+                    Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(std::string(value)) + "\"");
+                    return;
+                }
+                fContentLength = len;
+                fAnnouncedLength = len;
+            } else if (SameTextAscii(name, "content-range")) {
+                std::string::size_type dash = value.find('-');
+                std::string::size_type slash = value.find('/');
+                if (dash != std::string::npos && dash >= 6) {
+                    ContentRangeBegin.SetFromResponse(std::string(value.substr(6, dash - 6)));
+                    std::string::size_type endStop = slash != std::string::npos && slash > dash ? slash : value.size();
+                    ContentRangeEnd.SetFromResponse(std::string(value.substr(dash + 1, endStop - dash - 1)));
+                } else {
+                    ContentRangeBegin.clear();
+                    ContentRangeEnd.clear();
+                }
+            } else if (SameTextAscii(name, "accept-ranges")) {
+                fAcceptRanges = value;
+            } else if (SameTextAscii(name, "content-type")) {
+                fContentType = LowerAscii(std::string(value));
+            } else if (SameTextAscii(name, "www-authenticate")) {
+                fAuthChallenges.emplace_back(value);
+            } else if (SameTextAscii(name, "set-cookie")) {
+                bool accept = true;
+                TriggerCookie(std::string(value), accept);
+            }
+        }
+    }
+    if (OnHeaderData)
+        OnHeaderData(*this);
+    if (fStatusCode >= 400 && fSocket->State() != wsClosed)
+        CloseConnection();
+}
+
+void THttpCli::HeaderEnd()
+{
+    if (fRelocationPending && fStatusCode < 400) {
+        TriggerHeaderEnd();
+        if (fState != hsAwaitingHeader)
+            return; // aborted from the handler
+        fReceiveLen = 0;
+        fReceiveStart = 0;
+        fHeaderLines = 0;
+        fHeaderBytes = 0;
+        fBodyBlocks = 0;
+        if (++fRelocations > kMaxRelocations) {
+            Fail(httpErrTooManyRelocations, "Too many relocations");
+            return;
+        }
+        if (fTarget.Unsupported) {
+            Fail(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");
+            return;
+        }
+        InstallCloseHandler(true);
+        if (fSocket->State() == wsClosed)
+            RelocationClosed(0);
+        else
+            CloseConnection();
+        return;
+    }
+    fRelocationPending = false;
+    std::string name = LowerAscii(fTarget.DocumentName);
+    std::string::size_type dot = name.rfind('.');
+    if (dot != std::string::npos && name.substr(dot) == ".exe" && fContentType == "text/html")
+        fTarget.DocumentName = SetDocExtension(fTarget.DocumentName, "htm");
+    SetState(hsReceivingBody);
+    fNextStep = TStep::Body;
+    TriggerHeaderEnd();
+    if (fReceiveLen > fReceiveStart && fState == hsReceivingBody) {
+        const std::size_t start = fReceiveStart;
+        const std::size_t len = fReceiveLen - start;
+        fReceiveLen = 0;
+        fReceiveStart = 0;
+        BodyBlock(fReceiveBuffer + start, len);
+    }
+}
+
+void THttpCli::BodyBlock(const char* data, std::size_t len)
+{
+    if (fBodyBlocks++ == 0)
+        TriggerDocBegin();
+    fBodyCount += static_cast<std::int64_t>(len);
+    fResponseBody += static_cast<std::int64_t>(len);
+    if (BodyStream != nullptr && !BodyStream->Write(data, len)) {
+        Fail(httpErrBodyWrite, "can't store the document body");
+        return;
+    }
+    TriggerDocData(data, static_cast<int>(len));
+}

@@ -1,0 +1,68 @@
+// THttpCli: the client's connect and idle timeouts.
+#include "http/HttpProt.h"
+
+// system
+#include <algorithm>
+#include <cstring>
+
+// ours
+#include "net/NoticeTimer.h"
+#include "net/SslWSocket.h"
+
+namespace {
+
+std::string Seconds(double s)
+{
+    std::string t = std::to_string(s);
+    t.erase(t.find_last_not_of('0') + 1);
+    if (!t.empty() && t.back() == '.')
+        t.pop_back();
+    return t;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Timeouts
+
+void THttpCli::ArmTimer()
+{
+    using namespace std::chrono;
+    if (fState == hsIdle || fState == hsAborting) {
+        fTimer->Stop();
+        return;
+    }
+    auto next = steady_clock::time_point::max();
+    if (ConnectTimeout > 0 && !fTcpUp)
+        next = std::min(next, fConnectStart + duration_cast<steady_clock::duration>(duration<double>(ConnectTimeout)));
+    if (IdleTimeout > 0)
+        next = std::min(next, fLastActivity + duration_cast<steady_clock::duration>(duration<double>(IdleTimeout)));
+    if (next == steady_clock::time_point::max())
+        fTimer->Stop();
+    else
+        fTimer->Start(next);
+}
+
+void THttpCli::TimerFired()
+{
+    using namespace std::chrono;
+    if (fState == hsIdle || fState == hsAborting)
+        return;
+    const auto now = steady_clock::now();
+    // Bytes the handshake took from the socket are signs of life too; the
+    // client itself does not see them.
+    const std::int64_t readCount = fSocket->ReadCount();
+    if (readCount != fLastReadCount) {
+        fLastReadCount = readCount;
+        fLastActivity = std::max(fLastActivity, now - steady_clock::duration(1));
+    }
+    if (ConnectTimeout > 0 && !fTcpUp && now - fConnectStart >= duration<double>(ConnectTimeout)) {
+        AbortWith(httpErrConnectTimeout, "No connection within " + Seconds(ConnectTimeout) + " s");
+        return;
+    }
+    if (IdleTimeout > 0 && now - fLastActivity >= duration<double>(IdleTimeout)) {
+        AbortWith(httpErrIdleTimeout, "Nothing received for " + Seconds(IdleTimeout) + " s");
+        return;
+    }
+    ArmTimer();
+}
