@@ -77,6 +77,8 @@ void THttpCli::SendRequest(const std::string& method)
     if (!Agent.empty())
         header("User-Agent", Agent);
     header("Host", HostLineValue(fTarget));
+    if (KeepAlive)
+        WriteRequestLine("Connection: keep-alive");
     if (NoCache)
         WriteRequestLine("Pragma: no-cache");
     if (method == "POST")
