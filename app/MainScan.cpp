@@ -12,6 +12,7 @@
 #include <vector>
 
 // ours
+#include "app/FetchAhead.h"
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
 #include "app/StreamLines.h"
@@ -79,11 +80,17 @@ private:
 
 class TPageScan {
 public:
-    explicit TPageScan(TMainForm& form) : F(form) {}
+    TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(&ahead) {}
 
     void Run();
 
 private:
+    // Fetches the page at queue position j into a stream: the window's
+    // client, or the pool that meanwhile fetches the next queued pages.
+    // Raises as Get does.
+    std::unique_ptr<TMemoryStream> Fetch(std::size_t j, const std::string& address);
+    void FetchAheadFrom(std::size_t from);
+
     // Queue and visited list. Addresses live once, in the queue (a deque, so
     // they never move); the visited index holds views of them.
     void Enqueue(std::string address);
@@ -108,6 +115,7 @@ private:
     void EndPage();
 
     TMainForm& F;
+    TMainForm::TAheadHold* Ahead = nullptr;
     // "Moderne Bildangaben auswerten", read when the scan starts.
     bool Modern = false;
     // Between <picture> and </picture>: only there a SOURCE names pictures.
@@ -136,6 +144,59 @@ void TPageScan::Enqueue(std::string address)
     if (Visited(address))
         return;
     PageQueue.push_back(std::move(address));
+}
+
+std::unique_ptr<TMemoryStream> TPageScan::Fetch(std::size_t j, const std::string& address)
+{
+    auto stream = std::make_unique<TMemoryStream>(kMaxPageBytes);
+    if (Ahead == nullptr || !*Ahead) {
+        THttpCli& cli = F.HttpCli1;
+        cli.URL = address;
+        cli.Proxy = F.ProxyEdit->Text();
+        cli.ProxyPort = "80";
+        cli.BodyStream = stream.get();
+        try {
+            cli.Get();
+        } catch (...) {
+            cli.BodyStream = nullptr;
+            throw;
+        }
+        cli.BodyStream = nullptr;
+        return stream;
+    }
+    TFetchAhead& pool = **Ahead;
+    if (!pool.Holds(j)) {
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::move(stream)};
+        pool.WaitIdle();
+        pool.Start(j, request);
+    }
+    FetchAheadFrom(j + 1);
+    TFetchAhead::TResult r = pool.Take(j);
+    if (r.Failed || r.Client == nullptr)
+        throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+    return std::unique_ptr<TMemoryStream>(static_cast<TMemoryStream*>(r.Body.release()));
+}
+
+void TPageScan::FetchAheadFrom(std::size_t from)
+{
+    TFetchAhead& pool = **Ahead;
+    // Every queued address has passed the follow test already (questions are
+    // asked when a link is queued), so any of them may go out early; one
+    // that is visited or on its way already is not fetched twice.
+    constexpr std::size_t kLook = 64;
+    std::unordered_set<std::string_view> inFlight;
+    const std::size_t end = std::min(PageQueue.size(), from + kLook);
+    for (std::size_t k = from - 1; k < end; ++k)
+        if (pool.Holds(k))
+            inFlight.insert(PageQueue[k]);
+    for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
+        const std::string& address = PageQueue[k];
+        if (pool.Holds(k) || Visited(address) || inFlight.count(address) != 0)
+            continue;
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        if (pool.Start(k, request))
+            inFlight.insert(address);
+    }
 }
 
 void TPageScan::ReadFileTypes()
@@ -363,31 +424,22 @@ void TPageScan::Run()
 
     for (std::size_t j = 0; j < PageQueue.size() && !F.AbortRequested; ++j) {
         const std::string& address = PageQueue[j];
-        if (Visited(address))
+        if (Visited(address)) {
+            if (Ahead && *Ahead)
+                (*Ahead)->Drop(j);
             continue;
+        }
         F.AddMemoLine(address);
         try {
             Parser.Lines.Clear();
             Parser.Nodes.Clear();
             ReadFileTypes();
             {
-                TMemoryStream stream(kMaxPageBytes);
                 SetPageDir(SplitLink(address, AllowedDirs[0]).LinkDir);
-                THttpCli& cli = F.HttpCli1;
-                cli.URL = address;
-                cli.Proxy = F.ProxyEdit->Text();
-                cli.ProxyPort = "80";
-                cli.BodyStream = &stream;
-                try {
-                    cli.Get();
-                } catch (...) {
-                    cli.BodyStream = nullptr;
-                    throw;
-                }
-                cli.BodyStream = nullptr;
+                const std::unique_ptr<TMemoryStream> stream = Fetch(j, address);
                 VisitedIndex.insert(address);
                 ++VisitedCount;
-                StreamToLines(Parser.Lines, stream.Data());
+                StreamToLines(Parser.Lines, stream->Data());
             }
             Parser.Execute();
             InPicture = false;
@@ -419,6 +471,7 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
-    TPageScan scan(*this);
+    TAheadHold ahead(*this, Connections > 1);
+    TPageScan scan(*this, ahead);
     scan.Run();
 }

@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Thumbnails, Help };
+enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Connections, NoKeepAlive, Thumbnails, Help };
 
 struct TOptDef {
     char Short;
@@ -27,6 +27,8 @@ constexpr TOptDef OptDefs[] = {
     {'T', "timeout", TOpt::Timeout, true},
     {'\0', "ca-file", TOpt::CaFile, true},
     {'\0', "no-check-certificate", TOpt::NoCheck, false},
+    {'j', "connections", TOpt::Connections, true},
+    {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
 };
@@ -84,6 +86,13 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         a.CaFile = value;
         break;
     case TOpt::NoCheck: a.NoCheckCertificate = true; break;
+    case TOpt::Connections:
+        if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+            std::atoi(value.c_str()) < 1 || std::atoi(value.c_str()) > 16)
+            return "invalid number of connections '" + value + "' (1 to 16)";
+        a.Connections = std::atoi(value.c_str());
+        break;
+    case TOpt::NoKeepAlive: a.NoKeepAlive = true; break;
     case TOpt::Thumbnails:
         if (value.empty())
             return "the folder of --thumbnails is empty";
@@ -213,6 +222,10 @@ const char* CliUsageText()
            "      --ca-file FILE       for https, also trust the CA certificates in FILE (PEM)\n"
            "      --no-check-certificate  for https, connect even when the server's certificate\n"
            "                           cannot be verified (a warning is printed)\n"
+           "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
+           "                           server (1 to 16, default 4); results stay in list order\n"
+           "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
+           "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
            "  -h, --help               show this text\n"

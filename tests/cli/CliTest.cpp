@@ -122,6 +122,10 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsageText)
         {"-k", "http://h.d/"},                    // skip without download
         {"http://a.d/", "http://b.d/"},           // two addresses
         {"--auto=yes", "http://h.d/"},            // a flag with a value
+        {"-j", "0", "http://h.d/"},               // connections out of range
+        {"--connections=17", "http://h.d/"},
+        {"-j", "4x", "http://h.d/"},
+        {"--no-keep-alive=1", "http://h.d/"},
     };
     for (const auto& args : bad) {
         const TRun r = Run(args);
