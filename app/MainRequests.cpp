@@ -41,6 +41,14 @@ void TMainForm::SetupHttpCli1()
     };
 }
 
+std::uint32_t TMainForm::ScanLimitSetting(const char* key)
+{
+    QSettings settings("Quenbrik", "Web Lumifang");
+    bool ok = false;
+    const qlonglong value = settings.value(key, 0).toLongLong(&ok);
+    return ok && value > 0 && value <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(value) : 0;
+}
+
 void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 {
     (void)Buffer;

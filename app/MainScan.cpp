@@ -5,6 +5,7 @@
 
 // system
 #include <deque>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "app/FetchAhead.h"
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
+#include "app/PageAddress.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
@@ -26,6 +28,9 @@ namespace {
 // request, so one hostile page cannot exhaust memory (it is held three times:
 // bytes, lines, nodes).
 constexpr std::size_t kMaxPageBytes = 16u << 20;
+// Stylesheets are read whole for their url(...) references; real ones stay
+// far below this.
+constexpr std::size_t kMaxStyleBytes = 4u << 20;
 
 constexpr std::string_view PageExtensions[] = {
     ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP"};
@@ -55,12 +60,6 @@ std::string StartAddress(const std::string& typed)
     return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
 }
 
-struct TResolved {
-    std::string LinkDir;
-    std::string LinkFile;
-    std::string Address() const { return LinkDir + LinkFile; }
-};
-
 // Clears AbortRequested, frees the scan's parser and puts the window back
 // however the scan is left.
 class TScanWindowGuard {
@@ -80,32 +79,45 @@ private:
 
 class TPageScan {
 public:
-    TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(&ahead) {}
+    TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(ahead) {}
 
     void Run();
 
 private:
-    // Fetches the page at queue position j into a stream: the window's
-    // client, or the pool that meanwhile fetches the next queued pages.
-    // Raises as Get does.
-    std::unique_ptr<TMemoryStream> Fetch(std::size_t j, const std::string& address);
-    void FetchAheadFrom(std::size_t from);
-
-    // Queue and visited list. Addresses live once, in the queue (a deque, so
-    // they never move); the visited index holds views of them.
+    struct TQueued {
+        std::string Address;
+        std::uint32_t Level;  // links from the start page
+    };
+    // Every address is queued once: a page fetched, failed or waiting is
+    // never queued again under the same formed address.
     void Enqueue(std::string address);
-    bool Visited(const std::string& address) const { return VisitedIndex.count(address) != 0; }
+    // Fetches address into stream; returns the address that answered
+    // (another one after a relocation), formed as links are. Throws like Get.
+    std::string Fetch(const std::string& address, TMemoryStream& stream);
+    // The same for queue entry j; with several requests in flight the next
+    // queued pages go out meanwhile, and the answer is taken in queue order.
+    std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
+    void FetchAheadFrom(std::size_t from);
+    std::string Answer(THttpCli& cli, const std::string& address) const;
 
     void ReadFileTypes();
-    TResolved Resolve(std::string_view raw) const;
+    TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
     void ExamineTag(const THTMLTag& tag);
     void MetaRule(const THTMLTag& tag);
-    void FollowLink(const TResolved& link, std::string_view raw);
-    void AddImage(std::string_view raw);
+    void PageLink(std::string_view raw);
+    void FollowLink(const TPageLink& link);
+    // Whether links of the page at hand may still be queued (the depth limit).
+    bool MayFollow(const TPageLink& link);
+    void AddImage(const std::string& address);
     bool IsImageLink(std::string_view raw) const;
+    // Resolves raw against dir and lists it when it names a picture.
+    void AddIfImage(std::string_view raw, std::string_view dir);
+    void AddIfImage(std::string_view raw) { AddIfImage(raw, AllowedDirs[0]); }
     // The optional rules for today's markup.
     void ModernRules(const THTMLTag& tag);
-    void AddIfImage(std::string_view raw);
+    void NoteStylesheet(const THTMLTag& tag);
+    void ReadStylesheets();
+    void ReadStylesheet(const std::string& address, bool followImports);
     void SetPageDir(std::string dir);
     bool InAllowedDir(const std::string& linkDir) const;
 
@@ -115,7 +127,7 @@ private:
     void EndPage();
 
     TMainForm& F;
-    TMainForm::TAheadHold* Ahead = nullptr;
+    TMainForm::TAheadHold& Ahead;
     // "Moderne Bildangaben auswerten", read when the scan starts.
     bool Modern = false;
     // Between <picture> and </picture>: only there a SOURCE names pictures.
@@ -123,50 +135,100 @@ private:
     bool PageBatch = false;
     bool PageAdded = false;
     THTMLParser Parser;
-    std::deque<std::string> PageQueue;
-    std::unordered_set<std::string_view> VisitedIndex;
+    // Addresses live once, in the queue (a deque, so they never move); the
+    // index holds views of them.
+    std::deque<TQueued> PageQueue;
+    std::unordered_set<std::string_view> Queued;
+    // Addresses that answered for another one (relocations): fetched already
+    // when their own turn in the queue comes.
+    std::unordered_set<std::string> Answered;
     std::size_t VisitedCount = 0;
+    std::uint32_t PageLevel = 0;
+    bool LevelStopped = false;
+    // Scheme, host and port of the page at hand: stylesheets of other hosts
+    // are not fetched.
+    std::string PageOrigin;
+    std::vector<std::string> PendingStyles;
+    std::unordered_set<std::string> StylesSeen;
     // Entry 0 is PageDir, entry 1 the start directory, then agreed ones;
     // AllowedUpper holds the same entries folded for the prefix test.
     std::vector<std::string> AllowedDirs{std::string()};
     std::vector<std::string> AllowedUpper{std::string()};
-    std::vector<std::string> DeclinedDirs;
-    std::unordered_set<std::string> DeclinedIndex;
+    std::unordered_set<std::string> DeclinedDirs;
     std::unordered_set<std::string> ImageExtensions;  // "." + type, upper case
     std::int32_t ImageCount = 0;
 };
 
 void TPageScan::Enqueue(std::string address)
 {
-    // An address already fetched would be skipped when its turn came, without
-    // any trace; not queueing it keeps the queue from growing with every link
-    // back to a visited page.
-    if (Visited(address))
+    if (Queued.count(address) != 0 || Answered.count(address) != 0)
         return;
-    PageQueue.push_back(std::move(address));
+    PageQueue.push_back({std::move(address), PageLevel + 1});
+    Queued.insert(PageQueue.back().Address);
 }
 
-std::unique_ptr<TMemoryStream> TPageScan::Fetch(std::size_t j, const std::string& address)
+namespace {
+
+// A stream of the caller's, filled by a request of the pool.
+class TForwardStream : public TStream {
+public:
+    explicit TForwardStream(TStream& to) : to_(to) {}
+    bool Write(const void* data, std::size_t len) override { return to_.Write(data, len); }
+    std::int64_t Size() const override { return to_.Size(); }
+
+private:
+    TStream& to_;
+};
+
+// The pool key of requests outside the queue (stylesheets).
+constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
+
+}  // namespace
+
+std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
 {
-    auto stream = std::make_unique<TMemoryStream>(kMaxPageBytes);
-    if (Ahead == nullptr || !*Ahead) {
-        THttpCli& cli = F.HttpCli1;
-        cli.URL = address;
-        cli.Proxy = F.ProxyEdit->Text();
-        cli.ProxyPort = "80";
-        cli.BodyStream = stream.get();
-        try {
-            cli.Get();
-        } catch (...) {
-            cli.BodyStream = nullptr;
-            throw;
-        }
-        cli.BodyStream = nullptr;
-        return stream;
+    std::string answered = FormAddress(cli.Location());
+    return answered.empty() ? address : answered;
+}
+
+std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
+{
+    if (Ahead) {
+        // The window's client may be busy with a page fetched ahead.
+        TFetchAhead& pool = *Ahead;
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TForwardStream>(stream)};
+        pool.WaitIdle();
+        pool.Start(kOutsideQueue, request);
+        TFetchAhead::TResult r = pool.Take(kOutsideQueue);
+        if (r.Failed || r.Client == nullptr)
+            throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+        return Answer(*r.Client, address);
     }
-    TFetchAhead& pool = **Ahead;
+    THttpCli& cli = F.HttpCli1;
+    cli.URL = address;
+    cli.Proxy = F.ProxyEdit->Text();
+    cli.ProxyPort = "80";
+    cli.BodyStream = &stream;
+    try {
+        cli.Get();
+    } catch (...) {
+        cli.BodyStream = nullptr;
+        throw;
+    }
+    cli.BodyStream = nullptr;
+    return Answer(cli, address);
+}
+
+std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream)
+{
+    const std::string& address = PageQueue[j].Address;
+    if (!Ahead) {
+        stream = std::make_unique<TMemoryStream>(kMaxPageBytes);
+        return Fetch(address, *stream);
+    }
+    TFetchAhead& pool = *Ahead;
     if (!pool.Holds(j)) {
-        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::move(stream)};
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
         pool.WaitIdle();
         pool.Start(j, request);
     }
@@ -174,28 +236,27 @@ std::unique_ptr<TMemoryStream> TPageScan::Fetch(std::size_t j, const std::string
     TFetchAhead::TResult r = pool.Take(j);
     if (r.Failed || r.Client == nullptr)
         throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
-    return std::unique_ptr<TMemoryStream>(static_cast<TMemoryStream*>(r.Body.release()));
+    stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
+    return Answer(*r.Client, address);
 }
 
 void TPageScan::FetchAheadFrom(std::size_t from)
 {
-    TFetchAhead& pool = **Ahead;
-    // Every queued address has passed the follow test already (questions are
-    // asked when a link is queued), so any of them may go out early; one
-    // that is visited or on its way already is not fetched twice.
-    constexpr std::size_t kLook = 64;
-    std::unordered_set<std::string_view> inFlight;
-    const std::size_t end = std::min(PageQueue.size(), from + kLook);
-    for (std::size_t k = from - 1; k < end; ++k)
-        if (pool.Holds(k))
-            inFlight.insert(PageQueue[k]);
+    TFetchAhead& pool = *Ahead;
+    // Every queued address has passed the follow test already (a question is
+    // asked before a link is queued), so any of them may go out early. Pages
+    // beyond the page limit are not fetched.
+    std::size_t end = std::min(PageQueue.size(), from + static_cast<std::size_t>(pool.Connections() - 1));
+    if (F.MaxPages != 0) {
+        const std::size_t room = F.MaxPages > VisitedCount + 1 ? F.MaxPages - VisitedCount - 1 : 0;
+        end = std::min(end, from + room);
+    }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
-        const std::string& address = PageQueue[k];
-        if (pool.Holds(k) || Visited(address) || inFlight.count(address) != 0)
+        if (pool.Holds(k) || Answered.count(PageQueue[k].Address) != 0)
             continue;
-        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
-        if (pool.Start(k, request))
-            inFlight.insert(address);
+        TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
+                                      std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        pool.Start(k, request);
     }
 }
 
@@ -215,27 +276,20 @@ bool TPageScan::IsImageLink(std::string_view raw) const
 {
     if (ImageExtensions.count(UpperAscii(FileExtension(raw))) != 0)
         return true;
-    // "pic.jpg?v=2" and "pic.jpg#zoom" name pictures too; the whole address
-    // is tried first so that "thumb.php?file=foto.jpg" stays one.
+    // "pic.jpg?v=2" names a picture too; the whole address is tried first so
+    // that "thumb.php?file=foto.jpg" stays one.
     if (!Modern)
         return false;
     const std::string_view bare = WithoutQueryAndFragment(raw);
     return bare.size() != raw.size() && ImageExtensions.count(UpperAscii(FileExtension(bare))) != 0;
 }
 
-void TPageScan::AddIfImage(std::string_view raw)
+void TPageScan::AddIfImage(std::string_view raw, std::string_view dir)
 {
-    if (!raw.empty() && IsImageLink(raw))
-        AddImage(raw);
-}
-
-TResolved TPageScan::Resolve(std::string_view raw) const
-{
-    TResolved r;
-    SplitLink(raw, AllowedDirs[0], r.LinkDir, r.LinkFile);
-    if (r.LinkDir.empty())
-        r.LinkDir = AllowedDirs[0];
-    return r;
+    raw = WithoutFragment(raw);
+    if (raw.empty() || !IsImageLink(raw))
+        return;
+    AddImage(ResolvePageLink(raw, dir).Address);
 }
 
 void TPageScan::SetPageDir(std::string dir)
@@ -253,37 +307,55 @@ bool TPageScan::InAllowedDir(const std::string& linkDir) const
     return false;
 }
 
-void TPageScan::FollowLink(const TResolved& link, std::string_view raw)
+bool TPageScan::MayFollow(const TPageLink& link)
 {
-    if (InAllowedDir(link.LinkDir)) {
-        Enqueue(link.Address());
+    const std::uint32_t maxLevel = F.MaxLevel;
+    if (maxLevel == 0 || PageLevel < maxLevel)
+        return true;
+    if (Queued.count(link.Address) == 0 && Answered.count(link.Address) == 0)
+        LevelStopped = true;
+    return false;
+}
+
+void TPageScan::PageLink(std::string_view raw)
+{
+    raw = WithoutFragment(raw);
+    // A link to the page itself ("#top") or to what the client cannot fetch
+    // ("mailto:", "javascript:") leads nowhere.
+    if (raw.empty() || HasForeignScheme(raw) || !IsPageExtension(UpperAscii(FileExtension(raw))))
+        return;
+    const TPageLink link = Resolve(raw);
+    if (MayFollow(link))
+        FollowLink(link);
+}
+
+void TPageScan::FollowLink(const TPageLink& link)
+{
+    // Decided by the directory of the address the link names, whatever way
+    // it was written (relative, root or absolute).
+    if (InAllowedDir(link.Dir) || StartsWith(link.Raw, "../")) {
+        Enqueue(link.Address);
         return;
     }
-    if (StartsWith(raw, "../")) {
-        Enqueue(link.Address());
-        return;
-    }
-    if (DeclinedIndex.count(link.LinkDir))
+    if (DeclinedDirs.count(link.Dir))
         return;
     if (!F.Autosaug->Checked()) {
-        const std::string text = "Soll der Link zu \"" + link.LinkDir + "\" weiterverfolgt werden?";
+        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?";
         EndPage();
         const TModalResult answer = MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo);
         BeginPage();
         if (answer == mrYes) {
-            AllowedDirs.push_back(link.LinkDir);
-            AllowedUpper.push_back(UpperAscii(link.LinkDir));
-            Enqueue(link.Address());
+            AllowedDirs.push_back(link.Dir);
+            AllowedUpper.push_back(UpperAscii(link.Dir));
+            Enqueue(link.Address);
             return;
         }
     }
-    DeclinedDirs.push_back(link.LinkDir);
-    DeclinedIndex.insert(link.LinkDir);
+    DeclinedDirs.insert(link.Dir);
 }
 
-void TPageScan::AddImage(std::string_view raw)
+void TPageScan::AddImage(const std::string& address)
 {
-    const std::string address = Resolve(raw).Address();
     // The found list keeps its own folded index, so this stays O(1) even when
     // the user edits the list during the scan.
     if (!F.AddFoundImage(address))
@@ -328,14 +400,15 @@ void TPageScan::MetaRule(const THTMLTag& tag)
             }
         }
     }
+    target = WithoutFragment(target);
     // An empty target cannot be resolved; like an empty HREF it is passed
     // over instead of ending the page.
-    if (!refresh || !hasTarget || target.empty())
+    if (!refresh || !hasTarget || target.empty() || HasForeignScheme(target))
         return;
-    const TResolved link = Resolve(target);
+    const TPageLink link = Resolve(target);
     // Refresh targets stay within the page's own directory; no question.
-    if (link.LinkDir == AllowedDirs[0] || StartsWith(UpperAscii(link.LinkDir), AllowedUpper[0]))
-        Enqueue(link.Address());
+    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(link.Dir), AllowedUpper[0])) && MayFollow(link))
+        Enqueue(link.Address);
 }
 
 void TPageScan::ExamineTag(const THTMLTag& tag)
@@ -345,21 +418,18 @@ void TPageScan::ExamineTag(const THTMLTag& tag)
         MetaRule(tag);
     } else if (name == "IMG") {
         for (const THTMLParam& p : tag.Params())
-            if ((p.Name() == "SRC" || p.Name() == "DEST") && IsImageLink(p.Value()))
-                AddImage(p.Value());
+            if (p.Name() == "SRC" || p.Name() == "DEST")
+                AddIfImage(p.Value());
     } else if (name == "FRAME") {
         for (const THTMLParam& p : tag.Params())
-            if ((p.Name() == "SRC" || p.Name() == "DEST") && !p.Value().empty() &&
-                IsPageExtension(UpperAscii(FileExtension(p.Value()))))
-                FollowLink(Resolve(p.Value()), p.Value());
+            if (p.Name() == "SRC" || p.Name() == "DEST")
+                PageLink(p.Value());
     } else if (name == "A" || name == "AREA" || name == "LINK") {
         for (const THTMLParam& p : tag.Params()) {
-            if (p.Name() != "HREF" || p.Value().empty())
+            if (p.Name() != "HREF")
                 continue;
-            if (IsPageExtension(UpperAscii(FileExtension(p.Value()))))
-                FollowLink(Resolve(p.Value()), p.Value());
-            if (IsImageLink(p.Value()))
-                AddImage(p.Value());
+            PageLink(p.Value());
+            AddIfImage(p.Value());
         }
     }
     if (Modern)
@@ -398,11 +468,88 @@ void TPageScan::ModernRules(const THTMLTag& tag)
         }
         if (picture)
             AddIfImage(content);
+    } else if (name == "LINK") {
+        NoteStylesheet(tag);
     }
     for (const THTMLParam& p : tag.Params())
         if (p.Name() == "STYLE")
             for (std::string_view url : StyleBackgroundUrls(p.Value()))
                 AddIfImage(url);
+}
+
+// A stylesheet of the page's own host is fetched once per scan, after the
+// page's tags, for the pictures it names.
+void TPageScan::NoteStylesheet(const THTMLTag& tag)
+{
+    bool stylesheet = false;
+    std::string_view href;
+    for (const THTMLParam& p : tag.Params()) {
+        if (p.Name() == "REL") {
+            // REL is a list of words: "stylesheet", "alternate stylesheet".
+            std::string words = " " + UpperAscii(p.Value()) + " ";
+            for (char& c : words)
+                if (c == '\t' || c == '\n' || c == '\r' || c == '\f')
+                    c = ' ';
+            stylesheet = words.find(" STYLESHEET ") != std::string::npos;
+        } else if (p.Name() == "HREF") {
+            href = p.Value();
+        }
+    }
+    href = WithoutFragment(href);
+    if (!stylesheet || href.empty() || HasForeignScheme(href))
+        return;
+    std::string address = Resolve(href).Address;
+    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(address).second)
+        return;
+    PendingStyles.push_back(std::move(address));
+}
+
+void TPageScan::ReadStylesheets()
+{
+    std::vector<std::string> styles;
+    styles.swap(PendingStyles);
+    for (const std::string& address : styles) {
+        if (F.AbortRequested)
+            return;
+        ReadStylesheet(address, true);
+    }
+}
+
+// Pictures resolve against the stylesheet's own address; an @import is
+// followed from the page's stylesheets only, one level deep, so a chain of
+// imports cannot lead on and on.
+void TPageScan::ReadStylesheet(const std::string& address, bool followImports)
+{
+    F.AddMemoLine(address);
+    std::vector<std::string> imports;
+    try {
+        TMemoryStream stream(kMaxStyleBytes);
+        const std::string dir = AddressDir(Fetch(address, stream));
+        const TStylesheetRefs refs = StylesheetRefs(stream.Data());
+        BeginPage();
+        for (std::string_view url : refs.Urls)
+            if (!HasForeignScheme(url))
+                AddIfImage(url, dir);
+        EndPage();
+        if (followImports) {
+            for (std::string_view url : refs.Imports) {
+                url = WithoutFragment(url);
+                if (url.empty() || HasForeignScheme(url))
+                    continue;
+                std::string imported = ResolvePageLink(url, dir).Address;
+                if (AddressOrigin(imported) == PageOrigin && StylesSeen.insert(imported).second)
+                    imports.push_back(std::move(imported));
+            }
+        }
+    } catch (...) {
+        EndPage();
+        F.AddMemoLine("Error...");
+    }
+    for (const std::string& imported : imports) {
+        if (F.AbortRequested)
+            return;
+        ReadStylesheet(imported, false);
+    }
 }
 
 void TPageScan::Run()
@@ -411,33 +558,52 @@ void TPageScan::Run()
     F.Memo1->Clear();
 
     {
-        const TLinkParts start = SplitLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
-        SetPageDir(start.LinkDir);
-        AllowedDirs.push_back(start.LinkDir);
-        AllowedUpper.push_back(UpperAscii(start.LinkDir));
-        PageQueue.push_back(start.LinkDir + start.LinkFile);
+        // The start address is formed like every link: its fragment is not
+        // fetched, its dot segments are gone.
+        const TPageLink start = ResolvePageLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
+        SetPageDir(start.Dir);
+        AllowedDirs.push_back(start.Dir);
+        AllowedUpper.push_back(UpperAscii(start.Dir));
+        PageQueue.push_back({start.Address, 0});
+        Queued.insert(PageQueue.back().Address);
     }
     F.AbortRequested = false;
     ImageCount = 0;
     Modern = F.ModernCheck->Checked();
     Parser.Modern = Modern;
+    const std::size_t maxPages = F.MaxPages;
 
-    for (std::size_t j = 0; j < PageQueue.size() && !F.AbortRequested; ++j) {
-        const std::string& address = PageQueue[j];
-        if (Visited(address)) {
-            if (Ahead && *Ahead)
-                (*Ahead)->Drop(j);
+    std::size_t j = 0;
+    for (; j < PageQueue.size() && !F.AbortRequested; ++j) {
+        if (maxPages != 0 && VisitedCount >= maxPages)
+            break;
+        const std::string& address = PageQueue[j].Address;
+        if (Answered.count(address) != 0) {
+            if (Ahead)
+                Ahead->Drop(j);
             continue;
         }
+        PageLevel = PageQueue[j].Level;
         F.AddMemoLine(address);
         try {
             Parser.Lines.Clear();
             Parser.Nodes.Clear();
             ReadFileTypes();
             {
-                SetPageDir(SplitLink(address, AllowedDirs[0]).LinkDir);
-                const std::unique_ptr<TMemoryStream> stream = Fetch(j, address);
-                VisitedIndex.insert(address);
+                std::unique_ptr<TMemoryStream> stream;
+                const std::string answered = FetchQueued(j, stream);
+                // Links resolve against the address that answered: after a
+                // relocation the page lives there, and so does the start
+                // directory when the start page moved.
+                SetPageDir(AddressDir(answered));
+                if (answered != address) {
+                    Answered.insert(answered);
+                    if (j == 0) {
+                        AllowedDirs[1] = AllowedDirs[0];
+                        AllowedUpper[1] = AllowedUpper[0];
+                    }
+                }
+                PageOrigin = AddressOrigin(answered);
                 ++VisitedCount;
                 StreamToLines(Parser.Lines, stream->Data());
             }
@@ -453,8 +619,19 @@ void TPageScan::Run()
             // Whatever failed, the page ends here and the scan goes on.
             F.AddMemoLine("Error...");
         }
+        // Outside the page's guard: a stylesheet that fails is its own error.
+        ReadStylesheets();
     }
 
+    std::size_t left = 0;
+    for (; j < PageQueue.size(); ++j)
+        if (Answered.count(PageQueue[j].Address) == 0)
+            ++left;
+    if (!F.AbortRequested && left > 0)
+        F.AddMemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + std::to_string(left) +
+                      " weitere Seiten nicht geholt.");
+    else if (!F.AbortRequested && LevelStopped)
+        F.AddMemoLine("Linktiefe " + std::to_string(F.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
     F.AbortRequested = false;
     F.AddMemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
                   " image files found...)...");

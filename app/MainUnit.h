@@ -117,6 +117,11 @@ public:
         int Local = 0;        // the file could not be created or written here
     };
     TJobFailures Failures;
+    // Bounds of a page scan, 0 meaning none: pages fetched, and links
+    // followed from the start page (it is level 0). From the user's settings
+    // "Scan/MaxPages" and "Scan/MaxLevel"; the command line sets its own.
+    std::uint32_t MaxPages = ScanLimitSetting("Scan/MaxPages");
+    std::uint32_t MaxLevel = ScanLimitSetting("Scan/MaxLevel");
     // How the download makes its files; the defaults suit every machine.
     dlnames::TFileWays DownloadFileWays;
     // Requests a job keeps in flight at most (1 to 16), also the most
@@ -231,6 +236,8 @@ private:
     TMainFormSetup setup_;
 
     void SetupHttpCli1();
+    // A scan bound from the user's settings; 0 when missing or not a count.
+    static std::uint32_t ScanLimitSetting(const char* key);
     std::string ModernSettingsFile() const;
     // Creates and fetches one file, which gets its name only when complete;
     // false on failure.

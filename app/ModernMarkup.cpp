@@ -276,3 +276,81 @@ std::string_view WithoutQueryAndFragment(std::string_view address)
     const std::size_t cut = address.find_first_of("?#");
     return cut == npos ? address : address.substr(0, cut);
 }
+
+namespace {
+
+// The content of the quoted string that opens at s[at]; next is set to the
+// position after its closing quote (or the end). A backslash escapes the
+// next character.
+std::string_view QuotedString(std::string_view s, std::size_t at, std::size_t& next)
+{
+    const char quote = s[at];
+    for (std::size_t i = at + 1; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == quote) {
+            next = i + 1;
+            return s.substr(at + 1, i - at - 1);
+        }
+    }
+    next = s.size();
+    return s.substr(at + 1);
+}
+
+// Reads the address of "url(" whose "(" is at s[open]; returns the position
+// after the closing ")" (or the end) and sets value.
+std::size_t ReadUrlValue(std::string_view s, std::size_t open, std::string_view& value)
+{
+    std::size_t b = open + 1;
+    while (b < s.size() && IsSpace(s[b]))
+        ++b;
+    if (b < s.size() && (s[b] == '"' || s[b] == '\'')) {
+        std::size_t end = 0;
+        value = QuotedString(s, b, end);
+        const std::size_t close = s.find(')', end);
+        return close == npos ? s.size() : close + 1;
+    }
+    const std::size_t close = s.find(')', b);
+    std::size_t e = close == npos ? s.size() : close;
+    while (e > b && IsSpace(s[e - 1]))
+        --e;
+    value = s.substr(b, e - b);
+    return close == npos ? s.size() : close + 1;
+}
+
+}  // namespace
+
+TStylesheetRefs StylesheetRefs(std::string_view css)
+{
+    TStylesheetRefs refs;
+    std::size_t i = 0;
+    while (i < css.size()) {
+        const char c = css[i];
+        if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
+            const std::size_t end = css.find("*/", i + 2);
+            i = end == npos ? css.size() : end + 2;
+        } else if (c == '"' || c == '\'') {
+            QuotedString(css, i, i);
+        } else if (c == '@' && StartsWithNoCase(css.substr(i + 1), "import")) {
+            i += 7;
+            while (i < css.size() && IsSpace(css[i]))
+                ++i;
+            std::string_view value;
+            if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
+                value = QuotedString(css, i, i);
+            } else if (StartsWithNoCase(css.substr(i), "url(")) {
+                i = ReadUrlValue(css, i + 3, value);
+            }
+            if (!value.empty())
+                refs.Imports.push_back(value);
+        } else if ((c == 'u' || c == 'U') && StartsWithNoCase(css.substr(i), "url(")) {
+            std::string_view value;
+            i = ReadUrlValue(css, i + 3, value);
+            if (!value.empty())
+                refs.Urls.push_back(value);
+        } else {
+            ++i;
+        }
+    }
+    return refs;
+}

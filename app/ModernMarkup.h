@@ -26,3 +26,13 @@ std::vector<std::string_view> StyleBackgroundUrls(std::string_view style);
 
 // The address without its query and fragment (from the first "?" or "#").
 std::string_view WithoutQueryAndFragment(std::string_view address);
+
+// What a stylesheet names: the addresses of its @import rules and of every
+// other url(...) (pictures, fonts ...), in order, without quotes and outer
+// blanks. Comments and quoted strings elsewhere are passed over; empty
+// addresses are left out. Linear in the length of the text.
+struct TStylesheetRefs {
+    std::vector<std::string_view> Imports;
+    std::vector<std::string_view> Urls;
+};
+TStylesheetRefs StylesheetRefs(std::string_view css);

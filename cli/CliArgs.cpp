@@ -6,7 +6,10 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, Connections, NoKeepAlive, Thumbnails, Help };
+enum class TOpt {
+    Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Connections,
+    NoKeepAlive, Thumbnails, Help
+};
 
 struct TOptDef {
     char Short;
@@ -27,6 +30,8 @@ constexpr TOptDef OptDefs[] = {
     {'T', "timeout", TOpt::Timeout, true},
     {'\0', "ca-file", TOpt::CaFile, true},
     {'\0', "no-check-certificate", TOpt::NoCheck, false},
+    {'\0', "max-pages", TOpt::MaxPages, true},
+    {'\0', "level", TOpt::Level, true},
     {'j', "connections", TOpt::Connections, true},
     {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
@@ -64,6 +69,18 @@ bool ParseSeconds(const std::string& text, double& out)
     return true;
 }
 
+// A count of 0 to 2^32 - 1 in decimal digits.
+bool ParseCount(const std::string& text, std::uint32_t& out)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (v > 0xFFFFFFFFull)
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
 // Applies one option; returns an error text or empty.
 std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
 {
@@ -86,6 +103,14 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         a.CaFile = value;
         break;
     case TOpt::NoCheck: a.NoCheckCertificate = true; break;
+    case TOpt::MaxPages:
+        if (!ParseCount(value, a.MaxPages))
+            return "invalid page count '" + value + "' (0 = no limit)";
+        break;
+    case TOpt::Level:
+        if (!ParseCount(value, a.MaxLevel))
+            return "invalid link depth '" + value + "' (0 = no limit)";
+        break;
     case TOpt::Connections:
         if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
             std::atoi(value.c_str()) < 1 || std::atoi(value.c_str()) > 16)
@@ -222,6 +247,9 @@ const char* CliUsageText()
            "      --ca-file FILE       for https, also trust the CA certificates in FILE (PEM)\n"
            "      --no-check-certificate  for https, connect even when the server's certificate\n"
            "                           cannot be verified (a warning is printed)\n"
+           "      --max-pages N        fetch at most N pages, then end the scan (default 0 = no limit)\n"
+           "      --level N            follow links at most N steps from the start page, as wget -l\n"
+           "                           (default 0 = no limit)\n"
            "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
            "                           server (1 to 16, default 4); results stay in list order\n"
            "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
@@ -236,5 +264,5 @@ const char* CliUsageText()
            "(look-up, connection, time-out, certificate); 8 when a server answered with an error status\n"
            "(the lower number when both happened); 1 for an error message or a file that could not be\n"
            "written; 2 for a usage error; 130 when interrupted (the first Ctrl+C stops the running job\n"
-           "cleanly).\n";
+           "cleanly), 143 when ended by SIGTERM (which stops the job the same way).\n";
 }

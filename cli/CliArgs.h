@@ -1,6 +1,7 @@
 // Command line of weblumifang-cli: what to set on the form and which jobs to run.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ struct TCliArgs {
     std::optional<std::string> DownloadDir;
     bool SkipExisting = false;
     double TimeoutSeconds = 60;  // 0: never
+    // Bounds of the scan, 0 meaning none: pages fetched, link depth.
+    std::uint32_t MaxPages = 0;
+    std::uint32_t MaxLevel = 0;
     std::optional<std::string> CaFile;  // also trusted for https
     bool NoCheckCertificate = false;
     int Connections = 4;        // requests in flight at most (1 to 16)

@@ -28,9 +28,10 @@ namespace {
 
 int gSignalPipe[2] = {-1, -1};
 
-extern "C" void OnInterrupt(int)
+extern "C" void OnInterrupt(int sig)
 {
-    const char c = 1;
+    // The signal's number goes through the pipe: SIGTERM ends with its own status.
+    const char c = static_cast<char>(sig);
     [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
     // A second Ctrl+C ends the program at once.
     std::signal(SIGINT, SIG_DFL);
@@ -130,6 +131,8 @@ int main(int argc, char** argv)
     form.SaveDialog1.OverwritePrompt = false;
 
     form.Autosaug->Checked = a.Auto;
+    form.MaxPages = a.MaxPages;
+    form.MaxLevel = a.MaxLevel;
     form.ModernCheck->Checked = a.Modern;
     form.ProxyEdit->Text = a.Proxy.value_or(std::string());
     if (a.Types)
@@ -151,15 +154,20 @@ int main(int argc, char** argv)
         std::fputs("weblumifang-cli: warning: server certificates are not checked (--no-check-certificate)\n", stderr);
 
     bool interrupted = false;
+    int stopSignal = SIGINT;
     // Watched by the dispatcher the waits sleep in, so Ctrl+C is heard at once.
     uint64_t signalWatch = 0;
     if (havePipe) {
         signalWatch = TNoticeDispatcher::Current().Watch(gSignalPipe[0], TNoticeDispatcher::kReadable, [&](uint32_t) {
             char buf[16];
-            while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
-            }
+            ssize_t n = 0;
+            int first = 0;
+            while ((n = ::read(gSignalPipe[0], buf, sizeof buf)) > 0)
+                if (first == 0)
+                    first = buf[0];
             if (!interrupted) {
                 interrupted = true;
+                stopSignal = first == SIGTERM ? SIGTERM : SIGINT;
                 progress.Clear();
                 std::fputs("weblumifang-cli: interrupted, stopping the running job\n", stderr);
                 if (form.JobRunning)
@@ -206,6 +214,6 @@ int main(int argc, char** argv)
     MainForm = nullptr;
     std::fflush(stdout);
     if (interrupted)
-        return 130;
+        return 128 + stopSignal;
     return ExitStatus(form.Failures, responder.ErrorShown);
 }

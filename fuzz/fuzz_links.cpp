@@ -1,11 +1,13 @@
-// SplitLink and FileExtension on arbitrary text: the link, then after the
-// first line feed the page directory (a fixed one when there is none).
+// SplitLink, FileExtension and the scan's address forming on arbitrary text:
+// the link, then after the first line feed the page directory (a fixed one
+// when there is none).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "app/LinkSplit.h"
+#include "app/PageAddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -19,6 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     if (link.empty())
         return 0;
+
+    // A formed address holds no fragment and is formed already; its
+    // directory ends in "/".
+    const TPageLink resolved = ResolvePageLink(link, pageDir);
+    if (!resolved.Self) {
+        if (resolved.Address.find('#') != std::string::npos || FormAddress(resolved.Address) != resolved.Address ||
+            resolved.Dir.empty() || resolved.Dir.back() != '/')
+            __builtin_trap();
+    }
+    (void)HasForeignScheme(link);
+    (void)AddressOrigin(link);
 
     std::string dir, file;
     SplitLink(link, pageDir, dir, file);

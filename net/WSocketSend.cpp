@@ -237,8 +237,17 @@ void TCustomWSocket::Flush()
         int h = fHSocket;
         const uint64_t gen = fSessionGen;
         TryToSend();
-        if (!Live(h, gen) || fAllSent)
+        if (!Live(h, gen))
             break;
+        if (fAllSent) {
+            // The last bytes left here rather than on a write notice; the
+            // sent event still comes, from the dispatch as after Send.
+            PostToSelf([this, h, gen] {
+                if (Live(h, gen))
+                    HandleNotice(h, FD_WRITE, 0);
+            });
+            break;
+        }
         // The write notice wakes the wait; the bound only guards a paused socket.
         WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(100));
     }

@@ -10,7 +10,8 @@ PKGS=(g++ cmake ninja-build
       nginx tinyproxy curl wget libssl-dev ca-certificates openssl
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
-      poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n)
+      poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n
+      apache2-doc)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -364,18 +364,21 @@ TEST_F(FetchAheadTest, ManyRunsLeaveNoDescriptorsOrThreadsBehind)
     const std::vector<std::string> paths = {"/b.gif", "/d.gif", "/fehlt.gif", "/leer.gif", "/d.gif", "/b.gif"};
     for (auto& p : std::vector<std::string>{"/b.gif", "/c.gif"})
         Server.Route(p, {0, 200, "x"});
+    // The server lives in this process: its side of each connection is
+    // counted only once it has seen the client close.
     Download(4, true, false, paths);
+    ASSERT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
     const int fds = OpenDescriptorCount();
     const int threads = ThreadCount();
     for (int i = 0; i < 25; ++i)
         Download(4, i % 2 == 0, i % 3 == 0, paths);
+    EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
     EXPECT_LE(OpenDescriptorCount(), fds);
     // Look-up helpers end on their own; give them a moment, never a fixed wait.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (ThreadCount() > threads && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_LE(ThreadCount(), threads);
-    EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
 }
 
 namespace {

@@ -1,5 +1,7 @@
-// The window's network settings come from QSettings: the client of a fresh
+// The window's network settings and scan bounds come from QSettings: the client of a fresh
 // main window carries them, and a value that makes no sense falls back.
+#include <utility>
+
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -68,6 +70,32 @@ TEST(NetworkSettings, WindowClientFollowsTheSettings)
             s.setValue("Network/Connections", bad);
         }
         EXPECT_EQ(FromFreshWindow().Connections, 4) << bad;
+    }
+}
+
+TEST(ScanSettings, WindowScanBoundsFollowTheSettings)
+{
+    TempFolder dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.Path().string()));
+    auto bounds = [] {
+        TMainFormSetup setup;
+        setup.UseOptionsFile = false;
+        TMainForm form(setup);
+        return std::pair(form.MaxPages, form.MaxLevel);
+    };
+    EXPECT_EQ(bounds(), std::pair(0u, 0u)) << "no limit unless the user sets one";
+    {
+        QSettings s("Quenbrik", "Web Lumifang");
+        s.setValue("Scan/MaxPages", 500);
+        s.setValue("Scan/MaxLevel", "3");
+    }
+    EXPECT_EQ(bounds(), std::pair(500u, 3u));
+    for (const char* bad : {"viele", "-1", "4294967296", "2.5"}) {
+        {
+            QSettings s("Quenbrik", "Web Lumifang");
+            s.setValue("Scan/MaxPages", bad);
+        }
+        EXPECT_EQ(bounds().first, 0u) << bad;
     }
 }
 

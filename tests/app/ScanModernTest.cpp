@@ -13,14 +13,10 @@ using namespace wltest;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
-
-std::string Done(int pages, int images)
-{
-    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
-           " image files found...)...";
-}
 
 class ScanModernTest : public TJobFixture {
 protected:
@@ -82,10 +78,12 @@ TEST_F(ScanModernTest, OptionOffGivesExactlyThePlainResults)
     Scan(H + "/a/index.html", false);
 
     EXPECT_THAT(Responder.Asked(), IsEmpty());
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", Done(2, 3)));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", Done(2, 4)));
     // Single-quoted values keep their quotes and split "src = x" names
-    // nothing; only plain src and the whole-address extension count.
-    EXPECT_THAT(Found(), ElementsAre(H + "/a/placeholder.gif", H + "/a/p.jpg", H + "/a/thumb.php?file=foto.jpg"));
+    // nothing; only plain src and the whole-address extension count (a
+    // fragment is never part of the address).
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/placeholder.gif", H + "/a/p.jpg", H + "/a/zoom.jpg",
+                                     H + "/a/thumb.php?file=foto.jpg"));
 }
 
 TEST_F(ScanModernTest, OptionOnFindsTheRealPicturesOnceEach)
@@ -112,7 +110,7 @@ TEST_F(ScanModernTest, OptionOnFindsTheRealPicturesOnceEach)
                              H + "/a/bg.jpg",
                              H + "/a/bg2.png",
                              H + "/a/pic.jpg?v=2",
-                             H + "/a/zoom.jpg#z",
+                             H + "/a/zoom.jpg",
                              H + "/a/thumb.php?file=foto.jpg",
                              H + "/a/ok-dens.jpg",
                              H + "/a/slash.jpg",
@@ -147,8 +145,8 @@ TEST_F(ScanModernTest, PagesAndQuestionsAreUnchangedByTheOption)
     EXPECT_EQ(asked[0], asked[1]);
     EXPECT_THAT(lines[1], ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/a/r.html", H + "/a/f.html",
                                       Done(4, 3)));
-    // The root link's directory is the host's root.
-    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/\" weiterverfolgt werden?"));
+    // The root link is asked about by its own directory.
+    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/b/\" weiterverfolgt werden?"));
 }
 
 TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)
@@ -163,4 +161,42 @@ TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)
         EXPECT_THAT(Found(), ElementsAre(H + "/after.gif", H + "//after.gif")) << modern;
         EXPECT_EQ(Lines.back(), Done(2, 2));
     }
+}
+
+TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
+{
+    Nginx.WriteDoc("a/index.html",
+                   Page("<link rel=\"stylesheet\" href=\"css/site.css#x\">\n"
+                        "<link rel=\"Alternate\tStyleSheet\" href=\"/a/css/./site.css\">\n"
+                        "<link rel=\"stylesheet\" href=\"http://fremd.invalid/x.css\">\n"
+                        "<link rel=\"icon\" href=\"fav.png\">\n"
+                        "<a href=\"p.html\">p</a>"));
+    Nginx.WriteDoc("a/p.html", Page("<link rel=\"stylesheet\" href=\"css/site.css\">"));
+    Nginx.WriteDoc("a/css/site.css", "@import \"more/imp.css\";\nbody { background: url(../img/bg.jpg) }\n"
+                                     ".x { background: url('/img/abs.png?v=1') }\n"
+                                     "@font-face { src: url(font.woff) }\n");
+    Nginx.WriteDoc("a/css/more/imp.css", "@import url(deeper.css);\n.z { background: url(i.gif#f) }\n");
+    Nginx.WriteDoc("a/css/more/deeper.css", ".q { background: url(never.gif) }\n");
+
+    Scan(H + "/a/index.html", false);
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/p.html", Done(2, 1)));
+    EXPECT_THAT(Nginx.AccessLog(), Not(HasSubstr(".css")));
+
+    Scan(H + "/a/index.html", true);
+    // Pictures resolve against the stylesheet that names them; an import of
+    // an import is not read.
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/css/site.css", H + "/a/css/more/imp.css",
+                                   H + "/a/p.html", Done(2, 4)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/a/fav.png", H + "/a/img/bg.jpg", H + "/img/abs.png?v=1",
+                                     H + "/a/css/more/i.gif"));
+    const std::string log = Nginx.AccessLog();
+    auto count = [&log](const std::string& what) {
+        int n = 0;
+        for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("GET /a/css/site.css "), 1);
+    EXPECT_EQ(count("GET /a/css/more/imp.css "), 1);
+    EXPECT_EQ(count("deeper.css"), 0);
 }

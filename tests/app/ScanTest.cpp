@@ -1,6 +1,10 @@
 // The page scan end to end: real nginx (or the scripted server for stalls)
-// serving small sites; memo lines, found list and questions checked in order.
+// serving small sites, some written as real ones are (fragments, anchored
+// directories, dot segments, relocations, root links); memo lines, found
+// list, questions and nginx's log checked in order.
 #include <algorithm>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,12 +25,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
-
-std::string Done(int pages, int images)
-{
-    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
-           " image files found...)...";
-}
 
 std::string Question(const std::string& dir)
 {
@@ -49,8 +47,8 @@ protected:
         Form->GoBtnClick();
     }
 
-    // Links of the directory test: one inside the start folder, one root link
-    // (whose directory is the host's root), one absolute link into /b/.
+    // Links of the directory test: one inside the start folder, absolute and
+    // root links into /b/.
     void WriteDirectorySite()
     {
         Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n"
@@ -62,8 +60,24 @@ protected:
             Nginx.WriteDoc(leaf, Page("leaf"));
     }
 
+    // Request targets in nginx's log, each with how often it was asked for.
+    std::map<std::string, int> Requests() const
+    {
+        std::map<std::string, int> count;
+        std::istringstream log(Nginx.AccessLog());
+        std::string line;
+        while (std::getline(log, line)) {
+            const auto space = line.find(' ');
+            const auto end = line.find(' ', space + 1);
+            if (space != std::string::npos && end != std::string::npos)
+                ++count[line.substr(space + 1, end - space - 1)];
+        }
+        return count;
+    }
+
     TNginx Nginx{"location = /a/old.html { return 301 /z/new.html; }\n"
-                 "location = /loop.html { return 302 /loop.html; }"};
+                 "location = /loop.html { return 302 /loop.html; }\n"
+                 "location = /rw/index.html { return 302 /rw/en/index.html; }"};
     std::string H;
 };
 
@@ -73,11 +87,10 @@ TEST_F(ScanTest, AnswerNoDeclinesEachDirectoryOnceForTheWholeScan)
 {
     WriteDirectorySite();
     Responder.AnswerMessage(mrNo);
-    Responder.AnswerMessage(mrNo);
     Scan(H + "/a/index.html");
 
-    // The root link's directory is the host root, not /b/.
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
+    // Root links are decided by their own directory, /b/, like the absolute ones.
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
     EXPECT_EQ(Responder.Unanswered(), 0);
     for (const TAsked& a : Responder.Asked()) {
@@ -91,12 +104,11 @@ TEST_F(ScanTest, AnswerYesFollowsThatDirectoryAndEverythingBelowIt)
 {
     WriteDirectorySite();
     Responder.AnswerMessage(mrYes);  // /b/
-    Responder.AnswerMessage(mrNo);   // the root
     Scan(H + "/a/index.html");
 
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/"), Question(H + "/")));
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/s.html",
-                                   Done(4, 0)));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/p.html",
+                                   H + "/b/s.html", H + "/b/r.html", Done(6, 0)));
 }
 
 TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
@@ -202,13 +214,20 @@ TEST_F(ScanTest, ExistingFoundEntriesStayAndAreNotCounted)
     EXPECT_TRUE(Form->DownAllBtn->Enabled());
 }
 
-TEST_F(ScanTest, RedirectedPageResolvesAgainstTheQueuedAddress)
+TEST_F(ScanTest, RedirectedPageResolvesAgainstTheAddressThatAnswered)
 {
-    Nginx.WriteDoc("z/new.html", Page("<a href=\"r.html\">r</a>"));
+    // A start page that moves takes the start directory with it.
+    Nginx.WriteDoc("z/new.html", Page("<a href=\"r.html\">r</a> <a href=\"new.html\">selbst</a>"));
+    Nginx.WriteDoc("z/r.html", Page("<a href=\"../a/old.html\">alt</a>"));
     Nginx.WriteDoc("a/r.html", Page("leaf"));
+    Form->Autosaug->Checked = true;
     Scan(H + "/a/old.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/old.html", H + "/z/r.html", Done(2, 0)));
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/old.html", H + "/a/r.html", Done(2, 0)));
+    // Further down the scan the page's own directory moves.
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"old.html\">alt</a>"));
+    Scan(H + "/a/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/old.html", H + "/z/r.html", Done(3, 0)));
 }
 
 TEST_F(ScanTest, HostilePagesEndThatPageOnly)
@@ -274,7 +293,7 @@ TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
     Scan(bare + "/a/index.html");
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 1)));
     EXPECT_THAT(Found(), ElementsAre(H + "/a/pic1.jpg"));
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/")));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
     EXPECT_EQ(Form->URLEdit->Text(), bare + "/a/index.html") << "the field keeps what the user typed";
 
     // A host alone, and a scheme-relative address.
@@ -311,6 +330,88 @@ TEST_F(ScanTest, EmptyAddressStartsNothing)
     EXPECT_THAT(Lines, IsEmpty());
     EXPECT_EQ(Form->Memo1->Lines().Count(), 1);
     EXPECT_TRUE(Form->TabSheet3->TabVisible());
+}
+
+TEST_F(ScanTest, RealWorldAddressesEndTheCrawlWithEveryPageFetchedOnce)
+{
+    Nginx.WriteDoc("rw/en/index.html",
+                   Page("<a href=\"#top\">oben</a>\n"
+                        "<a href=\"p.html#a\">a</a> <a href=\"p.html#b\">b</a> <a href=\"p.html\">p</a>\n"
+                        "<a href=\"d/#x\">anker im ordner</a>\n"
+                        "<a href=\"sub/../q.html\">q</a> <a href=\"./sub/./s.html\">s</a>\n"
+                        "<a href=\"/rw/en/abs/y.html\">wurzel</a>\n"
+                        "<a href=\"page2.html\">2</a>\n"
+                        "<a href=\"index.html#top\">selbst</a> <a href=\"../index.html\">start</a>\n"
+                        "<a href=\"/other/z.html\">fremd</a>\n"
+                        "<a href=\"mailto:a@h.d\">m</a> <a href=\"javascript:void(0)\">j</a>\n"
+                        "<img src=\"img/a.gif#f\">"));
+    Nginx.WriteDoc("rw/en/d/index.html",
+                   Page("<a href=\"../d/q.html\">q</a> <a href=\"#x\">x</a> <img src=\"pic.gif\">"));
+    Nginx.WriteDoc("rw/en/sub/s.html", Page("<a href=\"../sub/../index.html\">i</a> <a href=\"./../p.html#z\">p</a>"));
+    Nginx.WriteDoc("rw/en/abs/y.html", Page("<a href=\"/rw/en/abs/../p.html\">p</a> <img src=\"../img/a.gif\">"));
+    for (const char* leaf : {"rw/en/p.html", "rw/en/q.html", "rw/en/page2.html", "rw/en/d/q.html", "other/z.html"})
+        Nginx.WriteDoc(leaf, Page("leaf"));
+    Responder.AnswerMessage(mrNo);
+    Scan(H + "/rw/index.html#start");
+
+    // The root link into the start directory needs no question; the one
+    // elsewhere names its own directory.
+    EXPECT_THAT(Questions(), ElementsAre("Soll der Link zu \"" + H + "/other/\" weiterverfolgt werden?"));
+    EXPECT_THAT(Lines, ElementsAre(H + "/rw/index.html", H + "/rw/en/p.html", H + "/rw/en/d/", H + "/rw/en/q.html",
+                                   H + "/rw/en/sub/s.html", H + "/rw/en/abs/y.html", H + "/rw/en/page2.html",
+                                   H + "/rw/en/d/q.html", Done(8, 2)));
+    EXPECT_THAT(Found(), ElementsAre(H + "/rw/en/img/a.gif", H + "/rw/en/d/pic.gif"));
+    const std::map<std::string, int> expected = {
+        {"/rw/index.html", 1}, {"/rw/en/index.html", 1}, {"/rw/en/p.html", 1},     {"/rw/en/d/", 1},
+        {"/rw/en/q.html", 1},  {"/rw/en/sub/s.html", 1}, {"/rw/en/abs/y.html", 1}, {"/rw/en/page2.html", 1},
+        {"/rw/en/d/q.html", 1}};
+    EXPECT_EQ(Requests(), expected);
+}
+
+TEST_F(ScanTest, FailedPageIsNotFetchedAgainUnderAnyName)
+{
+    Nginx.WriteDoc("index.html", Page("<a href=\"gone.html\">1</a> <a href=\"x/../gone.html#a\">2</a>"
+                                      "<a href=\"ok.html\">3</a>"));
+    Nginx.WriteDoc("ok.html", Page("<a href=\"gone.html\">wieder</a>"));
+    Scan(H + "/index.html");
+
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/gone.html", "Error...", H + "/ok.html", Done(2, 0)));
+    EXPECT_EQ(Requests().at("/gone.html"), 1);
+}
+
+TEST_F(ScanTest, PageAndLevelBoundsStopTheQueueWithOneLine)
+{
+    // Every page above level 3 links two pages one level further down.
+    for (int level = 0; level < 4; ++level)
+        for (int i = 0; i < (1 << level); ++i) {
+            const std::string name = "t/" + std::to_string(level) + "_" + std::to_string(i) + ".html";
+            const std::string next = std::to_string(level + 1) + "_";
+            const std::string links = level == 3 ? std::string()
+                                                 : "<a href=\"" + next + std::to_string(2 * i) + ".html\">l</a> <a href=\"" +
+                                                       next + std::to_string(2 * i + 1) + ".html\">r</a> ";
+            Nginx.WriteDoc(name, Page(links + "<img src=\"" + std::to_string(level) + ".gif\">"));
+        }
+
+    Form->MaxPages = 4;
+    Scan(H + "/t/0_0.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/t/0_0.html", H + "/t/1_0.html", H + "/t/1_1.html", H + "/t/2_0.html",
+                                   "Seitenlimit 4 erreicht: 5 weitere Seiten nicht geholt.", Done(4, 3)));
+
+    Form->MaxPages = 0;
+    Form->MaxLevel = 1;
+    Form->FoundImageList().Clear();
+    Scan(H + "/t/0_0.html");
+    // The pages of the last level are read for pictures, their links are not followed.
+    EXPECT_THAT(Lines, ElementsAre(H + "/t/0_0.html", H + "/t/1_0.html", H + "/t/1_1.html",
+                                   "Linktiefe 1 erreicht: weitere Links nicht verfolgt.", Done(3, 2)));
+
+    // A bound the site never reaches says nothing.
+    Form->MaxPages = 100;
+    Form->MaxLevel = 3;
+    Scan(H + "/t/0_0.html");
+    ASSERT_FALSE(Lines.empty());
+    EXPECT_EQ(Lines.size(), 16u);
+    EXPECT_EQ(Lines.back(), Done(15, 2));
 }
 
 // The stalling page comes from the scripted server: the first connection

@@ -122,6 +122,9 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsageText)
         {"-k", "http://h.d/"},                    // skip without download
         {"http://a.d/", "http://b.d/"},           // two addresses
         {"--auto=yes", "http://h.d/"},            // a flag with a value
+        {"--max-pages", "-5", "http://h.d/"},     // not a count
+        {"--level=1.5", "http://h.d/"},
+        {"--max-pages", "4294967296", "http://h.d/"},
         {"-j", "0", "http://h.d/"},               // connections out of range
         {"--connections=17", "http://h.d/"},
         {"-j", "4x", "http://h.d/"},
@@ -159,6 +162,28 @@ TEST_F(CliTest, ScanMirrorsTheMemoAndSavesTheListWithoutOptionsFile)
     EXPECT_EQ(fs::exists(programDir + "/options.dat"), optionsBefore);
     EXPECT_FALSE(fs::exists(Home + "/.config/Quenbrik"));
     EXPECT_THAT(r.Err, Not(HasSubstr("Soll der Link")));
+}
+
+TEST_F(CliTest, PageAndDepthBoundsReachTheScan)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string h = nginx.Url("");
+    nginx.WriteDoc("index.html", Page("<a href=\"a.html\">a</a><a href=\"b.html\">b</a>"));
+    nginx.WriteDoc("a.html", Page("<a href=\"c.html\">c</a>"));
+    nginx.WriteDoc("b.html", Page("leaf"));
+    nginx.WriteDoc("c.html", Page("leaf"));
+
+    TRun r = Run({"--max-pages", "2", h + "/index.html"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/index.html", h + "/a.html",
+                                          "Seitenlimit 2 erreicht: 2 weitere Seiten nicht geholt.",
+                                          "Done! (2 html files and 0 image files found...)..."));
+    r = Run({"--level=1", h + "/index.html"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/index.html", h + "/a.html", h + "/b.html",
+                                          "Linktiefe 1 erreicht: weitere Links nicht verfolgt.",
+                                          "Done! (3 html files and 0 image files found...)..."));
 }
 
 TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
@@ -430,11 +455,11 @@ static long long BytesBeingWritten(qint64 pid, const std::string& dir)
     return -1;
 }
 
-// Interrupted (Ctrl+C) or killed in the middle of a picture: either way no
+// Interrupted (Ctrl+C), terminated or killed in the middle of a picture: either way no
 // partial file is left under the picture's name, not even for a moment.
 TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
 {
-    for (const int sig : {SIGINT, SIGKILL}) {
+    for (const int sig : {SIGINT, SIGTERM, SIGKILL}) {
         TScript stall;
         stall.ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(3000, 'x')).Hold();
         TScriptedServer server(stall);
@@ -454,8 +479,9 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
         ::kill(static_cast<pid_t>(p->processId()), sig);
         const TRun r = Finish(20s);
 
-        if (sig == SIGINT) {
-            EXPECT_EQ(r.Status, 130) << r.Err;
+        if (sig != SIGKILL) {
+            // SIGTERM stops the job as Ctrl+C does, with the status of its own.
+            EXPECT_EQ(r.Status, sig == SIGINT ? 130 : 143) << r.Err;
             EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...", "HTTP Fehler: 3",
                                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
         }
@@ -541,10 +567,11 @@ TEST_F(CliTest, HttpsSiteScannedAndDownloaded)
     fs::create_directories(dir);
     Scratch.WriteFile("ziel/eins.gif", "alt");
 
-    // Started over http: pages and pictures arrive over https by relocation.
+    // Started over http: the start page answers over https, and its links
+    // resolve against that address.
     const TRun r = Run({"--auto", "--ca-file", pki.CaFile(), "-d", dir, nginx.Url("/s/index.html")});
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_THAT(r.OutLines(), ElementsAre(nginx.Url("/s/index.html"), nginx.Url("/t/p.html"),
+    EXPECT_THAT(r.OutLines(), ElementsAre(nginx.Url("/s/index.html"), site + "/t/p.html",
                                           "Done! (2 html files and 2 image files found...)...",
                                           "Lade Datei 1 von 2 herunter (eins.gif)...",
                                           "Die Datei eins.gif existiert schon, speichere unter eins0.gif...",
