@@ -183,35 +183,25 @@ TEST(KeepAliveScripted, ConnectionClosedWhileIdleIsRetriedOnceOnly)
     once.ReadRequest().Send(Kept("eins")).Pause(200ms);
     answers.ReadRequest().Send(Kept("zwei"));
     silent.ReadRequest();
-    {
-        TScriptedServer server({once, answers});
+    // The second case: the fresh connection closes without a byte as well;
+    // that is the server's answer, not a reason for a third try.
+    for (const TScript* second : {&answers, &silent}) {
+        const bool answered = second == &answers;
+        SCOPED_TRACE(answered ? "answered on the fresh connection" : "closed again");
+        TScriptedServer server({once, *second, answers});
         THttpCli c;
         c.KeepAlive = true;
         EXPECT_EQ(Fetch(c, server.Url("/1")), "eins");
         ASSERT_TRUE(server.WaitFinished(0));
         TEventLog log;
         log.Attach(c);
-        EXPECT_EQ(Fetch(c, server.Url("/2")), "zwei");
+        EXPECT_EQ(Fetch(c, server.Url("/2")), answered ? "zwei" : "");
         EXPECT_EQ(log.Count("SessionConnected"), 2) << "sent on the kept connection, then on a fresh one";
         EXPECT_EQ(log.Count("RequestDone 1 0"), 1);
-        EXPECT_EQ(server.Connections(), 2);
-        EXPECT_THAT(server.Received(1), HasSubstr("GET /2 HTTP/1.0"));
-    }
-    {
-        // The fresh connection closes without a byte as well: that is the
-        // server's answer, not a reason for a third try.
-        TScriptedServer server({once, silent, answers});
-        THttpCli c;
-        c.KeepAlive = true;
-        EXPECT_EQ(Fetch(c, server.Url("/1")), "eins");
-        ASSERT_TRUE(server.WaitFinished(0));
-        TEventLog log;
-        log.Attach(c);
-        EXPECT_EQ(Fetch(c, server.Url("/2")), "");
-        EXPECT_EQ(log.Count("SessionConnected"), 2);
-        EXPECT_EQ(c.StatusCode(), 0);
+        EXPECT_EQ(c.StatusCode(), answered ? 200 : 0);
         ASSERT_TRUE(server.WaitFinished(1));
         EXPECT_EQ(server.Connections(), 2);
+        EXPECT_THAT(server.Received(1), HasSubstr("GET /2 HTTP/1.0"));
     }
 }
 
