@@ -47,18 +47,19 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 
-# One relay per listener.
+# One relay per listener; start_relay TARGET sets relay_port. (Not run in a
+# command substitution: the relay would hold its output open for ever.)
 start_relay() {
-  local target="$1" port ready
-  port=$(wl_free_port)
-  ready="$work/relay.$port"
-  python3 "$here/latency_relay.py" "$port" "$target" --delay-ms "$delay_ms" --ready "$ready" &
+  local ready
+  relay_port=$(wl_free_port)
+  ready="$work/relay.$relay_port"
+  python3 "$here/latency_relay.py" "$relay_port" "$1" --delay-ms "$delay_ms" --ready "$ready" \
+    >"$work/relay.$relay_port.log" 2>&1 </dev/null &
   relay_pids+=($!)
   for _ in $(seq 1 200); do [ -e "$ready" ] && break; sleep 0.01; done
-  echo "$port"
 }
-plain_relay=$(start_relay "$WL_NGINX_PORT")
-tls_relay=$(start_relay "$tls_port")
+start_relay "$WL_NGINX_PORT"; plain_relay=$relay_port
+start_relay "$tls_port"; tls_relay=$relay_port
 base="http://127.0.0.1:$plain_relay"
 sbase="https://127.0.0.1:$tls_relay"
 
