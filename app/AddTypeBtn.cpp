@@ -27,7 +27,7 @@ TAddTypeForm::TAddTypeForm() : TForm("AddTypeForm")
     OkBtn->ModalResult = mrOk;
     CancelBtn = Make<TButton>(this, "CancelBtn");
     CancelBtn->SetBounds(156, 80, 97, 25);
-    CancelBtn->Caption = "Cancel";
+    CancelBtn->Caption = "Abbrechen";
     CancelBtn->Cancel = true;
     CancelBtn->ModalResult = mrCancel;
 

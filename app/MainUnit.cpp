@@ -12,6 +12,7 @@
 #include <QWidget>
 
 // ours
+#include "ProgramInfo.h"
 #include "app/AddTypeBtn.h"
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
@@ -68,7 +69,7 @@ TMainForm::~TMainForm()
 // Every control with its place, caption and colour.
 void TMainForm::CreateControls()
 {
-    Caption = "Quenbrik Web Lumifang 2.3";
+    Caption = std::string("Quenbrik Web Lumifang ") + kProgramVersion;
     ClientWidth = 638;
     ClientHeight = 555;
     SetFont(TFontSpec{});
@@ -83,7 +84,7 @@ void TMainForm::CreateControls()
     Panel7->Height = 41;
     auto* stripText = Make<TLabel>(Panel7, "Label10");
     stripText->SetBounds(10, 13, 300, 16);
-    stripText->Caption = "Quenbrik Web Lumifang 2.3";
+    stripText->Caption = std::string("Quenbrik Web Lumifang ") + kProgramVersion;
     auto* imagePanel = Make<TPanel>(Panel7, "Panel8");
     imagePanel->BevelOuter = TBevelCut::None;
     imagePanel->Align = TAlign::Right;
@@ -195,7 +196,7 @@ void TMainForm::CreateControls()
     GoBtn->Caption = "&Saugen...";
     BreakBtn = Make<TButton>(c, "BreakBtn");
     BreakBtn->SetBounds(118, 146, 90, 26);
-    BreakBtn->Caption = "Cancel";
+    BreakBtn->Caption = "Abbrechen";
     BreakBtn->Cancel = true;
     BreakBtn->Enabled = false;
     LocalBreak2Btn = Make<TButton>(c, "LocalBreak2Btn");
@@ -259,7 +260,7 @@ void TMainForm::CreateControls()
     DownBtn->Caption = "Markierte herunter&laden...";
     BreakBtn2 = Make<TButton>(c, "BreakBtn2");
     BreakBtn2->SetBounds(12, 120, 90, 26);
-    BreakBtn2->Caption = "Cancel";
+    BreakBtn2->Caption = "Abbrechen";
     BreakBtn2->Cancel = true;
     BreakBtn2->Enabled = false;
     BreakLocalBtn = Make<TButton>(c, "BreakLocalBtn");
@@ -349,6 +350,14 @@ void TMainForm::FormCreate()
     ListBoxChanged();
     DirectoryEdit1->InitialDir = ProgramDir;
     OpenOptions();
+    // An address handed over on the command line (the menu entry's %u) waits
+    // for the user's "Saugen". It is not a setting the user made, so it does
+    // not replace the address options.dat keeps until a setting changes.
+    if (setup_.StartAddress) {
+        LoadingOptions = true;
+        URLEdit->Text = *setup_.StartAddress;
+        LoadingOptions = false;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -465,7 +474,7 @@ void TMainForm::FormCloseQuery(bool& CanClose)
         MessageDlg("Hiermit beenden Sie das Programm! Alle nicht gespeicherten Daten gehen verloren!",
                    "Programm beenden", TMsgIcon::Information, mbOK | mbCancel);
     CanClose = answer == mrOk;
-    // The request under way ends too, as with "Cancel": a stalled server
+    // The request under way ends too, as with "Abbrechen": a stalled server
     // would otherwise keep the job, and with it the program, alive unseen.
     if (CanClose)
         BreakBtnClick();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct TMainFormSetup {
     // When not empty: options.dat is read and written in this folder instead
     // of beside the program (or in the user's configuration folder).
     std::string OptionsDir;
+    // When set: shown in URLEdit after the options are read (not saved, no scan).
+    std::optional<std::string> StartAddress;
 };
 
 class TMainForm : public TForm {

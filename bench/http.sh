@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # HTTP client against a loopback nginx, with curl as the peer in the same run.
-#   http.download_mb_s / http.curl_mb_s / http.ratio_vs_curl   1 GiB file, best of 3 each
+#   http.download_mb_s / http.curl_mb_s / http.ratio_vs_curl   1 GiB file, three rounds (ours, then curl):
+#                                                               medians, each round's figure printed beside
 #   http.download_peak_rss_mb                                   the client's peak memory meanwhile
+#   http.recv_calls_per_mib / http.curl_recv_calls_per_mib      receive system calls per MiB of the same
+#   http.ioctl_calls                                            download (strace -c -f, one run each)
 #   http.requests_s / http.curl_requests_s / http.ratio_requests_vs_curl   2,000 Gets of a 5 KB page
 #   http.wait_cpu_s                                             CPU used by a Get waiting 10 s on a silent server
 set -euo pipefail
@@ -55,15 +58,36 @@ base="http://127.0.0.1:$port"
 cat "$dir/www/big.bin" >/dev/null
 
 best() { sort -g | tail -1; }
-ours=$(for _ in 1 2 3; do "$BIN" download "$base/big.bin"; done)
-ours_mb=$(echo "$ours" | awk '{print $1}' | best)
-ours_rss=$(echo "$ours" | awk '{print $2}' | sort -g | tail -1)
-curl_mb=$(for _ in 1 2 3; do curl --http1.0 -s -o /dev/null -w '%{speed_download}\n' "$base/big.bin"; done |
-  awk '{printf "%.1f\n", $1 / 1e6}' | best)
-echo "http.download_mb_s $ours_mb MB/s"
-echo "http.curl_mb_s $curl_mb MB/s"
-echo "http.ratio_vs_curl $(awk -v a="$ours_mb" -v b="$curl_mb" 'BEGIN{printf "%.2f", a / b}')"
+median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+# The rounds pair ours with curl back to back, so a burst of foreign load on
+# the shared machine hits one round's pair, not one side of every round.
+ours_runs=(); curl_runs=(); ratios=(); ours_rss=0
+for _ in 1 2 3; do
+  out=$("$BIN" download "$base/big.bin")
+  mb=$(echo "$out" | awk '{print $1}')
+  ours_rss=$(printf '%s\n%s\n' "$ours_rss" "$(echo "$out" | awk '{print $2}')" | best)
+  cmb=$(curl --http1.0 -s -o /dev/null -w '%{speed_download}\n' "$base/big.bin" | awk '{printf "%.1f\n", $1 / 1e6}')
+  ours_runs+=("$mb"); curl_runs+=("$cmb")
+  ratios+=("$(awk -v a="$mb" -v b="$cmb" 'BEGIN{printf "%.2f", a / b}')")
+done
+echo "http.download_mb_s $(median3 "${ours_runs[@]}") MB/s (rounds: ${ours_runs[*]})"
+echo "http.curl_mb_s $(median3 "${curl_runs[@]}") MB/s (rounds: ${curl_runs[*]})"
+echo "http.ratio_vs_curl $(median3 "${ratios[@]}") (rounds: ${ratios[*]})"
 echo "http.download_peak_rss_mb $ours_rss MB"
+
+# System calls of one download each. recv() is the recvfrom call on Linux;
+# ioctl counts every readable-bytes query of the run.
+if command -v strace >/dev/null; then
+  calls() { awk -v want="$2" '$NF ~ want && $4 ~ /^[0-9]+$/ {n += $4} END {print n + 0}' "$1"; }
+  mib=1024
+  strace -c -f -o "$dir/ours.strace" "$BIN" download "$base/big.bin" >/dev/null
+  strace -c -f -o "$dir/curl.strace" curl --http1.0 -s -o /dev/null "$base/big.bin"
+  echo "http.recv_calls_per_mib $(awk -v n="$(calls "$dir/ours.strace" '^(recvfrom|recvmsg|recv)$')" -v m=$mib 'BEGIN{printf "%.2f", n / m}') calls/MiB"
+  echo "http.curl_recv_calls_per_mib $(awk -v n="$(calls "$dir/curl.strace" '^(recvfrom|recvmsg|recv)$')" -v m=$mib 'BEGIN{printf "%.2f", n / m}') calls/MiB"
+  echo "http.ioctl_calls $(calls "$dir/ours.strace" '^ioctl$') calls"
+else
+  echo "http: strace not installed, system-call counts skipped" >&2
+fi
 
 n=2000
 for _ in $(seq $n); do printf 'url = "%s/page.html"\noutput = "/dev/null"\n' "$base"; done >"$dir/list"

@@ -209,8 +209,22 @@ void TBrowserForm::ShowPicture(const std::string& path)
         MessageDlg("Konnte die Bilddatei nicht öffnen!", "Fehler", TMsgIcon::Error, mbOK);
         return;
     }
-    if (ViewPicForm)
+    if (ViewPicForm) {
+        // Paging in the viewer takes the selection along, so the grid shows
+        // the picture the user stopped at.
+        ViewPicForm->OnPictureChanged = [this](const std::string& shown) {
+            const std::string name = shown.substr(shown.rfind('/') + 1);
+            for (int k = 0; k < ThumbCount; ++k)
+                if (ThumbNames[static_cast<size_t>(k)] == name) {
+                    Selected = k + 1;
+                    EnsureVisible();
+                    Paint();
+                    break;
+                }
+        };
         ViewPicForm->ShowModal();
+        ViewPicForm->OnPictureChanged = nullptr;
+    }
     deldib(picture);
     // The viewer's copy would point at freed memory.
     if (ViewPicForm)

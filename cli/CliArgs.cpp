@@ -8,7 +8,7 @@ namespace {
 
 enum class TOpt {
     Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Connections,
-    NoKeepAlive, Thumbnails, Help
+    NoKeepAlive, Thumbnails, Help, Version
 };
 
 struct TOptDef {
@@ -36,6 +36,7 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
+    {'\0', "version", TOpt::Version, false},
 };
 
 const TOptDef* FindShort(char c)
@@ -124,6 +125,7 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         a.Thumbnails = value;
         break;
     case TOpt::Help: a.Help = true; break;
+    case TOpt::Version: a.Version = true; break;
     }
     return {};
 }
@@ -205,7 +207,7 @@ TCliParse ParseCliArgs(const std::vector<std::string>& args)
                 return fail(e);
         }
     }
-    if (r.Args.Help)
+    if (r.Args.Help || r.Args.Version)
         return r;
     if (r.Args.Thumbnails) {
         if (!positional.empty() || r.Args.LoadList || r.Args.SaveList || r.Args.DownloadDir)
@@ -256,6 +258,7 @@ const char* CliUsageText()
            "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
+           "      --version            show the version\n"
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"

@@ -27,6 +27,7 @@ struct TCliArgs {
     // One thumbnail pass of the image browser over this folder instead of a scan.
     std::optional<std::string> Thumbnails;
     bool Help = false;
+    bool Version = false;
 };
 
 struct TCliParse {

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "ProgramInfo.h"
 #include "app/MainUnit.h"
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
@@ -73,6 +74,10 @@ int main(int argc, char** argv)
     }
     if (parsed.Args.Help) {
         std::fputs(CliUsageText(), stdout);
+        return 0;
+    }
+    if (parsed.Args.Version) {
+        std::printf("weblumifang-cli %s\n", kProgramVersion);
         return 0;
     }
     const TCliArgs& a = parsed.Args;

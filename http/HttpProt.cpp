@@ -183,6 +183,7 @@ void THttpCli::StartRequest(THttpRequest rq)
     fConnClose = false;
     fKeepResponse = false;
     fTarget = std::move(target);
+    fCredentialOrigin = OriginOf(fTarget);
     if (fTarget.Unsupported) {
         // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.
         SetFailure(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");
@@ -190,7 +191,6 @@ void THttpCli::StartRequest(THttpRequest rq)
         return;
     }
     fConnectStart = fLastActivity = std::chrono::steady_clock::now();
-    fLastReadCount = 0;
     ArmTimer();
     if (reuse) {
         // The session is up already (TLS included): the request goes out now.
@@ -347,11 +347,18 @@ void THttpCli::Fail(std::uint16_t code, const std::string& text)
 
 bool THttpCli::ResponseTruncated() const
 {
-    if (fRequestType == rqHead || fAnnouncedLength < 0)
+    if (fRequestType == rqHead)
         return false;
     bool carriesBody = fStatusCode == 0 ||
                        (fStatusCode >= 200 && fStatusCode < 400 && fStatusCode != 204 && fStatusCode != 304);
-    return carriesBody && fResponseBody < fAnnouncedLength;
+    if (!carriesBody)
+        return false;
+    if (fAnnouncedLength >= 0)
+        return fResponseBody < fAnnouncedLength;
+    // Without a length only the server's close_notify ends a secure body:
+    // a bare TCP close may come from anyone on the path.
+    return fTarget.Secure && fPhase == TPhase::None && (fState == hsAwaitingHeader || fState == hsReceivingBody) &&
+           !fSocket->TlsCloseNotify();
 }
 
 void THttpCli::CloseHandler(std::uint16_t error)
@@ -364,17 +371,20 @@ void THttpCli::CloseHandler(std::uint16_t error)
     if (!fFailed && fState == hsConnecting && fPhase != TPhase::None) {
         // The peer went away before the session the request needs was up.
         if (fPhase == TPhase::Tunnel)
-            SetFailure(httpErrProxyTunnel, "Proxy closed the connection before the tunnel was open");
+            SetFailure(httpErrProxyTunnel, "Proxy hat die Verbindung vor dem Tunnel beendet");
         else
-            SetFailure(httpErrTlsHandshake, "TLS handshake failed: connection closed by the peer");
+            SetFailure(httpErrTlsHandshake, "TLS-Handshake fehlgeschlagen: Verbindung von der Gegenseite beendet");
     }
     if (!fFailed && fState != hsIdle && fState != hsAborting && fStatusCode < 400) {
         // A response cut off by the network must not pass for a whole one.
         if (error != 0)
             SetFailure(error, SocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")");
         else if (ResponseTruncated())
-            SetFailure(httpErrTruncated, "Connection closed after " + std::to_string(fResponseBody) + " of " +
-                                             std::to_string(fAnnouncedLength) + " bytes");
+            SetFailure(httpErrTruncated,
+                       fAnnouncedLength >= 0
+                           ? "Verbindung nach " + std::to_string(fResponseBody) + " von " +
+                                 std::to_string(fAnnouncedLength) + " Bytes beendet"
+                           : std::string("Verbindung ohne TLS-Abschluss beendet, Dokument womöglich unvollständig"));
     }
     if (fBodyBlocks > 0 && !fDocEnded) {
         fDocEnded = true;

@@ -84,6 +84,10 @@ std::string HostLineValue(const THttpTarget& t);
 // Target of the request line: origin form inside a proxy tunnel, and never a
 // fragment.
 std::string RequestLineTarget(const THttpTarget& t, bool withProxy);
+// Scheme, host (letter case folded) and port of the document t names, with or
+// without a proxy: "https://www.x.de:443". Credentials go only where this
+// stays what it was when they were given.
+std::string OriginOf(const THttpTarget& t);
 
 // ---------------------------------------------------------------------------
 // Text helpers
@@ -156,7 +160,8 @@ enum : std::uint16_t {
     httpErrLineTooLong = 4,      // a header line filled the 8192-byte buffer
     httpErrBadNumber = 5,        // status or Content-Length not a decimal number
     httpErrTooManyRelocations = 6,
-    httpErrTruncated = 7,        // closed before the announced Content-Length arrived
+    httpErrTruncated = 7,        // closed before the announced Content-Length arrived, or a secure body
+                                 // without length ended by a bare TCP close (no close_notify)
     httpErrBodyWrite = 8,        // BodyStream refused a block
     httpErrHeaderTooLarge = 9,   // a response header beyond 1 MiB (its lines are all kept)
     httpErrTlsHandshake = 10,    // no TLS session came about (not a TLS peer, no common version ...)
@@ -337,6 +342,7 @@ private:
     void AbortWith(std::uint16_t code, const std::string& text);
     void ArmTimer();
     void TimerFired();
+    std::chrono::steady_clock::time_point LastSignOfLife() const;
     void Relogin();
     void ResetExchange();
     // Records a client failure: DoneError code, StatusCode 404, StatusText text.
@@ -402,6 +408,6 @@ private:
     std::string fTunnelStatusLine;
     int fTunnelLines = 0;
     std::chrono::steady_clock::time_point fConnectStart, fLastActivity;
-    std::int64_t fLastReadCount = -1;
+    std::string fCredentialOrigin; // OriginOf the address the request started with
     std::string fRequestText;
 };

@@ -50,7 +50,6 @@ void THttpCli::Relogin()
     fResponseBody = 0;
     ResetExchange();
     fConnectStart = std::chrono::steady_clock::now();
-    fLastReadCount = 0;
     try {
         StartLookup();
     } catch (const std::exception& e) {

@@ -53,6 +53,10 @@ void THttpCli::WriteRequestLine(const std::string& line)
     std::string s = line;
     if (OnCommand)
         OnCommand(*this, s);
+    // Credentials, however they got into the request, are for the origin
+    // they were given for; a relocation must not hand them to another.
+    if (StartsWithNoCase(s, "Authorization:") && OriginOf(fTarget) != fCredentialOrigin)
+        return;
     if (!s.empty())
         fRequestText += s;
     fRequestText += "\r\n";
@@ -85,7 +89,7 @@ void THttpCli::SendRequest(const std::string& method)
         header("Content-Length", std::to_string(PostStream ? PostStream->Size() : 0));
     if (ModifiedSince != 0)
         header("If-Modified-Since", FormatHttpDate(ModifiedSince) + " GMT");
-    if (!Username.empty())
+    if (!Username.empty() && OriginOf(fTarget) == fCredentialOrigin)
         header("Authorization", "Basic " + Base64Encode(Username + ":" + Password));
     // Inside a tunnel the origin would read the proxy's password.
     if (!Proxy.empty() && !ProxyUsername.empty() && !fTarget.Secure)

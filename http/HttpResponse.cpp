@@ -82,7 +82,6 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
         IdleSocketData();
         return;
     }
-    fLastActivity = std::chrono::steady_clock::now();
     if (fPhase == TPhase::Tunnel) {
         TunnelData();
         return;
@@ -216,14 +215,14 @@ void THttpCli::HeaderLine(const std::string& line)
     }
     fHeaderBytes += line.size() + kHeaderLineCharge;
     if (fHeaderBytes > kHeaderMax) {
-        Fail(httpErrHeaderTooLarge, "HTTP header too large");
+        Fail(httpErrHeaderTooLarge, "HTTP-Antwortkopf zu groß");
         return;
     }
     fResponseHeader.push_back(line);
     if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
         std::int64_t status;
         if (!ParseDecimal(line.size() > 9 ? line.substr(9, 3) : std::string(), 3, status)) {
-            Fail(httpErrBadNumber, "Invalid status line \"" + ShortForMessage(line) + "\"");
+            Fail(httpErrBadNumber, "Ungültige Statuszeile \"" + ShortForMessage(line) + "\"");
             return;
         }
         fStatusCode = static_cast<int>(status);
@@ -244,7 +243,7 @@ void THttpCli::HeaderLine(const std::string& line)
             } else if (SameTextAscii(name, "content-length")) {
                 std::int64_t len;
                 if (!ParseDecimal(value, 18, len)) {
-                    Fail(httpErrBadNumber, "Invalid Content-Length \"" + ShortForMessage(std::string(value)) + "\"");
+                    Fail(httpErrBadNumber, "Ungültige Content-Length \"" + ShortForMessage(std::string(value)) + "\"");
                     return;
                 }
                 fContentLength = len;
@@ -292,7 +291,7 @@ void THttpCli::HeaderEnd()
         fHeaderBytes = 0;
         fBodyBlocks = 0;
         if (++fRelocations > kMaxRelocations) {
-            Fail(httpErrTooManyRelocations, "Too many relocations");
+            Fail(httpErrTooManyRelocations, "Zu viele Umleitungen");
             return;
         }
         if (fTarget.Unsupported) {
@@ -344,7 +343,7 @@ void THttpCli::BodyBlock(const char* data, std::size_t len)
     fBodyCount += static_cast<std::int64_t>(len);
     fResponseBody += static_cast<std::int64_t>(len);
     if (BodyStream != nullptr && !BodyStream->Write(data, len)) {
-        Fail(httpErrBodyWrite, "can't store the document body");
+        Fail(httpErrBodyWrite, "Dokument kann nicht gespeichert werden");
         return;
     }
     TriggerDocData(data, static_cast<int>(len));

@@ -81,6 +81,16 @@ std::string FormatHttpDate(double t)
 std::string HttpDoneErrorText(std::uint16_t code)
 {
     switch (code) {
+    case httpErrBadNumber:
+        return "Ungültige Zahl im Antwortkopf";
+    case httpErrTooManyRelocations:
+        return "Zu viele Umleitungen";
+    case httpErrTruncated:
+        return "Übertragung unvollständig";
+    case httpErrBodyWrite:
+        return "Dokument kann nicht gespeichert werden";
+    case httpErrHeaderTooLarge:
+        return "HTTP-Antwortkopf zu groß";
     case httpErrTlsHandshake:
         return "TLS-Handshake fehlgeschlagen";
     case httpErrCertUntrusted:

@@ -36,7 +36,7 @@ void THttpCli::ArmTimer()
     if (ConnectTimeout > 0 && !fTcpUp)
         next = std::min(next, fConnectStart + duration_cast<steady_clock::duration>(duration<double>(ConnectTimeout)));
     if (IdleTimeout > 0)
-        next = std::min(next, fLastActivity + duration_cast<steady_clock::duration>(duration<double>(IdleTimeout)));
+        next = std::min(next, LastSignOfLife() + duration_cast<steady_clock::duration>(duration<double>(IdleTimeout)));
     if (next == steady_clock::time_point::max())
         fTimer->Stop();
     else
@@ -49,20 +49,21 @@ void THttpCli::TimerFired()
     if (fState == hsIdle || fState == hsAborting || fBetween)
         return;
     const auto now = steady_clock::now();
-    // Bytes the handshake took from the socket are signs of life too; the
-    // client itself does not see them.
-    const std::int64_t readCount = fSocket->ReadCount();
-    if (readCount != fLastReadCount) {
-        fLastReadCount = readCount;
-        fLastActivity = std::max(fLastActivity, now - steady_clock::duration(1));
-    }
     if (ConnectTimeout > 0 && !fTcpUp && now - fConnectStart >= duration<double>(ConnectTimeout)) {
-        AbortWith(httpErrConnectTimeout, "No connection within " + Seconds(ConnectTimeout) + " s");
+        AbortWith(httpErrConnectTimeout, "Keine Verbindung innerhalb von " + Seconds(ConnectTimeout) + " s");
         return;
     }
-    if (IdleTimeout > 0 && now - fLastActivity >= duration<double>(IdleTimeout)) {
-        AbortWith(httpErrIdleTimeout, "Nothing received for " + Seconds(IdleTimeout) + " s");
+    if (IdleTimeout > 0 && now - LastSignOfLife() >= duration<double>(IdleTimeout)) {
+        AbortWith(httpErrIdleTimeout, "Seit " + Seconds(IdleTimeout) + " s nichts empfangen");
         return;
     }
     ArmTimer();
+}
+
+// The start of the request or of its connection, or the last byte from the
+// peer, whichever is latest. The socket stamps every byte it reads, those of
+// the TLS handshake too, which the client itself never sees.
+std::chrono::steady_clock::time_point THttpCli::LastSignOfLife() const
+{
+    return std::max(fLastActivity, fSocket->LastReceived());
 }

@@ -113,7 +113,7 @@ void THttpCli::TunnelLine(const std::string& line)
             status = status * 10 + (line[i] - '0');
         }
         if (!ok) {
-            Fail(httpErrProxyTunnel, "Proxy sent no HTTP answer to CONNECT: \"" + Printable(line) + "\"");
+            Fail(httpErrProxyTunnel, "Proxy antwortet auf CONNECT nicht mit HTTP: \"" + Printable(line) + "\"");
             return;
         }
         fTunnelStatus = status;
@@ -121,14 +121,14 @@ void THttpCli::TunnelLine(const std::string& line)
         return;
     }
     if (fTunnelLines > kMaxTunnelLines) {
-        Fail(httpErrProxyTunnel, "Proxy answer to CONNECT too long");
+        Fail(httpErrProxyTunnel, "Antwort des Proxys auf CONNECT zu lang");
         return;
     }
     if (!line.empty())
         return;
     if (fTunnelStatus < 200 || fTunnelStatus > 299) {
         const int status = fTunnelStatus;
-        Fail(httpErrProxyTunnel, "Proxy refused the tunnel: " + fTunnelStatusLine);
+        Fail(httpErrProxyTunnel, "Proxy verweigert den Tunnel: " + fTunnelStatusLine);
         // The proxy's own status says what it did not like (407: credentials).
         if (status >= 400)
             fStatusCode = status;
@@ -136,7 +136,7 @@ void THttpCli::TunnelLine(const std::string& line)
     }
     if (fReceiveStart < fReceiveLen) {
         // The server speaks only after our hello: these bytes are the proxy's.
-        Fail(httpErrProxyTunnel, "Proxy sent data before the tunnel was open");
+        Fail(httpErrProxyTunnel, "Proxy sendet Daten vor dem offenen Tunnel");
         return;
     }
     fReceiveLen = fReceiveStart = 0;
@@ -155,7 +155,7 @@ void THttpCli::BeginTls()
     try {
         fSocket->StartTls(fTarget.OriginHost, fTarget.OriginPort, config);
     } catch (const std::exception& e) {
-        Fail(httpErrTlsHandshake, std::string("TLS handshake failed: ") + e.what());
+        Fail(httpErrTlsHandshake, std::string("TLS-Handshake fehlgeschlagen: ") + e.what());
     }
 }
 

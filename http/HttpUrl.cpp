@@ -69,6 +69,12 @@ std::string RequestLineTarget(const THttpTarget& t, bool withProxy)
     return target.empty() ? "/" : target;
 }
 
+std::string OriginOf(const THttpTarget& t)
+{
+    return SchemeText(t.Secure) + "://" + LowerAscii(t.OriginHost) + ":" +
+           (t.OriginPort.empty() ? DefaultPort(t.Secure) : t.OriginPort);
+}
+
 TUrlParts SplitUrl(const std::string& url)
 {
     TUrlParts r;

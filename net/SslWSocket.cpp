@@ -31,7 +31,7 @@ std::atomic<int> gTlsAlive{0};
 // Kept sessions are few per site; the cap bounds a scan over many hosts.
 constexpr std::size_t kMaxSessions = 256;
 // Bigger reads from the kernel mean fewer system calls per record.
-constexpr long kReadBufferLen = 64 * 1024;
+constexpr long kReadBufferLen = 256 * 1024;
 
 struct TTlsShared {
     std::mutex Mutex;
@@ -85,6 +85,7 @@ struct TSslWSocket::TTls {
     bool Eof = false;       // the plain-text stream has ended
     bool RawEof = false;    // the peer closed the TCP stream
     bool ShutdownSent = false;
+    bool EndPosted = false;  // the peer's close_notify is being reported as the session's end
     int RawError = 0;
 
     ~TTls()
@@ -200,13 +201,13 @@ struct TSslWSocket::TTls {
             return it->second;
         SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
         if (ctx == nullptr) {
-            error = "cannot create TLS context: " + LastErrorReason();
+            error = "TLS-Kontext kann nicht angelegt werden: " + LastErrorReason();
             return nullptr;
         }
         SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
         SSL_CTX_set_default_verify_paths(ctx);
         if (!config.CaFile.empty() && SSL_CTX_load_verify_locations(ctx, config.CaFile.c_str(), nullptr) != 1) {
-            error = "cannot read CA file " + config.CaFile + ": " + LastErrorReason();
+            error = "CA-Datei " + config.CaFile + " nicht lesbar: " + LastErrorReason();
             SSL_CTX_free(ctx);
             return nullptr;
         }
@@ -316,7 +317,7 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
     SSL_CTX* ctx = TTls::Context(Config, error);
     SSL* ssl = ctx != nullptr ? SSL_new(ctx) : nullptr;
     if (ssl == nullptr) {
-        Fail(TTlsFailure::Handshake, error.empty() ? "cannot create TLS session: " + LastErrorReason() : error);
+        Fail(TTlsFailure::Handshake, error.empty() ? "TLS-Sitzung kann nicht angelegt werden: " + LastErrorReason() : error);
         reportLater(fFailure);
         return;
     }
@@ -324,7 +325,7 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
     fTls->Ssl = ssl;
     BIO* bio = BIO_new(TTls::Method());
     if (bio == nullptr) {
-        Fail(TTlsFailure::Handshake, "cannot create TLS session: " + LastErrorReason());
+        Fail(TTlsFailure::Handshake, "TLS-Sitzung kann nicht angelegt werden: " + LastErrorReason());
         reportLater(fFailure);
         return;
     }
@@ -341,7 +342,7 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
         int ok = isIp ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), ServerName.c_str())
                       : SSL_set1_host(ssl, ServerName.c_str());
         if (ok != 1 || ServerName.empty()) {
-            Fail(TTlsFailure::HostMismatch, "cannot check the certificate against \"" + ServerName + "\"");
+            Fail(TTlsFailure::HostMismatch, "Zertifikat kann nicht gegen \"" + ServerName + "\" geprüft werden");
             reportLater(fFailure);
             return;
         }
@@ -375,7 +376,7 @@ void TSslWSocket::DriveHandshake()
     } else if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
         const long vr = SSL_get_verify_result(fTls->Ssl);
         if (vr != X509_V_OK && SSL_get_verify_mode(fTls->Ssl) != SSL_VERIFY_NONE) {
-            text = std::string("certificate verify failed: ") + X509_verify_cert_error_string(vr);
+            text = std::string("Zertifikatsprüfung fehlgeschlagen: ") + X509_verify_cert_error_string(vr);
             switch (vr) {
             case X509_V_ERR_CERT_HAS_EXPIRED:
             case X509_V_ERR_CERT_NOT_YET_VALID:
@@ -397,8 +398,8 @@ void TSslWSocket::DriveHandshake()
             if (fTls->RawError != 0)
                 reason = SocketErrorDesc(fTls->RawError);
             else if (fTls->RawEof && (reason.empty() || err == SSL_ERROR_SYSCALL))
-                reason = "connection closed by the peer";
-            text = "TLS handshake failed: " + (reason.empty() ? std::string("protocol error") : reason);
+                reason = "Verbindung von der Gegenseite beendet";
+            text = "TLS-Handshake fehlgeschlagen: " + (reason.empty() ? std::string("Protokollfehler") : reason);
         }
         Fail(kind, text);
     }
@@ -472,8 +473,10 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
         SetLastPlatformError(fLastError);
         return -1;
     }
-    if (fTls->Eof)
+    if (fTls->Eof) {
+        MarkReadDrained();
         return 0;
+    }
     if (BufferSize <= 0)
         return 0;
     ERR_clear_error();
@@ -489,6 +492,7 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
         fTls->Eof = true;
         fCloseNotify = true;
         result = 0;
+        PostPeerEnded();
     } else if ((err == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) ||
                (err == SSL_ERROR_SYSCALL && fTls->RawEof && fTls->RawError == 0)) {
         // A TCP close without close_notify: the end of the stream, but the
@@ -498,12 +502,14 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
         result = 0;
     } else {
         std::string reason = fTls->RawError != 0 ? SocketErrorDesc(fTls->RawError) : LastErrorReason();
-        Fail(TTlsFailure::Stream, "TLS error: " + (reason.empty() ? std::string("protocol error") : reason));
+        Fail(TTlsFailure::Stream, "TLS-Fehler: " + (reason.empty() ? std::string("Protokollfehler") : reason));
         fLastError = WSAECONNABORTED;
         result = -1;
     }
     if (result < 0)
         SetLastPlatformError(fLastError);
+    else if (result == 0)
+        MarkReadDrained();
     const int lastError = fLastError;
     FlushOut();  // a key update may have to be answered
     fLastError = lastError;
@@ -524,7 +530,7 @@ int TSslWSocket::Send(const void* Data, int Len)
     ERR_clear_error();
     const int n = SSL_write(fTls->Ssl, Data, Len);
     if (n <= 0) {
-        Fail(TTlsFailure::Stream, "TLS error: " + LastErrorReason());
+        Fail(TTlsFailure::Stream, "TLS-Fehler: " + LastErrorReason());
         SetLastPlatformError(WSAECONNABORTED);
         SocketError("Send");
         return -1;
@@ -533,12 +539,29 @@ int TSslWSocket::Send(const void* Data, int Len)
     return Len;
 }
 
+// A server that ends the stream with close_notify may wait for ours before
+// it closes the connection: the session ends now, as at the peer's close,
+// once the receive loop under way has handed on what came before it.
+void TSslWSocket::PostPeerEnded()
+{
+    if (fTls->EndPosted)
+        return;
+    fTls->EndPosted = true;
+    const int h = fHSocket;
+    const uint64_t gen = SessionGen();
+    PostToSelf([this, h, gen] {
+        if (Live(h, gen))
+            HandleNotice(h, FD_CLOSE, 0);
+    });
+}
+
 void TSslWSocket::Close()
 {
     // Say goodbye properly unless the peer has gone already: a send to a
-    // closed peer would only fail.
-    if (fTls && fTls->Established && !fTls->Failed && !fTls->ShutdownSent && !fTls->RawEof && !fTls->Eof &&
-        fState == wsConnected && !Destroying()) {
+    // closed peer would only fail. After the peer's close_notify ours is the
+    // answer it may be waiting for.
+    if (fTls && fTls->Established && !fTls->Failed && !fTls->ShutdownSent && !fTls->RawEof &&
+        (!fTls->Eof || fCloseNotify) && fState == wsConnected && !Destroying()) {
         fTls->ShutdownSent = true;
         ERR_clear_error();
         SSL_shutdown(fTls->Ssl);

@@ -87,6 +87,7 @@ private:
     void Fail(TTlsFailure Kind, const std::string& Text);
     void FlushOut();
     void ReleaseTls();
+    void PostPeerEnded();
 
     std::unique_ptr<TTls> fTls;
     TTlsFailure fFailure = TTlsFailure::None;

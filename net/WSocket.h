@@ -24,10 +24,14 @@
 // OnDataSent after a Send (always from the dispatch, never inside Send),
 // OnDataAvailable as data arrives (again at once while data remains), and at
 // the peer's close: the last OnDataAvailable, OnSessionClosed, OnChangeState
-// (->wsClosed).
+// (->wsClosed). The socket does not ask the kernel how much is readable
+// between reads: after a Receive that filled the handler's buffer,
+// OnDataAvailable comes again, and a Receive there may meet would-block
+// (-1, LastError 10035) when that read happened to take the last byte.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -151,6 +155,9 @@ public:
     TSocketState State() const { return fState; }
     // Bytes received since the last close (64-bit: a long transfer must not wrap).
     int64_t ReadCount() const { return fReadCount; }
+    // When the last byte arrived from the peer, whoever read it (the TLS
+    // handshake too); the clock's epoch before the first one.
+    std::chrono::steady_clock::time_point LastReceived() const { return fLastReceived; }
     int RcvdCount() { return GetRcvdCount(); }
     int LastError() const { return fLastError; }
     bool MultiThreaded() const { return fMultiThreaded; }
@@ -252,6 +259,10 @@ protected:
     static int LastPlatformError();
     // Reads straight from the platform socket (no line buffer).
     int PlatformRecv(void* Buffer, int BufferSize, int Flags);
+    // Tells the receive loop that the handler's last read took everything
+    // there was (a read of a counted amount, or the end of a stream), so it
+    // does not call the handler again only to meet would-block.
+    void MarkReadDrained() { fRecvDrained = true; }
     // Received bytes held by the component itself and readable by Receive
     // (line-buffer leftovers outside line mode); the receive loop goes on
     // while there are any.
@@ -269,6 +280,7 @@ protected:
     TSocketState fState = wsClosed;
     int fLastError = 0;
     int64_t fReadCount = 0;
+    std::chrono::steady_clock::time_point fLastReceived{};
     uint64_t fSessionGen = 0;
 
 private:

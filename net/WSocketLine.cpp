@@ -142,11 +142,14 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t Error)
         if (fHSocket == -1)
             return true;
     }
+    const int readable = count;
     count = std::min(count, kMaxLineBuffer - fRcvCnt);
     EnsureBuffer(fRcvCnt + count + 1);
     int n = TCustomWSocket::DoRecv(fRcvdPtr.data() + fRcvCnt, count, 0);
     if (n <= 0)
         return true;
+    if (n == readable)
+        MarkReadDrained();
     fRcvdPtr[static_cast<std::size_t>(fRcvCnt + n)] = 0;
     if (fLineEdit) {
         n = EditLine(n);

@@ -49,26 +49,31 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error, bool Final)
             }
             if (!Live(h, gen) || fLastError != 0)
                 break;
-            // A short read took everything the kernel held; what arrives
-            // later makes the descriptor readable again. Asking costs a call.
-            int count = 0;
-            if (!fRecvDrained && ::ioctl(h, FIONREAD, &count) != 0) {
-                fLastError = MapErrno();
+            if (!fRecvCalled) {
+                // The handler read nothing. If it left data, offering it again
+                // at once would never end: wait for its next Receive instead.
+                int count = 0;
+                if (::ioctl(h, FIONREAD, &count) != 0) {
+                    fLastError = MapErrno();
+                    break;
+                }
+                if (count > 0 || BufferedCount() > 0) {
+                    fReadSuspended = true;
+                    UpdateInterest();
+                }
                 break;
             }
-            if (count <= 0 && BufferedCount() <= 0)
+            // A short read took everything the kernel held; what arrives
+            // later makes the descriptor readable again. After a full read
+            // the next read finds out, ending in would-block when nothing is
+            // left: one call at the end of a burst instead of a readable-count
+            // query after every read.
+            if (fRecvDrained && BufferedCount() <= 0)
                 break;
             // The last loop before a close drains everything: what it left
             // would be lost with the descriptor.
-            if (!Final && count > 0 && std::chrono::steady_clock::now() >= sliceEnd)
+            if (!Final && std::chrono::steady_clock::now() >= sliceEnd)
                 break;
-            // The handler left data and read nothing: offering it again at
-            // once would never end. Wait for its next Receive instead.
-            if (!fRecvCalled) {
-                fReadSuspended = true;
-                UpdateInterest();
-                break;
-            }
         }
     } catch (...) {
         // A handler's exception ends the loop and is dropped. Whatever it
@@ -97,6 +102,8 @@ int TCustomWSocket::PlatformRecv(void* Buffer, int BufferSize, int Flags)
         return -1;
     }
     fReadCount += n;
+    if (n > 0)
+        fLastReceived = std::chrono::steady_clock::now();
     fRecvDrained = fType == SOCK_STREAM && !(Flags & MSG_PEEK) && n < BufferSize;
     return static_cast<int>(n);
 }
@@ -121,6 +128,8 @@ std::string TCustomWSocket::ReceiveStr()
     int n = Receive(s.data(), count);
     if (n <= 0)
         return std::string();
+    // It took all the kernel held: the receive loop need not read again.
+    fRecvDrained = true;
     s.resize(static_cast<std::size_t>(n));
     return s;
 }
@@ -143,6 +152,8 @@ int TCustomWSocket::DoRecvFrom(void* Buffer, int BufferSize, int Flags, sockaddr
     }
     FromLen = static_cast<int>(len);
     fReadCount += n;
+    if (n > 0)
+        fLastReceived = std::chrono::steady_clock::now();
     return static_cast<int>(n);
 }
 

@@ -1,15 +1,19 @@
 // JPEG and JIF over libjpeg-turbo. Colour pictures are decoded as BGR
 // straight into the bottom-up DIB rows; greyscale becomes 8 bits with a grey
-// table; CMYK and YCCK are converted to BGR row by row.
+// table; CMYK and YCCK are converted to BGR row by row. A picture whose Exif
+// block says the camera was turned is put upright while it is decoded, so
+// every caller (thumbnails, viewer, print) sees it as it was taken.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
 #include "raster/Decoders.h"
+#include "raster/ExifOrientation.h"
 
 namespace raster {
 
@@ -22,10 +26,52 @@ struct ErrorManager {
     int warnings;
 };
 
+// The reason in German, as the other decoders give it; libjpeg's own texts
+// are English and name its internals.
+const char* GermanReason(int code)
+{
+    switch (code) {
+    case JERR_NO_SOI:
+        return "keine JPEG-Datei";
+    case JWRN_JPEG_EOF:
+    case JERR_INPUT_EOF:
+        return "Datei unvollständig";
+    case JERR_INPUT_EMPTY:
+        return "Datei ist leer";
+    case JERR_OUT_OF_MEMORY:
+        return "Zu wenig Speicher";
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+        return "Bild zu groß";
+    case JERR_EMPTY_IMAGE:
+        return "Bildgröße ungültig";
+    case JERR_ARITH_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_BAD_PRECISION:
+    case JERR_SOF_UNSUPPORTED:
+        return "Format nicht unterstützt";
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_BAD_J_COLORSPACE:
+    case JERR_BAD_IN_COLORSPACE:
+    case JERR_COMPONENT_COUNT:
+        return "Farbraum nicht unterstützt";
+    case JERR_SOI_DUPLICATE:
+    case JERR_SOF_DUPLICATE:
+    case JERR_SOF_NO_SOS:
+    case JERR_SOS_NO_SOF:
+    case JERR_EOI_EXPECTED:
+    case JERR_BAD_LENGTH:
+    case JERR_UNKNOWN_MARKER:
+        return "Dateistruktur ungültig";
+    default:
+        return "Datei beschädigt";
+    }
+}
+
 [[noreturn]] void OnError(j_common_ptr cinfo)
 {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
+    std::snprintf(err->message, sizeof err->message, "%s", GermanReason(cinfo->err->msg_code));
     std::longjmp(err->jump, 1);
 }
 
@@ -37,7 +83,7 @@ void OnMessage(j_common_ptr cinfo, int level)
     if (level >= 0)
         return;
     if (cinfo->err->msg_code == JWRN_JPEG_EOF || ++err->warnings > 1000) {
-        (*cinfo->err->format_message)(cinfo, err->message);
+        std::snprintf(err->message, sizeof err->message, "%s", GermanReason(cinfo->err->msg_code));
         std::longjmp(err->jump, 1);
     }
 }
@@ -59,14 +105,48 @@ inline void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool i
     }
 }
 
+// Puts `count` decoded rows, the first of them stored row y0 of a W x H
+// picture (bpp bytes per pixel), where `orientation` says they belong in the
+// upright picture `out`. Columns outer, rows inner: a turned picture's
+// stored rows are its columns, and this way each upright row gets a run of
+// neighbouring pixels instead of one pixel per cache line.
+void PlaceRows(DibHandle& out, int orientation, const uint8_t* const* rows, int32_t count, int32_t y0, int32_t W,
+               int32_t H, int bpp)
+{
+    const int32_t uprightHeight = OrientationSwapsSides(orientation) ? W : H;
+    const size_t rowBytes = static_cast<size_t>(out.RowBytes);
+    for (int32_t sx = 0; sx < W; ++sx) {
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t sy = y0 + i;
+            int32_t dx = sx, dy = sy;
+            switch (orientation) {
+            case eoMirrorH: dx = W - 1 - sx; break;
+            case eoRotate180: dx = W - 1 - sx; dy = H - 1 - sy; break;
+            case eoMirrorV: dy = H - 1 - sy; break;
+            case eoTranspose: dx = sy; dy = sx; break;
+            case eoRotate90: dx = H - 1 - sy; dy = sx; break;
+            case eoTransverse: dx = H - 1 - sy; dy = W - 1 - sx; break;
+            case eoRotate270: dx = sy; dy = W - 1 - sx; break;
+            default: break;
+            }
+            uint8_t* dst = out.Bits + static_cast<size_t>(uprightHeight - 1 - dy) * rowBytes + static_cast<size_t>(dx) * bpp;
+            std::memcpy(dst, rows[i] + static_cast<size_t>(sx) * bpp, static_cast<size_t>(bpp));
+        }
+    }
+}
+
 // Decodes into `out`; returns false with `err.message` set. Only the locals
 // declared before setjmp and not changed after it are used on the error path.
 // With `wanted` set, decodes at the smallest scale n/8 that is not below the
 // size it asks for, and reports the full size through fullWidth/fullHeight.
+// Sizes given to and reported through `wanted` and fullWidth/fullHeight are
+// those of the upright picture.
 bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t* data, size_t size,
-                DibHandle& out, std::vector<JSAMPLE>& cmykRow, WantedSize wanted, int32_t& fullWidth,
+                DibHandle& out, std::vector<JSAMPLE>& scratch, WantedSize wanted, int32_t& fullWidth,
                 int32_t& fullHeight)
 {
+    const int orientation = JpegExifOrientation(data, size);
+    const bool swaps = OrientationSwapsSides(orientation);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 14, 16);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
@@ -79,8 +159,8 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
         std::snprintf(err.message, sizeof err.message, "Bildgröße ungültig");
         return false;
     }
-    fullWidth = static_cast<int32_t>(cinfo.image_width);
-    fullHeight = static_cast<int32_t>(cinfo.image_height);
+    fullWidth = static_cast<int32_t>(swaps ? cinfo.image_height : cinfo.image_width);
+    fullHeight = static_cast<int32_t>(swaps ? cinfo.image_width : cinfo.image_height);
     int bits = 24;
     bool cmyk = false;
     switch (cinfo.jpeg_color_space) {
@@ -103,6 +183,8 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
     if (wanted) {
         int32_t wantWidth = 1, wantHeight = 1;
         wanted(fullWidth, fullHeight, wantWidth, wantHeight);
+        if (swaps)
+            std::swap(wantWidth, wantHeight);
         cinfo.scale_denom = 8;
         for (unsigned n = 1; n <= 8; ++n) {
             cinfo.scale_num = n;
@@ -115,10 +197,10 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
         jpeg_calc_output_dimensions(&cinfo);
     }
     const JDIMENSION outWidth = cinfo.output_width, outHeight = cinfo.output_height;
+    const int32_t width = static_cast<int32_t>(outWidth), height = static_cast<int32_t>(outHeight);
     // The picture is allocated before libjpeg's own buffers so that a size
     // refusal costs nothing.
-    newdib(out, static_cast<int32_t>(outWidth), static_cast<int32_t>(outHeight), bits,
-           bits == 8 ? &grey : nullptr, bits == 8 ? 256 : 0);
+    newdib(out, swaps ? height : width, swaps ? width : height, bits, bits == 8 ? &grey : nullptr, bits == 8 ? 256 : 0);
     if (!out.Bits) {
         std::snprintf(err.message, sizeof err.message, "%s", out.ErrorText.c_str());
         return false;
@@ -129,22 +211,14 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
         std::snprintf(err.message, sizeof err.message, "Farbraum nicht unterstützt");
         return false;
     }
-    const int32_t height = static_cast<int32_t>(cinfo.output_height);
     const size_t rowBytes = static_cast<size_t>(out.RowBytes);
-    if (cmyk) {
-        bool inverted = false;
+    bool inverted = false;
+    if (cmyk)
         for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
             if (m->marker == JPEG_APP0 + 14 && m->data_length >= 5 && std::equal(m->data, m->data + 5, "Adobe"))
                 inverted = true;
-        cmykRow.resize(static_cast<size_t>(cinfo.output_width) * 4);
-        while (cinfo.output_scanline < cinfo.output_height) {
-            JSAMPROW row = cmykRow.data();
-            const int32_t y = static_cast<int32_t>(cinfo.output_scanline);
-            if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
-                break;
-            CmykToBgr(row, out.Bits + static_cast<size_t>(height - 1 - y) * rowBytes, cinfo.output_width, inverted);
-        }
-    } else {
+    if (orientation == eoNormal && !cmyk) {
+        // Straight into the picture's rows.
         JSAMPROW rows[16];
         while (cinfo.output_scanline < cinfo.output_height) {
             const int32_t y0 = static_cast<int32_t>(cinfo.output_scanline);
@@ -153,6 +227,34 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
                 rows[i] = out.Bits + static_cast<size_t>(height - 1 - y0 - i) * rowBytes;
             if (jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n)) == 0)
                 break;
+        }
+    } else {
+        // Through a band of up to 16 decoded rows (and their BGR form for CMYK).
+        constexpr int32_t kBand = 16;
+        const int bpp = bits / 8;
+        const size_t sampleRow = static_cast<size_t>(outWidth) * (cmyk ? 4 : static_cast<size_t>(bpp));
+        const size_t pixelRow = static_cast<size_t>(outWidth) * static_cast<size_t>(bpp);
+        scratch.resize(kBand * sampleRow + (cmyk ? kBand * pixelRow : 0));
+        JSAMPROW rows[kBand];
+        const uint8_t* pixels[kBand];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const int32_t y0 = static_cast<int32_t>(cinfo.output_scanline);
+            const int32_t n = std::min<int32_t>(kBand, height - y0);
+            for (int32_t i = 0; i < n; ++i)
+                rows[i] = scratch.data() + static_cast<size_t>(i) * sampleRow;
+            const auto got = static_cast<int32_t>(jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n)));
+            if (got == 0)
+                break;
+            for (int32_t i = 0; i < got; ++i) {
+                if (cmyk) {
+                    uint8_t* bgr = scratch.data() + kBand * sampleRow + static_cast<size_t>(i) * pixelRow;
+                    CmykToBgr(rows[i], bgr, outWidth, inverted);
+                    pixels[i] = bgr;
+                } else {
+                    pixels[i] = rows[i];
+                }
+            }
+            PlaceRows(out, orientation, pixels, got, y0, width, height, bpp);
         }
     }
     if (cinfo.output_scanline < cinfo.output_height) {
@@ -180,7 +282,7 @@ bool Decode(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted,
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = OnError;
     err.pub.emit_message = OnMessage;
-    std::vector<JSAMPLE> cmykRow;  // outlives the jump: freed by its destructor
+    std::vector<JSAMPLE> scratch;  // outlives the jump: freed by its destructor
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         deldib(out);
@@ -189,7 +291,7 @@ bool Decode(const uint8_t* data, size_t size, DibHandle& out, WantedSize wanted,
     }
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = kMaxJpegWorkMemory;
-    if (!DecodeInto(cinfo, err, data, size, out, cmykRow, wanted, fullWidth, fullHeight)) {
+    if (!DecodeInto(cinfo, err, data, size, out, scratch, wanted, fullWidth, fullHeight)) {
         jpeg_destroy_decompress(&cinfo);
         deldib(out);
         out.ErrorText = std::string("JPEG-Fehler: ") + err.message;

@@ -16,6 +16,8 @@ int DibTypeForExtension(const std::string& upperExtension)
         {".BMP", dtBMP}, {".DIB", dtDIB}, {".GIF", dtGIF}, {".IFF", dtIFF}, {".JIF", dtJIF}, {".JPG", dtJPG},
         {".LBM", dtLBM}, {".PCX", dtPCX}, {".RLE", dtRLE}, {".TGA", dtTGA}, {".TIF", dtTIF}, {".PNG", dtPNG},
         {".WEBP", dtWEBP}, {".AVIF", dtAVIF},
+        // The other names cameras and web servers give the same types.
+        {".JPEG", dtJPG}, {".JPE", dtJPG}, {".TIFF", dtTIF},
     };
     for (const auto& t : kTypes)
         if (upperExtension == t.Ext)

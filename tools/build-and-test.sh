@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages, builds everything with the test suites and runs every
-# test; then the same suite again under address and undefined-behaviour sanitizers.
+# test and checks the installation and the package; then the same suite again
+# under address and undefined-behaviour sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -8,6 +9,8 @@ jobs=$(nproc)
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test -j "$jobs"
 ctest --test-dir build-test --output-on-failure -j "$jobs"
+# Installation, menu entry, metainfo, manual pages and the Debian package.
+bash tools/check-install.sh build-test
 if [ "${WL_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWL_SANITIZE=ON
   cmake --build build-asan -j "$jobs"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, run, test, benchmark and fuzz.
+# Installs the Debian 12 packages needed to build, run, test, benchmark and fuzz,
+# and to check the installation and the Debian package.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -11,7 +12,8 @@ PKGS=(g++ cmake ninja-build
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
       poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n
-      apache2-doc)
+      apache2-doc strace
+      librsvg2-bin desktop-file-utils appstream man-db groff-base dpkg-dev file lintian)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,9 +1,7 @@
-// The about box: program name, version and a picture of our own, closed with OK.
+// The about box: program name, version and the program's icon, closed with OK.
 #pragma once
 
 #include "ui/Form.h"
-
-class QImage;
 
 class TAboutBox : public TForm {
 public:
@@ -17,8 +15,5 @@ public:
     TLabel* Comments;
     TButton* OKButton;
 };
-
-// The program's emblem, drawn in code: a lens over a little landscape.
-QImage DrawProgramEmblem(int size);
 
 extern TAboutBox* AboutBox;

@@ -12,13 +12,17 @@ inline QWidget* ParentWidget(TWinControl* parent)
     return parent ? parent->Widget() : nullptr;
 }
 
-// Virtual key of a Qt key; letters and digits coincide, 0 for keys of no interest.
-inline Word VirtualKeyOf(int key)
+// Virtual key of a Qt key; letters and digits coincide, 0 for keys of no
+// interest. Plus and minus are told apart by where they lie: the keypad's
+// (VK_ADD, VK_SUBTRACT) or the main block's (VK_OEM_PLUS, VK_OEM_MINUS,
+// which is also the "=" key that carries "+" on US keyboards).
+inline Word VirtualKeyOf(int key, Qt::KeyboardModifiers m = Qt::NoModifier)
 {
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Space)
         return static_cast<Word>(key);
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
         return static_cast<Word>(VK_F1 + (key - Qt::Key_F1));
+    const bool keypad = m & Qt::KeypadModifier;
     switch (key) {
     case Qt::Key_Backspace: return VK_BACK;
     case Qt::Key_Tab: return VK_TAB;
@@ -38,6 +42,9 @@ inline Word VirtualKeyOf(int key)
     case Qt::Key_Down: return VK_DOWN;
     case Qt::Key_Insert: return VK_INSERT;
     case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Plus: return keypad ? VK_ADD : VK_OEM_PLUS;
+    case Qt::Key_Equal: return VK_OEM_PLUS;
+    case Qt::Key_Minus: return keypad ? VK_SUBTRACT : VK_OEM_MINUS;
     default: return 0;
     }
 }

@@ -9,10 +9,12 @@
 class TForm;
 
 // Hands `path` to the desktop; parent is the window asking (may be null).
-// False when the desktop could not open it (for example no program is
-// associated with the type); the desktop reports that itself, if at all.
-bool DesktopOpen(const std::string& path, TForm* parent);
+// `noProgram` runs on this thread when the desktop has no program for the
+// file or cannot start one: at once, or later, when the desktop's opener has
+// given up (it looks for a program after it has started).
+void DesktopOpen(const std::string& path, TForm* parent, std::function<void()> noProgram);
 
-// Replaces the action (null puts the desktop's own back); returns the one before.
+// Replaces the action (null puts the desktop's own back); returns the one
+// before. The action answers false when there is no program for the file.
 using TDesktopOpenAction = std::function<bool(const std::string& path)>;
 TDesktopOpenAction SetDesktopOpenAction(TDesktopOpenAction action);

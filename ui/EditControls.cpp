@@ -55,7 +55,7 @@ protected:
         case QEvent::KeyPress:
             if (edit_->OnKeyDown) {
                 auto* ke = static_cast<QKeyEvent*>(e);
-                Word key = VirtualKeyOf(ke->key());
+                Word key = VirtualKeyOf(ke->key(), ke->modifiers());
                 if (key != 0) {
                     edit_->OnKeyDown(key, ShiftOf(ke->modifiers()));
                     if (key == 0)

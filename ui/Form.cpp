@@ -1,14 +1,17 @@
 #include "ui/Form.h"
 
 // Qt
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QHideEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
 
 // ours
+#include "ui/ControlHelpers.h"
 #include "ui/HostWidget.h"
 #include "ui/Responder.h"
 
@@ -33,6 +36,13 @@ protected:
             e->ignore();
         }
     }
+    // Hidden by the program or closed; a minimized window (a spontaneous hide) stays the form's.
+    void hideEvent(QHideEvent* e) override
+    {
+        HostWidget::hideEvent(e);
+        if (form && form->OnHide && !e->spontaneous())
+            form->OnHide();
+    }
     void keyPressEvent(QKeyEvent* e) override
     {
         if (form && e->modifiers() == Qt::NoModifier) {
@@ -48,6 +58,40 @@ protected:
         }
         HostWidget::keyPressEvent(e);
     }
+};
+
+// Hands the window's key presses to the form before the focused control.
+// It watches the application's events, as a key goes to the control with the
+// focus first; only that first delivery counts (or the window's own, when
+// no control of it has the focus), so a key that travels on up to the
+// window is not heard twice.
+class KeyPreviewFilter : public QObject {
+public:
+    explicit KeyPreviewFilter(TForm* form) : form_(form) { QApplication::instance()->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() != QEvent::KeyPress || !form_->KeyPreview || !form_->OnKeyDown || !watched->isWidgetType())
+            return false;
+        auto* w = static_cast<QWidget*>(watched);
+        QWidget* window = form_->Widget();
+        if (w->window() != window)
+            return false;
+        QWidget* focus = QApplication::focusWidget();
+        const bool focusHere = focus && focus->window() == window;
+        if (focusHere ? w != focus : w != window)
+            return false;
+        auto* ke = static_cast<QKeyEvent*>(e);
+        Word key = ctl::VirtualKeyOf(ke->key(), ke->modifiers());
+        if (key == 0)
+            return false;
+        form_->OnKeyDown(key, ShiftOf(ke->modifiers()));
+        return key == 0;
+    }
+
+private:
+    TForm* form_;
 };
 
 TForm::TForm(std::string name)
@@ -83,6 +127,10 @@ TForm::TForm(std::string name)
 
 TForm::~TForm()
 {
+    keyPreview_.reset();
+    // A window deleted while shown is hidden on the way; the handlers of a
+    // form half gone must not hear of it.
+    static_cast<FormWindow*>(widget_)->form = nullptr;
     // The window and every widget in it go first; then the controls, newest
     // first, so no control outlives the ones it was placed in.
     delete widget_;
@@ -107,6 +155,8 @@ void TForm::Show()
     if (DialogBorder)
         widget_->setFixedSize(widget_->size());
     PlaceOnScreen();
+    if (KeyPreview && !keyPreview_)
+        keyPreview_ = std::make_unique<KeyPreviewFilter>(this);
     visible_ = true;
     widget_->show();
     if (OnShow)

@@ -41,7 +41,14 @@ public:
 
     std::function<void(bool& CanClose)> OnCloseQuery;
     TNotifyEvent OnShow;
+    // After the window went away, however it was closed.
+    TNotifyEvent OnHide;
     TNotifyEvent OnClose;
+    // With KeyPreview set, OnKeyDown hears every key pressed in the window
+    // before the control with the focus does; setting Key to 0 keeps it from
+    // that control.
+    bool KeyPreview = false;
+    TKeyEvent OnKeyDown;
 
     // Creates a control owned by this form.
     template <class T, class P, class... Args>
@@ -64,6 +71,7 @@ private:
     void PlaceOnScreen();
 
     std::vector<std::unique_ptr<TControl>> owned_;
+    std::unique_ptr<class KeyPreviewFilter> keyPreview_;
     int modalResult_ = mrNone;
     class QEventLoop* modalLoop_ = nullptr;
     bool placed_ = false;

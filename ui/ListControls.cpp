@@ -102,7 +102,7 @@ protected:
     {
         if (e->type() == QEvent::KeyPress && *handler_) {
             auto* ke = static_cast<QKeyEvent*>(e);
-            Word key = VirtualKeyOf(ke->key());
+            Word key = VirtualKeyOf(ke->key(), ke->modifiers());
             if (key != 0) {
                 (*handler_)(key, ShiftOf(ke->modifiers()));
                 if (key == 0)

@@ -2,6 +2,7 @@
 
 // Qt
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -148,12 +149,22 @@ TModalResult TQtResponder::ShowModal(TForm& form)
     return form.ExecModal();
 }
 
+std::unique_ptr<QDialog> TQtResponder::MakePrinterSetupDialog(QPrinter& printer, QWidget* parent)
+{
+    auto dialog = std::make_unique<QPrintDialog>(&printer, parent);
+    dialog->setWindowTitle(QStringLiteral("Drucker einrichten"));
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    // Qt's print dialog names its button after printing ("Drucken").
+    for (QDialogButtonBox* box : dialog->findChildren<QDialogButtonBox*>())
+        if (QPushButton* ok = box->button(QDialogButtonBox::Ok))
+            ok->setText(QStringLiteral("&Übernehmen"));
+    return dialog;
+}
+
 bool TQtResponder::PrinterSetup(QPrinter& printer)
 {
     // The dialog works on a copy of the settings, so a cancel leaves the
     // printer exactly as it was.
-    QPrintDialog dialog(&printer, DialogParent());
-    dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
-    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
-    return dialog.exec() == QDialog::Accepted;
+    const std::unique_ptr<QDialog> dialog = MakePrinterSetupDialog(printer, DialogParent());
+    return dialog->exec() == QDialog::Accepted;
 }

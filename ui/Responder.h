@@ -5,6 +5,7 @@
 // asked; the command-line front end answers on the terminal.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,8 @@
 
 class TForm;
 class QPrinter;
+class QDialog;
+class QWidget;
 
 struct TMessageRequest {
     std::string Text;
@@ -87,4 +90,8 @@ public:
     std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
     TModalResult ShowModal(TForm& form) override;
     bool PrinterSetup(QPrinter& printer) override;
+    // The set-up dialog as PrinterSetup shows it: the printer's settings,
+    // and a button that says it takes them ("Übernehmen"), for nothing is
+    // printed from it.
+    static std::unique_ptr<QDialog> MakePrinterSetupDialog(QPrinter& printer, QWidget* parent);
 };

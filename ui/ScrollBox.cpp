@@ -11,6 +11,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 // ours
 #include "raster/DeviceContext.h"
@@ -79,6 +80,22 @@ protected:
             const QPoint p = e->position().toPoint();
             owner_->OnMouseMove(ShiftOfEvent(e), p.x(), p.y());
         }
+    }
+public:
+    QSize MaximumViewportSize() const { return maximumViewportSize(); }
+
+protected:
+    void wheelEvent(QWheelEvent* e) override
+    {
+        if (owner_->OnMouseWheel) {
+            bool handled = false;
+            owner_->OnMouseWheel(ShiftOf(e->modifiers(), e->buttons()), e->angleDelta().y(), handled);
+            if (handled) {
+                e->accept();
+                return;
+            }
+        }
+        QAbstractScrollArea::wheelEvent(e);
     }
     void scrollContentsBy(int, int) override {}
     // The scroll area takes the viewport's resize events for itself (they
@@ -286,9 +303,26 @@ int TScrollBox::ClientHeight() const
     return box_->viewport()->height();
 }
 
+int TScrollBox::FullClientWidth() const
+{
+    return box_->MaximumViewportSize().width();
+}
+
+int TScrollBox::FullClientHeight() const
+{
+    return box_->MaximumViewportSize().height();
+}
+
 QWidget* TScrollBox::Viewport() const
 {
     return box_->viewport();
+}
+
+void TScrollBox::SetFocus()
+{
+    if (box_->focusPolicy() == Qt::NoFocus)
+        box_->setFocusPolicy(Qt::StrongFocus);
+    box_->setFocus(Qt::OtherFocusReason);
 }
 
 void TScrollBox::SetColor(TColor c)

@@ -49,10 +49,18 @@ public:
     // The view's size, without the scroll bars that are shown.
     int ClientWidth() const;
     int ClientHeight() const;
+    // The view's size when no scroll bar is shown.
+    int FullClientWidth() const;
+    int FullClientHeight() const;
 
     // Mouse on the part of the view the paint box does not cover; view coordinates.
     TMouseEvent OnMouseDown;
     TMouseMoveEvent OnMouseMove;
+    // The wheel turned over the view (120 a notch, positive away from the
+    // user); a handler that sets Handled keeps the view from scrolling.
+    std::function<void(TShiftState Shift, int WheelDelta, bool& Handled)> OnMouseWheel;
+    // Takes the keyboard focus (arrow keys then scroll the view).
+    void SetFocus();
 
     // The widget the paint box's visible part lies in.
     QWidget* Viewport() const;

@@ -12,6 +12,8 @@
 
 #include <QSettings>
 
+#include "ProgramInfo.h"
+
 namespace {
 
 bool FileExists(const std::string& path)
@@ -59,19 +61,25 @@ bool DirWritable(const std::string& dir)
     return ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
+bool ProgramIsInstalled(const std::string& programDir)
+{
+    return FileExists(IncludeTrailingDelimiter(programDir) + "../share/applications/" + kDesktopId + ".desktop");
+}
+
 std::string OptionsFolderForReading(const std::string& programDir)
 {
-    if (DirWritable(programDir))
+    const bool installed = ProgramIsInstalled(programDir);
+    if (!installed && DirWritable(programDir))
         return programDir;
     const std::string config = UserConfigDir();
-    if (FileExists(config + "options.dat") || !FileExists(programDir + "options.dat"))
+    if (installed || FileExists(config + "options.dat") || !FileExists(programDir + "options.dat"))
         return config;
     return programDir;
 }
 
 std::string OptionsFolderForWriting(const std::string& programDir)
 {
-    if (DirWritable(programDir))
+    if (!ProgramIsInstalled(programDir) && DirWritable(programDir))
         return programDir;
     const std::string config = UserConfigDir();
     std::error_code ec;

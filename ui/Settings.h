@@ -13,12 +13,19 @@ bool DirWritable(const std::string& dir);
 // Appends "/" unless s already ends in one.
 std::string IncludeTrailingDelimiter(const std::string& s);
 
+// Whether the program runs from an installation: its desktop entry lies in
+// share/applications beside the program's folder (/usr/bin, /usr/local/bin,
+// a DESTDIR). Such a folder belongs to the system, not to one user's settings,
+// even when it is writable (to root).
+bool ProgramIsInstalled(const std::string& programDir);
+
 // The folder whose options.dat is read at start: the program's folder when
-// it is writable or already holds one and the configuration folder has none,
-// else the configuration folder.
+// the program is not installed and its folder is writable or already holds
+// one and the configuration folder has none, else the configuration folder.
 std::string OptionsFolderForReading(const std::string& programDir);
-// The folder options.dat is written to: the program's folder when writable,
-// else the configuration folder (created on demand). Empty when neither works.
+// The folder options.dat is written to: the program's folder when the program
+// is not installed and its folder is writable, else the configuration folder
+// (created on demand). Empty when neither works.
 std::string OptionsFolderForWriting(const std::string& programDir);
 
 // A yes/no setting of the user's: in the program's settings (organisation

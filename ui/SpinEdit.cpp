@@ -24,3 +24,8 @@ TSpinEdit::TSpinEdit(TWinControl* parent, std::string name)
             OnChange();
     });
 }
+
+bool TSpinEdit::Focused() const
+{
+    return spin_->hasFocus();
+}

@@ -20,6 +20,8 @@ public:
     // Step of the buttons and the arrow keys.
     Property<int> Increment;
     TNotifyEvent OnChange;
+    // Whether the edit holds the keyboard focus (the user may be typing a number).
+    bool Focused() const;
 
     QSpinBox* SpinBox() const { return spin_; }
 

@@ -99,9 +99,13 @@ TPrintForm::TPrintForm() : TForm("PrintForm")
 
     // Before the handlers are bound: restoring a value is not a user's change.
     RestoreSettings();
+    UpdateSizeFields();
 
     PrintPaintBox->OnPaint = [this] { PrintPaintBoxPaint(); };
-    UseFullCheck->OnClick = [this] { PrintPaintBoxPaint(); };
+    UseFullCheck->OnClick = [this] {
+        UpdateSizeFields();
+        PrintPaintBoxPaint();
+    };
     UserdefCheck->OnClick = [this] { UserdefCheckClick(); };
     SverhCheck->OnClick = [this] { PrintPaintBoxPaint(); };
     ZentrCheck->OnClick = [this] { PrintPaintBoxPaint(); };
@@ -126,6 +130,7 @@ TPrintOptions TPrintForm::Options() const
     o.Centred = ZentrCheck->Checked();
     o.Breite = BreitEdit->Value();
     o.Hoehe = HochEdit->Value();
+    o.HoeheLeads = HoeheLeads;
     return o;
 }
 
@@ -151,9 +156,17 @@ void TPrintForm::PrintPaintBoxPaint()
                                   true, raster::SRCCOPY, true, nullptr);
         }
     }
-    // Brings the height in line with the width when the ratio is kept and
-    // paints once more; the nested paint stops here because SyncBusy is set.
-    BreitEditChange();
+    // Brings the other percentage in line when the ratio is kept and paints
+    // once more; the nested paint stops here because SyncBusy is set.
+    SyncPercentages();
+}
+
+void TPrintForm::SyncPercentages()
+{
+    if (HoeheLeads)
+        HochEditChange();
+    else
+        BreitEditChange();
 }
 
 void TPrintForm::BreitEditChange()
@@ -161,14 +174,15 @@ void TPrintForm::BreitEditChange()
     if (SyncBusy)
         return;
     SyncBusy = true;
+    HoeheLeads = false;
     if (SverhCheck->Checked() && PrintPicture.Bits && PrintPicture.Info) {
         const TPrinterPage page = PrintablePage(ThePrinter());
         const int32_t W = raster::DibWidth(PrintPicture), H = raster::DibHeight(PrintPicture);
-        const double v = CoupledHoehe(BreitEdit->Value(), page.Width, page.Height, W, H);
-        HochEdit->Value = TruncPercent(v);
+        const int v = RoundPercent(CoupledHoehe(BreitEdit->Value(), page.Width, page.Height, W, H));
+        HochEdit->Value = v;
         // The height was clamped: take the width back so the pair stays in proportion.
         if (v > 100 || v < 1)
-            BreitEdit->Value = TruncPercent(CoupledBreite(HochEdit->Value(), page.Width, page.Height, W, H));
+            BreitEdit->Value = RoundPercent(CoupledBreite(HochEdit->Value(), page.Width, page.Height, W, H));
     }
     PrintPaintBox->Repaint();
     SyncBusy = false;
@@ -179,13 +193,14 @@ void TPrintForm::HochEditChange()
     if (SyncBusy)
         return;
     SyncBusy = true;
+    HoeheLeads = true;
     if (SverhCheck->Checked() && PrintPicture.Bits && PrintPicture.Info) {
         const TPrinterPage page = PrintablePage(ThePrinter());
         const int32_t W = raster::DibWidth(PrintPicture), H = raster::DibHeight(PrintPicture);
-        const double b = CoupledBreite(HochEdit->Value(), page.Width, page.Height, W, H);
-        BreitEdit->Value = TruncPercent(b);
+        const int b = RoundPercent(CoupledBreite(HochEdit->Value(), page.Width, page.Height, W, H));
+        BreitEdit->Value = b;
         if (b > 100 || b < 1)
-            HochEdit->Value = TruncPercent(CoupledHoehe(BreitEdit->Value(), page.Width, page.Height, W, H));
+            HochEdit->Value = RoundPercent(CoupledHoehe(BreitEdit->Value(), page.Width, page.Height, W, H));
     }
     PrintPaintBox->Repaint();
     SyncBusy = false;
@@ -193,15 +208,24 @@ void TPrintForm::HochEditChange()
 
 void TPrintForm::UserdefCheckClick()
 {
+    UpdateSizeFields();
     if (!UserdefCheck->Checked())
         return;
-    BreitEditChange();
+    SyncPercentages();
     PrintPaintBox->Repaint();
+}
+
+void TPrintForm::UpdateSizeFields()
+{
+    const bool own = UserdefCheck->Checked();
+    for (TControl* c : {static_cast<TControl*>(RxLabel2), static_cast<TControl*>(BreitEdit),
+                        static_cast<TControl*>(RxLabel3), static_cast<TControl*>(HochEdit)})
+        c->Enabled = own;
 }
 
 void TPrintForm::FormShow()
 {
-    BreitEditChange();
+    SyncPercentages();
 }
 
 void TPrintForm::PrintSetupBtnClick()

@@ -23,6 +23,8 @@ public:
     // A copy of the viewer's picture; shares its pixels, never freed here.
     raster::DibHandle PrintPicture;
     bool SyncBusy = false;
+    // With the ratio kept: the height was entered last, the width follows it.
+    bool HoeheLeads = false;
     // The printer whose page the preview shows and the job prints on; null
     // means the program's current printer, looked up only when first needed
     // (asking the print system at start-up could keep the program waiting).
@@ -52,6 +54,10 @@ public:
     void UserdefCheckClick();
     void FormShow();
     void PrintSetupBtnClick();
+    // Brings the other percentage in line with the one the user entered last.
+    void SyncPercentages();
+    // The percentage fields take input in the user-defined mode only.
+    void UpdateSizeFields();
 
     // The choices of the dialog as the page arithmetic takes them.
     TPrintOptions Options() const;

@@ -17,6 +17,30 @@ TPlace PicturePlace(int64_t pageW, int64_t pageH, int64_t picW, int64_t picH, co
             else
                 h = t;
         }
+    } else if (o.KeepRatio) {
+        // Whole percentages of both sides would distort the picture (5 % of
+        // the width and 2 % of the height for a 4 : 3 picture): only the
+        // entered side is taken in percent, the other from the picture.
+        if (o.HoeheLeads) {
+            h = raster::RoundHalfEven(int64_t(o.Hoehe) * pageH, 100);
+            w = raster::RoundHalfEven(h * picW, picH);
+        } else {
+            w = raster::RoundHalfEven(int64_t(o.Breite) * pageW, 100);
+            h = raster::RoundHalfEven(w * picH, picW);
+        }
+        // A side past the page (a percentage held at its limit): the largest
+        // size of the same proportions that fits.
+        if (w > pageW || h > pageH) {
+            w = pageW;
+            h = pageW * picH / picW;
+            if (h > pageH) {
+                h = pageH;
+                w = pageH * picW / picH;
+            }
+        }
+        // A sliver still prints as one pixel.
+        w = w < 1 ? 1 : w;
+        h = h < 1 ? 1 : h;
     } else {
         w = raster::RoundHalfEven(int64_t(o.Breite) * pageW, 100);
         h = raster::RoundHalfEven(int64_t(o.Hoehe) * pageH, 100);
@@ -58,11 +82,11 @@ double CoupledBreite(int hoehe, int64_t pageW, int64_t pageH, int64_t picW, int6
     return double(hoehe) * double(picW) / double(picH) * double(pageH) / double(pageW);
 }
 
-int TruncPercent(double v)
+int RoundPercent(double v)
 {
     if (std::isnan(v) || v < 0)
         return 0;
     if (v > 101)
         return 101;
-    return int(std::trunc(v));
+    return int(std::nearbyint(v));
 }

@@ -14,6 +14,10 @@ struct TPrintOptions {
     bool Centred = true;     // "Zentrierte Ausgabe"
     int Breite = 50;         // width in percent of the page (user-defined mode)
     int Hoehe = 50;          // height in percent of the page (user-defined mode)
+    // With the ratio kept in user-defined mode, the percentage the user
+    // entered gives the size and the picture's own proportions the other
+    // side; the other field only shows that side rounded to whole percent.
+    bool HoeheLeads = false; // the height was entered (else the width)
 };
 
 struct TPlace {
@@ -34,6 +38,7 @@ TPlace PreviewPage(int64_t boxW, int64_t boxH, int64_t pageW, int64_t pageH);
 double CoupledHoehe(int breite, int64_t pageW, int64_t pageH, int64_t picW, int64_t picH);
 double CoupledBreite(int hoehe, int64_t pageW, int64_t pageH, int64_t picW, int64_t picH);
 
-// A percentage cut toward zero, as a value for a spin edit; values far out of
-// range become 0 or 101 (the edit clamps them) instead of overflowing.
-int TruncPercent(double v);
+// A percentage rounded to the nearest whole (halves to even), as a value for
+// a spin edit; values far out of range become 0 or 101 (the edit clamps
+// them) instead of overflowing.
+int RoundPercent(double v);

@@ -1,12 +1,18 @@
 #include "viewer/ViewPicFUnit.h"
 
 // system
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 // ours
+#include "base/AsciiCase.h"
 #include "raster/DibDraw.h"
 #include "ui/DesktopOpen.h"
+#include "base/NaturalOrder.h"
+#include "ui/Responder.h"
 #include "ui/ScrollBox.h"
 #include "ui/SpinEdit.h"
 #include "viewer/PrintFUnit.h"
@@ -66,12 +72,186 @@ TViewPicForm::TViewPicForm() : TForm("ViewPicForm")
     ZoomEd->OnChange = [this] { ZoomEdChange(); };
     PrintBrn->OnClick = [this] { PrintBrnClick(); };
     OpenBtn->OnClick = [this] { OpenBtnClick(); };
-    // The paint box keeps its last pixels while the window is hidden; the
-    // browser may have put another picture in since.
-    OnShow = [this] { PaintBox1->Invalidate(); };
+    ScrollBox1->OnMouseWheel = [this](TShiftState s, int delta, bool& handled) {
+        ScrollBox1MouseWheel(s, delta, handled);
+    };
+    KeyPreview = true;
+    OnKeyDown = [this](Word& key, TShiftState s) { FormKeyDown(key, s); };
+    OnShow = [this] { FormShow(); };
+    OnHide = [this] { FormHide(); };
 }
 
-TViewPicForm::~TViewPicForm() = default;
+TViewPicForm::~TViewPicForm()
+{
+    ReleaseOwnPicture();
+}
+
+std::vector<std::string> FolderPictures(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError))
+            continue;
+        std::string name = it->path().filename().string();
+        const auto dot = name.rfind('.');
+        if (dot != std::string::npos && raster::DibTypeForExtension(UpperAscii(name.substr(dot))) != raster::dtAuto)
+            names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
+    return names;
+}
+
+void TViewPicForm::FormShow()
+{
+    // Each picture starts at its top-left corner; the zoom stays as it was.
+    ScrollBox1->HorzScrollBar.Position = 0;
+    ScrollBox1->VertScrollBar.Position = 0;
+    ScrollBox1->SetFocus();
+    // The paint box keeps its last pixels while the window is hidden; the
+    // browser may have put another picture in since.
+    PaintBox1->Invalidate();
+}
+
+void TViewPicForm::FormHide()
+{
+    Dragging = false;
+    // The browser frees its own picture after the window has gone; one the
+    // viewer paged to is the viewer's to free.
+    if (ownPicture_.Bits && ViewPicture.Bits == ownPicture_.Bits)
+        ViewPicture = raster::DibHandle();
+    ReleaseOwnPicture();
+}
+
+void TViewPicForm::ReleaseOwnPicture()
+{
+    if (ownPicture_.Bits || ownPicture_.Info)
+        raster::deldib(ownPicture_);
+    ownPicture_ = raster::DibHandle();
+}
+
+void TViewPicForm::TakePicture(const raster::DibHandle& picture, const std::string& path)
+{
+    ReleaseOwnPicture();
+    ownPicture_ = picture;
+    ViewPicture = picture;
+    ViewFileName = path;
+    Dragging = false;
+    ScrollBox1->HorzScrollBar.Position = 0;
+    ScrollBox1->VertScrollBar.Position = 0;
+    PaintBox1Paint();
+    PaintBox1->Invalidate();
+    if (OnPictureChanged)
+        OnPictureChanged(path);
+}
+
+bool TViewPicForm::ShowNeighbour(int step)
+{
+    if (step == 0 || ViewFileName.empty())
+        return false;
+    const auto slash = ViewFileName.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string("./") : ViewFileName.substr(0, slash + 1);
+    const std::string current = slash == std::string::npos ? ViewFileName : ViewFileName.substr(slash + 1);
+    const std::vector<std::string> names = FolderPictures(folder);
+    // Where the current picture stands, or would stand when it has gone meanwhile.
+    const auto at = std::lower_bound(names.begin(), names.end(), current,
+                                     [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
+    const bool present = at != names.end() && *at == current;
+    long i = long(at - names.begin());
+    if (step < 0 || present)
+        i += step;
+    else
+        i += step - 1;
+    for (; i >= 0 && i < long(names.size()); i += step > 0 ? 1 : -1) {
+        const std::string path = folder + names[size_t(i)];
+        raster::DibHandle picture;
+        raster::OpenDib(picture, path.c_str(), raster::dtAuto, this);
+        if (picture.Bits) {
+            TakePicture(picture, path);
+            return true;
+        }
+        if (picture.Info)
+            raster::deldib(picture);
+    }
+    return false;
+}
+
+void TViewPicForm::StepZoom(int steps)
+{
+    ZoomEd->Value = ZoomEd->Value() + steps * ZoomEd->Increment();
+}
+
+void TViewPicForm::FitZoom()
+{
+    if (!ViewPicture.Bits || !ViewPicture.Info)
+        return;
+    const int64_t W = raster::DibWidth(ViewPicture), H = raster::DibHeight(ViewPicture);
+    if (W <= 0 || H <= 0)
+        return;
+    // The view as large as it is without scroll bars: a picture that fits needs none.
+    const int64_t zw = int64_t(ScrollBox1->FullClientWidth()) * 100 / W;
+    const int64_t zh = int64_t(ScrollBox1->FullClientHeight()) * 100 / H;
+    ZoomEd->Value = int(std::clamp<int64_t>(std::min(zw, zh), ZoomEd->MinValue(), ZoomEd->MaxValue()));
+}
+
+void TViewPicForm::FormKeyDown(Word& Key, TShiftState Shift)
+{
+    switch (Key) {
+    case VK_ESCAPE:
+        Key = 0;
+        Close();
+        return;
+    case VK_NEXT:
+        Key = 0;
+        ShowNeighbour(1);
+        return;
+    case VK_PRIOR:
+        Key = 0;
+        ShowNeighbour(-1);
+        return;
+    default:
+        break;
+    }
+    // Digits, signs and editing keys belong to the zoom field while the user types in it.
+    if (ZoomEd->Focused() || (Shift & (ssCtrl | ssAlt)))
+        return;
+    switch (Key) {
+    case VK_SPACE:
+        ShowNeighbour(1);
+        break;
+    case VK_BACK:
+        ShowNeighbour(-1);
+        break;
+    case VK_ADD:
+    case VK_OEM_PLUS:
+        StepZoom(1);
+        break;
+    case VK_SUBTRACT:
+    case VK_OEM_MINUS:
+        StepZoom(-1);
+        break;
+    case '0':
+        FitZoom();
+        break;
+    default:
+        return;
+    }
+    Key = 0;
+}
+
+void TViewPicForm::ScrollBox1MouseWheel(TShiftState Shift, int WheelDelta, bool& Handled)
+{
+    if (!(Shift & ssCtrl))
+        return;
+    Handled = true;
+    wheelRest_ += WheelDelta;
+    const int notches = wheelRest_ / 120;
+    wheelRest_ -= notches * 120;
+    if (notches != 0)
+        StepZoom(notches);
+}
 
 void TViewPicForm::PaintBox1Paint()
 {
@@ -110,6 +290,8 @@ void TViewPicForm::ZoomEdChange()
 
 void TViewPicForm::PaintBox1MouseDown(TMouseButton, TShiftState, int X, int Y)
 {
+    // Back from the zoom field: the keys are the viewer's again.
+    ScrollBox1->SetFocus();
     Dragging = true;
     pressHorz_ = ScrollBox1->HorzScrollBar.Position();
     pressVert_ = ScrollBox1->VertScrollBar.Position();
@@ -149,6 +331,8 @@ void TViewPicForm::PrintBrnClick()
 
 void TViewPicForm::OpenBtnClick()
 {
-    // The desktop reports a missing program itself; the viewer stays as it is.
-    DesktopOpen(ViewFileName, this);
+    // Without a word the user would not know why nothing opened.
+    DesktopOpen(ViewFileName, this, [] {
+        MessageDlg("Kein Programm zum Öffnen dieser Datei gefunden.", "Fehler", TMsgIcon::Error, mbOK);
+    });
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QApplication>
@@ -76,6 +77,7 @@ protected:
     {
         TMainFormSetup setup;
         setup.OptionsDir = folder.Dir();
+        setup.StartAddress = StartAddress;
         form = std::make_unique<TMainForm>(setup);
         MainForm = form.get();
         about = std::make_unique<TAboutBox>();
@@ -125,6 +127,8 @@ protected:
     }
 
     TempFolder folder;
+    // What the next CreateForms hands over as the command line's address.
+    std::optional<std::string> StartAddress;
     TScriptedResponder responder;
     std::unique_ptr<TResponderScope> scope_;
     std::unique_ptr<TMainForm> form;

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QTabWidget>
 
+#include "app/AddTypeBtn.h"
 #include "tests/app/MainFormFixture.h"
 #include "ui/Canvas.h"
 
@@ -19,11 +20,37 @@ int NavyRunFrom(TStatusBar& bar, const TRect& r)
     return n;
 }
 
+// Captions of every button in `c` and the controls it holds.
+void ButtonCaptions(const TControl* c, std::vector<std::string>& out)
+{
+    if (const auto* b = dynamic_cast<const TButton*>(c))
+        out.push_back(b->Caption());
+    if (const auto* w = dynamic_cast<const TWinControl*>(c))
+        for (const TControl* child : w->Controls())
+            ButtonCaptions(child, out);
+}
+
 } // namespace
+
+TEST_F(MainFormTest, ButtonsSpeakGerman)
+{
+    EXPECT_EQ(form->BreakBtn->Caption(), "Abbrechen");
+    EXPECT_EQ(form->BreakBtn2->Caption(), "Abbrechen");
+    TAddTypeForm addType;
+    EXPECT_EQ(addType.CancelBtn->Caption(), "Abbrechen");
+    std::vector<std::string> captions;
+    ButtonCaptions(form.get(), captions);
+    ButtonCaptions(&addType, captions);
+    ASSERT_GT(captions.size(), 10u);
+    for (const std::string& c : captions)
+        for (const char* english : {"Cancel", "Close", "Print", "Open", "Save", "Delete"})
+            EXPECT_EQ(c.find(english), std::string::npos) << c;
+}
 
 TEST_F(MainFormTest, TabsCarryTheirCaptionsAndTheWindowItsTitle)
 {
-    EXPECT_EQ(form->Caption(), "Quenbrik Web Lumifang 2.3");
+    // The version is the project's, set once in CMake.
+    EXPECT_EQ(form->Caption(), "Quenbrik Web Lumifang " WL_PROJECT_VERSION);
     ASSERT_EQ(form->PageControl2->PageCount(), 4);
     EXPECT_EQ(form->TabSheet1->Caption(), "Bilder suchen");
     EXPECT_EQ(form->TabSheet2->Caption(), "Liste der gefunden Bilder");
@@ -68,6 +95,34 @@ TEST_F(MainFormTest, StartsIdleWithDefaultsAndNoOptionsFileWritten)
     EXPECT_FALSE(form->LoadingOptions);
     EXPECT_FALSE(fs::exists(OptionsFile())) << "start-up alone must not write the options file";
     EXPECT_EQ(responder.Asked().size(), 0u);
+}
+
+TEST_F(MainFormTest, CommandLineAddressWaitsInTheFieldWithoutScanOrSave)
+{
+    // The previous run left an empty address, so "Saugen" starts disabled.
+    form->URLEdit->Text = "";
+    form->ProxyEdit->Text = "proxy.example";
+    ASSERT_FALSE(form->GoBtn->Enabled());
+    const std::string stored = OptionsBytes();
+    ASSERT_FALSE(stored.empty());
+
+    StartAddress = "https://given.example/galerie/";
+    Restart();
+    EXPECT_EQ(form->URLEdit->Text(), "https://given.example/galerie/");
+    EXPECT_EQ(form->ProxyEdit->Text(), "proxy.example") << "the other settings come from options.dat";
+    EXPECT_TRUE(form->GoBtn->Enabled());
+    EXPECT_FALSE(form->JobRunning) << "the scan waits for the user";
+    EXPECT_EQ(form->Memo1->Lines().Count(), 0);
+    EXPECT_FALSE(form->LoadingOptions);
+    EXPECT_EQ(responder.Asked().size(), 0u);
+    EXPECT_EQ(OptionsBytes(), stored) << "a handed-over address is no setting of the user's";
+
+    // Once the user changes a setting, the window's address is stored with it.
+    form->Autosaug->Checked = true;
+    EXPECT_NE(OptionsBytes().find("https://given.example/galerie/"), std::string::npos);
+    StartAddress.reset();
+    Restart();
+    EXPECT_EQ(form->URLEdit->Text(), "https://given.example/galerie/");
 }
 
 TEST_F(MainFormTest, GoButtonFollowsTheAddressAndEachKeystrokeSavesOptions)
@@ -243,7 +298,7 @@ TEST_F(MainFormTest, InfoPictureOpensTheAboutBoxModally)
     responder.AnswerForm([](TForm& f) {
         auto& box = dynamic_cast<TAboutBox&>(f);
         EXPECT_EQ(box.ProductName->Caption(), "Web Lumifang");
-        EXPECT_EQ(box.Version->Caption(), "Version 2.3");
+        EXPECT_EQ(box.Version->Caption(), "Version " WL_PROJECT_VERSION);
         EXPECT_FALSE(box.ProgramIcon->Picture().isNull());
         box.OKButton->Click();
         return mrNone;

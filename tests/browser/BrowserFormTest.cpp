@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -424,6 +425,31 @@ TEST_F(BrowserFormTest, OpenShowsTheSelectedPictureInTheViewer)
     EXPECT_EQ(Responder.Asked()[1].Text, "Konnte die Bilddatei nicht öffnen!");
     EXPECT_EQ(Responder.Asked()[1].Caption, "Fehler");
     EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Error);
+}
+
+TEST_F(BrowserFormTest, PagingInTheViewerTakesTheSelectionAlong)
+{
+    TTempDir dir;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFile(dir / name, MakeBmp(30, 20, 24, [](int, int) { return 0x102030u; }));
+    Open(dir.Path());
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 3);
+    // The grid may list the files in any order; the viewer pages in name order from a.bmp.
+    const auto first = std::find(Form->ThumbNames.begin(), Form->ThumbNames.end(), "a.bmp");
+    ASSERT_NE(first, Form->ThumbNames.end());
+    Form->Selected = static_cast<int>(first - Form->ThumbNames.begin()) + 1;
+    Responder.AnswerForm([&](TForm& f) {
+        auto& v = dynamic_cast<TViewPicForm&>(f);
+        EXPECT_TRUE(v.ShowNeighbour(1));
+        EXPECT_TRUE(v.ShowNeighbour(1));
+        EXPECT_FALSE(v.ShowNeighbour(1));
+        return mrOk;
+    });
+    Key(VK_RETURN);
+    EXPECT_EQ(Responder.Unanswered(), 0);
+    EXPECT_EQ(Form->ThumbNames[static_cast<size_t>(Form->Selected - 1)], "c.bmp");
+    EXPECT_FALSE(ViewPicForm->OnPictureChanged) << "the browser lets go of the viewer when it has closed";
 }
 
 TEST_F(BrowserFormTest, ClosingDuringAPassStopsItFirstAndWritesWhatWasMade)

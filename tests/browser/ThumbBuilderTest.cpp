@@ -142,7 +142,7 @@ TEST(ThumbBuilder, FilesThatGiveNoThumbnail)
     TTempDir dir;
     const std::string folder = dir.Path() + "/";
     WriteFile(dir / "thin.bmp", MakeBmp(1, 40, 8, [](int, int) { return 3u; }));
-    WriteFile(dir / "c.jpeg", MakeBmp(10, 10, 24, [](int, int) { return 0u; }));
+    WriteFile(dir / "c.jpegx", MakeBmp(10, 10, 24, [](int, int) { return 0u; }));
     WriteFile(dir / "noext", Bytes{1, 2, 3});
     WriteFile(dir / "broken.png", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
     ASSERT_TRUE(SaveGradient(dir / "whole.jpg", 300, 200, "JPG"));
@@ -153,7 +153,7 @@ TEST(ThumbBuilder, FilesThatGiveNoThumbnail)
     // A PNG under a JPEG name is still shown (the library looks at the content).
     ASSERT_TRUE(SaveGradient(dir / "png.jpg", 40, 30, "PNG"));
 
-    EXPECT_EQ(PrepareFile(folder, "c.jpeg", kNoCache, "").Kind, TPreparedFile::NotPicture);
+    EXPECT_EQ(PrepareFile(folder, "c.jpegx", kNoCache, "").Kind, TPreparedFile::NotPicture);
     EXPECT_EQ(PrepareFile(folder, "noext", kNoCache, "").Kind, TPreparedFile::NotPicture);
     const TPreparedFile thin = PrepareFile(folder, "thin.bmp", kNoCache, "");
     EXPECT_EQ(thin.Kind, TPreparedFile::Unusable);
@@ -290,4 +290,43 @@ TEST(ThumbBuilder, ReducedDecodeTakesTheSmallestScaleNotBelowTheThumbnail)
     int32_t fw = 0, fh = 0;
     EXPECT_FALSE(OpenJpegReduced(out, (dir / "x.jpg").c_str(), &ThumbSizeFor, fw, fh));
     EXPECT_EQ(out.Bits, nullptr);
+}
+
+TEST(ThumbBuilder, OtherNamesOfTheTypesAndTurnedCameraPictures)
+{
+    TTempDir dir;
+    const std::string folder = dir.Path() + "/";
+    // A 300 x 200 camera picture held on its side: Exif orientation 6 (turned
+    // 90 degrees clockwise), inserted right after the start marker.
+    ASSERT_TRUE(SaveGradient(dir / "g.jpg", 300, 200, "JPG"));
+    Bytes jpeg = ReadFile(dir / "g.jpg");
+    const Bytes exif = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                        1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    jpeg.insert(jpeg.begin() + 2, exif.begin(), exif.end());
+    WriteFile(dir / "hoch.jpeg", jpeg);
+    WriteFile(dir / "hoch.JPE", jpeg);
+    WriteFile(dir / "scan.tiff", MakeBmp(12, 10, 8, [](int, int) { return 1u; }));
+
+    for (bool reduced : {true, false})
+        for (const char* name : {"hoch.jpeg", "hoch.JPE"}) {
+            SCOPED_TRACE(std::string(name) + (reduced ? " reduced" : " full"));
+            TPreparedFile made = PrepareFile(folder, name, kNoCache, "", Reduced(reduced));
+            ASSERT_EQ(made.Kind, TPreparedFile::Made) << made.ErrorText;
+            EXPECT_EQ(made.Info.PictureWidth, 200);
+            EXPECT_EQ(made.Info.PictureHeight, 300);
+            EXPECT_EQ(made.Info.ThumbWidth, 53);
+            EXPECT_EQ(made.Info.ThumbHeight, 80);
+            // Upright: the stored bottom-left corner (no red, full green) is now top left,
+            // the stored top-left corner (neither) top right.
+            const DibHandle& t = made.Thumb;
+            ASSERT_EQ(DibWidth(t), 53);
+            ASSERT_EQ(DibBitCount(t), 24);
+            const uint8_t* top = t.Bits + size_t(DibHeight(t) - 1) * size_t(t.RowBytes);
+            EXPECT_LT(top[2], 40);
+            EXPECT_GT(top[1], 215);
+            EXPECT_LT(top[3 * 52 + 2], 40);
+            EXPECT_LT(top[3 * 52 + 1], 40);
+        }
+    // A .tiff is a TIFF picture (here a BMP inside, found by its content).
+    EXPECT_EQ(PrepareFile(folder, "scan.tiff", kNoCache, "").Kind, TPreparedFile::Made);
 }

@@ -139,7 +139,21 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsageText)
     const TRun help = Run({"--help"});
     EXPECT_EQ(help.Status, 0);
     EXPECT_THAT(help.Out, HasSubstr("--skip-existing"));
+    EXPECT_THAT(help.Out, HasSubstr("--version"));
     EXPECT_THAT(help.Err, IsEmpty());
+}
+
+TEST_F(CliTest, VersionIsTheProjectsAndNeedsNothingElse)
+{
+    // Alone, and beside options that would otherwise need a URL; no display, no job.
+    UnsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--auto", "--version"}}) {
+        const TRun r = Run(args);
+        EXPECT_EQ(r.Status, 0) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.Out, "weblumifang-cli " WL_PROJECT_VERSION "\n");
+        EXPECT_THAT(r.Err, IsEmpty());
+    }
+    EXPECT_EQ(Run({"--version=2"}).Status, 2);
 }
 
 TEST_F(CliTest, ScanMirrorsTheMemoAndSavesTheListWithoutOptionsFile)

@@ -352,9 +352,24 @@ TEST(HttpClient, RedirectLoopEndsAfterTwentyRelocations)
     c.URL = server.Url("/loop");
     EXPECT_EQ(GetCode(c), 404);
     EXPECT_EQ(c.DoneError(), httpErrTooManyRelocations);
+    EXPECT_EQ(c.StatusText(), "Zu viele Umleitungen");
     EXPECT_EQ(log.Count("LocationChange"), THttpCli::kMaxRelocations);
     EXPECT_EQ(server.Connections(), THttpCli::kMaxRelocations + 1);
     EXPECT_EQ(c.State(), hsIdle);
+}
+
+// The memo shows "HTTP Fehler: " with the code; a code of the client's own
+// means nothing to a user without its text.
+TEST(HttpClient, EveryFailureCodeOfTheClientsOwnHasAMemoText)
+{
+    for (std::uint16_t code = httpErrBadNumber; code <= httpErrTlsStream; ++code) {
+        SCOPED_TRACE(code);
+        EXPECT_FALSE(HttpDoneErrorText(code).empty());
+    }
+    EXPECT_EQ(HttpDoneErrorText(httpErrTooManyRelocations), "Zu viele Umleitungen");
+    // The codes of the original texts and socket errors keep the bare number.
+    EXPECT_EQ(HttpDoneErrorText(httpErrAborted), "");
+    EXPECT_EQ(HttpDoneErrorText(10061), "");
 }
 
 TEST(HttpClient, AbortBetweenRelocationAndNewLookupEndsTheRequest)

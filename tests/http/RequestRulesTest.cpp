@@ -80,6 +80,66 @@ TEST(HttpRequestRules, FragmentNeverLeavesTheClient)
     EXPECT_NE(bare.Received(0).find("\r\nHost: 127.0.0.1:" + std::to_string(bare.Port()) + "\r\n"), std::string::npos);
 }
 
+std::string ConnectionText(const TScriptedServer& s, int i)
+{
+    return s.WaitFinished(i) ? s.Received(i) : "(connection " + std::to_string(i) + " never finished)";
+}
+
+bool HasLine(const std::string& request, const std::string& line)
+{
+    return request.find("\r\n" + line + "\r\n") != std::string::npos;
+}
+
+TScript MovedTo(const std::string& location)
+{
+    return TScript().ReadRequest().Send(TScript::Response("HTTP/1.0 302 Moved", {"Location: " + location}, ""));
+}
+
+TEST(HttpRequestRules, CredentialsGoOnlyToTheOriginTheyWereGivenFor)
+{
+    const std::string auth = "Authorization: Basic am9lOnB3";
+    // From the address, directly: another server never sees them.
+    TScriptedServer other(TScript().ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\nelsewhere"));
+    TScriptedServer start(MovedTo("http://127.0.0.1:" + std::to_string(other.Port()) + "/x"));
+    THttpCli c;
+    c.URL = "http://joe:pw@127.0.0.1:" + std::to_string(start.Port()) + "/first";
+    c.Get();
+    EXPECT_TRUE(HasLine(ConnectionText(start, 0), auth));
+    EXPECT_EQ(ConnectionText(other, 0).find("Authorization"), std::string::npos);
+    EXPECT_EQ(c.Username, "joe") << "the properties keep their values for later requests";
+
+    // Set by the caller, as properties or as a line of its own, through a
+    // proxy (one port for every origin): kept on the same origin however it
+    // is written, dropped for another port or host, sent again back home.
+    // The proxy's own credentials go every time.
+    TScriptedServer proxy({MovedTo("/same"), MovedTo("http://a.example:8080/port"), MovedTo("http://b.example/host"),
+                           MovedTo("http://A.Example:80/back"), TScript().ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\nhome")});
+    THttpCli p;
+    p.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+    p.Username = "joe";
+    p.Password = "pw";
+    p.ProxyUsername = "px";
+    p.ProxyPassword = "pp";
+    p.Sender = "me@x.de";
+    p.OnCommand = [](THttpCli&, std::string& line) {
+        if (line.rfind("From:", 0) == 0)
+            line = "authorization: Bearer t0k3n";
+    };
+    p.URL = "http://a.example/x";
+    TMemoryStream body;
+    p.BodyStream = &body;
+    p.Get();
+    EXPECT_EQ(body.Data(), "home");
+    const bool wantAuth[] = {true, true, false, false, true};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE("request " + std::to_string(i));
+        const std::string request = ConnectionText(proxy, i);
+        EXPECT_EQ(HasLine(request, auth), wantAuth[i]) << request;
+        EXPECT_EQ(HasLine(request, "authorization: Bearer t0k3n"), wantAuth[i]) << request;
+        EXPECT_TRUE(HasLine(request, "Proxy-Authorization: Basic cHg6cHA=")) << request;
+    }
+}
+
 TEST(HttpRequestRules, SchemesOtherThanHttpAndHttpsFailWithoutConnecting)
 {
     TScriptedServer server(TScript().ReadRequest().Send("HTTP/1.0 200 OK\r\n\r\nx"));
@@ -136,6 +196,24 @@ TEST(HttpRequestRules, IdleTimeoutEndsAStalledBody)
     c.Get();
     EXPECT_EQ(c.DoneError(), 0);
     EXPECT_EQ(slowBody.Data(), "0123456789");
+}
+
+TEST(HttpRequestRules, IdleTimeoutCountsFromTheLastByteOfTheHandshake)
+{
+    // The first bytes of a TLS server's answer, then silence: the client's
+    // handshake takes them, the request never sees them.
+    TScriptedServer server(TScript().Pause(200ms).Send(std::string("\x16\x03\x03", 3)).Hold());
+    THttpCli c;
+    c.IdleTimeout = 2;
+    c.URL = "https://127.0.0.1:" + std::to_string(server.Port()) + "/x.gif";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetCode(c), 404);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(c.DoneError(), httpErrIdleTimeout);
+    // Two seconds after the byte at 0.2 s; a timer that only notices the
+    // byte when it first fires would wait until 4 s.
+    EXPECT_GE(took, 2100ms);
+    EXPECT_LT(took, 3200ms);
 }
 
 TEST(HttpRequestRules, ConnectTimeoutEndsAConnectionThatNeverComes)

@@ -57,6 +57,32 @@ TEST(SecureTarget, ThroughProxyTheTunnelGetsTheOriginForm)
     EXPECT_EQ(HostLineValue(t), "www.x.de:81");
 }
 
+// Credentials follow the origin: a change of scheme alone, on the same host
+// and port, is another origin; letter case and a spelled-out default port
+// are not.
+TEST(SecureTarget, OriginComparesSchemeHostAndPort)
+{
+    const std::string home = OriginOf(Derive("https://joe:pw@www.x.de:8443/a/b.gif"));
+    EXPECT_EQ(home, "https://www.x.de:8443");
+    THttpTarget t = Derive("https://www.x.de:8443/a/b.gif");
+    ApplyRelocation("http://www.x.de:8443/a/b.gif", false, t);
+    EXPECT_NE(OriginOf(t), home);
+    ApplyRelocation("https://WWW.X.DE:8443/c.gif", false, t);
+    EXPECT_EQ(OriginOf(t), home);
+
+    EXPECT_EQ(OriginOf(Derive("http://h.de/")), OriginOf(Derive("HTTP://H.de:80/x")));
+    EXPECT_NE(OriginOf(Derive("http://h.de/")), OriginOf(Derive("https://h.de/")));
+    EXPECT_NE(OriginOf(Derive("http://h.de/")), OriginOf(Derive("http://h.de:8080/")));
+
+    // Through a proxy the origin is the document's, never the proxy's.
+    t = Derive("http://a.example/x", "proxy.lan:3128");
+    EXPECT_EQ(OriginOf(t), "http://a.example:80");
+    ApplyRelocation("/y", true, t);
+    EXPECT_EQ(OriginOf(t), "http://a.example:80");
+    ApplyRelocation("https://a.example/y", true, t);
+    EXPECT_EQ(OriginOf(t), "https://a.example:443");
+}
+
 TEST(SecureRelocation, DirectRowsKeepOrSwitchTheScheme)
 {
     THttpTarget t = Derive("https://a.de/dir/page.htm");

@@ -70,6 +70,21 @@ struct Recorder {
             closed = true;
         };
     }
+
+    // Connects to the listener; the accepted peer once the session is up, else -1.
+    int ConnectTo(Listener& l)
+    {
+        s.SetAddr("127.0.0.1");
+        s.SetPort(l.PortText());
+        s.Connect();
+        int peer = l.AcceptPumping();
+        if (peer < 0 || !PumpUntil([&] { return connected; })) {
+            if (peer >= 0)
+                ::close(peer);
+            return -1;
+        }
+        return peer;
+    }
 };
 
 }  // namespace
@@ -133,12 +148,8 @@ TEST(WSocketClient, DataLeftUnreadAtThePeersCloseIsOfferedBeforeTheClose)
     TWSocket s;
     Recorder r(s);
     r.readSize = 3;  // the handler reads less than there is
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     std::string payload(10000, 'x');
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>('a' + i % 26);
@@ -186,12 +197,8 @@ TEST(WSocketClient, RefusedConnectionReportsThenClosesAndStaysReusable)
     Listener l;
     r.log.clear();
     r.connected = false;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     EXPECT_EQ(r.log.back(), "connected 0");
     ::close(peer);
 }
@@ -245,12 +252,8 @@ TEST(WSocketClient, PeerResetMidStreamClosesWithConnectionReset)
     Listener l;
     TWSocket s;
     Recorder r(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     WriteAll(peer, "part");
     ASSERT_TRUE(PumpUntil([&] { return r.data == "part"; }));
     ResetOnClose(peer);
@@ -268,12 +271,8 @@ TEST(WSocketClient, SendAfterThePeerClosedEndsTheSessionWithACloseCode)
     Recorder r(s);
     s.OnSessionClosed = nullptr;  // no peer-close handling: the send path must notice
     std::vector<uint16_t> closes;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     s.Pause();  // keep the close notice away so the failure comes from Send
     ResetOnClose(peer);
     ::close(peer);
@@ -291,12 +290,8 @@ TEST(WSocketClient, ConnectOnASocketInUseIsRefusedAndTheSessionSurvives)
     Listener l;
     TWSocket s;
     Recorder r(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     try {
         s.Connect();
         FAIL() << "no exception";
@@ -373,12 +368,8 @@ TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheR
         std::this_thread::sleep_for(std::chrono::microseconds(50));
         fast(snd, e);
     };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(l.PortText());
-    s.Connect();
-    int peer = l.AcceptPumping();
+    int peer = r.ConnectTo(l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(PumpUntil([&] { return r.connected; }));
     s.Pause();  // data and the close pile up in the kernel first
     std::string payload(100000, '\0');  // fits the receive buffer
     for (std::size_t i = 0; i < payload.size(); ++i)
@@ -395,6 +386,61 @@ TEST(WSocketClient, EverythingThePeerSentBeforeClosingIsDeliveredHoweverSlowTheR
     ASSERT_TRUE(PumpUntil([&] { return r.closed; }, std::chrono::milliseconds(20000)));
     EXPECT_EQ(r.data.size(), payload.size());
     EXPECT_TRUE(r.data == payload);
+}
+
+// The loop reads on while reads come back full and stops at a short read or
+// would-block. Handlers that read exactly what is there, or that look at
+// RcvdCount first and then read nothing, must still hear of the next data.
+TEST(WSocketClient, ReadsThatTakeExactlyWhatIsThereNeitherStallNorSpin)
+{
+    Listener l;
+    TWSocket s;
+    Recorder r(s);
+    int peer = r.ConnectTo(l);
+    ASSERT_GE(peer, 0);
+
+    std::string got;
+    int calls = 0, emptyCalls = 0;
+    enum { Fixed, Counted, Str } mode = Fixed;
+    s.OnDataAvailable = [&](TCustomWSocket* snd, uint16_t) {
+        ++calls;
+        char buf[4];
+        int n = 0;
+        if (mode == Fixed) {
+            n = snd->Receive(buf, sizeof buf);
+        } else if (mode == Counted) {
+            if (snd->RcvdCount() > 0)
+                n = snd->Receive(buf, sizeof buf);
+        } else {
+            std::string t = snd->ReceiveStr();
+            got += t;
+            n = static_cast<int>(t.size());
+        }
+        if (n > 0 && mode != Str)
+            got.append(buf, static_cast<std::size_t>(n));
+        if (n <= 0)
+            ++emptyCalls;
+    };
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_LT(s.LastReceived(), before) << "nothing has arrived yet";
+    std::string want;
+    for (auto m : {Fixed, Counted, Str}) {
+        mode = m;
+        for (const char* burst : {"abcdefgh", "ijkl", "mnopqrstuvwx"}) {
+            SCOPED_TRACE(std::to_string(m) + " " + burst);
+            calls = emptyCalls = 0;
+            want += burst;
+            WriteAll(peer, burst);  // one send: it arrives whole
+            ASSERT_TRUE(PumpUntil([&] { return got == want; })) << got;
+            // A read that took the last bytes exactly may be followed by one
+            // call that finds nothing; never more.
+            PumpUntil([] { return false; }, std::chrono::milliseconds(20));
+            EXPECT_LE(emptyCalls, 1) << calls << " calls";
+        }
+    }
+    EXPECT_GE(s.LastReceived(), before);
+    EXPECT_LE(s.LastReceived(), std::chrono::steady_clock::now());
+    ::close(peer);
 }
 
 // A loopback connection is complete when connect returns; its completion is

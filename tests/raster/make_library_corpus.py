@@ -8,7 +8,7 @@ import random
 import subprocess
 import sys
 
-from PIL import Image
+from PIL import Image, ImageOps
 
 out = sys.argv[1]
 rnd = random.Random(7)
@@ -34,6 +34,9 @@ def picture(mode, w, h, colours=None):
 def reference(path):
     im = Image.open(path)
     im.load()
+    # JPEG pictures as they are meant to be seen: turned as their Exif block says.
+    if im.format == "JPEG":
+        im = ImageOps.exif_transpose(im)
     if im.mode == "CMYK":
         rgb = im.convert("RGB")
     else:
@@ -83,6 +86,16 @@ save(picture("RGB", 35, 18), "jpeg_444.jpg", quality=95, subsampling=0)
 save(picture("L", 29, 17), "jpeg_grey.jpg", quality=90)
 save(picture("CMYK", 23, 19), "jpeg_cmyk.jpg", quality=90)
 save(picture("RGB", 1, 1), "jpeg_single.jif", format="JPEG", quality=90)
+# Every Exif orientation, on odd sides so a row or column too many or too few shows.
+for orientation in range(1, 9):
+    exif = Image.Exif()
+    exif[0x0112] = orientation
+    save(picture("RGB", 23, 14), "jpeg_orient%d.jpg" % orientation, quality=90, exif=exif.tobytes())
+for mode, orientation in (("L", 6), ("CMYK", 7), ("L", 3)):
+    exif = Image.Exif()
+    exif[0x0112] = orientation
+    save(picture(mode, 19, 10), "jpeg_orient%d_%s.jpg" % (orientation, mode.lower()), quality=90,
+         exif=exif.tobytes())
 
 # PNG
 for colours, name in ((2, "png_pal1"), (4, "png_pal2"), (16, "png_pal4"), (200, "png_pal8")):

@@ -1,13 +1,20 @@
 // The responder seam: scripted answers, the file dialogs' default extension
 // and overwrite question, the folder picker of the directory edit, the
-// filters and starting folders of the file dialogs, Qt's own texts in German.
+// filters and starting folders of the file dialogs, Qt's own texts in German
+// and the button of the printer set-up.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPrinter>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -15,6 +22,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Language.h"
 #include "ui/Form.h"
+#include "ui/Responder.h"
 #include "ui/ScriptedResponder.h"
 
 namespace fs = std::filesystem;
@@ -242,4 +250,25 @@ TEST(QtTexts, FileDialogAndButtonsSpeakGerman)
     EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text().toStdString(), "&Ja");
     EXPECT_EQ(buttons.button(QDialogButtonBox::No)->text().toStdString(), "&Nein");
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
+}
+
+TEST(QtTexts, PrinterSetupButtonSaysItTakesTheSettings)
+{
+    ASSERT_TRUE(InstallQtGerman());
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const std::unique_ptr<QDialog> dialog = TQtResponder::MakePrinterSetupDialog(printer, nullptr);
+    EXPECT_EQ(dialog->windowTitle().toStdString(), "Drucker einrichten");
+    // Shown as the user sees it: the print dialog sets its widgets up again then.
+    dialog->show();
+    std::vector<std::string> texts;
+    for (QDialogButtonBox* box : dialog->findChildren<QDialogButtonBox*>())
+        for (QAbstractButton* b : box->buttons())
+            if (b->isVisible())
+                texts.push_back(b->text().toStdString());
+    dialog->reject();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "&Übernehmen"), texts.end());
+    for (const std::string& t : texts)
+        EXPECT_EQ(t.find("Drucken"), std::string::npos) << t;
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Abbrechen"), 1);
 }

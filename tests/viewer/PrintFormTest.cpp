@@ -127,12 +127,12 @@ TEST_F(PrintDialog, PercentagesStayInProportionAndClampTogether)
 {
     Picture wide(200, 100);
     auto f = Make(wide);
-    f->Show();   // synchronises at once: B = 50 gives V = 17 (17.6)
-    EXPECT_EQ(f->HochEdit->Value(), 17);
+    f->Show();   // synchronises at once: B = 50 gives V = 18 (17.6 rounded)
+    EXPECT_EQ(f->HochEdit->Value(), 18);
     f->BreitEdit->Value = 80;   // 28.2
     EXPECT_EQ(f->HochEdit->Value(), 28);
     f->HochEdit->Value = 20;    // b = 56.7
-    EXPECT_EQ(f->BreitEdit->Value(), 56);
+    EXPECT_EQ(f->BreitEdit->Value(), 57);
     f->HochEdit->Value = 40;    // b = 113.3: B clamps to 100, V comes back to 35
     EXPECT_EQ(f->BreitEdit->Value(), 100);
     EXPECT_EQ(f->HochEdit->Value(), 35);
@@ -145,7 +145,7 @@ TEST_F(PrintDialog, PercentagesStayInProportionAndClampTogether)
     // Ticking "Benutzerdefiniert" with the ratio kept brings them in line again.
     f->SverhCheck->Checked = true;
     f->UserdefCheck->Checked = true;
-    EXPECT_EQ(f->HochEdit->Value(), 3);   // 3.5
+    EXPECT_EQ(f->HochEdit->Value(), 4);   // 3.5
 
     Picture tall(100, 400);
     auto g = Make(tall);
@@ -161,6 +161,45 @@ TEST_F(PrintDialog, PercentagesStayInProportionAndClampTogether)
     h->Show();
     EXPECT_EQ(h->HochEdit->Value(), 1);
     EXPECT_EQ(h->BreitEdit->Value(), 100);
+}
+
+TEST_F(PrintDialog, EnteredPercentageSetsTheSizeAndTheOtherFollowsThePicture)
+{
+    // A 4 : 3 picture: whole percentages of both sides would distort it.
+    Picture pic(400, 300);
+    auto f = Make(pic);
+    f->Show();
+    // "Seite voll nutzen": the percentages take no input.
+    EXPECT_FALSE(f->BreitEdit->Enabled());
+    EXPECT_FALSE(f->HochEdit->Enabled());
+    f->UserdefCheck->Click();
+    EXPECT_TRUE(f->BreitEdit->Enabled());
+    EXPECT_TRUE(f->HochEdit->Enabled());
+
+    f->BreitEdit->Value = 5;   // v = 2.65
+    EXPECT_EQ(f->HochEdit->Value(), 3);
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 300, f->Options()), (TPlace{2280, 3310, 240, 180}));
+    f->HochEdit->Value = 4;    // the height entered: b = 7.6
+    EXPECT_EQ(f->BreitEdit->Value(), 8);
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 300, f->Options()), (TPlace{2218, 3264, 363, 272}));
+    // Painting the preview again changes neither value nor which one leads.
+    f->PrintPaintBoxPaint();
+    f->PrintPaintBoxPaint();
+    EXPECT_EQ(f->HochEdit->Value(), 4);
+    EXPECT_EQ(f->BreitEdit->Value(), 8);
+    EXPECT_TRUE(f->Options().HoeheLeads);
+    // The preview's picture is 4 : 3 as well: 363 x 272 of 4800 x 6800 in a
+    // page of 134 x 190 is 11 x 8 pixels, centred.
+    const TPlace page = PreviewPage(190, 190, 4800, 6800);
+    const TPlace inBox = PicturePlace(page.W, page.H, 400, 300, f->Options());
+    EXPECT_EQ(inBox.H, 8);
+    EXPECT_EQ(inBox.W, 11);
+    EXPECT_EQ(At(*f, page.X + inBox.X, page.Y + inBox.Y), kPicture);
+    EXPECT_EQ(At(*f, page.X + inBox.X + inBox.W, page.Y + inBox.Y), clWhite);
+
+    f->UseFullCheck->Click();
+    EXPECT_FALSE(f->BreitEdit->Enabled());
+    EXPECT_FALSE(f->RxLabel3->Enabled());
 }
 
 TEST_F(PrintDialog, PercentagesAndPlaceAreKeptAndHostileValuesClamped)

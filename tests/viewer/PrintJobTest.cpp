@@ -21,19 +21,10 @@
 #include "ViewerTestSupport.h"
 
 namespace fs = std::filesystem;
+using viewertest::Folder;
 using viewertest::Picture;
 
 namespace {
-
-struct Folder {
-    Folder()
-    {
-        std::string t = (fs::temp_directory_path() / "wl-print-XXXXXX").string();
-        path = ::mkdtemp(t.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // Letter paper (612 x 792 pt) with half-inch margins at 300 dpi: a printable
 // area of 2250 x 3000 device pixels whose corner is at (36 pt, 36 pt).
@@ -51,13 +42,14 @@ struct Box {
     int pageW = 0, pageH = 0;
 };
 
-// Rasterises page 1 at 72 dpi (one pixel per point) and finds the pixels that
-// are not white.
-Box Measure(const fs::path& pdf, const fs::path& work)
+// Rasterises page 1 at `dpi` (72: one pixel per point) and finds the pixels
+// that are not white.
+Box Measure(const fs::path& pdf, const fs::path& work, int dpi = 72)
 {
     Box b;
     const fs::path prefix = work / "page";
-    const std::string cmd = "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" + prefix.string() + "'";
+    const std::string cmd = "pdftoppm -r " + std::to_string(dpi) + " -singlefile '" + pdf.string() + "' '" +
+                            prefix.string() + "'";
     if (std::system(cmd.c_str()) != 0)
         return b;
     std::ifstream in(prefix.string() + ".ppm", std::ios::binary);
@@ -157,6 +149,32 @@ TEST(PrintJob, PdfPageHoldsThePictureWhereThePreviewPutsIt)
         // The printer asks again next time: the file was the job's, not the printer's.
         EXPECT_TRUE(printer.outputFileName().isEmpty());
     }
+}
+
+TEST(PrintJob, KeptRatioPrintsTheEnteredWidthInThePicturesProportions)
+{
+    viewertest::PrivateSettings();
+    Folder dir;
+    QPrinter printer(QPrinter::HighResolution);
+    LetterPdf(printer);
+    Picture pic(400, 300);
+    TPrintOptions small;
+    small.UseFull = false;
+    small.Breite = 5;
+    small.Hoehe = 3;   // what the dialog shows: 2.8 rounded
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    const fs::path target = dir.path / "klein.pdf";
+    r.AnswerFile(target.string());
+    ASSERT_TRUE(PrintPictureJob(printer, pic.dib, small));
+    // At the printer's own 300 dpi: 5 % of 2250 is 112.5, to the even 112; the
+    // height 112 * 3 / 4 = 84 (3 % of the page would be 90, 2 % 60).
+    const Box b = Measure(target, dir.path, 300);
+    ASSERT_EQ(b.pageW, 2550);
+    const int w = b.right + 1 - b.left, h = b.bottom + 1 - b.top;
+    EXPECT_NEAR(w, 112, 1);
+    EXPECT_NEAR(h, 84, 1);
+    EXPECT_NEAR(double(w) / h, 4.0 / 3.0, 0.03);
 }
 
 TEST(PrintJob, CancelledFileChoicePrintsNothingAndAnExistingFileNeedsConsent)

@@ -34,13 +34,36 @@ TEST(PrintLayout, FullPageOnAPortraitPage)
 TEST(PrintLayout, UserDefinedRoundsHalvesToEven)
 {
     EXPECT_EQ(PicturePlace(4800, 6800, 200, 100, Opt(false, false, true)), (TPlace{1200, 1700, 2400, 3400}));
-    // The ratio check box plays no part here.
-    EXPECT_EQ(PicturePlace(4800, 6800, 200, 100, Opt(false, true, true)), (TPlace{1200, 1700, 2400, 3400}));
     EXPECT_EQ(PicturePlace(4800, 6800, 200, 100, Opt(false, false, false)), (TPlace{0, 0, 2400, 3400}));
     // 2400.5 goes to the even 2400, 2401.5 to 2402.
     EXPECT_EQ(PicturePlace(4801, 6800, 200, 100, Opt(false, false, false)).W, 2400);
     EXPECT_EQ(PicturePlace(4803, 6800, 200, 100, Opt(false, false, false)).W, 2402);
     EXPECT_EQ(PicturePlace(4800, 6800, 200, 100, Opt(false, false, false, 100, 1)), (TPlace{0, 0, 4800, 68}));
+}
+
+TEST(PrintLayout, KeptRatioTakesTheEnteredPercentageAndThePicturesProportions)
+{
+    // A 4 : 3 picture at 5 % of the width: 240 x 180, not 5 % x 3 % (240 x 204).
+    TPrintOptions o = Opt(false, true, true, 5, 3);
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 300, o), (TPlace{2280, 3310, 240, 180}));
+    // The height entered: 3 % of 6800 is 204 rows, the width follows at 272.
+    o.HoeheLeads = true;
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 300, o), (TPlace{2264, 3298, 272, 204}));
+    EXPECT_EQ(PicturePlace(4800, 6800, 2, 3, Opt(false, true, false, 0, 0)).W, 1) << "never below one pixel";
+    // The other side rounds halves to even too: 75 * 3 / 2 = 112.5 gives 112.
+    TPrintOptions half = Opt(false, true, false, 1, 1);
+    half.HoeheLeads = true;
+    EXPECT_EQ(PicturePlace(7500, 7500, 3, 2, half), (TPlace{0, 0, 112, 75}));
+    // A percentage held at 100 while the other side would pass the page: the
+    // largest picture of its proportions that fits.
+    EXPECT_EQ(PicturePlace(4800, 6800, 100, 400, Opt(false, true, true, 100, 100)), (TPlace{1550, 0, 1700, 6800}));
+    TPrintOptions tall = Opt(false, true, false, 100, 100);
+    tall.HoeheLeads = true;
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 100, tall), (TPlace{0, 0, 4800, 1200}));
+    // A sliver still shows as one row.
+    EXPECT_EQ(PicturePlace(4800, 6800, 60000, 1, Opt(false, true, false, 100, 1)), (TPlace{0, 0, 4800, 1}));
+    // Without the ratio each percentage gives its side.
+    EXPECT_EQ(PicturePlace(4800, 6800, 400, 300, Opt(false, false, false, 5, 3)), (TPlace{0, 0, 240, 204}));
 }
 
 TEST(PrintLayout, NothingWithoutAreaAndNoDivisionByZero)
@@ -71,5 +94,5 @@ TEST(PrintLayout, LargePagesAndPicturesDoNotOverflow)
     // Preview of such a page still fits its box; a coupled percentage far
     // out of range reaches the spin edit as 101, not as a wrapped integer.
     EXPECT_EQ(PreviewPage(190, 190, 2000000, 2800000), (TPlace{27, 0, 135, 190}));
-    EXPECT_EQ(TruncPercent(CoupledHoehe(100, 60000, 1, 1, 65535)), 101);
+    EXPECT_EQ(RoundPercent(CoupledHoehe(100, 60000, 1, 1, 65535)), 101);
 }

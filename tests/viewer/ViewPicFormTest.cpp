@@ -1,13 +1,22 @@
 // The viewer on real widgets: the paint box follows the zoom one dimension per
 // paint and draws once at the new size, pictures too small to show, panning
 // in a frame that does not move with the picture, a picture 540,000 pixels
-// wide at 9000 %, the desktop's open action and the print path.
+// wide at 9000 %, the desktop's open action, the keys and the wheel, paging
+// through the folder, and the print path.
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMarginsF>
 #include <QMouseEvent>
+#include <QSpinBox>
+#include <QWheelEvent>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPrinter>
@@ -19,6 +28,7 @@
 #include "ui/Canvas.h"
 #include "ui/DesktopOpen.h"
 #include "ui/Printer.h"
+#include "ui/Responder.h"
 #include "ui/ScriptedResponder.h"
 #include "ui/ScrollBox.h"
 #include "ui/SpinEdit.h"
@@ -27,10 +37,41 @@
 #include "ViewerTestSupport.h"
 
 namespace fs = std::filesystem;
+using viewertest::Folder;
 using viewertest::Picture;
 using viewertest::WaitFor;
 
 namespace {
+
+// A 24-bit BMP of w x h whose pixels are red = width mod 256, green = row
+// from the top mod 256, blue 0.
+void WriteBmp(const fs::path& path, int w, int h)
+{
+    const uint32_t rowBytes = (uint32_t(w) * 3 + 3) & ~3u;
+    const uint32_t pixels = rowBytes * uint32_t(h);
+    std::vector<uint8_t> b(54 + pixels, 0);
+    auto le32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    le32(2, uint32_t(b.size()));
+    le32(10, 54);
+    le32(14, 40);
+    le32(18, uint32_t(w));
+    le32(22, uint32_t(h));
+    b[26] = 1;
+    b[28] = 24;
+    le32(34, pixels);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &b[54 + size_t(y) * rowBytes + size_t(x) * 3];
+            p[1] = uint8_t(h - 1 - y);
+            p[2] = uint8_t(w);
+        }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
 
 class Viewer : public ::testing::Test {
 protected:
@@ -69,6 +110,27 @@ protected:
         });
     }
     TColor At(int x, int y) { return form->PaintBox1->Canvas().Pixel(x, y); }
+
+    // A key pressed as the user does: to the widget with the focus, or to the window.
+    void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = QString())
+    {
+        QWidget* target = QApplication::focusWidget();
+        if (!target || target->window() != form->Widget())
+            target = form->Widget();
+        QKeyEvent press(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, mods, text);
+        QApplication::sendEvent(target, &release);
+    }
+    // The wheel turned over the view's middle.
+    void Wheel(int delta, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QWidget* view = form->ScrollBox1->Viewport();
+        const QPointF at(view->width() / 2.0, view->height() / 2.0);
+        QWheelEvent e(at, view->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase,
+                      false);
+        QApplication::sendEvent(view, &e);
+    }
 
     std::unique_ptr<TViewPicForm> form;
 };
@@ -247,24 +309,184 @@ TEST_F(Viewer, HugeZoomScrollsToEveryPartAndPaintsOnlyTheView)
     EXPECT_EQ(At(270000 + 45, 180000 + 90), Picture::Expected(3000, 2001));
 }
 
-TEST_F(Viewer, OpenHandsTheFileToTheDesktopAndShowsNothingOfItsOwn)
+TEST_F(Viewer, OpenHandsTheFileToTheDesktopAndSaysWhenNoProgramTakesIt)
 {
     std::vector<std::string> opened;
+    bool haveProgram = false;
     auto before = SetDesktopOpenAction([&](const std::string& path) {
         opened.push_back(path);
-        return false;   // no program for the type
+        return haveProgram;
     });
     TScriptedResponder r;
     TResponderScope scope(r);
     Picture pic(50, 40);
     Show(pic, "/home/u/Bilder/ohne programm.xyz");
     form->ZoomEd->Value = 200;
+    r.AnswerMessage(mrOk);
+    form->OpenBtn->Click();
+    ASSERT_EQ(r.Asked().size(), 1u);
+    EXPECT_EQ(r.Asked()[0].Text, "Kein Programm zum Öffnen dieser Datei gefunden.");
+    EXPECT_EQ(r.Asked()[0].Icon, TMsgIcon::Error);
+    // A program took it: nothing to say.
+    haveProgram = true;
     form->OpenBtn->Click();
     SetDesktopOpenAction(std::move(before));
-    EXPECT_EQ(opened, std::vector<std::string>{"/home/u/Bilder/ohne programm.xyz"});
-    EXPECT_TRUE(r.Asked().empty());
+    EXPECT_EQ(opened, (std::vector<std::string>{"/home/u/Bilder/ohne programm.xyz", "/home/u/Bilder/ohne programm.xyz"}));
+    EXPECT_EQ(r.Asked().size(), 1u);
+    EXPECT_EQ(r.Unanswered(), 0);
     EXPECT_TRUE(form->Showing());
     EXPECT_EQ(form->ZoomEd->Value(), 200);
+}
+
+TEST_F(Viewer, KeysAndCtrlWheelStepTheZoomFitThePictureAndClose)
+{
+    Picture pic = Picture::Patterned(2000, 1500);
+    Show(pic);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(form->ZoomEd->Value(), 100);
+    Key(Qt::Key_Plus);
+    EXPECT_EQ(form->ZoomEd->Value(), 110);
+    Key(Qt::Key_Minus);
+    Key(Qt::Key_Minus);
+    EXPECT_EQ(form->ZoomEd->Value(), 90);
+    Key(Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 100);
+    Key(Qt::Key_Equal);   // the "+" key of US keyboards
+    EXPECT_EQ(form->ZoomEd->Value(), 110);
+    Key(Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 100);
+
+    // Ctrl and the wheel: a notch a step, finer wheels add up to one.
+    auto& vert = form->ScrollBox1->VertScrollBar;
+    Wheel(120, Qt::ControlModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 110);
+    Wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 110);
+    Wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 120);
+    Wheel(-240, Qt::ControlModifier);
+    EXPECT_EQ(form->ZoomEd->Value(), 100);
+    EXPECT_EQ(vert.Position(), 0) << "the zoom wheel does not scroll";
+    // The wheel alone scrolls and leaves the zoom.
+    Wheel(-120);
+    EXPECT_EQ(form->ZoomEd->Value(), 100);
+    EXPECT_GT(vert.Position(), 0);
+
+    // "0": the largest zoom at which the whole picture fits; no scroll bars then.
+    Key(Qt::Key_0);
+    ASSERT_TRUE(Settle());
+    const int fullW = form->ScrollBox1->FullClientWidth(), fullH = form->ScrollBox1->FullClientHeight();
+    const int z = std::min(fullW * 100 / 2000, fullH * 100 / 1500);
+    EXPECT_EQ(form->ZoomEd->Value(), z);
+    EXPECT_LE(form->PaintBox1->Width(), fullW);
+    EXPECT_LE(form->PaintBox1->Height(), fullH);
+    EXPECT_FALSE(form->ScrollBox1->HorzScrollBar.IsScrollBarVisible());
+    EXPECT_FALSE(form->ScrollBox1->VertScrollBar.IsScrollBarVisible());
+    EXPECT_TRUE(2000 * (z + 1) / 100 > fullW || 1500 * (z + 1) / 100 > fullH) << "one percent more would not fit";
+    // A tiny picture is enlarged up to the limit of 9000 %.
+    Picture tiny(3, 2);
+    form->ViewPicture = tiny.dib;
+    Key(Qt::Key_0);
+    EXPECT_EQ(form->ZoomEd->Value(), std::min(9000, std::min(fullW * 100 / 3, fullH * 100 / 2)));
+    form->ViewPicture = pic.dib;
+
+    // While the user types in the zoom field, digits and signs are the field's.
+    form->ZoomEd->SpinBox()->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return form->ZoomEd->Focused(); }));
+    form->ZoomEd->SpinBox()->selectAll();
+    Key(Qt::Key_1, Qt::NoModifier, "1");
+    Key(Qt::Key_5, Qt::NoModifier, "5");
+    Key(Qt::Key_0, Qt::NoModifier, "0");
+    EXPECT_EQ(form->ZoomEd->Value(), 150);
+    // A press on the picture hands the keys back to the viewer.
+    form->PaintBox1MouseDown(TMouseButton::Left, ssLeft, 5, 5);
+    form->PaintBox1MouseUp(TMouseButton::Left, 0, 5, 5);
+    ASSERT_TRUE(WaitFor([&] { return !form->ZoomEd->Focused(); }));
+    Key(Qt::Key_Plus);
+    EXPECT_EQ(form->ZoomEd->Value(), 160);
+
+    // Esc closes the window.
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(form->Showing());
+}
+
+TEST_F(Viewer, PagingShowsTheFolderInNameOrderFromTheTopLeft)
+{
+    Folder dir;
+    // Widths tell the pictures apart; the folder also holds a broken
+    // picture, a text file and a folder named like a picture.
+    const std::vector<std::pair<std::string, int>> pictures = {
+        {"bild1.bmp", 1001}, {"bild2.bmp", 1002}, {"Bild3.bmp", 1003}, {"bild10.bmp", 1010}, {"zuletzt.bmp", 1020},
+    };
+    for (const auto& [name, width] : pictures)
+        WriteBmp(dir.path / name, width, 800);
+    std::ofstream(dir.path / "kaputt.bmp") << "BM kein Bild";
+    std::ofstream(dir.path / "notizen.txt") << "1234";
+    fs::create_directory(dir.path / "unter.bmp");
+    EXPECT_EQ(FolderPictures(dir.path.string() + "/"),
+              (std::vector<std::string>{"bild1.bmp", "bild2.bmp", "Bild3.bmp", "bild10.bmp", "kaputt.bmp",
+                                        "zuletzt.bmp"}));
+
+    // The browser's picture: the viewer shows it but never frees it.
+    raster::DibHandle browserPicture;
+    raster::OpenDib(browserPicture, (dir.path / "bild2.bmp").c_str(), raster::dtAuto);
+    ASSERT_NE(browserPicture.Bits, nullptr);
+    form->ZoomEd->Value = 50;
+    form->ViewPicture = browserPicture;
+    form->ViewFileName = (dir.path / "bild2.bmp").string();
+    form->Show();
+    ASSERT_TRUE(Settle());
+    auto& horz = form->ScrollBox1->HorzScrollBar;
+    auto& vert = form->ScrollBox1->VertScrollBar;
+    const auto shown = [&] { return fs::path(form->ViewFileName).filename().string(); };
+    const auto scrollAway = [&] {
+        form->ZoomEd->Value = 100;
+        ASSERT_TRUE(Settle());
+        horz.Position = 300;
+        vert.Position = 200;
+        ASSERT_GT(horz.Position(), 0);
+    };
+
+    scrollAway();
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(shown(), "Bild3.bmp");
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(horz.Position(), 0) << "a new picture starts at its top left";
+    EXPECT_EQ(vert.Position(), 0);
+    EXPECT_EQ(form->PaintBox1->Width(), 1003);
+    EXPECT_EQ(At(0, 0), RGB(1003 % 256, 0, 0)) << "its top-left pixel is drawn there";
+    Key(Qt::Key_Space);
+    EXPECT_EQ(shown(), "bild10.bmp");
+    Key(Qt::Key_Space);
+    EXPECT_EQ(shown(), "zuletzt.bmp") << "the broken picture is passed over";
+    EXPECT_EQ(raster::DibWidth(form->ViewPicture), 1020);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(shown(), "zuletzt.bmp") << "the end of the folder";
+    form->ZoomEd->Value = 50;
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(shown(), "bild10.bmp");
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(form->ZoomEd->Value(), 50) << "the zoom stays from picture to picture";
+    EXPECT_EQ(form->PaintBox1->Width(), 505);
+
+    // The picture on show deleted meanwhile: paging goes on from where it stood.
+    fs::remove(dir.path / "bild10.bmp");
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(shown(), "Bild3.bmp");
+    fs::remove(dir.path / "Bild3.bmp");
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(shown(), "zuletzt.bmp");
+    Key(Qt::Key_PageUp);
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(shown(), "bild1.bmp");
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(shown(), "bild1.bmp") << "the start of the folder";
+
+    // Closing frees the viewer's own picture and leaves the browser's alone.
+    form->Hide();
+    EXPECT_EQ(form->ViewPicture.Bits, nullptr);
+    EXPECT_EQ(raster::DibWidth(browserPicture), 1002);
+    raster::deldib(browserPicture);
 }
 
 TEST_F(Viewer, PrintGoesThroughTheDialogAndCancelKeepsThePercentages)

@@ -1,11 +1,12 @@
 // Shared by the viewer suites: pictures made in memory, a private settings
-// store, and waiting on a condition with a deadline.
+// store, temporary folders, and waiting on a condition with a deadline.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -82,6 +83,24 @@ inline std::string PrivateSettings()
     }();
     return *dir;
 }
+
+// A fresh folder under the temporary directory, removed with its contents.
+struct Folder {
+    Folder()
+    {
+        std::string t = (std::filesystem::temp_directory_path() / "wl-viewer-XXXXXX").string();
+        const char* made = ::mkdtemp(t.data());
+        path = made ? made : "/nonexistent-wl-viewer";
+    }
+    ~Folder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    std::filesystem::path path;
+};
 
 inline bool WaitFor(const std::function<bool()>& done, int ms = 10000)
 {

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Checks what a user and a distribution get from a finished build: the files
+# `cmake --install` puts in place, the desktop entry, the metainfo and the
+# manual pages by their validators, and the Debian package made by cpack:
+# its control data, its contents, and installing and removing it in a
+# throw-away root (the machine's own package database is never touched).
+#
+#   bash tools/check-install.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: check-install.sh BUILD_DIR}" && pwd)
+id=de.quenbrik.WebLumifang
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "check-install: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+work=$(mktemp -d "${TMPDIR:-/tmp}/wl-check-install-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "check-install: FAILED: $*" >&2; failures=$((failures + 1)); }
+step() { echo "== $*"; }
+
+# The files of an installation below its prefix, sorted.
+expected_files() {
+  printf '%s\n' bin/weblumifang bin/weblumifang-cli \
+    "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
+    "share/icons/hicolor/scalable/apps/$id.svg" \
+    share/man/man1/weblumifang.1.gz share/man/man1/weblumifang-cli.1.gz
+  for s in 16 22 24 32 48 64 128 256; do
+    echo "share/icons/hicolor/${s}x${s}/apps/$id.png"
+  done
+}
+expected_files | sort > "$work/expected"
+
+# Both programs answer --version with their name and the project's version,
+# without a display.
+check_versions() {
+  local bindir=$1
+  for prog in weblumifang weblumifang-cli; do
+    local out
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$bindir/$prog" --version 2>&1) || fail "$prog --version exits with $?"
+    [ "$out" = "$prog $version" ] || fail "$prog --version says '$out', not '$prog $version'"
+  done
+}
+
+step "install into a DESTDIR"
+dest="$work/dest"
+DESTDIR="$dest" cmake --install "$build" --prefix /usr/local > /dev/null
+(cd "$dest/usr/local" && find . -type f -o -type l) | sed 's|^\./||' | sort > "$work/installed"
+diff -u "$work/expected" "$work/installed" || fail "the installed files differ from the expected list"
+check_versions "$dest/usr/local/bin"
+for size in 16 48 256; do
+  png="$dest/usr/local/share/icons/hicolor/${size}x${size}/apps/$id.png"
+  # PNG: width and height are the big-endian words at bytes 16 and 20.
+  dims=$(od -An -tu1 -j16 -N8 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
+  [ "$dims" = "${size}x${size}" ] || fail "the ${size}x${size} icon is $dims"
+done
+
+step "desktop entry"
+entry="$dest/usr/local/share/applications/$id.desktop"
+desktop-file-validate "$entry" || fail "desktop-file-validate"
+grep -qx 'Exec=weblumifang %u' "$entry" || fail "the entry does not start weblumifang with an address"
+grep -qx "Icon=$id" "$entry" || fail "the entry's icon is not $id"
+# A picture collector must never become the default web browser.
+if grep -q '^MimeType=.*x-scheme-handler' "$entry"; then fail "the entry claims web addresses"; fi
+
+step "metainfo"
+appstreamcli validate --no-net "$dest/usr/local/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+grep -q "<release version=\"$version\"" "$dest/usr/local/share/metainfo/$id.metainfo.xml" \
+  || fail "the metainfo has no release $version"
+
+step "manual pages"
+for prog in weblumifang weblumifang-cli; do
+  page="$dest/usr/local/share/man/man1/$prog.1.gz"
+  zcat "$page" > "$work/$prog.1"
+  groff -man -ww -z "$work/$prog.1" 2> "$work/groff.err" || fail "groff on $prog.1"
+  if [ -s "$work/groff.err" ]; then cat "$work/groff.err" >&2; fail "groff warns about $prog.1"; fi
+  LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" > /dev/null 2> "$work/man.err" || fail "man on $prog.1"
+  if [ -s "$work/man.err" ]; then cat "$work/man.err" >&2; fail "man warns about $prog.1"; fi
+  grep -q "^\.TH .*\"Web Lumifang $version\"" "$work/$prog.1" || fail "$prog.1 does not carry version $version"
+  # Every option that --help lists is described in the page (as roff writes it).
+  "$dest/usr/local/bin/$prog" --help > "$work/help"
+  for opt in $(grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z-]*' "$work/help" | tr -d ' ,' | sort -u); do
+    roff=${opt//-/\\-}
+    grep -qF -- "$roff" "$work/$prog.1" || fail "$prog.1 does not describe $opt"
+  done
+done
+
+step "Debian package"
+(cd "$build" && cpack -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack"; }
+deb=$(ls "$work"/pkg/*.deb 2> /dev/null | head -n 1)
+if [ -z "$deb" ]; then
+  fail "cpack made no .deb"
+else
+  dpkg-deb --info "$deb" > "$work/info"
+  grep -qx ' Package: weblumifang' "$work/info" || fail "package name"
+  grep -qx " Version: $version" "$work/info" || fail "package version"
+  depends=$(sed -n 's/^ Depends: //p' "$work/info")
+  echo "Depends: $depends"
+  for lib in libc6 libstdc++6 libqt6widgets6 libqt6printsupport6 libssl3 libjpeg62-turbo libpng16-16 qt6-qpa-plugins; do
+    [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "the package does not depend on $lib"
+  done
+  dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | sort > "$work/packaged"
+  diff -u "$work/expected" "$work/packaged" || fail "the package's files differ from the expected list"
+  if command -v lintian > /dev/null; then
+    # Errors only: a package built by cpack has no Debian changelog or
+    # copyright file of a distribution's own making, which lintian would ask for.
+    lintian --tag-display-limit 0 --fail-on error \
+      --suppress-tags no-copyright-file,no-changelog,debian-changelog-file-missing,changelog-file-missing-in-native-package \
+      "$deb" || fail "lintian reports errors"
+  fi
+
+  step "install and remove the package in a throw-away root"
+  root="$work/root"
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
+  touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+  # The root is empty: its dependencies are the machine's, checked above.
+  force=(--force-depends --force-bad-path --force-script-chrootless)
+  [ "$(id -u)" = 0 ] || force+=(--force-not-root)
+  dpkg --root="$root" "${force[@]}" --log=/dev/null -i "$deb" > "$work/dpkg.log" 2>&1 \
+    || { cat "$work/dpkg.log" >&2; fail "dpkg -i into the throw-away root"; }
+  check_versions "$root/usr/bin"
+  [ -x "$root/usr/bin/weblumifang" ] || fail "weblumifang not installed under /usr/bin"
+  dpkg --root="$root" "${force[@]}" --log=/dev/null --purge weblumifang > "$work/dpkg.log" 2>&1 \
+    || { cat "$work/dpkg.log" >&2; fail "dpkg --purge in the throw-away root"; }
+  # dpkg removes the folders it emptied, /usr included.
+  left=$(find "$root" \( -type f -o -type l \) -not -path "$root/var/lib/dpkg/*")
+  [ -z "$left" ] || fail "files left after removal: $left"
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "check-install: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "check-install: all checks passed"
