@@ -137,6 +137,7 @@ void TTargetFolder::Use(const std::string& dir)
     fd_ = -1;
     dir_ = dir;
     held_ = true;
+    ++generation_;
     if (dir.find('\0') != std::string::npos)
         return;
     do {
@@ -181,32 +182,32 @@ void TPendingFile::CloseFd()
     fd_ = -1;
 }
 
+namespace {
+
+// The name must be free now, as for an exclusive create: a folder or a link
+// of that name, or a name too long, fails here and not only when the whole
+// file is to be named.
+bool NameFreeAt(int dirFd, const std::string& name)
+{
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT;
+}
+
+}  // namespace
+
 bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bool seenFree)
 {
     if (fd_ >= 0 || folder.Fd() < 0 || !IsUsableFileName(name))
         return false;
-    folder_ = &folder;
-    name_ = name;
-    int fd;
     if (folder.Ways().Unnamed && ProcFdAvailable()) {
-        // The name must be free now, as for an exclusive create: a folder or
-        // a link of that name, or a name too long, fails here and not only
-        // when the whole file is to be named.
-        if (!seenFree) {
-            struct stat st {};
-            if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                errno = EEXIST;
-                return false;
-            }
-            if (errno != ENOENT)
-                return false;
-        }
-        do {
-            fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd >= 0) {
-            fd_ = fd;
-            unnamed_ = true;
+        if (!seenFree && !NameFreeAt(folder.Fd(), name))
+            return false;
+        if (OpenUnnamed(folder)) {
+            name_ = name;
             return true;
         }
         // Only a file system without unnamed files falls back; a closed
@@ -214,10 +215,37 @@ bool TPendingFile::Open(const TTargetFolder& folder, const std::string& name, bo
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
             return false;
     }
-    fd = OpenExclusiveAt(folder.Fd(), name.c_str());
+    folder_ = &folder;
+    name_ = name;
+    fd_ = OpenExclusiveAt(folder.Fd(), name.c_str());
+    onDisk_ = fd_ >= 0;
+    return fd_ >= 0;
+}
+
+bool TPendingFile::OpenUnnamed(const TTargetFolder& folder)
+{
+    if (fd_ >= 0 || folder.Fd() < 0 || !folder.Ways().Unnamed || !ProcFdAvailable())
+        return false;
+    int fd;
+    do {
+        fd = ::openat(folder.Fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    folder_ = &folder;
     fd_ = fd;
-    onDisk_ = fd >= 0;
-    return fd >= 0;
+    unnamed_ = true;
+    return true;
+}
+
+bool TPendingFile::Claim(const std::string& name, bool seenFree)
+{
+    if (fd_ < 0 || !unnamed_ || !IsUsableFileName(name))
+        return false;
+    if (!seenFree && !NameFreeAt(folder_->Fd(), name))
+        return false;
+    name_ = name;
+    return true;
 }
 
 // linkat never replaces an existing name. Naming a file by its descriptor

@@ -70,6 +70,9 @@ public:
     // The kernel refused to name a file by its descriptor: the rest of the
     // run goes through /proc at once.
     void NamingByDescriptorRefused() const { ways_.NameByDescriptor = false; }
+    // Counts the openings: a file made for a folder held before cannot be
+    // named in the one held now.
+    std::uint64_t Generation() const { return generation_; }
 
 private:
     bool StillAt(const std::string& dir) const;
@@ -77,6 +80,7 @@ private:
     int fd_ = -1;
     std::string dir_;
     bool held_ = false;
+    std::uint64_t generation_ = 0;
     std::uint64_t dev_ = 0;  // identity of the opened folder
     std::uint64_t ino_ = 0;
 };
@@ -99,6 +103,12 @@ public:
     bool Open(const TTargetFolder& folder, const std::string& name, bool seenFree = false);
     int Fd() const { return fd_; }
     bool Unnamed() const { return unnamed_; }
+    // For a file fetched before its name is known: an unnamed file in the
+    // folder, or false (nothing made) where the file system has none.
+    bool OpenUnnamed(const TTargetFolder& folder);
+    // The name such a file is to get, on the terms of Open: usable, and
+    // nothing of that name there now (seenFree spares the look).
+    bool Claim(const std::string& name, bool seenFree = false);
 
     enum class TPublish { Done, NameTaken, WriteFailed };
     // Gives the written file its name. NameTaken: the name could not be

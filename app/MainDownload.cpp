@@ -4,12 +4,15 @@
 #include "app/MainUnit.h"
 
 // system
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 // ours
 #include "app/DownloadNames.h"
+#include "app/FetchAhead.h"
 
 std::string TMainForm::TargetDir() const
 {
@@ -60,14 +63,54 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The body of a download while it is fetched: its file, unnamed until the
+// entry's turn gives it a name, and the folder it was made in.
+class TAheadFile : public TStream {
+public:
+    TAheadFile() = default;
+    bool Write(const void* data, std::size_t len) override { return Stream && Stream->Write(data, len); }
+    std::int64_t Size() const override { return Stream ? Stream->Size() : 0; }
+
+    dlnames::TPendingFile File;
+    std::unique_ptr<dlnames::TDownloadFileStream> Stream;
+    std::uint64_t Generation = 0;  // of the folder it was made in
+};
+
+}  // namespace
+
+// Names the file of a successful request, or removes what it left: the same
+// lines and counts whether it was fetched now or ahead.
+bool TMainForm::FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok)
+{
+    if (Ok) {
+        switch (File.Publish()) {
+        case dlnames::TPendingFile::TPublish::Done:
+            return true;
+        case dlnames::TPendingFile::TPublish::NameTaken:
+            // Someone else's file took the name meanwhile: it stays as it is.
+            ++Failures.Local;
+            AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+            return false;
+        case dlnames::TPendingFile::TPublish::WriteFailed:
+            ++Failures.Local;
+            break;  // a failed close: the data may not be on disk
+        }
+    }
+    AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
+    if (!File.Discard())
+        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+    return false;
+}
+
 bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder,
                             const std::string& SaveName, bool SeenFree)
 {
-    const std::string createFailed = "Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...";
     dlnames::TPendingFile file;
     if (!file.Open(Folder, SaveName, SeenFree)) {
         ++Failures.Local;
-        AddMemoLine(createFailed);
+        AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
         return false;
     }
     bool ok = true;
@@ -86,24 +129,64 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
         if (stream.Failed())
             ok = false;
     }
-    if (ok) {
-        switch (file.Publish()) {
-        case dlnames::TPendingFile::TPublish::Done:
-            return true;
-        case dlnames::TPendingFile::TPublish::NameTaken:
-            // Someone else's file took the name meanwhile: it stays as it is.
-            ++Failures.Local;
-            AddMemoLine(createFailed);
-            return false;
-        case dlnames::TPendingFile::TPublish::WriteFailed:
-            ++Failures.Local;
-            break;  // a failed close: the data may not be on disk
-        }
+    return FinishDownload(file, SaveName, ok);
+}
+
+// Entry Index with several requests in flight: its own request (fetched
+// ahead already, or started now), and meanwhile the next entries' ahead of
+// their turn. Lines and counts are those of DownloadOne.
+bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t Index,
+                              const dlnames::TTargetFolder& Folder, const std::string& SaveName, bool SeenFree)
+{
+    if (Ahead.Holds(Index)) {
+        // Made for this very folder and to be named as a file made now would
+        // be; otherwise it goes unreported, as if it had never been fetched.
+        auto* file = static_cast<TAheadFile*>(Ahead.BodyOf(Index));
+        if (file == nullptr || file->Generation != Folder.Generation() || !file->File.Claim(SaveName, SeenFree))
+            Ahead.Drop(Index);
     }
-    AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
-    if (!file.Discard())
-        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
-    return false;
+    if (!Ahead.Holds(Index)) {
+        auto file = std::make_unique<TAheadFile>();
+        if (!file->File.Open(Folder, SaveName, SeenFree)) {
+            ++Failures.Local;
+            AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+            FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
+            return false;
+        }
+        file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
+        TFetchAhead::TRequest request{WorkList[Index], ProxyEdit->Text(), std::move(file)};
+        Ahead.WaitIdle();
+        Ahead.Start(Index, request);
+    }
+    FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
+    TFetchAhead::TResult r = Ahead.Take(Index);
+    auto* file = static_cast<TAheadFile*>(r.Body.get());
+    if (file == nullptr)
+        return false;
+    return FinishDownload(file->File, SaveName, !r.Failed && !file->Stream->Failed());
+}
+
+void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
+                               const dlnames::TTargetFolder& Folder)
+{
+    const std::size_t end = std::min(WorkList.size(), From + static_cast<std::size_t>(Ahead.Connections() - 1));
+    for (std::size_t k = From; k < end && Ahead.Idle() > 0; ++k) {
+        if (Ahead.Holds(k))
+            continue;
+        // What its turn would not fetch is not fetched ahead either.
+        const std::string name = UrlFileName(WorkList[k]);
+        if (!dlnames::IsUsableFileName(name) || (OverJumpCheck->Checked() && Folder.RegularFileExists(name)))
+            continue;
+        auto file = std::make_unique<TAheadFile>();
+        // Without unnamed files a fetched file would need a name before its
+        // turn: that folder is served one entry at a time.
+        if (!file->File.OpenUnnamed(Folder))
+            return;
+        file->Generation = Folder.Generation();
+        file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
+        TFetchAhead::TRequest request{WorkList[k], ProxyEdit->Text(), std::move(file)};
+        Ahead.Start(k, request);
+    }
 }
 
 void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
@@ -120,6 +203,9 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
                    mbOK);
     } else {
         dlnames::TTargetFolder folder(DownloadFileWays);
+        // Several requests in flight when asked for; one keeps every request
+        // exactly as it always was.
+        TAheadHold ahead(*this, Connections > 1 && n > 1);
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = UrlFileName(address);
@@ -134,12 +220,18 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name, &nameFree);
             if (exists && OverJumpCheck->Checked()) {
                 AddMemoLine("Die Datei " + name + " existiert schon, wird übersprungen...");
+                if (ahead)
+                    ahead->Drop(i);
             } else {
                 if (exists)
                     saveName = dlnames::FirstFreeNumberedName(dir, name);
                 if (saveName != name)
                     AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
-                DownloadOne(address, folder, saveName, saveName == name && nameFree);
+                const bool seenFree = saveName == name && nameFree;
+                if (ahead)
+                    DownloadAhead(*ahead, WorkList, i, folder, saveName, seenFree);
+                else
+                    DownloadOne(address, folder, saveName, seenFree);
             }
             // Drawing the same bar again changes nothing; long runs skip it.
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);

@@ -5,6 +5,9 @@
 // system
 #include <string>
 
+// ours
+#include "app/FetchAhead.h"
+
 // Qt
 #include <QSettings>
 
@@ -24,6 +27,12 @@ void TMainForm::SetupHttpCli1()
     bool ok = false;
     const double idle = settings.value("Network/IdleTimeout", 60).toDouble(&ok);
     HttpCli1.IdleTimeout = ok && idle >= 0 && idle <= 86400 ? idle : 60;
+    // A connection stays open for the next request to the same server, and a
+    // job keeps several requests in flight: on a real network each costs
+    // round trips that loopback never shows.
+    HttpCli1.KeepAlive = settings.value("Network/KeepAlive", true).toBool();
+    const int connections = settings.value("Network/Connections", 4).toInt(&ok);
+    Connections = ok && connections >= 1 && connections <= kMaxConnections ? connections : 4;
     HttpCli1.OnDocData = [this](THttpCli& Sender, const char* Buffer, int Len) {
         HttpCli1DocData(Sender, Buffer, Len);
     };
@@ -78,11 +87,53 @@ void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::
 
 void TMainForm::BreakBtnClick()
 {
-    HttpCli1.Abort();
+    if (ActiveFetch_)
+        ActiveFetch_->AbortAll();
+    else
+        HttpCli1.Abort();
     AbortRequested = true;
 }
 
 void TMainForm::BreakLocalBtnClick()
 {
-    HttpCli1.Abort();
+    // Only the entry the job waits for; those fetched ahead are later ones.
+    std::size_t current = 0;
+    if (!ActiveFetch_)
+        HttpCli1.Abort();
+    else if (ActiveFetch_->Waiting(current))
+        ActiveFetch_->Abort(current);
+}
+
+TMainForm::TAheadHold::TAheadHold(TMainForm& form, bool wanted) : form_(form)
+{
+    if (!wanted)
+        return;
+    const THttpCli& main = form.HttpCli1;
+    pool_ = std::make_unique<TFetchAhead>(form.HttpCli1, form.Connections, [&main](THttpCli& c) {
+        c.ProxyPort = main.ProxyPort;
+        c.Agent = main.Agent;
+        c.Accept = main.Accept;
+        c.NoCache = main.NoCache;
+        c.ContentTypePost = main.ContentTypePost;
+        c.SetMultiThreaded(main.MultiThreaded());
+        c.CaFile = main.CaFile;
+        c.NoCheckCertificate = main.NoCheckCertificate;
+        c.ConnectTimeout = main.ConnectTimeout;
+        c.IdleTimeout = main.IdleTimeout;
+        c.KeepAlive = main.KeepAlive;
+    });
+    pool_->OnDocData = [&form](THttpCli& Sender, const char* Buffer, int Len) {
+        form.HttpCli1DocData(Sender, Buffer, Len);
+    };
+    pool_->OnRequestDone = [&form](THttpCli& Sender, THttpRequest RqType, std::uint16_t Error) {
+        form.HttpCli1RequestDone(Sender, RqType, Error);
+    };
+    form.ActiveFetch_ = pool_.get();
+}
+
+TMainForm::TAheadHold::~TAheadHold()
+{
+    // Unknown to the break buttons first: the pool pumps while it ends.
+    form_.ActiveFetch_ = nullptr;
+    pool_.reset();
 }

@@ -5,6 +5,7 @@
 
 // system
 #include <deque>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include <vector>
 
 // ours
+#include "app/FetchAhead.h"
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
 #include "app/PageAddress.h"
@@ -80,7 +82,7 @@ private:
 
 class TPageScan {
 public:
-    explicit TPageScan(TMainForm& form) : F(form) {}
+    TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(ahead) {}
 
     void Run();
 
@@ -95,6 +97,11 @@ private:
     // Fetches address into stream; returns the address that answered
     // (another one after a relocation), formed as links are. Throws like Get.
     std::string Fetch(const std::string& address, TMemoryStream& stream);
+    // The same for queue entry j; with several requests in flight the next
+    // queued pages go out meanwhile, and the answer is taken in queue order.
+    std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
+    void FetchAheadFrom(std::size_t from);
+    std::string Answer(THttpCli& cli, const std::string& address) const;
 
     void ReadFileTypes();
     TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
@@ -123,6 +130,7 @@ private:
     void EndPage();
 
     TMainForm& F;
+    TMainForm::TAheadHold& Ahead;
     // "Moderne Bildangaben auswerten", read when the scan starts.
     bool Modern = false;
     // Between <picture> and </picture>: only there a SOURCE names pictures.
@@ -162,8 +170,43 @@ void TPageScan::Enqueue(std::string address)
     Queued.insert(PageQueue.back().Address);
 }
 
+namespace {
+
+// A stream of the caller's, filled by a request of the pool.
+class TForwardStream : public TStream {
+public:
+    explicit TForwardStream(TStream& to) : to_(to) {}
+    bool Write(const void* data, std::size_t len) override { return to_.Write(data, len); }
+    std::int64_t Size() const override { return to_.Size(); }
+
+private:
+    TStream& to_;
+};
+
+// The pool key of requests outside the queue (stylesheets).
+constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
+
+}  // namespace
+
+std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
+{
+    std::string answered = FormAddress(cli.Location());
+    return answered.empty() ? address : answered;
+}
+
 std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
 {
+    if (Ahead) {
+        // The window's client may be busy with a page fetched ahead.
+        TFetchAhead& pool = *Ahead;
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TForwardStream>(stream)};
+        pool.WaitIdle();
+        pool.Start(kOutsideQueue, request);
+        TFetchAhead::TResult r = pool.Take(kOutsideQueue);
+        if (r.Failed || r.Client == nullptr)
+            throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+        return Answer(*r.Client, address);
+    }
     THttpCli& cli = F.HttpCli1;
     cli.URL = address;
     cli.Proxy = F.ProxyEdit->Text();
@@ -176,8 +219,48 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         throw;
     }
     cli.BodyStream = nullptr;
-    std::string answered = FormAddress(cli.Location());
-    return answered.empty() ? address : answered;
+    return Answer(cli, address);
+}
+
+std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream)
+{
+    const std::string& address = PageQueue[j].Address;
+    if (!Ahead) {
+        stream = std::make_unique<TMemoryStream>(kMaxPageBytes);
+        return Fetch(address, *stream);
+    }
+    TFetchAhead& pool = *Ahead;
+    if (!pool.Holds(j)) {
+        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        pool.WaitIdle();
+        pool.Start(j, request);
+    }
+    FetchAheadFrom(j + 1);
+    TFetchAhead::TResult r = pool.Take(j);
+    if (r.Failed || r.Client == nullptr)
+        throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+    stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
+    return Answer(*r.Client, address);
+}
+
+void TPageScan::FetchAheadFrom(std::size_t from)
+{
+    TFetchAhead& pool = *Ahead;
+    // Every queued address has passed the follow test already (a question is
+    // asked before a link is queued), so any of them may go out early. Pages
+    // beyond the page limit are not fetched.
+    std::size_t end = std::min(PageQueue.size(), from + static_cast<std::size_t>(pool.Connections() - 1));
+    if (F.MaxPages != 0) {
+        const std::size_t room = F.MaxPages > VisitedCount + 1 ? F.MaxPages - VisitedCount - 1 : 0;
+        end = std::min(end, from + room);
+    }
+    for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
+        if (pool.Holds(k) || Answered.count(PageQueue[k].Address) != 0)
+            continue;
+        TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
+                                      std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        pool.Start(k, request);
+    }
 }
 
 void TPageScan::ReadFileTypes()
@@ -497,8 +580,11 @@ void TPageScan::Run()
         if (maxPages != 0 && VisitedCount >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
-        if (Answered.count(address) != 0)
+        if (Answered.count(address) != 0) {
+            if (Ahead)
+                Ahead->Drop(j);
             continue;
+        }
         PageLevel = PageQueue[j].Level;
         F.AddMemoLine(address);
         try {
@@ -506,8 +592,8 @@ void TPageScan::Run()
             Parser.Nodes.Clear();
             ReadFileTypes();
             {
-                TMemoryStream stream(kMaxPageBytes);
-                const std::string answered = Fetch(address, stream);
+                std::unique_ptr<TMemoryStream> stream;
+                const std::string answered = FetchQueued(j, stream);
                 // Links resolve against the address that answered: after a
                 // relocation the page lives there, and so does the start
                 // directory when the start page moved.
@@ -521,7 +607,7 @@ void TPageScan::Run()
                 }
                 PageOrigin = AddressOrigin(answered);
                 ++VisitedCount;
-                StreamToLines(Parser.Lines, stream.Data());
+                StreamToLines(Parser.Lines, stream->Data());
             }
             Parser.Execute();
             InPicture = false;
@@ -564,6 +650,7 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
-    TPageScan scan(*this);
+    TAheadHold ahead(*this, Connections > 1);
+    TPageScan scan(*this, ahead);
     scan.Run();
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "ui/Form.h"
 
 class THTMLParser;
+class TFetchAhead;
 
 // How a main window deals with its options file. The program uses the
 // defaults; the command-line front end and the tests never touch the user's
@@ -125,6 +127,27 @@ public:
     std::uint32_t MaxLevel = ScanLimitSetting("Scan/MaxLevel");
     // How the download makes its files; the defaults suit every machine.
     dlnames::TFileWays DownloadFileWays;
+    // Requests a job keeps in flight at most (1 to 16), also the most
+    // connections to one server; results are still taken in list order.
+    int Connections = 4;
+    static constexpr int kMaxConnections = 16;
+    // The request pool of a job with several requests in flight; the break
+    // buttons reach every request of it while it exists.
+    class TAheadHold {
+    public:
+        TAheadHold(TMainForm& form, bool wanted);
+        ~TAheadHold();
+        TAheadHold(const TAheadHold&) = delete;
+        TAheadHold& operator=(const TAheadHold&) = delete;
+        TFetchAhead* get() const { return pool_.get(); }
+        explicit operator bool() const { return pool_ != nullptr; }
+        TFetchAhead& operator*() const { return *pool_; }
+        TFetchAhead* operator->() const { return pool_.get(); }
+
+    private:
+        TMainForm& form_;
+        std::unique_ptr<TFetchAhead> pool_;
+    };
 
     // ---- the two lists
     // Found image addresses: ListBox1's items; marked rows are its selection.
@@ -224,6 +247,12 @@ private:
     // SeenFree: the name was found free a moment ago.
     bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName,
                      bool SeenFree);
+    bool DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t Index,
+                       const dlnames::TTargetFolder& Folder, const std::string& SaveName, bool SeenFree);
+    void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
+                        const dlnames::TTargetFolder& Folder);
+    bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
+    TFetchAhead* ActiveFetch_ = nullptr;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

@@ -6,7 +6,10 @@
 
 namespace {
 
-enum class TOpt { Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Thumbnails, Help, Version };
+enum class TOpt {
+    Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Connections,
+    NoKeepAlive, Thumbnails, Help, Version
+};
 
 struct TOptDef {
     char Short;
@@ -29,6 +32,8 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "no-check-certificate", TOpt::NoCheck, false},
     {'\0', "max-pages", TOpt::MaxPages, true},
     {'\0', "level", TOpt::Level, true},
+    {'j', "connections", TOpt::Connections, true},
+    {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
     {'h', "help", TOpt::Help, false},
     {'\0', "version", TOpt::Version, false},
@@ -107,6 +112,13 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         if (!ParseCount(value, a.MaxLevel))
             return "invalid link depth '" + value + "' (0 = no limit)";
         break;
+    case TOpt::Connections:
+        if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+            std::atoi(value.c_str()) < 1 || std::atoi(value.c_str()) > 16)
+            return "invalid number of connections '" + value + "' (1 to 16)";
+        a.Connections = std::atoi(value.c_str());
+        break;
+    case TOpt::NoKeepAlive: a.NoKeepAlive = true; break;
     case TOpt::Thumbnails:
         if (value.empty())
             return "the folder of --thumbnails is empty";
@@ -240,6 +252,10 @@ const char* CliUsageText()
            "      --max-pages N        fetch at most N pages, then end the scan (default 0 = no limit)\n"
            "      --level N            follow links at most N steps from the start page, as wget -l\n"
            "                           (default 0 = no limit)\n"
+           "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
+           "                           server (1 to 16, default 4); results stay in list order\n"
+           "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
+           "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
            "      --version            show the version\n"

@@ -153,6 +153,8 @@ int main(int argc, char** argv)
     form.HttpCli1.IdleTimeout = a.TimeoutSeconds;
     form.HttpCli1.CaFile = a.CaFile.value_or(std::string());
     form.HttpCli1.NoCheckCertificate = a.NoCheckCertificate;
+    form.HttpCli1.KeepAlive = !a.NoKeepAlive;
+    form.Connections = a.Connections;
     if (a.NoCheckCertificate)
         std::fputs("weblumifang-cli: warning: server certificates are not checked (--no-check-certificate)\n", stderr);
 

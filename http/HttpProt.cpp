@@ -94,6 +94,7 @@ void THttpCli::ResetExchange()
     fNextStep = TStep::None;
     fPhase = TPhase::None;
     fTcpUp = false;
+    fOnKept = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -102,6 +103,7 @@ void THttpCli::ResetExchange()
 void THttpCli::Get() { DoRequestSync(rqGet); }
 void THttpCli::Post() { DoRequestSync(rqPost); }
 void THttpCli::Head() { DoRequestSync(rqHead); }
+void THttpCli::GetAsync() { StartRequest(rqGet); }
 
 void THttpCli::DoRequestSync(THttpRequest rq)
 {
@@ -141,6 +143,18 @@ void THttpCli::StartRequest(THttpRequest rq)
     if (rq == rqPost && PostStream == nullptr)
         throw EHttpException("HTTP component has nothing to post", 2);
 
+    THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+    const std::string key = ConnectionKey(target);
+    const bool reuse = KeepAlive && !target.Unsupported && fConnected && key == fKeptKey && !fKeptKey.empty() &&
+                       fSocket->State() == wsConnected;
+    fBetween = false;
+    fKeptKey.clear();
+    if (!reuse && fSocket->State() != wsClosed) {
+        fBetween = true; // closing the old connection reports nothing
+        CloseConnection();
+        fBetween = false;
+    }
+
     fResponseHeader.clear();
     fRequestType = rq;
     fDoneError = 0;
@@ -165,7 +179,10 @@ void THttpCli::StartRequest(THttpRequest rq)
     fFailed = false;
     fDocEnded = false;
     ResetExchange();
-    fTarget = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+    fConnKeep = false;
+    fConnClose = false;
+    fKeepResponse = false;
+    fTarget = std::move(target);
     fCredentialOrigin = OriginOf(fTarget);
     if (fTarget.Unsupported) {
         // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.
@@ -175,6 +192,13 @@ void THttpCli::StartRequest(THttpRequest rq)
     }
     fConnectStart = fLastActivity = std::chrono::steady_clock::now();
     ArmTimer();
+    if (reuse) {
+        // The session is up already (TLS included): the request goes out now.
+        fOnKept = true;
+        fTcpUp = true;
+        SessionUp();
+        return;
+    }
 
     try {
         StartLookup();
@@ -339,6 +363,8 @@ bool THttpCli::ResponseTruncated() const
 
 void THttpCli::CloseHandler(std::uint16_t error)
 {
+    if (RetryOnFreshConnection())
+        return;
     fConnected = false;
     if (error == 0)
         error = fRecvError;
@@ -374,7 +400,8 @@ void THttpCli::Abort()
 
 void THttpCli::AbortWith(std::uint16_t code, const std::string& text)
 {
-    if (fState == hsIdle) {
+    // A response complete on a kept connection has ended already.
+    if (fState == hsIdle || fBetween) {
         if (fSocket->State() != wsClosed)
             CloseConnection();
         return;

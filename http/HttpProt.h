@@ -219,6 +219,11 @@ public:
     // its own DoneError.
     double ConnectTimeout = 0;
     double IdleTimeout = 0;
+    // Asks the server to keep the connection open ("Connection: keep-alive",
+    // HTTP/1.0 style) and sends the next request to the same server over it.
+    // A response the server agreed to keep is complete when its announced
+    // length has arrived (at once for 204, 304 and HEAD).
+    bool KeepAlive = false;
     bool MultiThreaded() const { return fMultiThreaded; }
     void SetMultiThreaded(bool value);
 
@@ -252,6 +257,9 @@ public:
     // The same engine for the other methods (not used by the program itself).
     void Post();
     void Head();
+    // Starts a GET of URL and returns; OnRequestDone reports its end. Raises
+    // only what starting Get raises.
+    void GetAsync();
     // Ends the request under way at once; safe in any state and from handlers.
     void Abort();
 
@@ -271,6 +279,8 @@ public:
     const std::string& AcceptRanges() const { return fAcceptRanges; }
     std::uint16_t DoneError() const { return fDoneError; }
     bool IsConnected() const { return fConnected; }
+    // A request is under way, or its OnRequestDone has not come yet.
+    bool RequestPending() const { return fState != hsIdle || fPendingDone > 0; }
     const std::string& ResolvedAddress() const { return fResolvedAddress; }
     TSslWSocket& Socket() { return *fSocket; }
 
@@ -340,6 +350,14 @@ private:
     // SetFailure, then ends the request: the connection is closed.
     void Fail(std::uint16_t code, const std::string& text);
     bool ResponseTruncated() const;
+    // Keep-alive: where a connection leads, the end of a kept response, the
+    // one retry of a request the server did not answer on a kept connection,
+    // and bytes that arrive while no request runs.
+    std::string ConnectionKey(const THttpTarget& t) const;
+    bool KeptBodyDone() const;
+    void ResponseComplete();
+    bool RetryOnFreshConnection();
+    void IdleSocketData();
 
     std::unique_ptr<TSslWSocket> fSocket;
     std::unique_ptr<TNoticeTimer> fTimer;
@@ -378,6 +396,12 @@ private:
     bool fDocEnded = false;
     bool fCloseIsRelocation = false;
     std::uint16_t fRecvError = 0; // a receive error seen before the close notice
+    bool fConnKeep = false;       // the response's Connection header: keep-alive
+    bool fConnClose = false;      // ... and close
+    bool fKeepResponse = false;   // this response ends at its length, the connection stays
+    bool fBetween = false;        // the response is complete; the connection waits for the next request
+    bool fOnKept = false;         // this request went out on a connection kept from before
+    std::string fKeptKey;         // where the open connection leads; empty when none may be reused
     TPhase fPhase = TPhase::None;
     bool fTcpUp = false;          // the TCP session of this connection is up
     int fTunnelStatus = 0;

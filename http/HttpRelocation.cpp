@@ -17,6 +17,12 @@ void THttpCli::InstallCloseHandler(bool relocation)
 {
     fCloseIsRelocation = relocation;
     fSocket->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) {
+        if (fState == hsIdle || fBetween) {
+            // A kept connection ended between requests: nothing to report.
+            fConnected = false;
+            fKeptKey.clear();
+            return;
+        }
         if (fCloseIsRelocation)
             RelocationClosed(e);
         else

@@ -81,6 +81,8 @@ void THttpCli::SendRequest(const std::string& method)
     if (!Agent.empty())
         header("User-Agent", Agent);
     header("Host", HostLineValue(fTarget));
+    if (KeepAlive)
+        WriteRequestLine("Connection: keep-alive");
     if (NoCache)
         WriteRequestLine("Pragma: no-cache");
     if (method == "POST")

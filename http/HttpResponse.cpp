@@ -44,6 +44,28 @@ bool ParseDecimal(std::string_view text, std::size_t maxDigits, std::int64_t& ou
     return true;
 }
 
+// The tokens of a Connection header value that decide whether the server
+// keeps the connection: keep-alive and close, in any letter case.
+void ConnectionTokens(std::string_view value, bool& keep, bool& close)
+{
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string_view::npos)
+            comma = value.size();
+        std::string_view token = value.substr(start, comma - start);
+        while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
+            token.remove_prefix(1);
+        while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
+            token.remove_suffix(1);
+        if (SameTextAscii(token, "keep-alive"))
+            keep = true;
+        else if (SameTextAscii(token, "close"))
+            close = true;
+        start = comma + 1;
+    }
+}
+
 std::string ShortForMessage(const std::string& s)
 {
     return s.size() > 60 ? s.substr(0, 60) + "..." : s;
@@ -56,6 +78,10 @@ std::string ShortForMessage(const std::string& s)
 
 void THttpCli::SocketDataAvailable(std::uint16_t)
 {
+    if (fBetween || (fState == hsIdle && !fKeptKey.empty())) {
+        IdleSocketData();
+        return;
+    }
     if (fPhase == TPhase::Tunnel) {
         TunnelData();
         return;
@@ -177,6 +203,8 @@ void THttpCli::HeaderLine(const std::string& line)
     if (fHeaderLines++ == 0) {
         // Challenges belong to the response that made them.
         fAuthChallenges.clear();
+        fConnKeep = false;
+        fConnClose = false;
         TriggerHeaderBegin();
     }
     if (fState != hsAwaitingHeader)
@@ -231,6 +259,8 @@ void THttpCli::HeaderLine(const std::string& line)
                     ContentRangeBegin.clear();
                     ContentRangeEnd.clear();
                 }
+            } else if (SameTextAscii(name, "connection")) {
+                ConnectionTokens(value, fConnKeep, fConnClose);
             } else if (SameTextAscii(name, "accept-ranges")) {
                 fAcceptRanges = value;
             } else if (SameTextAscii(name, "content-type")) {
@@ -280,6 +310,11 @@ void THttpCli::HeaderEnd()
     std::string::size_type dot = name.rfind('.');
     if (dot != std::string::npos && name.substr(dot) == ".exe" && fContentType == "text/html")
         fTarget.DocumentName = SetDocExtension(fTarget.DocumentName, "htm");
+    // Only a server that says so keeps the connection, and only a response
+    // whose end shows without a close can leave it open.
+    const bool bodyless = fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304;
+    fKeepResponse = KeepAlive && fConnKeep && !fConnClose && fStatusCode >= 200 && fStatusCode < 400 &&
+                    (bodyless || fAnnouncedLength >= 0);
     SetState(hsReceivingBody);
     fNextStep = TStep::Body;
     TriggerHeaderEnd();
@@ -290,10 +325,19 @@ void THttpCli::HeaderEnd()
         fReceiveStart = 0;
         BodyBlock(fReceiveBuffer + start, len);
     }
+    if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone())
+        ResponseComplete();
 }
 
 void THttpCli::BodyBlock(const char* data, std::size_t len)
 {
+    if (fKeepResponse) {
+        const bool bodyless = fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304;
+        // More than announced: the server is not what it said, so the body is
+        // taken as without keep-alive, up to the close.
+        if (bodyless || static_cast<std::int64_t>(len) > fAnnouncedLength - fResponseBody)
+            fKeepResponse = false;
+    }
     if (fBodyBlocks++ == 0)
         TriggerDocBegin();
     fBodyCount += static_cast<std::int64_t>(len);
@@ -303,4 +347,67 @@ void THttpCli::BodyBlock(const char* data, std::size_t len)
         return;
     }
     TriggerDocData(data, static_cast<int>(len));
+    if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone())
+        ResponseComplete();
+}
+
+bool THttpCli::KeptBodyDone() const
+{
+    return fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304 || fResponseBody >= fAnnouncedLength;
+}
+
+void THttpCli::ResponseComplete()
+{
+    fBetween = true;
+    fKeptKey = ConnectionKey(fTarget);
+    fNextStep = TStep::None;
+    fReceiveLen = 0;
+    fReceiveStart = 0;
+    if (fBodyBlocks > 0 && !fDocEnded) {
+        fDocEnded = true;
+        TriggerDocEnd();
+    }
+    PostNotice(TNotice::SetReady);
+}
+
+std::string THttpCli::ConnectionKey(const THttpTarget& t) const
+{
+    // Everything that decides what the connection is: where it goes, what
+    // it tunnels to, and how the server's certificate was checked.
+    std::string key = t.Secure ? "https" : "http";
+    for (const std::string* part : {&t.ConnectHost, &t.ConnectPort, &t.OriginHost, &t.OriginPort, &Proxy, &CaFile}) {
+        key += '\n';
+        key += *part;
+    }
+    key += NoCheckCertificate ? "\n1" : "\n0";
+    return key;
+}
+
+void THttpCli::IdleSocketData()
+{
+    char scratch[512];
+    const int n = fSocket->Receive(scratch, static_cast<int>(sizeof scratch));
+    // Bytes nobody asked for: whatever the next response would read first
+    // is not its own, so the connection goes.
+    if (n > 0 || (n < 0 && fSocket->LastError() != WSAEWOULDBLOCK && fSocket->LastError() != 0)) {
+        fKeptKey.clear();
+        const bool between = fBetween;
+        fBetween = true;
+        CloseConnection();
+        fBetween = between;
+    }
+}
+
+bool THttpCli::RetryOnFreshConnection()
+{
+    // The server may close a kept connection just as the next request goes
+    // out. A GET that got no byte back is sent again, once, on a fresh one.
+    if (!fOnKept || fFailed || fRequestType != rqGet || fState != hsAwaitingHeader)
+        return false;
+    if (fHeaderLines != 0 || fReceiveLen != 0 || fBodyBlocks != 0)
+        return false;
+    fOnKept = false;
+    fConnected = false;
+    PostNotice(TNotice::Relogin);
+    return true;
 }

@@ -28,7 +28,7 @@ std::string Seconds(double s)
 void THttpCli::ArmTimer()
 {
     using namespace std::chrono;
-    if (fState == hsIdle || fState == hsAborting) {
+    if (fState == hsIdle || fState == hsAborting || fBetween) {
         fTimer->Stop();
         return;
     }
@@ -46,7 +46,7 @@ void THttpCli::ArmTimer()
 void THttpCli::TimerFired()
 {
     using namespace std::chrono;
-    if (fState == hsIdle || fState == hsAborting)
+    if (fState == hsIdle || fState == hsAborting || fBetween)
         return;
     const auto now = steady_clock::now();
     if (ConnectTimeout > 0 && !fTcpUp && now - fConnectStart >= duration<double>(ConnectTimeout)) {

@@ -30,6 +30,18 @@ bool TNoticeTimer::Start(TNoticeDeadline At)
             return false;
         }
     }
+    fDue = At;
+    fArmed = true;
+    // A kernel timer due no later than At serves as it is: when it fires
+    // early, Fired sets it for the rest. A client arms and stops its timer
+    // for every request; this spares the system calls of most of them.
+    if (fKernelArmed && fKernelDue <= At)
+        return true;
+    return SetKernel(At);
+}
+
+bool TNoticeTimer::SetKernel(TNoticeDeadline At)
+{
     // steady_clock is CLOCK_MONOTONIC on Linux: the deadline converts as a
     // relative time from now.
     auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(At - TNoticeClock::now()).count();
@@ -38,20 +50,18 @@ bool TNoticeTimer::Start(TNoticeDeadline At)
     itimerspec its{};
     its.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
     its.it_value.tv_nsec = static_cast<long>(left % 1000000000);
-    if (::timerfd_settime(fFd, 0, &its, nullptr) != 0)
+    if (::timerfd_settime(fFd, 0, &its, nullptr) != 0) {
+        fArmed = false;
         return false;
-    fArmed = true;
+    }
+    fKernelArmed = true;
+    fKernelDue = At;
     return true;
 }
 
 void TNoticeTimer::Stop()
 {
-    if (fFd == -1 || !fArmed)
-        return;
-    itimerspec its{};
-    ::timerfd_settime(fFd, 0, &its, nullptr);
-    uint64_t expirations;
-    [[maybe_unused]] ssize_t n = ::read(fFd, &expirations, sizeof expirations);
+    // The kernel timer may run on: firing while not armed does nothing.
     fArmed = false;
 }
 
@@ -59,7 +69,14 @@ void TNoticeTimer::Fired()
 {
     uint64_t expirations;
     if (::read(fFd, &expirations, sizeof expirations) != static_cast<ssize_t>(sizeof expirations))
-        return;  // stopped or re-armed after the readiness was collected
+        return;  // re-armed after the readiness was collected
+    fKernelArmed = false;
+    if (!fArmed)
+        return;
+    if (TNoticeClock::now() < fDue) {
+        SetKernel(fDue);  // set earlier for a deadline since moved on
+        return;
+    }
     fArmed = false;
     if (fOnFire)
         fOnFire();

@@ -26,9 +26,13 @@ public:
 
 private:
     void Fired();
+    bool SetKernel(TNoticeDeadline At);
 
     std::function<void()> fOnFire;
     int fFd = -1;
     uint64_t fWatch = 0;
-    bool fArmed = false;
+    bool fArmed = false;        // Start'ed and neither stopped nor fired
+    TNoticeDeadline fDue{};
+    bool fKernelArmed = false;  // the timerfd runs, due at fKernelDue
+    TNoticeDeadline fKernelDue{};
 };

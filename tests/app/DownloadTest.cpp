@@ -282,12 +282,15 @@ TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
 }
 
 // Stalled transfers come from the scripted server: connection 0 sends part of
-// a body and stalls, the next ones deliver a whole file.
+// a body and stalls, the next ones deliver a whole file. It serves one
+// connection after the other, so these cases drive one request at a time
+// (several in flight: FetchAheadTest).
 class DownloadStopTest : public TJobFixture {
 protected:
     void SetUp() override
     {
         TJobFixture::SetUp();
+        Form->Connections = 1;
         Form->DirectoryEdit1->Text = Target.Path();
     }
 
@@ -411,6 +414,7 @@ TEST(DownloadProgressTest, FileBarFollowsTheAnnouncedLength)
     TMainFormSetup setup;
     setup.UseOptionsFile = false;
     TMainForm form(setup);
+    form.Connections = 1;  // the bar of the one file under way
     TTempDir target;
     form.DirectoryEdit1->Text = target.Path();
     std::vector<int> positions;

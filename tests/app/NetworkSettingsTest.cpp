@@ -17,6 +17,8 @@ struct TClientSettings {
     std::string CaFile;
     bool NoCheck;
     double Idle;
+    bool KeepAlive;
+    int Connections;
 };
 
 TClientSettings FromFreshWindow()
@@ -24,7 +26,8 @@ TClientSettings FromFreshWindow()
     TMainFormSetup setup;
     setup.UseOptionsFile = false;
     TMainForm form(setup);
-    return {form.HttpCli1.CaFile, form.HttpCli1.NoCheckCertificate, form.HttpCli1.IdleTimeout};
+    return {form.HttpCli1.CaFile, form.HttpCli1.NoCheckCertificate, form.HttpCli1.IdleTimeout,
+            form.HttpCli1.KeepAlive, form.Connections};
 }
 
 TEST(NetworkSettings, WindowClientFollowsTheSettings)
@@ -36,17 +39,23 @@ TEST(NetworkSettings, WindowClientFollowsTheSettings)
     EXPECT_EQ(d.CaFile, "");
     EXPECT_FALSE(d.NoCheck);  // certificates are checked unless the user says otherwise
     EXPECT_EQ(d.Idle, 60);
+    EXPECT_TRUE(d.KeepAlive);
+    EXPECT_EQ(d.Connections, 4);
 
     {
         QSettings s("Quenbrik", "Web Lumifang");
         s.setValue("Network/CaFile", "/etc/meine-ca.pem");
         s.setValue("Network/NoCheckCertificate", true);
         s.setValue("Network/IdleTimeout", 0);
+        s.setValue("Network/KeepAlive", false);
+        s.setValue("Network/Connections", 16);
     }
     TClientSettings set = FromFreshWindow();
     EXPECT_EQ(set.CaFile, "/etc/meine-ca.pem");
     EXPECT_TRUE(set.NoCheck);
     EXPECT_EQ(set.Idle, 0);
+    EXPECT_FALSE(set.KeepAlive);
+    EXPECT_EQ(set.Connections, 16);
 
     for (const char* bad : {"bald", "-5", "1e9"}) {
         {
@@ -54,6 +63,13 @@ TEST(NetworkSettings, WindowClientFollowsTheSettings)
             s.setValue("Network/IdleTimeout", bad);
         }
         EXPECT_EQ(FromFreshWindow().Idle, 60) << bad;
+    }
+    for (const char* bad : {"0", "17", "viele", "-1"}) {
+        {
+            QSettings s("Quenbrik", "Web Lumifang");
+            s.setValue("Network/Connections", bad);
+        }
+        EXPECT_EQ(FromFreshWindow().Connections, 4) << bad;
     }
 }
 

@@ -416,8 +416,16 @@ TEST_F(ScanTest, PageAndLevelBoundsStopTheQueueWithOneLine)
 
 // The stalling page comes from the scripted server: the first connection
 // delivers the start page, the second stalls, the third delivers a page.
+// The scripted server serves one connection after the other: these cases
+// drive one request at a time (several in flight: FetchAheadTest).
 class ScanStopTest : public TJobFixture {
 protected:
+    void SetUp() override
+    {
+        TJobFixture::SetUp();
+        Form->Connections = 1;
+    }
+
     static std::vector<TScript> Scripts()
     {
         TScript start;

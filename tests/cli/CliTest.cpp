@@ -125,6 +125,10 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndTheUsageText)
         {"--max-pages", "-5", "http://h.d/"},     // not a count
         {"--level=1.5", "http://h.d/"},
         {"--max-pages", "4294967296", "http://h.d/"},
+        {"-j", "0", "http://h.d/"},               // connections out of range
+        {"--connections=17", "http://h.d/"},
+        {"-j", "4x", "http://h.d/"},
+        {"--no-keep-alive=1", "http://h.d/"},
     };
     for (const auto& args : bad) {
         const TRun r = Run(args);

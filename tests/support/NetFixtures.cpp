@@ -315,14 +315,18 @@ bool TScriptedServer::ReadSome(int fd, int index, std::chrono::milliseconds time
 void TScriptedServer::Serve(int fd, const TScript& script, int index)
 {
     bool reset = false;
+    std::size_t taken = 0;  // requests read so far end here: a connection may carry several
     for (const TScript::TStep& step : script.steps) {
         if (step.kind == TScript::TStep::Read) {
             auto end = Clock::now() + 10s;
             for (;;) {
-                std::string got = Received(index);
+                std::string got = Received(index).substr(taken);
                 std::string::size_type h = got.find("\r\n\r\n");
-                if (h != std::string::npos && got.size() >= h + 4 + RequestBodyLength(got.substr(0, h + 2)))
+                const std::size_t whole = h == std::string::npos ? 0 : h + 4 + RequestBodyLength(got.substr(0, h + 2));
+                if (h != std::string::npos && got.size() >= whole) {
+                    taken += whole;
                     break;
+                }
                 if (Clock::now() > end || !ReadSome(fd, index, 100ms))
                     break;
             }

@@ -44,8 +44,8 @@ std::string ReadFile(const std::string& path);
 // What the server does on one connection, step by step.
 class TScript {
 public:
-    // Reads until the end of the request header (a blank line), plus a body of
-    // the announced Content-Length.
+    // Reads until the end of the next request header (a blank line), plus a
+    // body of the announced Content-Length.
     TScript& ReadRequest();
     // One send() of exactly these bytes (TCP_NODELAY is on).
     TScript& Send(std::string bytes);
