@@ -124,6 +124,43 @@ bool ReadAt(int fd, void* buffer, size_t n, int64_t offset)
     return true;
 }
 
+// Reads a file through a window of a fixed size. The fixed parts of the
+// entries lie a few kilobytes apart: one read call then serves dozens of
+// them, where a call each cost most of the time of opening a big folder.
+class TWindowReader {
+public:
+    explicit TWindowReader(int fd) : fd_(fd), buffer_(kWindow) {}
+
+    // The n bytes at offset, valid until the next call; null when the file
+    // ends before them or cannot be read.
+    const uint8_t* At(int64_t offset, size_t n)
+    {
+        if (n > buffer_.size())
+            return nullptr;
+        if (offset >= start_ && offset + static_cast<int64_t>(n) <= start_ + static_cast<int64_t>(length_))
+            return buffer_.data() + (offset - start_);
+        size_t got = 0;
+        while (got < buffer_.size()) {
+            const ssize_t r = ::pread(fd_, buffer_.data() + got, buffer_.size() - got, offset + static_cast<int64_t>(got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            got += static_cast<size_t>(r);
+        }
+        start_ = offset;
+        length_ = got;
+        return got >= n ? buffer_.data() : nullptr;
+    }
+
+private:
+    static constexpr size_t kWindow = 128 * 1024;
+    int fd_;
+    std::vector<uint8_t> buffer_;
+    int64_t start_ = 0;
+    size_t length_ = 0;
+};
+
 struct FdCloser {
     int Fd;
     ~FdCloser()
@@ -152,14 +189,13 @@ TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
     if (!ReadAt(fd, head + 2, 4, 2))
         return TCacheReadResult::Read;
     const int32_t count = Le32(head + 2);
-    // Nothing is reserved from N: the file's own size bounds the loop. Each
-    // entry's fixed part is read where it lies (one call), so a folder of
-    // 100,000 pictures reads a few megabytes, not its whole cache file.
+    // Nothing is reserved from N: the file's own size bounds the loop.
     int64_t pos = 6;
     constexpr int64_t kFixed = kCacheNameBytes + 32 + 4;
-    uint8_t rec[kFixed];
+    TWindowReader reader(fd);
     for (int32_t i = 0; i < count; ++i) {
-        if (pos + kFixed > fileSize || !ReadAt(fd, rec, kFixed, pos))
+        const uint8_t* rec = pos + kFixed > fileSize ? nullptr : reader.At(pos, kFixed);
+        if (!rec)
             break;
         CacheEntry e;
         const auto* nameEnd = static_cast<const uint8_t*>(std::memchr(rec, 0, kCacheNameBytes));

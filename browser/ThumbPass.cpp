@@ -59,6 +59,11 @@ std::vector<std::string> TPassWork::Untaken() const
 
 void TPassWork::List()
 {
+    Publish(ReadNames());
+}
+
+std::vector<std::string> TPassWork::ReadNames() const
+{
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(Folder.c_str())) {
         while (names.size() < kMaxFolderFiles && !stop_.load()) {
@@ -83,6 +88,11 @@ void TPassWork::List()
     // The order a file manager shows: bild2 before bild10, letter case aside.
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
+    return names;
+}
+
+void TPassWork::Publish(std::vector<std::string> names)
+{
     std::function<void()> wake;
     {
         std::lock_guard lk(mutex_);
@@ -325,8 +335,13 @@ void TMyThread::WaitFor()
 
 void TMyThread::Execute()
 {
+    // The folder is listed and sorted while its cache file is read: neither
+    // waits for the other, and the files are handed out once both are done.
+    std::vector<std::string> names;
+    std::thread lister([this, &names] { names = work_->ReadNames(); });
     work_->ReadCache();
-    work_->List();
+    lister.join();
+    work_->Publish(std::move(names));
     while (!Terminated() && !Done && !work_->Stopped()) {
         work_->WaitNextReady([this] { return Terminated(); });
         if (Terminated() || work_->Stopped() || !Synchronize([this] { FindStep(); }))

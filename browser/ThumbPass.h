@@ -40,8 +40,11 @@ public:
     const TThumbCacheIndex& Cache() const { return cache_; }
     TCacheReadResult CacheRead() const { return cacheRead_; }
     // Reads the folder's file names (no folders) in natural name order; run
-    // by the pass's thread.
+    // by the pass's thread. List is ReadNames then Publish, which hands the
+    // names to the workers: the cache must be read by then.
     void List();
+    std::vector<std::string> ReadNames() const;
+    void Publish(std::vector<std::string> names);
     // Whether the cache-read line was added to the memo (user-interface thread).
     bool CacheReported = false;
     // Thumbnails this pass made anew and the cache entries it used

@@ -298,3 +298,52 @@ TEST(ThumbCacheFile, FindPrefersTheExactNameAndNeedsTheCheckValue)
     EXPECT_EQ(IncludeBackslash("/a"), "/a/");
     EXPECT_EQ(IncludeBackslash("/a/"), "/a/");
 }
+
+TEST(ThumbCacheFile, AFileOfManyWindowsReadsEveryEntryAndStopsAtACutInAnyOfThem)
+{
+    // Entries of varied sizes, so their fixed parts straddle the boundaries
+    // of the reader's window at different offsets; the file spans many windows.
+    TTempDir dir;
+    Held held;
+    const int sides[] = {1, 3, 2, 7, 5, 11, 4};
+    const int depths[] = {1, 4, 8, 24, 32, 8};
+    const size_t count = 3000;
+    for (size_t i = 0; i < count; ++i)
+        held.Add("p" + std::to_string(i) + ".png", sides[i % 7], sides[(i / 7) % 7], depths[i % 6],
+                 static_cast<int32_t>(100 + i));
+    const std::string path = dir / "many.tcf";
+    ASSERT_EQ(WriteCacheFile(path, held.Thumbs()), TCacheWriteResult::Written);
+    const Bytes whole = ReadFile(path);
+    ASSERT_GT(whole.size(), 1'000'000u);
+
+    TThumbCacheIndex index;
+    ASSERT_EQ(ReadCacheFile(path, index), TCacheReadResult::Read);
+    ASSERT_EQ(index.Entries.size(), count);
+    std::vector<int64_t> ends;
+    for (size_t i = 0; i < index.Entries.size(); ++i) {
+        const CacheEntry& e = index.Entries[i];
+        EXPECT_EQ(e.Name, held.names[i]);
+        EXPECT_EQ(e.Info.CheckValue, held.infos[i].CheckValue);
+        DibHandle t;
+        LoadCachedThumbnailFrom(path, e.Position, e.Info.ThumbWidth, e.Info.ThumbHeight, e.Info.BitCount,
+                                e.Info.ColorCount, t);
+        ASSERT_NE(t.Bits, nullptr) << i;
+        EXPECT_EQ(0, std::memcmp(t.Bits, held.dibs[i].Bits, t.Info->bmiHeader.biSizeImage)) << i;
+        ends.push_back(e.Position + 40 + (e.Info.ColorCount <= 256 ? 4 * e.Info.ColorCount : 0) +
+                       static_cast<int64_t>(t.Info->bmiHeader.biSizeImage));
+        deldib(t);
+    }
+
+    // Cut inside fixed parts, thumbnails and right at entry ends, far into the file.
+    const std::string cut = dir / "cut.tcf";
+    for (size_t k = 40; k < ends.size(); k += 211)
+        for (const int64_t n : {ends[k] - 1, ends[k], ends[k] + 100, ends[k] + 296, ends[k] + 297}) {
+            WriteFile(cut, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
+            TThumbCacheIndex i;
+            ASSERT_EQ(ReadCacheFile(cut, i), TCacheReadResult::Read);
+            size_t expect = 0;
+            while (expect < ends.size() && ends[expect] <= n)
+                ++expect;
+            EXPECT_EQ(i.Entries.size(), expect) << n;
+        }
+}
