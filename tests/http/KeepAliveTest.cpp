@@ -1,9 +1,11 @@
 // Persistent connections: nginx shows in its log which connection carried
 // each request; scripted servers close kept connections at the worst moment,
 // answer without length, or say close.
+#include <chrono>
 #include <memory>
 #include <poll.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -268,7 +270,18 @@ TEST(KeepAliveScripted, AbortOnAKeptConnectionThenAFreshOne)
     c.KeepAlive = true;
     EXPECT_EQ(Fetch(c, server.Url("/1")), "eins");
     {
-        TWhen abort([&] { return server.Received(0).find("GET /2") != std::string::npos; }, [&] { c.Abort(); });
+        // The watcher asks once: it waits here until the request is in.
+        TWhen abort(
+            [&] {
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (server.Received(0).find("GET /2") == std::string::npos) {
+                    if (std::chrono::steady_clock::now() > end)
+                        return false;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                return true;
+            },
+            [&] { c.Abort(); });
         EXPECT_EQ(Fetch(c, server.Url("/2")), "error 404 3");
     }
     EXPECT_EQ(Fetch(c, server.Url("/3")), "neu");
