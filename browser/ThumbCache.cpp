@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string_view>
 
 // ours
 #include "raster/DibDraw.h"
@@ -25,30 +26,48 @@ std::string IncludeBackslash(const std::string& path)
     return path + "/";
 }
 
+namespace {
+
+// FNV-1a over the name with ASCII letters folded: names that differ in case
+// alone hash alike.
+uint64_t CaselessHash(std::string_view name)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (char c : name) {
+        h ^= static_cast<uint8_t>(UpperAsciiChar(c));
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+}  // namespace
+
 void TThumbCacheIndex::Clear()
 {
     Entries.clear();
     Entries.shrink_to_fit();
-    byUpperName_.clear();
+    byNameHash_.clear();
+    byNameHash_.shrink_to_fit();
 }
 
 void TThumbCacheIndex::BuildIndex()
 {
-    byUpperName_.clear();
-    byUpperName_.reserve(Entries.size());
+    byNameHash_.clear();
+    byNameHash_.reserve(Entries.size());
     for (uint32_t i = 0; i < Entries.size(); ++i)
-        byUpperName_[UpperAscii(Entries[i].Name)].push_back(i);
+        byNameHash_.emplace_back(CaselessHash(Entries[i].Name), i);
+    // Entry numbers rise within one hash, so Find sees entries in file order.
+    std::sort(byNameHash_.begin(), byNameHash_.end());
 }
 
 const CacheEntry* TThumbCacheIndex::Find(const std::string& name, int32_t checkValue) const
 {
-    const auto it = byUpperName_.find(UpperAscii(name));
-    if (it == byUpperName_.end())
-        return nullptr;
+    const uint64_t h = CaselessHash(name);
+    auto it = std::lower_bound(byNameHash_.begin(), byNameHash_.end(), std::make_pair(h, uint32_t{0}));
     const CacheEntry* caseless = nullptr;
-    for (uint32_t i : it->second) {
-        const CacheEntry& e = Entries[i];
-        if (e.Info.CheckValue != checkValue)
+    for (; it != byNameHash_.end() && it->first == h; ++it) {
+        const CacheEntry& e = Entries[it->second];
+        if (e.Info.CheckValue != checkValue || !SameTextAscii(e.Name, name))
             continue;
         if (e.Name == name)
             return &e;

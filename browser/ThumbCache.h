@@ -10,7 +10,7 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/AsciiCase.h"  // UpperAscii: the program's one letter-case rule
@@ -57,7 +57,10 @@ public:
     const CacheEntry* Find(const std::string& name, int32_t checkValue) const;
 
 private:
-    std::unordered_map<std::string, std::vector<uint32_t>> byUpperName_;
+    // (hash of the upper-case name, entry number), sorted: one allocation
+    // for the whole folder, where a map of names cost a third of the time
+    // of opening a cached folder of 100,000 pictures.
+    std::vector<std::pair<uint64_t, uint32_t>> byNameHash_;
 };
 
 enum class TCacheReadResult { NotOpened, Read, Foreign };
