@@ -357,6 +357,13 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
     return TCacheWriteResult::Written;
 }
 
+namespace {
+
+// Mixed into the check value of JPEG files since their thumbnails are upright.
+constexpr uint64_t kUprightJpegThumbs = 0x4578696655707269ull;  // "ExifUpri"
+
+}  // namespace
+
 int32_t CalcCheckValue(const std::string& path)
 {
     struct stat st {};
@@ -367,10 +374,21 @@ int32_t CalcCheckValue(const std::string& path)
     }
     // splitmix64 over size, seconds and nanoseconds: a picture replaced under
     // its name practically always gets a new value.
+    uint64_t values[4] = {static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_mtim.tv_sec),
+                          static_cast<uint64_t>(st.st_mtim.tv_nsec), kUprightJpegThumbs};
+    // JPEG thumbnails are now made upright from the camera's orientation.
+    // Cache entries of earlier versions hold them as stored; one more value
+    // for JPEG files makes those thumbnails anew once, and leaves the
+    // entries of every other type valid.
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    int type = dtAuto;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        type = DibTypeForExtension(UpperAscii(std::string_view(path).substr(dot)));
+    const size_t count = type == dtJPG || type == dtJIF ? 4 : 3;
     uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (uint64_t v : {static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_mtim.tv_sec),
-                       static_cast<uint64_t>(st.st_mtim.tv_nsec)}) {
-        h ^= v;
+    for (size_t i = 0; i < count; ++i) {
+        h ^= values[i];
         h += 0x9E3779B97F4A7C15ull;
         h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
         h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;

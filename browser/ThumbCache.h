@@ -92,7 +92,8 @@ enum class TCacheWriteResult { Written, Foreign, Failed };
 TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs);
 
 // The check value of a picture file, from its size and modification time
-// (nanoseconds included): never 0, so entries of old cache files (written
+// (nanoseconds included), with a mark for JPEG files, whose thumbnails are
+// made upright since: never 0, so entries of old cache files (written
 // with 0) are rebuilt. A file that cannot be examined gets a random value
 // from 0 to 32,766, which practically never matches.
 int32_t CalcCheckValue(const std::string& path);

@@ -3,6 +3,8 @@
 // from several threads at once.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstring>
 #include <thread>
@@ -30,6 +32,36 @@ TPrepareOptions Reduced(bool on)
     TPrepareOptions o;
     o.ReducedJpeg = on;
     return o;
+}
+
+// A camera picture held on its side: Exif orientation 6 (turned 90 degrees
+// clockwise), inserted right after the start marker.
+Bytes TurnedOnItsSide(Bytes jpeg)
+{
+    const Bytes exif = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                        1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    jpeg.insert(jpeg.begin() + 2, exif.begin(), exif.end());
+    return jpeg;
+}
+
+// The check value that versions before upright JPEG thumbnails stored, for
+// every type: splitmix64 over size, seconds and nanoseconds.
+int32_t EarlierCheckValue(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return 0;
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (uint64_t v : {static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_mtim.tv_sec),
+                       static_cast<uint64_t>(st.st_mtim.tv_nsec)}) {
+        h ^= v;
+        h += 0x9E3779B97F4A7C15ull;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+    }
+    const auto v = static_cast<int32_t>(static_cast<uint32_t>(h ^ (h >> 32)));
+    return v != 0 ? v : 1;
 }
 
 }  // namespace
@@ -296,13 +328,8 @@ TEST(ThumbBuilder, OtherNamesOfTheTypesAndTurnedCameraPictures)
 {
     TTempDir dir;
     const std::string folder = dir.Path() + "/";
-    // A 300 x 200 camera picture held on its side: Exif orientation 6 (turned
-    // 90 degrees clockwise), inserted right after the start marker.
     ASSERT_TRUE(SaveGradient(dir / "g.jpg", 300, 200, "JPG"));
-    Bytes jpeg = ReadFile(dir / "g.jpg");
-    const Bytes exif = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
-                        1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-    jpeg.insert(jpeg.begin() + 2, exif.begin(), exif.end());
+    const Bytes jpeg = TurnedOnItsSide(ReadFile(dir / "g.jpg"));
     WriteFile(dir / "hoch.jpeg", jpeg);
     WriteFile(dir / "hoch.JPE", jpeg);
     WriteFile(dir / "scan.tiff", MakeBmp(12, 10, 8, [](int, int) { return 1u; }));
@@ -329,4 +356,45 @@ TEST(ThumbBuilder, OtherNamesOfTheTypesAndTurnedCameraPictures)
         }
     // A .tiff is a TIFF picture (here a BMP inside, found by its content).
     EXPECT_EQ(PrepareFile(folder, "scan.tiff", kNoCache, "").Kind, TPreparedFile::Made);
+}
+
+TEST(ThumbBuilder, TurnedJpegsOfEarlierCachesAreMadeUprightOnceOtherEntriesStay)
+{
+    TTempDir dir;
+    const std::string folder = dir.Path() + "/";
+    const std::string cachePath = dir / kCacheFileName;
+    ASSERT_TRUE(SaveGradient(dir / "g.jpg", 300, 200, "JPG"));
+    WriteFile(dir / "hoch.jpg", TurnedOnItsSide(ReadFile(dir / "g.jpg")));
+    WriteFile(dir / "b.bmp", MakeBmp(40, 20, 8, [](int x, int) { return static_cast<uint32_t>(x); }));
+    // The cache an earlier version wrote: the turned picture's thumbnail as
+    // stored (lying, 80 x 53), and the BMP's as it is made today.
+    TPreparedFile lying = PrepareFile(folder, "g.jpg", kNoCache, "");
+    TPreparedFile bmp = PrepareFile(folder, "b.bmp", kNoCache, "");
+    ASSERT_EQ(lying.Kind, TPreparedFile::Made);
+    ASSERT_EQ(bmp.Kind, TPreparedFile::Made);
+    ThumbInfo lyingInfo = lying.Info, bmpInfo = bmp.Info;
+    lyingInfo.CheckValue = EarlierCheckValue(dir / "hoch.jpg");
+    bmpInfo.CheckValue = EarlierCheckValue(dir / "b.bmp");
+    const std::string jpegName = "hoch.jpg", bmpName = "b.bmp";
+    ASSERT_EQ(WriteCacheFile(cachePath, {CacheThumb{&jpegName, &lyingInfo, &lying.Thumb},
+                                         CacheThumb{&bmpName, &bmpInfo, &bmp.Thumb}}),
+              TCacheWriteResult::Written);
+    TThumbCacheIndex earlier;
+    ReadCacheFile(cachePath, earlier);
+
+    TPreparedFile upright = PrepareFile(folder, "hoch.jpg", earlier, cachePath);
+    ASSERT_EQ(upright.Kind, TPreparedFile::Made);
+    EXPECT_EQ(upright.Info.ThumbWidth, 53);
+    EXPECT_EQ(upright.Info.ThumbHeight, 80);
+    // Other types keep their entries: no folder is made anew for this.
+    EXPECT_EQ(PrepareFile(folder, "b.bmp", earlier, cachePath).Kind, TPreparedFile::Cached);
+
+    // Written again, the upright thumbnail is the one found from then on.
+    ASSERT_EQ(WriteCacheFile(cachePath, {CacheThumb{&jpegName, &upright.Info, &upright.Thumb}}),
+              TCacheWriteResult::Written);
+    TThumbCacheIndex now;
+    ReadCacheFile(cachePath, now);
+    TPreparedFile again = PrepareFile(folder, "hoch.jpg", now, cachePath);
+    ASSERT_EQ(again.Kind, TPreparedFile::Cached);
+    EXPECT_EQ(again.Info.ThumbHeight, 80);
 }
