@@ -54,6 +54,14 @@ std::string TOpenDialog::WithDefaultExt(const std::string& name) const
     return name + "." + DefaultExt;
 }
 
+bool ConfirmReplace(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::string shown = slash == std::string::npos ? path : path.substr(slash + 1);
+    return MessageDlg(shown + " ist bereits vorhanden.\nMöchten Sie sie ersetzen?", "Speichern unter bestätigen",
+                      TMsgIcon::Warning, mbYes | mbNo) == mrYes;
+}
+
 bool TSaveDialog::Execute()
 {
     for (;;) {
@@ -63,13 +71,8 @@ bool TSaveDialog::Execute()
         Remember(*chosen);
         const std::string name = WithDefaultExt(*chosen);
         struct stat st {};
-        if (OverwritePrompt && ::stat(name.c_str(), &st) == 0) {
-            const std::string shown = name.substr(name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1);
-            const TModalResult answer = MessageDlg(shown + " ist bereits vorhanden.\nMöchten Sie sie ersetzen?",
-                                                   "Speichern unter bestätigen", TMsgIcon::Warning, mbYes | mbNo);
-            if (answer != mrYes)
-                continue;
-        }
+        if (OverwritePrompt && ::stat(name.c_str(), &st) == 0 && !ConfirmReplace(name))
+            continue;
         FileName = name;
         return true;
     }

@@ -31,6 +31,9 @@ protected:
     static void Remember(const std::string& chosen);
 };
 
+// Asks whether the existing file at path may be replaced; true for "Yes".
+bool ConfirmReplace(const std::string& path);
+
 class TSaveDialog : public TOpenDialog {
 public:
     TSaveDialog() { kind_ = TFileDialogKind::Save; }

@@ -41,6 +41,24 @@ private:
 
 namespace {
 
+// Qt moves a tree sideways only by whole columns, and a column wider than the
+// view (deep folders) goes back to its left edge on every move of the current
+// folder: a folder chosen by keyboard deep down would lie out of sight.
+class ShellTreeView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+    void scrollTo(const QModelIndex& index, ScrollHint hint) override
+    {
+        QTreeView::scrollTo(index, hint);
+        QScrollBar* bar = horizontalScrollBar();
+        const QRect r = visualRect(index);
+        const int margin = indentation();
+        if (r.isValid() && (r.left() < 0 || r.left() > viewport()->width() - margin))
+            bar->setValue(bar->value() + r.left() - margin);
+    }
+};
+
 class TreeMouseFilter : public QObject {
 public:
     TreeMouseFilter(QObject* parent, TShellTree* tree) : QObject(parent), tree_(tree) {}
@@ -75,7 +93,7 @@ QWidget* ParentWidgetOf(TWinControl* parent)
 }  // namespace
 
 TShellTree::TShellTree(TWinControl* parent, std::string name, const std::string& initialFolder)
-    : TControl(parent, new QTreeView(ParentWidgetOf(parent)), std::move(name))
+    : TControl(parent, new ShellTreeView(ParentWidgetOf(parent)), std::move(name))
 {
     view_ = static_cast<QTreeView*>(widget_);
     model_ = new QFileSystemModel(view_);
@@ -128,13 +146,6 @@ TShellTree::~TShellTree() = default;
 void TShellTree::ShowFolder(const QModelIndex& index, QAbstractItemView::ScrollHint hint)
 {
     view_->scrollTo(index, hint);
-    // scrollTo moves sideways only by columns; the name of a deep folder
-    // starts far right of its column's edge.
-    QScrollBar* bar = view_->horizontalScrollBar();
-    const QRect r = view_->visualRect(index);
-    const int margin = view_->indentation();
-    if (r.isValid() && (r.left() < 0 || r.left() > view_->viewport()->width() - margin))
-        bar->setValue(bar->value() + r.left() - margin);
 }
 
 bool TShellTree::AskChanging()

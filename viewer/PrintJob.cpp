@@ -2,7 +2,12 @@
 #include "viewer/PrintFUnit.h"
 
 // system
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 
 // Qt
 #include <QDir>
@@ -35,6 +40,17 @@ bool PrintPage(QPrinter& printer, const raster::DibHandle& picture, const TPrint
     return painter.end();
 }
 
+// The mode a new file gets from open(): what the umask leaves of rw-rw-rw-.
+mode_t NewFileMode()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    return 0644;
+}
+
 // Prints into a temporary file beside `target` and renames it into place, so
 // a failed or interrupted job never leaves a half-written PDF under the
 // user's name (nor destroys the file that was there).
@@ -52,6 +68,13 @@ bool PrintToPdf(QPrinter& printer, const raster::DibHandle& picture, const TPrin
     printer.setOutputFileName(before);
     if (!printed || QFileInfo(temp.fileName()).size() == 0)
         return false;
+    // The temporary file is private to its owner; the printout is an ordinary
+    // file, or keeps the mode of the one it replaces.
+    const QByteArray targetName = QFile::encodeName(target);
+    struct stat old {};
+    const mode_t mode = ::stat(targetName.constData(), &old) == 0 ? old.st_mode & 07777 : NewFileMode();
+    if (::chmod(QFile::encodeName(temp.fileName()).constData(), mode) != 0)
+        return false;
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
         return false;
     temp.setAutoRemove(false);
@@ -67,12 +90,21 @@ bool PrintPictureJob(QPrinter& printer, const raster::DibHandle& picture, const 
     if (!PrintsToPdf(printer))
         return PrintPage(printer, picture, options);
     QString target = printer.outputFileName();
-    if (target.isEmpty()) {
+    // The file named in the printer set-up is written without asking, but an
+    // earlier printout under that name is not replaced unless the user agrees;
+    // "No" lets the user pick another name.
+    const QFileInfo named(target);
+    bool ask = target.isEmpty();
+    if (!ask && named.exists())
+        ask = !ConfirmReplace(FromQString(target));
+    if (ask) {
         TSaveDialog dialog;
         dialog.Title = "Bild als PDF drucken";
         dialog.Filter = "PDF-Dokument (*.pdf)|*.pdf";
         dialog.DefaultExt = "pdf";
-        dialog.FileName = "Web Lumifang Bild.pdf";
+        dialog.FileName = target.isEmpty() ? "Web Lumifang Bild.pdf" : FromQString(named.fileName());
+        if (!target.isEmpty())
+            dialog.InitialDir = FromQString(named.absolutePath());
         if (!dialog.Execute())
             return false;
         target = ToQString(dialog.FileName);

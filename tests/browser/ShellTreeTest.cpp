@@ -2,9 +2,13 @@
 // refuse), the splitter, and the trash, which never deletes outright.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include <QDir>
+#include <QKeyEvent>
+#include <QTreeView>
 
 #include "browser/BrowserTestSupport.h"
 #include "ui/Form.h"
@@ -45,6 +49,57 @@ TEST(ShellTree, StartsAtItsFolderAndAsksBeforeEveryChange)
     EXPECT_EQ(tree.SelectedPath(), b.Path());
     EXPECT_TRUE(tree.SetSelectedPath(b.Path()));  // the same folder: no change
     EXPECT_EQ(changed, 1);
+}
+
+TEST(ShellTree, WalkingIntoDeepFoldersByKeyboardKeepsTheSelectedNameInView)
+{
+    // Deeper than the tree is wide: each level moves the name one indentation right.
+    TTempDir top;
+    std::string deepest = top.Path();
+    for (int i = 1; i <= 12; ++i) {
+        deepest += "/ebene" + std::to_string(i);
+        ASSERT_EQ(::mkdir(deepest.c_str(), 0755), 0);
+    }
+    TForm form("F");
+    form.ClientWidth = 160;
+    form.ClientHeight = 300;
+    TShellTree tree(&form, "Tree", top.Path());
+    tree.Align = TAlign::Client;
+    form.Show();
+    QTreeView* view = tree.View();
+    view->setFocus();
+    auto nameInView = [&] {
+        const QRect r = view->visualRect(view->currentIndex());
+        return r.isValid() && r.left() >= 0 && r.left() < view->viewport()->width() - view->indentation();
+    };
+    auto press = [&](int key) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &up);
+    };
+    // Right opens a folder, and once its entries are in, a second Right enters the first one.
+    std::string expected = top.Path();
+    for (int i = 1; i <= 12; ++i) {
+        expected += "/ebene" + std::to_string(i);
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                press(Qt::Key_Right);
+                return tree.SelectedPath() == expected;
+            },
+            std::chrono::seconds(20)))
+            << expected;
+        EXPECT_TRUE(nameInView()) << "level " << i << " at x " << view->visualRect(view->currentIndex()).left();
+    }
+    // And back up again: the names further left come back into view.
+    for (int i = 12; i > 1; --i) {
+        // Left closes an open folder, and on a closed one moves to its parent.
+        expected = expected.substr(0, expected.rfind('/'));
+        for (int n = 0; n < 2 && tree.SelectedPath() != expected; ++n)
+            press(Qt::Key_Left);
+        ASSERT_EQ(tree.SelectedPath(), expected);
+        EXPECT_TRUE(nameInView()) << "level " << i - 1 << " at x " << view->visualRect(view->currentIndex()).left();
+    }
 }
 
 TEST(ShellTree, WithoutAFolderItStartsAtHome)

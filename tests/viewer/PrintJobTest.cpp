@@ -1,6 +1,8 @@
 // The print job on a real PDF printer: the file is rasterised with pdftoppm
 // and the picture's rectangle measured on the page, in both size modes. The
 // file appears only complete, under the name the user chose.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -235,4 +237,56 @@ TEST(PrintJob, FileChosenInTheSetUpIsUsedWithoutAsking)
     // A folder that cannot take the file: nothing printed, nothing claimed.
     printer.setOutputFileName(QString::fromStdString((dir.path / "fehlt" / "x.pdf").string()));
     EXPECT_FALSE(PrintPictureJob(printer, pic.dib, TPrintOptions{}));
+}
+
+TEST(PrintJob, APrintoutIsAnOrdinaryFileAndAnEarlierOneUnderTheSetUpsNameIsReplacedOnlyWithConsent)
+{
+    viewertest::PrivateSettings();
+    Folder dir;
+    const mode_t oldMask = ::umask(022);
+    QPrinter printer(QPrinter::HighResolution);
+    LetterPdf(printer);
+    const fs::path chosen = dir.path / "setup.pdf";
+    printer.setOutputFileName(QString::fromStdString(chosen.string()));
+    TScriptedResponder r;
+    TResponderScope scope(r);
+    auto modeOf = [](const fs::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
+    };
+    auto bytesOf = [](const fs::path& p) {
+        std::stringstream s;
+        s << std::ifstream(p, std::ios::binary).rdbuf();
+        return s.str();
+    };
+
+    // The first printout under that name: no question, and readable as any new file.
+    Picture small(20, 10);
+    ASSERT_TRUE(PrintPictureJob(printer, small.dib, TPrintOptions{}));
+    EXPECT_TRUE(r.Asked().empty());
+    EXPECT_EQ(modeOf(chosen), mode_t(0644));
+    const std::string first = bytesOf(chosen);
+
+    // The next one would replace it: "No" offers the file dialog at that
+    // name, and cancelling it leaves the first printout as it was.
+    Picture large(200, 100);
+    r.AnswerMessage(mrNo);
+    r.AnswerFile(std::nullopt);
+    EXPECT_FALSE(PrintPictureJob(printer, large.dib, TPrintOptions{}));
+    ASSERT_EQ(r.Asked().size(), 2u);
+    EXPECT_EQ(r.Asked()[0].Kind, TAskKind::Message);
+    EXPECT_EQ(r.Asked()[1].Kind, TAskKind::SaveFile);
+    EXPECT_EQ(bytesOf(chosen), first);
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.pdf"});
+
+    // "Yes" replaces it; a file the user had made private stays private.
+    ASSERT_EQ(::chmod(chosen.c_str(), 0600), 0);
+    r.AnswerMessage(mrYes);
+    EXPECT_TRUE(PrintPictureJob(printer, large.dib, TPrintOptions{}));
+    EXPECT_NE(bytesOf(chosen), first);
+    EXPECT_EQ(PdfPages(chosen), 1);
+    EXPECT_EQ(modeOf(chosen), mode_t(0600));
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.pdf"});
+    EXPECT_EQ(r.Unanswered(), 0);
+    ::umask(oldMask);
 }
