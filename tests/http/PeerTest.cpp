@@ -138,13 +138,8 @@ TEST_F(HttpPeers, ThroughTinyproxy)
     c.Get();
     EXPECT_EQ(out.Data(), "through the proxy");
     // nginx saw the proxy's request for the target we named (host and port).
-    // It writes its access log after the answer has gone out, so wait for the line.
     const std::string wanted = "GET /docs/via.txt HTTP/1.0|127.0.0.1:" + std::to_string(nginx->Port()) + "|";
-    std::string logText;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((logText = nginx->AccessLog()).find(wanted) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string logText = nginx->AccessLogWith(wanted);
     EXPECT_NE(logText.find(wanted), std::string::npos) << logText;
 }
 

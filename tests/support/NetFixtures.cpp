@@ -1,6 +1,7 @@
 #include "support/NetFixtures.h"
 
 // system
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -488,6 +490,34 @@ std::string TNginx::WriteDoc(const std::string& relative, const std::string& dat
 std::string TNginx::AccessLog() const
 {
     return ReadFile(fDir.Path() + "/access.log");
+}
+
+namespace {
+
+std::string LogWhen(const TNginx& nginx, const std::function<bool(const std::string&)>& ready,
+                    std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::string log = nginx.AccessLog();
+    while (!ready(log) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        log = nginx.AccessLog();
+    }
+    return log;
+}
+
+}  // namespace
+
+std::string TNginx::AccessLogOf(std::size_t lines, std::chrono::milliseconds limit) const
+{
+    return LogWhen(
+        *this, [lines](const std::string& log) { return std::count(log.begin(), log.end(), '\n') >= static_cast<std::ptrdiff_t>(lines); },
+        limit);
+}
+
+std::string TNginx::AccessLogWith(const std::string& text, std::chrono::milliseconds limit) const
+{
+    return LogWhen(*this, [&text](const std::string& log) { return log.find(text) != std::string::npos; }, limit);
 }
 
 TTinyproxy::TTinyproxy(const std::string& user, const std::string& password)

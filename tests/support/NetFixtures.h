@@ -138,6 +138,13 @@ public:
     std::string WriteDoc(const std::string& relative, const std::string& data) const;
     // Access log lines: request line, then the Host header as received.
     std::string AccessLog() const;
+    // nginx writes a request's line after its answer has gone out, so a
+    // client can be done before the line is there: these wait for the log
+    // to hold at least `lines` lines, or `text`, and give it as it is after
+    // the limit otherwise.
+    std::string AccessLogOf(std::size_t lines, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    std::string AccessLogWith(const std::string& text,
+                              std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
 private:
     TTempDir fDir;
