@@ -287,6 +287,12 @@ private:
     struct Lookup;
 
     void ResolveAll();
+    // Resolves the address and makes the new session's non-blocking
+    // descriptor; false when either failed (raised or reported, with the
+    // caller's prefix and the name of the failed call).
+    bool OpenSession(const std::string& caller, const char* socketCall);
+    // Sets a socket-level switch; false when refused (reported as Call).
+    bool SwitchOn(int Option, const char* Call);
     int ResolveProto(const std::string& Text);
     uint16_t ResolvePort(const std::string& Text, const std::string& ProtoText);
     uint32_t ResolveHost(const std::string& Text);

@@ -175,6 +175,36 @@ void TCustomWSocket::ResolveAll()
 // ---------------------------------------------------------------------------
 // Connecting, listening, closing
 
+bool TCustomWSocket::OpenSession(const std::string& caller, const char* socketCall)
+{
+    try {
+        ResolveAll();
+    } catch (const ESocketException& e) {
+        RaiseMsg(caller + e.Message());
+        return false;
+    }
+    ClearChain();
+    fHSocket = ::socket(AF_INET, fType | SOCK_NONBLOCK | SOCK_CLOEXEC, fProtoNum);
+    ++fSessionGen;
+    if (fHSocket < 0) {
+        fHSocket = -1;
+        SetLastPlatformError(MapErrno());
+        SocketError(socketCall);
+        return false;
+    }
+    return true;
+}
+
+bool TCustomWSocket::SwitchOn(int Option, const char* Call)
+{
+    int on = 1;
+    if (::setsockopt(fHSocket, SOL_SOCKET, Option, &on, sizeof on) == 0)
+        return true;
+    SetLastPlatformError(MapErrno());
+    SocketError(Call);
+    return false;
+}
+
 void TCustomWSocket::Connect()
 {
     if (fHSocket != -1 && fState != wsClosed) {
@@ -193,46 +223,20 @@ void TCustomWSocket::Connect()
         RaiseMsg("Connect: No Protocol Specified");
         return;
     }
-    try {
-        ResolveAll();
-    } catch (const ESocketException& e) {
-        RaiseMsg("connect: " + e.Message());
+    if (!OpenSession("connect: ", "Connect (socket)"))
         return;
-    }
-    ClearChain();
-    fHSocket = ::socket(AF_INET, fType | SOCK_NONBLOCK | SOCK_CLOEXEC, fProtoNum);
-    ++fSessionGen;
-    if (fHSocket < 0) {
-        fHSocket = -1;
-        SetLastPlatformError(MapErrno());
-        SocketError("Connect (socket)");
-        return;
-    }
     ChangeState(wsOpened);
-    int on = 1;
     if (fType == SOCK_DGRAM) {
         BindLocal();
-        if (fSin.sin_addr.s_addr == INADDR_BROADCAST &&
-            ::setsockopt(fHSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-            SetLastPlatformError(MapErrno());
-            SocketError("setsockopt(SO_BROADCAST)");
+        if (fSin.sin_addr.s_addr == INADDR_BROADCAST && !SwitchOn(SO_BROADCAST, "setsockopt(SO_BROADCAST)"))
             return;
-        }
     } else {
         if (fLocalPortNum != 0)
             BindLocal();
         // ApplyLinger would only set what a new socket already has (linger
         // off): one system call per connection saved.
-        if (::setsockopt(fHSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
-            SetLastPlatformError(MapErrno());
-            SocketError("setsockopt(SO_KEEPALIVE)");
+        if (!SwitchOn(SO_KEEPALIVE, "setsockopt(SO_KEEPALIVE)") || !SwitchOn(SO_REUSEADDR, "setsockopt(SO_REUSEADDR)"))
             return;
-        }
-        if (::setsockopt(fHSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-            SetLastPlatformError(MapErrno());
-            SocketError("setsockopt(SO_REUSEADDR)");
-            return;
-        }
     }
     Register(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
     if (fWatchId == 0) {
@@ -322,21 +326,8 @@ void TCustomWSocket::Listen()
         RaiseMsg("Connect: Socket already in use");
         return;
     }
-    try {
-        ResolveAll();
-    } catch (const ESocketException& e) {
-        RaiseMsg("listen: " + e.Message());
+    if (!OpenSession("listen: ", "socket"))
         return;
-    }
-    ClearChain();
-    fHSocket = ::socket(AF_INET, fType | SOCK_NONBLOCK | SOCK_CLOEXEC, fProtoNum);
-    ++fSessionGen;
-    if (fHSocket < 0) {
-        fHSocket = -1;
-        SetLastPlatformError(MapErrno());
-        SocketError("socket");
-        return;
-    }
     // Linux refuses to bind a port still in TIME_WAIT without this; it does
     // not allow two live listeners on one port.
     int on = 1;
