@@ -22,30 +22,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-(
-  cd "$work"
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
-    -days 2 -subj '/CN=bench CA' 2>/dev/null
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr \
-    -subj '/CN=127.0.0.1' -addext subjectAltName=IP:127.0.0.1 2>/dev/null
-  printf 'subjectAltName=IP:127.0.0.1\n' >ext.cnf
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
-    -extfile ext.cnf 2>/dev/null
-)
-
 mkdir -p "$work/site"
 python3 "$here/make_site.py" pages "$work/site/s" "$npages"
 wl_nginx_start "$work/site"
-# An https listener beside the plain one; nginx is started again with it.
-tls_port=$(wl_free_port)
-sed -i "s|^  server {|  server {\n    listen 127.0.0.1:$tls_port ssl;\n    ssl_certificate $work/server.pem;\n    ssl_certificate_key $work/server.key;|" "$WL_NGINX_DIR/nginx.conf"
-kill "$WL_NGINX_PID" 2>/dev/null || true; wait "$WL_NGINX_PID" 2>/dev/null || true
-nginx -p "$WL_NGINX_DIR" -c "$WL_NGINX_DIR/nginx.conf" &
-WL_NGINX_PID=$!
-for _ in $(seq 1 100); do
-  if curl -s --cacert "$work/ca.pem" -o /dev/null "https://127.0.0.1:$tls_port/"; then break; fi
-  sleep 0.05
-done
+# A certificate made for this run, and an https listener beside the plain one.
+wl_nginx_add_tls "$work"
+tls_port=$WL_TLS_PORT
 
 # One relay per listener; start_relay TARGET sets relay_port. (Not run in a
 # command substitution: the relay would hold its output open for ever.)

@@ -18,32 +18,11 @@ if [ -d /dev/shm ] && [ "$(df -Pm /dev/shm | awk 'NR==2{print $4}')" -gt $((big_
 fi
 trap 'wl_nginx_stop; rm -rf "$work" "$out_root"' EXIT
 
-# A private CA and a certificate for 127.0.0.1, made for this run.
-(
-  cd "$work"
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
-    -days 2 -subj '/CN=bench CA' 2>/dev/null
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr \
-    -subj '/CN=127.0.0.1' -addext subjectAltName=IP:127.0.0.1 2>/dev/null
-  printf 'subjectAltName=IP:127.0.0.1\n' >ext.cnf
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
-    -extfile ext.cnf 2>/dev/null
-)
-
 mkdir -p "$work/site"
 wl_nginx_start "$work/site"
-# The shared helper knows plain http only: an https listener is added to the
-# same server block and nginx started again with it.
-tls_port=$(wl_free_port)
-sed -i "s|^  server {|  server {\n    listen 127.0.0.1:$tls_port ssl;\n    ssl_certificate $work/server.pem;\n    ssl_certificate_key $work/server.key;|" "$WL_NGINX_DIR/nginx.conf"
-wl_nginx_stop_keep() { kill "$WL_NGINX_PID" 2>/dev/null || true; wait "$WL_NGINX_PID" 2>/dev/null || true; }
-wl_nginx_stop_keep
-nginx -p "$WL_NGINX_DIR" -c "$WL_NGINX_DIR/nginx.conf" &
-WL_NGINX_PID=$!
-for _ in $(seq 1 100); do
-  if curl -s --cacert "$work/ca.pem" -o /dev/null "https://127.0.0.1:$tls_port/"; then break; fi
-  sleep 0.05
-done
+# A certificate made for this run, and an https listener beside the plain one.
+wl_nginx_add_tls "$work"
+tls_port=$WL_TLS_PORT
 base="https://127.0.0.1:$tls_port"
 plain="http://127.0.0.1:$WL_NGINX_PORT"
 python3 "$here/make_site.py" files "$work/site/f" "$nfiles" "$base/f/"
