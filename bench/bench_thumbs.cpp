@@ -6,6 +6,7 @@
 //   bench_thumbs cached DIR          -> "<thumbnails> <seconds>"
 //   bench_thumbs uigap DIR           -> "<longest gap in ms>"
 //   bench_thumbs make-bomb DIR N W H -> N lossless WebPs of W x H in a few bytes each
+//   bench_thumbs make-jpeg-bomb DIR N W H -> N progressive JPEGs of W x H in one colour
 //   bench_thumbs cachedopen DIR      -> "<ms from choosing DIR to the first painted grid> <thumbnails>"
 #include <sys/resource.h>
 
@@ -25,6 +26,7 @@
 #include <QTimer>
 
 #include "browser/BrowserFUnit.h"
+#include "tests/support/JpegBomb.h"
 #include "tests/support/WebpBomb.h"
 #include "ui/ScrollBox.h"
 #include "ui/ShellTree.h"
@@ -187,6 +189,19 @@ int MakeBomb(const std::string& dir, int n, int w, int h)
     return 0;
 }
 
+int MakeJpegBomb(const std::string& dir, int n, int w, int h)
+{
+    fs::create_directories(dir);
+    const std::vector<uint8_t> b = wltest::FlatProgressiveJpeg(static_cast<uint32_t>(w), static_cast<uint32_t>(h), 30,
+                                                               90, 200);
+    for (int i = 0; i < n; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/bomb%02d.jpg", i);
+        std::ofstream(dir + name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    return 0;
+}
+
 int CachedOpen(const std::string& dir)
 {
     // The window is up on a small folder; then the user picks dir, whose
@@ -241,8 +256,10 @@ int main(int argc, char** argv)
         return UiGap(a[1]);
     if (a.size() == 5 && a[0] == "make-bomb")
         return MakeBomb(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stoi(a[4]));
+    if (a.size() == 5 && a[0] == "make-jpeg-bomb")
+        return MakeJpegBomb(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stoi(a[4]));
     if (a.size() == 2 && a[0] == "cachedopen")
         return CachedOpen(a[1]);
-    std::fprintf(stderr, "usage: bench_thumbs make-jpeg|make-png|make-bomb DIR N W H | make-small DIR N | cached DIR | uigap DIR | cachedopen DIR\n");
+    std::fprintf(stderr, "usage: bench_thumbs make-jpeg|make-png|make-bomb|make-jpeg-bomb DIR N W H | make-small DIR N | cached DIR | uigap DIR | cachedopen DIR\n");
     return 2;
 }

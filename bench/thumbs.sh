@@ -4,9 +4,9 @@
 # as a script would run it) in the same run; the cached pass rate and its
 # scaling from 10,000 to 100,000 pictures; the longest time the window's
 # thread handles no events during an uncached pass over 24-megapixel JPEGs;
-# the peak memory of a pass over decompression-bomb WebPs, and the time from
-# choosing a folder of 100,000 pictures with a complete cache to the first
-# painted grid.
+# the peak memory of a pass over decompression-bomb WebPs and progressive
+# JPEGs, and the time from choosing a folder of 100,000 pictures with a
+# complete cache to the first painted grid.
 # Each timed figure is the median of three runs.
 set -euo pipefail
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli bench_thumbs -j2 >/dev/null
@@ -79,6 +79,16 @@ subprocess.run([sys.argv[1], '--thumbnails', sys.argv[2]], stdout=subprocess.DEV
 print(round(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))" "$cli" "$work/bomb")
 echo "thumbs.bomb_peak_rss_mb $peak MB (8 WebPs of 16,000 x 16,000 pixels, $(nproc) cores; at most 1,500)"
 rm -rf "$work/bomb"
+
+# Four progressive JPEGs of 16,000 x 16,000 pixels, 1.5 MB each: libjpeg keeps
+# 768 MB of coefficients for each while it decodes one.
+"$tool" make-jpeg-bomb "$work/jpegbomb" 4 16000 16000
+peak=$(python3 -c "
+import resource, subprocess, sys
+subprocess.run([sys.argv[1], '--thumbnails', sys.argv[2]], stdout=subprocess.DEVNULL, check=True)
+print(round(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))" "$cli" "$work/jpegbomb")
+echo "thumbs.jpeg_bomb_peak_rss_mb $peak MB (4 progressive JPEGs of 16,000 x 16,000 pixels, $(nproc) cores; at most 1,500)"
+rm -rf "$work/jpegbomb"
 
 "$tool" make-jpeg "$work/big" 12 6000 4000
 gaps=(); for i in 1 2 3; do rm -f "$work/big/thbcache.tcf"; gaps+=("$("$tool" uigap "$work/big" 2>/dev/null | cut -d' ' -f1)"); done

@@ -108,17 +108,28 @@ TPreparedFile PrepareFile(const std::string& folder, const std::string& name, co
     const std::string path = folder + name;
     const int32_t check = CalcCheckValue(path);
     if (const CacheEntry* e = cache.Find(name, check)) {
-        r.EntryIndex = static_cast<int32_t>(e - cache.Entries.data());
-        LoadCachedThumbnailFrom(cachePath, e->Position, e->Info.ThumbWidth, e->Info.ThumbHeight, e->Info.BitCount,
-                                e->Info.ColorCount, r.Thumb);
-        if (r.Thumb.Bits) {
-            r.Kind = TPreparedFile::Cached;
-            r.Info = e->Info;
+        TCacheLoadResult loaded = TCacheLoadResult::Unreadable;
+        if (cache.Source) {
+            loaded = LoadCachedThumbnailOf(cache, *e, r.Thumb);
         } else {
-            r.Kind = TPreparedFile::CacheUnloadable;
-            r.Thumb = DibHandle();
+            LoadCachedThumbnailFrom(cachePath, e->Position, e->Info.ThumbWidth, e->Info.ThumbHeight,
+                                    e->Info.BitCount, e->Info.ColorCount, r.Thumb);
+            loaded = r.Thumb.Bits ? TCacheLoadResult::Loaded : TCacheLoadResult::Unreadable;
         }
-        return r;
+        // A cache file rewritten in place since it was read says nothing of
+        // this picture any more: its thumbnail is made anew below.
+        if (loaded != TCacheLoadResult::Changed) {
+            r.EntryIndex = static_cast<int32_t>(e - cache.Entries.data());
+            if (loaded == TCacheLoadResult::Loaded) {
+                r.Kind = TPreparedFile::Cached;
+                r.Info = e->Info;
+            } else {
+                r.Kind = TPreparedFile::CacheUnloadable;
+                r.Thumb = DibHandle();
+            }
+            return r;
+        }
+        r.Thumb = DibHandle();
     }
 
     // The full picture counts against the pixel budget until it is shrunk.

@@ -56,7 +56,8 @@ struct TPrepareOptions {
 };
 
 // Prepares the file `name` of `folder` (ending in "/"): the picture type by
-// extension, the check value, a cache entry of `cache` (whose file is
-// cachePath) or a new thumbnail.
+// extension, the check value, a cache entry of `cache` or a new thumbnail.
+// Entries are read from the file the index was read from; cachePath serves
+// only an index that was not read from a file.
 TPreparedFile PrepareFile(const std::string& folder, const std::string& name, const TThumbCacheIndex& cache,
                           const std::string& cachePath, const TPrepareOptions& options = {});

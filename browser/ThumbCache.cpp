@@ -42,10 +42,29 @@ uint64_t CaselessHash(std::string_view name)
 
 }  // namespace
 
+TCacheFileSource::TCacheFileSource(int fd, int64_t size, int64_t mtimeSec, int64_t mtimeNsec)
+    : fd_(fd), size_(size), mtimeSec_(mtimeSec), mtimeNsec_(mtimeNsec)
+{
+}
+
+TCacheFileSource::~TCacheFileSource()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool TCacheFileSource::Unchanged() const
+{
+    struct stat st {};
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_size == size_ && st.st_mtim.tv_sec == mtimeSec_ &&
+           st.st_mtim.tv_nsec == mtimeNsec_;
+}
+
 void TThumbCacheIndex::Clear()
 {
     Entries.clear();
     Entries.shrink_to_fit();
+    Source.reset();
     byNameHash_.clear();
     byNameHash_.shrink_to_fit();
 }
@@ -189,18 +208,35 @@ struct FdCloser {
     }
 };
 
+// Opens a regular file for reading, never waiting: a named pipe of that
+// name would hold an ordinary open until someone writes into it. -1 when it
+// cannot be opened (errno as open left it) or is no regular file (EINVAL).
+int OpenRegularFile(const std::string& path, struct stat& st)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
 {
     index.Clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return TCacheReadResult::NotOpened;
-    FdCloser closer{fd};
+    // Whatever is not a regular file is not opened at all; opening a device can have effects of its own.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return TCacheReadResult::Foreign;
+    const int fd = OpenRegularFile(path, st);
+    if (fd < 0)
+        return errno == EINVAL ? TCacheReadResult::Foreign : TCacheReadResult::NotOpened;
+    FdCloser closer{fd};
     const int64_t fileSize = st.st_size;
     uint8_t head[6];
     if (!ReadAt(fd, head, 2, 0) || (head[0] | (head[1] << 8)) != kCacheSignature)
@@ -233,42 +269,66 @@ TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index)
         index.Entries.push_back(std::move(e));
     }
     index.BuildIndex();
+    index.Source = std::make_shared<const TCacheFileSource>(fd, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    closer.Fd = -1;
     return TCacheReadResult::Read;
 }
+
+namespace {
+
+bool LoadThumbnailAt(int fd, int64_t position, int32_t width, int32_t height, int32_t bitCount, int32_t colorCount,
+                     DibHandle& out)
+{
+    out = DibHandle();
+    BITMAPINFO info;
+    const int colours = colorCount <= 256 && colorCount >= 0 ? colorCount : 0;
+    const size_t headBytes = 40 + 4 * static_cast<size_t>(colours);
+    if (!ReadAt(fd, &info, headBytes, position))
+        return false;
+    newdib(out, width, height, bitCount, &info, colours);
+    if (!out.Bits)
+        return false;
+    // A cut-off file gives no thumbnail rather than one with a black bottom.
+    if (!ReadAt(fd, out.Bits, out.Info->bmiHeader.biSizeImage, position + static_cast<int64_t>(headBytes))) {
+        deldib(out);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 void LoadCachedThumbnailFrom(const std::string& path, int64_t position, int32_t width, int32_t height,
                              int32_t bitCount, int32_t colorCount, DibHandle& out)
 {
     out = DibHandle();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const int fd = OpenRegularFile(path, st);
     if (fd < 0)
         return;
-    BITMAPINFO info;
-    const int colours = colorCount <= 256 && colorCount >= 0 ? colorCount : 0;
-    const size_t headBytes = 40 + 4 * static_cast<size_t>(colours);
-    bool ok = ::pread(fd, &info, headBytes, position) == static_cast<ssize_t>(headBytes);
-    if (ok) {
-        newdib(out, width, height, bitCount, &info, colours);
-        if (out.Bits) {
-            const size_t size = out.Info->bmiHeader.biSizeImage;
-            size_t got = 0;
-            while (got < size) {
-                const ssize_t n = ::pread(fd, out.Bits + got, size - got, position + static_cast<int64_t>(headBytes + got));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    break;
-                got += static_cast<size_t>(n);
-            }
-            // A cut-off file gives no thumbnail rather than one with a black bottom.
-            if (got != size)
-                deldib(out);
-        }
-    }
-    ::close(fd);
+    FdCloser closer{fd};
+    LoadThumbnailAt(fd, position, width, height, bitCount, colorCount, out);
 }
 
-TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs)
+TCacheLoadResult LoadCachedThumbnailOf(const TThumbCacheIndex& cache, const CacheEntry& e, DibHandle& out)
+{
+    out = DibHandle();
+    if (!cache.Source)
+        return TCacheLoadResult::Unreadable;
+    const bool loaded = LoadThumbnailAt(cache.Source->Fd(), e.Position, e.Info.ThumbWidth, e.Info.ThumbHeight,
+                                        e.Info.BitCount, e.Info.ColorCount, out);
+    // Checked after reading: a rewrite that overlapped the read has changed the time by now.
+    if (!cache.Source->Unchanged()) {
+        if (out.Bits || out.Info)
+            deldib(out);
+        out = DibHandle();
+        return TCacheLoadResult::Changed;
+    }
+    return loaded ? TCacheLoadResult::Loaded : TCacheLoadResult::Unreadable;
+}
+
+TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs,
+                                 const TCacheFileSource* keptFrom)
 {
     // A file of someone else's under our name is never replaced.
     {
@@ -276,23 +336,27 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
         if (::lstat(path.c_str(), &st) == 0) {
             if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0)
                 return TCacheWriteResult::Foreign;
-            FilePtr old(std::fopen(path.c_str(), "rb"));
+            const int oldFd = OpenRegularFile(path, st);
+            if (oldFd < 0)
+                return TCacheWriteResult::Foreign;
+            FdCloser closer{oldFd};
             uint8_t sig[2];
-            if (!old || std::fread(sig, 1, 2, old.get()) != 2 || (sig[0] | (sig[1] << 8)) != kCacheSignature)
+            if (!ReadAt(oldFd, sig, 2, 0) || (sig[0] | (sig[1] << 8)) != kCacheSignature)
                 return TCacheWriteResult::Foreign;
         }
     }
-    // Kept entries are copied from the file being replaced, which must stay
-    // open (and unchanged) until the new one is complete.
-    int oldFd = -1;
-    for (const CacheThumb& t : thumbs)
-        if (!t.Dib && t.Kept) {
-            oldFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (oldFd < 0)
-                return TCacheWriteResult::Failed;
-            break;
-        }
-    FdCloser oldCloser{oldFd};
+    // Kept entries come from the file they were read from, by the descriptor
+    // opened then: a path may name another instance's file by now, whose
+    // bytes at those positions are no thumbnails of these entries.
+    const bool keep = keptFrom && keptFrom->Unchanged();
+    size_t count = 0;
+    bool keptAny = false;
+    for (const CacheThumb& t : thumbs) {
+        if (t.Dib || !t.Kept || keep)
+            ++count;
+        keptAny = keptAny || (!t.Dib && t.Kept && keep);
+    }
+    const int oldFd = keep ? keptFrom->Fd() : -1;
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
@@ -311,7 +375,7 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
             ok = false;
     };
     uint8_t head[6] = {static_cast<uint8_t>(kCacheSignature & 0xFF), static_cast<uint8_t>(kCacheSignature >> 8)};
-    PutLe32(head + 2, static_cast<int32_t>(thumbs.size()));
+    PutLe32(head + 2, static_cast<int32_t>(count));
     put(head, sizeof head);
     std::vector<uint8_t> copy;
     for (const CacheThumb& t : thumbs) {
@@ -319,6 +383,8 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
             ok = false;
             break;
         }
+        if (!t.Dib && !keep)
+            continue;
         uint8_t rec[kCacheNameBytes + 32 + 4] = {};
         std::memcpy(rec, t.Name->data(), std::min<size_t>(t.Name->size(), kCacheNameBytes - 1));
         const int32_t* fields = &t.Info->BitCount;
@@ -344,6 +410,9 @@ TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<Cach
         put(t.Dib->Info, static_cast<size_t>(40 + table));
         put(t.Dib->Bits, static_cast<size_t>(pixels));
     }
+    // Copies made while the old file was rewritten in place may be torn.
+    if (keptAny && !keptFrom->Unchanged())
+        ok = false;
     if (ok && std::fflush(f.get()) != 0)
         ok = false;
     if (ok && ::fsync(::fileno(f.get())) != 0)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,11 +45,33 @@ struct CacheEntry {
 // Appends "/" unless the path already ends in one.
 std::string IncludeBackslash(const std::string& path);
 
+// The cache file as it was read. Its descriptor stays open while the entries
+// are in use, so thumbnails are read, and kept entries copied, from that very
+// file even when another instance has put a new one in its place; a file
+// rewritten in place (its size or time changed) is no longer trusted.
+class TCacheFileSource {
+public:
+    // Takes over fd; size and time as fstat gave them before reading.
+    TCacheFileSource(int fd, int64_t size, int64_t mtimeSec, int64_t mtimeNsec);
+    ~TCacheFileSource();
+    TCacheFileSource(const TCacheFileSource&) = delete;
+    TCacheFileSource& operator=(const TCacheFileSource&) = delete;
+
+    int Fd() const { return fd_; }
+    bool Unchanged() const;
+
+private:
+    int fd_;
+    int64_t size_, mtimeSec_, mtimeNsec_;
+};
+
 // The entries of a cache file, with a name index so a folder of 100,000
 // pictures finds each entry at once.
 class TThumbCacheIndex {
 public:
     std::vector<CacheEntry> Entries;
+    // The file they were read from; shared by copies of the index.
+    std::shared_ptr<const TCacheFileSource> Source;
     void Clear();
     void BuildIndex();
     // The entry for a picture: the first with exactly this name and check
@@ -65,19 +88,27 @@ private:
 
 enum class TCacheReadResult { NotOpened, Read, Foreign };
 // Reads the entries of the cache file at path into index (cleared first).
-// A file with a wrong signature (or too short for one) gives no entries and
-// Foreign. Reading stops at the first
-// entry that ends past the end of the file or holds impossible values; the
-// entries before it stay.
+// A file with a wrong signature (or too short for one), and anything but a
+// regular file (a named pipe, a device, a folder), gives no entries and
+// Foreign; opening never blocks. Reading stops at the first entry that ends
+// past the end of the file or holds impossible values; the entries before it
+// stay.
 TCacheReadResult ReadCacheFile(const std::string& path, TThumbCacheIndex& index);
 
-// The thumbnail stored at position; out.Bits is null when it cannot be read.
+// The thumbnail stored at position in the regular file at path; out.Bits is
+// null when it cannot be read.
 void LoadCachedThumbnailFrom(const std::string& path, int64_t position, int32_t width, int32_t height,
                              int32_t bitCount, int32_t colorCount, raster::DibHandle& out);
 
+enum class TCacheLoadResult { Loaded, Unreadable, Changed };
+// The thumbnail of entry e of cache, read from the file the index was read
+// from. Changed (and no thumbnail) when that file was rewritten in place
+// since: its entries no longer describe it.
+TCacheLoadResult LoadCachedThumbnailOf(const TThumbCacheIndex& cache, const CacheEntry& e, raster::DibHandle& out);
+
 // One thumbnail to store: from memory, or, when Dib is null, the entry's
-// stored thumbnail copied from the file being replaced (Kept: its position
-// and values as ReadCacheFile gave them).
+// stored thumbnail copied from the file the entries were read from (Kept: its
+// position and values as ReadCacheFile gave them).
 struct CacheThumb {
     const std::string* Name;
     const ThumbInfo* Info;
@@ -87,9 +118,13 @@ struct CacheThumb {
 enum class TCacheWriteResult { Written, Foreign, Failed };
 // Writes the thumbnails to path through a temporary file beside it, renamed
 // into place when complete. A file there whose first two bytes are not the
-// signature (or that cannot be read or replaced) is left alone; so is the old
-// file when a kept entry cannot be copied from it.
-TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs);
+// signature (or that is no regular file, or cannot be read or replaced) is
+// left alone. Kept entries are copied from keptFrom, the file they were read
+// from; without it, or when that file was rewritten in place, they are left
+// out (the next pass makes them anew). The old file also stays when a kept
+// entry cannot be copied.
+TCacheWriteResult WriteCacheFile(const std::string& path, const std::vector<CacheThumb>& thumbs,
+                                 const TCacheFileSource* keptFrom = nullptr);
 
 // The check value of a picture file, from its size and modification time
 // (nanoseconds included), with a mark for JPEG files, whose thumbnails are

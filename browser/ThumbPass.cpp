@@ -453,7 +453,7 @@ void TCacheWriteJob::Run()
     thumbs.reserve(Names.size());
     for (size_t i = 0; i < Names.size(); ++i)
         thumbs.push_back(CacheThumb{&Names[i], &Infos[i], Dibs[i].Bits ? &Dibs[i] : nullptr, Kept[i]});
-    Result = WriteCacheFile(Path, thumbs);
+    Result = WriteCacheFile(Path, thumbs, Work->Cache().Source.get());
     std::vector<raster::DibHandle> dropped;
     {
         std::lock_guard lk(mutex_);

@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ReadCacheFile(path, index);
     for (const CacheEntry& e : index.Entries) {
         raster::DibHandle t;
-        LoadCachedThumbnailFrom(path, e.Position, e.Info.ThumbWidth, e.Info.ThumbHeight, e.Info.BitCount,
-                                e.Info.ColorCount, t);
+        LoadCachedThumbnailOf(index, e, t);
         if (t.Bits)
             raster::deldib(t);
         index.Find(e.Name, e.Info.CheckValue);

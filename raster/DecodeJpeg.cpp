@@ -14,6 +14,7 @@
 
 #include "raster/Decoders.h"
 #include "raster/ExifOrientation.h"
+#include "raster/PixelBudget.h"
 
 namespace raster {
 
@@ -42,6 +43,7 @@ const char* GermanReason(int code)
         return "Zu wenig Speicher";
     case JERR_IMAGE_TOO_BIG:
     case JERR_WIDTH_OVERFLOW:
+    case JERR_NO_BACKING_STORE:
         return "Bild zu groß";
     case JERR_EMPTY_IMAGE:
         return "Bildgröße ungültig";
@@ -90,6 +92,24 @@ void OnMessage(j_common_ptr cinfo, int level)
 
 // Memory libjpeg may take beside the picture (progressive coefficient buffers).
 constexpr long kMaxJpegWorkMemory = 1L << 30;
+
+// What libjpeg keeps of a picture of several scans (progressive, or one
+// component per scan) until the last scan is in: every DCT block of every
+// component, 64 coefficients of 2 bytes, whatever size it is decoded at. A
+// few megabytes of file can ask for gigabytes this way.
+uint64_t CoefficientBytes(jpeg_decompress_struct& cinfo)
+{
+    if (!jpeg_has_multiple_scans(&cinfo))
+        return 0;
+    uint64_t total = 0;
+    for (int i = 0; i < cinfo.num_components; ++i) {
+        const jpeg_component_info& c = cinfo.comp_info[i];
+        const auto roundUp = [](uint64_t n, uint64_t m) { return m == 0 ? n : (n + m - 1) / m * m; };
+        total += roundUp(c.width_in_blocks, static_cast<uint64_t>(c.h_samp_factor)) *
+                 roundUp(c.height_in_blocks, static_cast<uint64_t>(c.v_samp_factor)) * sizeof(JBLOCK);
+    }
+    return total;
+}
 
 // Adobe writers store CMYK inverted; the decoder then hands out 255 - ink.
 inline void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool inverted)
@@ -198,6 +218,14 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, const uint8_t*
     }
     const JDIMENSION outWidth = cinfo.output_width, outHeight = cinfo.output_height;
     const int32_t width = static_cast<int32_t>(outWidth), height = static_cast<int32_t>(outHeight);
+    // The coefficients are charged first, so that a decoder waits for room
+    // for them before it takes any memory.
+    const uint64_t coefficients = CoefficientBytes(cinfo);
+    if (coefficients > static_cast<uint64_t>(kMaxJpegWorkMemory)) {
+        std::snprintf(err.message, sizeof err.message, "Bild zu groß");
+        return false;
+    }
+    ChargePixelBudget(coefficients);
     // The picture is allocated before libjpeg's own buffers so that a size
     // refusal costs nothing.
     newdib(out, swaps ? height : width, swaps ? width : height, bits, bits == 8 ? &grey : nullptr, bits == 8 ? 256 : 0);

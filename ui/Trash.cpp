@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <string_view>
 
 namespace {
 
@@ -91,7 +93,73 @@ bool HasSubfolders(const std::string& trash)
     return true;
 }
 
-// The top folder of the file system path lies on: the last parent on the same device.
+// The path with the links and dots of its folder resolved; the last part
+// stays as it is, since a link is trashed as a link. "" when the folder
+// cannot be resolved.
+std::string Resolved(const std::string& path)
+{
+    const std::string absolute = Absolute(path);
+    const std::string base = absolute.substr(absolute.find_last_of('/') + 1);
+    const bool whole = base.empty() || base == "." || base == "..";
+    char* real = ::realpath(whole ? absolute.c_str() : Parent(absolute).c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string folder(real);
+    std::free(real);
+    if (whole)
+        return folder;
+    return folder == "/" ? "/" + base : folder + "/" + base;
+}
+
+// The nearest existing folder of path, resolved (the data folder may not exist yet).
+std::string ResolvedExisting(std::string path)
+{
+    path = Absolute(path);
+    for (int depth = 0; depth < 256; ++depth) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string r(real);
+            std::free(real);
+            return r;
+        }
+        if (path == "/" || path.empty())
+            return {};
+        path = Parent(path);
+    }
+    return {};
+}
+
+std::string ReadMountInfo()
+{
+    // Even a container host with thousands of mounts writes far less.
+    constexpr size_t kMaxBytes = 16u << 20;
+    std::ifstream f("/proc/self/mountinfo", std::ios::binary);
+    std::string text;
+    char buffer[65536];
+    while (f && text.size() < kMaxBytes) {
+        f.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<size_t>(f.gcount()));
+    }
+    return text;
+}
+
+// The kernel writes blank, tab, line feed and backslash in a mount point as
+// three octal digits after a backslash (\040 for a blank).
+std::string Unescaped(std::string_view field)
+{
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+// Without a mount table: the last parent on the same device.
 std::string TopDir(const std::string& path, dev_t dev)
 {
     std::string top = Parent(path);
@@ -150,8 +218,9 @@ bool RealMoveToTrash(const std::string& given)
     // top folder, so the trash still works when that disk is mounted elsewhere.
     std::string recorded = path;
     const std::string top = Parent(trash);
-    if (trash.rfind("/.Trash-") != std::string::npos && path.compare(0, top.size() + 1, top + "/") == 0)
-        recorded = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
+    const std::string resolved = Resolved(path);
+    if (trash.rfind("/.Trash-") != std::string::npos && resolved.compare(0, top.size() + 1, top + "/") == 0)
+        recorded = top == "/" ? resolved.substr(1) : resolved.substr(top.size() + 1);
 
     const std::string base = path.substr(path.find_last_of('/') + 1);
     const auto dot = base.rfind('.');
@@ -205,19 +274,71 @@ std::string UserDataHome()
     return std::string(home) + "/.local/share";
 }
 
-std::string TrashFolderFor(const std::string& path, const std::string& dataHome)
+std::string MountPointOf(const std::string& resolvedPath, const std::string& mountInfo)
+{
+    std::string best;
+    bool found = false;
+    size_t at = 0;
+    while (at < mountInfo.size()) {
+        size_t end = mountInfo.find('\n', at);
+        if (end == std::string::npos)
+            end = mountInfo.size();
+        const std::string_view line(mountInfo.data() + at, end - at);
+        at = end + 1;
+        // ID, parent ID, device, root, mount point, ...
+        size_t from = 0;
+        std::string_view field;
+        for (int i = 0; i < 5 && from <= line.size(); ++i) {
+            size_t blank = line.find(' ', from);
+            if (blank == std::string_view::npos)
+                blank = line.size();
+            field = i == 4 ? line.substr(from, blank - from) : std::string_view();
+            from = blank + 1;
+        }
+        if (field.empty() || field[0] != '/')
+            continue;
+        const std::string point = Unescaped(field);
+        const bool contains = point == "/" || resolvedPath == point ||
+                              (resolvedPath.size() > point.size() && resolvedPath.compare(0, point.size(), point) == 0 &&
+                               resolvedPath[point.size()] == '/');
+        // On a tie the later line wins: it was mounted over the earlier one.
+        if (contains && (!found || point.size() >= best.size())) {
+            best = point;
+            found = true;
+        }
+    }
+    return best;
+}
+
+std::string TrashFolderFor(const std::string& path, const std::string& dataHome, const std::string& mountInfo)
 {
     struct stat file {};
     if (::lstat(path.c_str(), &file) != 0)
         return {};
-    dev_t homeDev = 0;
-    if (!dataHome.empty() && DeviceOf(dataHome, homeDev) && homeDev == file.st_dev) {
+    // Where the file really lies: a folder reached through a link belongs to
+    // the mount the link points into, not to the one the link lies on.
+    const std::string resolved = Resolved(path);
+    if (resolved.empty())
+        return {};
+    const std::string table = mountInfo.empty() ? ReadMountInfo() : mountInfo;
+    const std::string mount = MountPointOf(resolved, table);
+    bool onHomeMount = false;
+    if (!dataHome.empty()) {
+        if (!mount.empty()) {
+            const std::string home = ResolvedExisting(dataHome);
+            onHomeMount = !home.empty() && MountPointOf(home, table) == mount;
+        } else {
+            dev_t homeDev = 0;
+            onHomeMount = DeviceOf(dataHome, homeDev) && homeDev == file.st_dev;
+        }
+    }
+    if (onHomeMount) {
         const std::string trash = dataHome + "/Trash";
         if (MakeFolders(dataHome) && OwnFolder(trash, false) && HasSubfolders(trash))
             return trash;
         return {};
     }
-    const std::string top = TopDir(Absolute(path), file.st_dev);
+    const std::string top = mount.empty() ? TopDir(resolved, file.st_dev) : mount;
     const std::string trash = (top == "/" ? "" : top) + "/.Trash-" + std::to_string(::getuid());
     // On a shared disk only a folder no one else can enter or replace will do.
     if (OwnFolder(trash, true) && HasSubfolders(trash))

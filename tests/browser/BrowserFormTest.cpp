@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include <QApplication>
@@ -288,6 +293,102 @@ TEST_F(BrowserFormTest, ForeignAndEmptyCacheFiles)
     Finish();
     ASSERT_EQ(Form->ThumbCount, 1);
     EXPECT_EQ(Form->ThumbNames[0], "A.BMP");
+
+    // A named pipe of that name is no cache either, and is never waited on.
+    const std::string fifo = dir / kCacheFileName;
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Memo.clear();
+    Revisit();
+    const bool ended = WaitFor([&] { return !Form->Busy; }, std::chrono::seconds(30));
+    if (!ended) {
+        // Lets an open that waits for a writer go, so the test fails instead of hanging.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0)
+            ::close(writer);
+        Finish();
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_THAT(Memo, ElementsAre("Bearbeite Verzeichnis: " + dir.Path(),
+                                  "Bearbeitung von Verzeichnis " + dir.Path() + " abgeschloßen."));
+    EXPECT_EQ(Form->ThumbCount, 1);
+    struct stat st {};
+    EXPECT_TRUE(::lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+TEST_F(BrowserFormTest, ACacheReplacedDuringAPassLendsNoBytesToTheEntriesReadBefore)
+{
+    TTempDir dir;
+    const std::string cachePath = dir / kCacheFileName;
+    for (int i = 0; i < 10; ++i)
+        WriteFile(dir / ("p" + std::to_string(i) + ".bmp"), MakeBmp(20, 20, 8, [i](int x, int y) { return static_cast<uint32_t>(x * 7 + y + i); }));
+    Open(dir.Path(), 1);
+    Finish();
+    ASSERT_EQ(Form->ThumbCount, 10);
+    std::map<std::string, Bytes> shown;
+    for (int i = 0; i < Form->ThumbCount; ++i)
+        shown[Form->ThumbNames[i]] = Bytes(Form->Thumbs[i].Bits, Form->Thumbs[i].Bits + Form->Thumbs[i].Info->bmiHeader.biSizeImage);
+
+    // Another instance's file for the same pictures: larger thumbnails, so every entry lies elsewhere.
+    std::vector<std::string> names;
+    std::vector<ThumbInfo> infos;
+    std::vector<raster::DibHandle> dibs(10);
+    for (int i = 0; i < 10; ++i) {
+        names.push_back("p" + std::to_string(i) + ".bmp");
+        raster::newdib(dibs[i], 80, 80, 24, nullptr, 0);
+        std::memset(dibs[i].Bits, 0x5A + i, dibs[i].Info->bmiHeader.biSizeImage);
+        infos.push_back(ThumbInfo{24, 80, 80, 20, 20, 1 << 24, 1, CalcCheckValue(dir / names.back())});
+    }
+    std::vector<CacheThumb> theirs;
+    for (int i = 0; i < 10; ++i)
+        theirs.push_back(CacheThumb{&names[i], &infos[i], &dibs[i]});
+
+    // Every entry of the file written at the end holds the thumbnail its picture showed.
+    auto expectOwnThumbnails = [&](size_t entries) {
+        TThumbCacheIndex now;
+        ASSERT_EQ(ReadCacheFile(cachePath, now), TCacheReadResult::Read);
+        ASSERT_EQ(now.Entries.size(), entries);
+        for (const CacheEntry& e : now.Entries) {
+            raster::DibHandle t;
+            LoadCachedThumbnailFrom(cachePath, e.Position, e.Info.ThumbWidth, e.Info.ThumbHeight, e.Info.BitCount,
+                                    e.Info.ColorCount, t);
+            ASSERT_NE(t.Bits, nullptr) << e.Name;
+            EXPECT_EQ(Bytes(t.Bits, t.Bits + t.Info->bmiHeader.biSizeImage), shown[e.Name]) << e.Name;
+            raster::deldib(t);
+        }
+    };
+    auto stopHeldPass = [&](size_t taken) {
+        ASSERT_TRUE(WaitFor([&] { return static_cast<size_t>(Form->ThumbCount) == taken; }));
+        bool canClose = true;
+        Form->FormCloseQuery(canClose);
+        Gate.Release();
+        Finish();
+        for (int i = 0; i < Form->ThumbCount; ++i)
+            shown[Form->ThumbNames[i]] = Bytes(Form->Thumbs[i].Bits, Form->Thumbs[i].Bits + Form->Thumbs[i].Info->bmiHeader.biSizeImage);
+    };
+
+    // Put in place (renamed over ours) while a pass is held at p5: the entries
+    // of p5 to p9, which the stopped pass keeps, come from the file it read.
+    WriteFile(dir / "a.bmp", MakeBmp(30, 10, 24, [](int, int) { return 0x00FF00u; }));
+    Gate.HoldAt("p5.bmp");
+    Revisit();
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 6; }));
+    ASSERT_EQ(WriteCacheFile(cachePath, theirs), TCacheWriteResult::Written);
+    const Bytes theirBytes = ReadFile(cachePath);
+    stopHeldPass(6);
+    expectOwnThumbnails(11);
+
+    // Rewritten in place: what the pass read no longer describes the file, so
+    // the entries it did not reach are left out, to be made anew.
+    WriteFile(dir / "b.bmp", MakeBmp(10, 30, 24, [](int, int) { return 0xFF0000u; }));
+    Gate.HoldAt("p5.bmp");
+    Revisit();
+    ASSERT_TRUE(WaitFor([&] { return Form->ThumbCount == 7; }));
+    WriteFile(cachePath, theirBytes);
+    stopHeldPass(7);
+    expectOwnThumbnails(7);
+    for (auto& d : dibs)
+        raster::deldib(d);
 }
 
 TEST_F(BrowserFormTest, GridGeometryKeyboardAndInformationPanel)

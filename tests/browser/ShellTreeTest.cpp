@@ -231,6 +231,67 @@ TEST(Trash, FilesOnAnotherFileSystemGoToItsOwnPrivateTrash)
         fs::remove_all(trash, ec);
 }
 
+TEST(Trash, AFolderReachedThroughALinkTrashesAtTheTopOfTheMountItLivesOn)
+{
+    // Mount points as the kernel writes them: a blank as \040, and a later
+    // mount on the same point lying over the earlier one.
+    const std::string table = "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                              "30 27 0:27 / /media/usb rw - vfat /dev/sdb1 rw\n"
+                              "31 27 0:28 / /media/usb\\040stick rw shared:5 - vfat /dev/sdc1 rw\n"
+                              "32 30 0:29 /sub /media/usb/inner rw - tmpfs tmpfs rw\n"
+                              "33 30 0:30 / /media/usb/inner rw - tmpfs tmpfs rw\n"
+                              "broken line\n";
+    EXPECT_EQ(MountPointOf("/media/usb stick/a/b.jpg", table), "/media/usb stick");
+    EXPECT_EQ(MountPointOf("/media/usb/inner/x.jpg", table), "/media/usb/inner");
+    EXPECT_EQ(MountPointOf("/media/usbx/x.jpg", table), "/");
+    EXPECT_EQ(MountPointOf("/media/usb", table), "/media/usb");
+    EXPECT_EQ(MountPointOf("/media/usb", ""), "");
+
+    // The user's folder links into a disk mounted elsewhere (a mount pretended
+    // over a real folder, its name with a blank).
+    const std::string uid = std::to_string(::getuid());
+    TTempDir data, place;
+    const std::string root = fs::canonical(place.Path()).string();
+    fs::create_directories(root + "/disk one/pictures/2024");
+    fs::create_directories(root + "/home");
+    fs::create_directory_symlink(root + "/disk one/pictures/2024", root + "/home/Bilder");
+    WriteFile(root + "/home/Bilder/x.jpg", Bytes{1});
+    const std::string mounts = "27 1 254:0 / / rw - ext4 /dev/vda rw\n40 27 8:17 / " + root +
+                               "/disk\\040one rw - ext4 /dev/sdb1 rw\n";
+    EXPECT_EQ(TrashFolderFor(root + "/home/Bilder/x.jpg", data.Path(), mounts), root + "/disk one/.Trash-" + uid);
+    EXPECT_TRUE(fs::exists(root + "/disk one/.Trash-" + uid + "/files"));
+    EXPECT_FALSE(fs::exists(root + "/disk one/pictures/2024/.Trash-" + uid));
+    // With the data folder on that disk, the home trash.
+    EXPECT_EQ(TrashFolderFor(root + "/home/Bilder/x.jpg", root + "/disk one/share", mounts),
+              root + "/disk one/share/Trash");
+
+    // The same through the real mount table, with /dev/shm as the other file system.
+    struct stat a {}, b {};
+    if (::stat(data.Path().c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev ||
+        ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system here";
+    const std::string shmTrash = "/dev/shm/.Trash-" + uid;
+    const bool existed = fs::exists(shmTrash);
+    const std::string folder = "/dev/shm/wl-trash-link-" + std::to_string(::getpid());
+    fs::create_directories(folder + "/deep");
+    fs::create_directory_symlink(folder + "/deep", place / "linked");
+    WriteFile(place / "linked/y.png", Bytes{8});
+    setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
+    EXPECT_EQ(TrashFolderFor(place / "linked/y.png", data.Path()), shmTrash);
+    EXPECT_TRUE(MoveToTrash(place / "linked/y.png"));
+    unsetenv("XDG_DATA_HOME");
+    const std::string trashed = "wl-trash-link-" + std::to_string(::getpid()) + "/deep/y.png";
+    EXPECT_FALSE(fs::exists(folder + "/deep/.Trash-" + uid));
+    EXPECT_EQ(ReadFile(shmTrash + "/files/y.png"), Bytes{8});
+    EXPECT_NE(Text(shmTrash + "/info/y.png.trashinfo").find("\nPath=" + trashed + "\n"), std::string::npos);
+    std::error_code ec;
+    fs::remove(shmTrash + "/files/y.png", ec);
+    fs::remove(shmTrash + "/info/y.png.trashinfo", ec);
+    fs::remove_all(folder, ec);
+    if (!existed)
+        fs::remove_all(shmTrash, ec);
+}
+
 TEST(Trash, AReplacedTrashFunctionDecides)
 {
     TTempDir dir;

@@ -1,5 +1,5 @@
-// The process-wide budget for pixel memory in flight, and WebP pictures
-// decoded straight to thumbnail size under it.
+// The process-wide budget for pixel memory in flight, and WebP and JPEG
+// pictures decoded straight to thumbnail size under it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +11,7 @@
 
 #include "raster/PixelBudget.h"
 #include "raster/Rasterwerk.h"
+#include "support/JpegBomb.h"
 #include "support/WebpBomb.h"
 
 using namespace raster;
@@ -205,4 +206,47 @@ TEST(WebpScaled, ABombIsChargedForTheMemoryTheLibraryTakesForItself)
     ASSERT_NE(out.Bits, nullptr);
     EXPECT_GE(full.Peak(), 4000ull * 3000 * 4 + DibRowBytes(4000, 24) * 3000);
     deldib(out);
+}
+
+TEST(JpegReduced, AProgressiveBombIsChargedForItsCoefficientsBeforeAnythingIsTaken)
+{
+    // 2,048 x 2,048 pixels, chroma halved both ways: 256 x 256 luma blocks and
+    // 128 x 128 of each chroma kept whole, 64 coefficients of 2 bytes a block,
+    // though the picture is decoded at an eighth.
+    const std::vector<uint8_t> bomb = wltest::FlatProgressiveJpeg(2048, 2048, 30, 90, 200);
+    const uint64_t coefficients = (256ull * 256 + 2 * 128 * 128) * 128;
+    TPixelBudget budget(1ull << 40);
+    DibHandle out;
+    int32_t fw = 0, fh = 0;
+    {
+        TPixelBudgetScope scope(budget);
+        ASSERT_TRUE(DecodeJpegReduced(bomb.data(), bomb.size(), out, &ThumbBox, fw, fh));
+    }
+    EXPECT_EQ(fw, 2048);
+    ASSERT_NE(out.Bits, nullptr);
+    EXPECT_EQ(out.Info->bmiHeader.biWidth, 256);
+    EXPECT_NEAR(out.Bits[0], 200, 8);  // blue, give or take the rounding of YCbCr
+    deldib(out);
+    EXPECT_GE(budget.Peak(), coefficients);
+    EXPECT_EQ(budget.InFlight(), 0u);
+
+    // The coefficients are the first charge, the one that waits: a second
+    // decoder must not start beside one that holds most of the budget.
+    TPixelBudget tight(coefficients + 1000);
+    tight.Acquire(2000);
+    std::atomic<bool> decoded{false};
+    std::thread second([&] {
+        TPixelBudgetScope scope(tight);
+        DibHandle d;
+        int32_t w = 0, h = 0;
+        if (DecodeJpegReduced(bomb.data(), bomb.size(), d, &ThumbBox, w, h))
+            deldib(d);
+        decoded = true;
+    });
+    const bool waited = Eventually([&] { return tight.Waiting() == 1 || decoded; }) && !decoded;
+    tight.Release(2000);
+    second.join();
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(decoded);
+    EXPECT_EQ(tight.InFlight(), 0u);
 }
