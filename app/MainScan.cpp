@@ -674,7 +674,8 @@ void TPageScan::Run()
         // Outside the page's guard: a stylesheet that fails is its own error.
         ReadStylesheets(j + 1);
     }
-    // Relocated pages at the end of the queue are passed over without a read.
+    // Pages passed over at the end of the queue (a relocation answered them
+    // already) gave the stylesheets waiting no turn.
     if (j == PageQueue.size())
         ReadStylesheets(j);
 
@@ -682,9 +683,10 @@ void TPageScan::Run()
     for (; j < PageQueue.size(); ++j)
         if (Answered.count(PageQueue[j].Address) == 0)
             ++left;
-    const std::size_t styles = PendingStyles.size() + StylesDropped;
+    const std::size_t waiting = PendingStyles.size();
+    const std::size_t styles = waiting + StylesDropped;
     const std::string stylesText = std::to_string(styles) + (styles == 1 ? " Stylesheet" : " Stylesheets");
-    if (!F.AbortRequested && maxPages != 0 && (left > 0 || styles > 0)) {
+    if (!F.AbortRequested && maxPages != 0 && (left > 0 || waiting > 0)) {
         const std::string pagesText = std::to_string(left) + " weitere Seiten";
         const std::string what = left == 0     ? stylesText
                                  : styles == 0 ? pagesText
@@ -694,7 +696,8 @@ void TPageScan::Run()
         if (LevelStopped)
             F.AddMemoLine("Linktiefe " + std::to_string(F.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
         if (styles > 0)
-            F.AddMemoLine("Nicht mehr Stylesheets als Seiten: " + stylesText + " nicht geholt.");
+            F.AddMemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
+                          " nicht geholt.");
     }
     F.AbortRequested = false;
     F.AddMemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
