@@ -170,12 +170,28 @@ void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string
                                const dlnames::TTargetFolder& Folder)
 {
     const std::size_t end = std::min(WorkList.size(), From + static_cast<std::size_t>(Ahead.Connections() - 1));
+    const bool skipExisting = OverJumpCheck->Checked();
+    // The names of the entry under way and of those before k in this window:
+    // with skipping, a name one of them takes is skipped at k's turn.
+    std::vector<std::string> earlier;
+    if (skipExisting && From > 0)
+        earlier.push_back(UrlFileName(WorkList[From - 1]));
     for (std::size_t k = From; k < end && Ahead.Idle() > 0; ++k) {
+        const std::string name = UrlFileName(WorkList[k]);
+        const bool takenEarlier =
+            skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();
+        if (skipExisting)
+            earlier.push_back(name);
         if (Ahead.Holds(k))
             continue;
-        // What its turn would not fetch is not fetched ahead either.
-        const std::string name = UrlFileName(WorkList[k]);
-        if (!dlnames::IsUsableFileName(name) || (OverJumpCheck->Checked() && Folder.RegularFileExists(name)))
+        // What its turn would not fetch is not fetched ahead either: a name
+        // held by something other than a file (a folder, say) fails the
+        // create step, and with skipping an existing name is skipped.
+        if (!dlnames::IsUsableFileName(name) || takenEarlier)
+            continue;
+        bool free = false;
+        const bool exists = Folder.RegularFileExists(name, &free);
+        if ((!exists && !free) || (exists && skipExisting))
             continue;
         auto file = std::make_unique<TAheadFile>();
         // Without unnamed files a fetched file would need a name before its

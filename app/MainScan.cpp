@@ -34,6 +34,9 @@ constexpr std::size_t kMaxStyleBytes = 4u << 20;
 // Generated themes chain their stylesheets (a Sphinx page's theme imports
 // three more before the one with the pictures); each is read once anyway.
 constexpr int kMaxImportDepth = 6;
+// Real stylesheets import a handful of others; more are left unread, so the
+// stylesheets waiting stay proportional to those read.
+constexpr std::size_t kMaxImportsPerStyle = 64;
 
 constexpr std::string_view PageExtensions[] = {
     ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP"};
@@ -80,6 +83,16 @@ private:
     TMainForm& f_;
 };
 
+// A stylesheet to read: the origin of the page it belongs to, its level
+// (that of its page; an import one deeper than what imports it) and how
+// many imports lead to it.
+struct TStyle {
+    std::string Address;
+    std::string Origin;
+    std::uint32_t Level = 0;
+    int ImportDepth = 0;
+};
+
 class TPageScan {
 public:
     TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(ahead) {}
@@ -119,8 +132,11 @@ private:
     // The optional rules for today's markup.
     void ModernRules(const THTMLTag& tag);
     void NoteStylesheet(const THTMLTag& tag);
-    void ReadStylesheets();
-    void ReadStylesheet(const std::string& address, int importDepth);
+    // Reads the stylesheets waiting, as far as the bounds allow; next is the
+    // queue position of the next page.
+    void ReadStylesheets(std::size_t next);
+    bool MayReadStylesheet(std::size_t next) const;
+    void ReadStylesheet(const TStyle& style);
     void SetPageDir(std::string dir);
     bool InAllowedDir(const std::string& linkDir) const;
 
@@ -151,8 +167,14 @@ private:
     // Scheme, host and port of the page at hand: stylesheets of other hosts
     // are not fetched.
     std::string PageOrigin;
-    std::vector<std::string> PendingStyles;
+    // Stylesheets found and not read yet, in reading order (an import comes
+    // right after what imports it).
+    std::deque<TStyle> PendingStyles;
     std::unordered_set<std::string> StylesSeen;
+    // Stylesheet requests made; they count against the page limit.
+    std::size_t StyleFetches = 0;
+    // Imports beyond kMaxImportsPerStyle, never read.
+    std::size_t StylesDropped = 0;
     // Entry 0 is PageDir, entry 1 the start directory, then agreed ones;
     // AllowedUpper holds the same entries folded for the prefix test.
     std::vector<std::string> AllowedDirs{std::string()};
@@ -251,7 +273,8 @@ void TPageScan::FetchAheadFrom(std::size_t from)
     // beyond the page limit are not fetched.
     std::size_t end = std::min(PageQueue.size(), from + static_cast<std::size_t>(pool.Connections() - 1));
     if (F.MaxPages != 0) {
-        const std::size_t room = F.MaxPages > VisitedCount + 1 ? F.MaxPages - VisitedCount - 1 : 0;
+        const std::size_t used = VisitedCount + StyleFetches + 1;
+        const std::size_t room = F.MaxPages > used ? F.MaxPages - used : 0;
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
@@ -504,54 +527,81 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
     std::string address = Resolve(href).Address;
     if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(address).second)
         return;
-    PendingStyles.push_back(std::move(address));
+    PendingStyles.push_back({std::move(address), PageOrigin, PageLevel, 0});
 }
 
-void TPageScan::ReadStylesheets()
+// A stylesheet is a request like a page: with a page limit it takes a share
+// of it, without one a scan reads no more stylesheets than pages, so that
+// stylesheets importing each other cannot make a scan of a few pages send
+// thousands of requests.
+bool TPageScan::MayReadStylesheet(std::size_t next) const
 {
-    std::vector<std::string> styles;
-    styles.swap(PendingStyles);
-    for (const std::string& address : styles) {
-        if (F.AbortRequested)
-            return;
-        ReadStylesheet(address, 0);
+    const std::size_t maxPages = F.MaxPages;
+    if (maxPages == 0)
+        return StyleFetches < VisitedCount;
+    // The next queued pages keep their share: they may be in flight already,
+    // and with one request at a time the same pages must be fetched.
+    constexpr std::size_t kKeptForPages = TMainForm::kMaxConnections - 1;
+    std::size_t kept = 0;
+    for (std::size_t k = next; k < PageQueue.size() && k < next + kKeptForPages; ++k)
+        if (Answered.count(PageQueue[k].Address) == 0)
+            ++kept;
+    return VisitedCount + StyleFetches + kept < maxPages;
+}
+
+void TPageScan::ReadStylesheets(std::size_t next)
+{
+    while (!PendingStyles.empty() && !F.AbortRequested && MayReadStylesheet(next)) {
+        const TStyle style = std::move(PendingStyles.front());
+        PendingStyles.pop_front();
+        ReadStylesheet(style);
     }
 }
 
-// Pictures resolve against the stylesheet's own address; an @import is
-// followed a few levels deep only, so a chain of imports cannot lead on and on.
-void TPageScan::ReadStylesheet(const std::string& address, int importDepth)
+// Pictures resolve against the stylesheet's own address. An @import is
+// followed a few levels deep only, and not beyond the level bound.
+void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.AddMemoLine(address);
-    std::vector<std::string> imports;
+    F.AddMemoLine(style.Address);
+    ++StyleFetches;
+    std::vector<TStyle> imports;
     try {
         TMemoryStream stream(kMaxStyleBytes);
-        const std::string dir = AddressDir(Fetch(address, stream));
+        const std::string dir = AddressDir(Fetch(style.Address, stream));
         const TStylesheetRefs refs = StylesheetRefs(stream.Data());
         BeginPage();
         for (std::string_view url : refs.Urls)
             if (!HasForeignScheme(url))
                 AddIfImage(url, dir);
         EndPage();
-        if (importDepth < kMaxImportDepth) {
+        const std::uint32_t maxLevel = F.MaxLevel;
+        const bool levelAllows = maxLevel == 0 || style.Level < maxLevel;
+        if (style.ImportDepth < kMaxImportDepth) {
             for (std::string_view url : refs.Imports) {
                 url = WithoutFragment(url);
                 if (url.empty() || HasForeignScheme(url))
                     continue;
                 std::string imported = ResolvePageLink(url, dir).Address;
-                if (AddressOrigin(imported) == PageOrigin && StylesSeen.insert(imported).second)
-                    imports.push_back(std::move(imported));
+                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(imported) != 0)
+                    continue;
+                if (!levelAllows) {
+                    LevelStopped = true;
+                    continue;
+                }
+                StylesSeen.insert(imported);
+                if (imports.size() == kMaxImportsPerStyle) {
+                    ++StylesDropped;
+                    continue;
+                }
+                imports.push_back({std::move(imported), style.Origin, style.Level + 1, style.ImportDepth + 1});
             }
         }
     } catch (...) {
         EndPage();
         F.AddMemoLine("Error...");
     }
-    for (const std::string& imported : imports) {
-        if (F.AbortRequested)
-            return;
-        ReadStylesheet(imported, importDepth + 1);
-    }
+    PendingStyles.insert(PendingStyles.begin(), std::make_move_iterator(imports.begin()),
+                         std::make_move_iterator(imports.end()));
 }
 
 void TPageScan::Run()
@@ -577,7 +627,7 @@ void TPageScan::Run()
 
     std::size_t j = 0;
     for (; j < PageQueue.size() && !F.AbortRequested; ++j) {
-        if (maxPages != 0 && VisitedCount >= maxPages)
+        if (maxPages != 0 && VisitedCount + StyleFetches >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
         if (Answered.count(address) != 0) {
@@ -622,18 +672,33 @@ void TPageScan::Run()
             F.AddMemoLine("Error...");
         }
         // Outside the page's guard: a stylesheet that fails is its own error.
-        ReadStylesheets();
+        ReadStylesheets(j + 1);
     }
+    // Pages passed over at the end of the queue (a relocation answered them
+    // already) gave the stylesheets waiting no turn.
+    if (j == PageQueue.size())
+        ReadStylesheets(j);
 
     std::size_t left = 0;
     for (; j < PageQueue.size(); ++j)
         if (Answered.count(PageQueue[j].Address) == 0)
             ++left;
-    if (!F.AbortRequested && left > 0)
-        F.AddMemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + std::to_string(left) +
-                      " weitere Seiten nicht geholt.");
-    else if (!F.AbortRequested && LevelStopped)
-        F.AddMemoLine("Linktiefe " + std::to_string(F.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
+    const std::size_t waiting = PendingStyles.size();
+    const std::size_t styles = waiting + StylesDropped;
+    const std::string stylesText = std::to_string(styles) + (styles == 1 ? " Stylesheet" : " Stylesheets");
+    if (!F.AbortRequested && maxPages != 0 && (left > 0 || waiting > 0)) {
+        const std::string pagesText = std::to_string(left) + " weitere Seiten";
+        const std::string what = left == 0     ? stylesText
+                                 : styles == 0 ? pagesText
+                                               : pagesText + " und " + stylesText;
+        F.AddMemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + what + " nicht geholt.");
+    } else if (!F.AbortRequested) {
+        if (LevelStopped)
+            F.AddMemoLine("Linktiefe " + std::to_string(F.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
+        if (styles > 0)
+            F.AddMemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
+                          " nicht geholt.");
+    }
     F.AbortRequested = false;
     F.AddMemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
                   " image files found...)...");

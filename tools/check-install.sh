@@ -55,7 +55,11 @@ done
 
 step "desktop entry"
 entry="$dest/usr/local/share/applications/$id.desktop"
-desktop-file-validate "$entry" || fail "desktop-file-validate"
+# Hints count too: one warns that an entry with two main categories shows up
+# twice in some menus.
+validated=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate"
+[ -z "$validated" ] || fail "desktop-file-validate: $validated"
+grep -qx 'Categories=Graphics;Viewer;' "$entry" || fail "the entry's categories are not Graphics;Viewer;"
 grep -qx 'Exec=weblumifang %u' "$entry" || fail "the entry does not start weblumifang with an address"
 grep -qx "Icon=$id" "$entry" || fail "the entry's icon is not $id"
 # A picture collector must never become the default web browser.

@@ -86,12 +86,20 @@ public:
     int Open() const { return fOpen; }
     int MaxOpen() const { return fMaxOpen; }
     int Requests() const { return fRequests; }
+    // How often each path was asked for since the last reset.
+    std::map<std::string, int> Requested() const
+    {
+        std::lock_guard<std::mutex> lock(fMutex);
+        return fRequested;
+    }
     void ResetCounts()
     {
         fMaxInFlight = fInFlight.load();
         fMaxOpen = fOpen.load();
         fConnections = 0;
         fRequests = 0;
+        std::lock_guard<std::mutex> lock(fMutex);
+        fRequested.clear();
     }
     // Every connection closed by the client (or the server) before the deadline.
     bool WaitAllClosed(std::chrono::milliseconds timeout) const
@@ -176,6 +184,7 @@ private:
             TRoute r{0, 404, "nicht da"};
             {
                 std::unique_lock<std::mutex> lock(fMutex);
+                ++fRequested[path];
                 auto it = fRoutes.find(path);
                 if (it != fRoutes.end())
                     r = it->second;
@@ -217,9 +226,10 @@ private:
     int fPort = 0;
     std::thread fAccept;
     std::vector<std::thread> fWorkers;
-    std::mutex fMutex;
+    mutable std::mutex fMutex;
     std::condition_variable fCond;
     std::map<std::string, TRoute> fRoutes;
+    std::map<std::string, int> fRequested;
     bool fStop = false;
     std::atomic<int> fInFlight{0}, fMaxInFlight{0}, fOpen{0}, fMaxOpen{0}, fConnections{0}, fRequests{0};
 };
@@ -228,7 +238,7 @@ std::map<std::string, std::string> FilesIn(const std::string& dir)
 {
     std::map<std::string, std::string> files;
     for (const auto& e : fs::directory_iterator(dir))
-        files[e.path().filename().string()] = ReadFile(e.path().string());
+        files[e.path().filename().string()] = e.is_directory() ? "(Ordner)" : ReadFile(e.path().string());
     return files;
 }
 
@@ -262,11 +272,15 @@ protected:
         std::map<std::string, std::string> Files;
         int MaxInFlight = 0;
         int MaxOpen = 0;
+        std::map<std::string, int> Requested;
     };
-    TRun Download(int connections, bool keepAlive, bool skip, const std::vector<std::string>& paths)
+    TRun Download(int connections, bool keepAlive, bool skip, const std::vector<std::string>& paths,
+                  const std::vector<std::string>& folders = {})
     {
         TTempDir target;
         target.WriteFile("c.gif", "cc-alt");
+        for (const std::string& f : folders)
+            fs::create_directory(target.Path() + "/" + f);
         Form->Connections = connections;
         Form->HttpCli1.KeepAlive = keepAlive;
         Form->DirectoryEdit1->Text = target.Path();
@@ -284,7 +298,7 @@ protected:
         Form->DownAllBtnClick();
         // The window's kept connection is closed so the next run starts alike.
         Form->HttpCli1.Abort();
-        return {Lines, FilesIn(target.Path()), Server.MaxInFlight(), Server.MaxOpen()};
+        return {Lines, FilesIn(target.Path()), Server.MaxInFlight(), Server.MaxOpen(), Server.Requested()};
     }
 
     TRouteServer Server;
@@ -295,22 +309,25 @@ protected:
 TEST_F(FetchAheadTest, DownloadsInFlightEndAsOneAtATime)
 {
     // Numbered names, a name taken before the run, a failure, an empty body,
-    // an address without a file name, and the same picture twice.
-    const std::vector<std::string> paths = {"/a.gif", "/b.gif", "/a.gif", "/fehlt.gif", "/c.gif",
-                                            "/ordner/", "/leer.gif", "/d.gif", "/c.gif", "/a.gif"};
+    // an address without a file name, the same picture twice, and a name a
+    // folder has in the target.
+    const std::vector<std::string> paths = {"/a.gif", "/b.gif", "/a.gif", "/fehlt.gif", "/c.gif", "/ordner/",
+                                            "/leer.gif", "/d.gif", "/c.gif", "/a.gif", "/e.gif"};
     for (bool skip : {false, true}) {
         SCOPED_TRACE(skip ? "skip existing" : "numbered names");
-        const TRun one = Download(1, false, skip, paths);
-        const TRun four = Download(4, true, skip, paths);
+        const TRun one = Download(1, false, skip, paths, {"e.gif"});
+        const TRun four = Download(4, true, skip, paths, {"e.gif"});
         EXPECT_EQ(one.MaxInFlight, 1);
         EXPECT_EQ(one.MaxOpen, 1);
         EXPECT_GE(four.MaxInFlight, 3) << "requests were not in flight together";
         EXPECT_LE(four.MaxOpen, 4) << "more connections than asked for";
         EXPECT_EQ(four.Lines, one.Lines);
         EXPECT_EQ(four.Files, one.Files);
+        // Nothing is fetched ahead that its turn does not take.
+        EXPECT_EQ(four.Requested, one.Requested);
         EXPECT_EQ(one.Files.at("c.gif"), "cc-alt") << "an existing file is never overwritten";
     }
-    const TRun numbered = Download(4, true, false, paths);
+    const TRun numbered = Download(4, true, false, paths, {"e.gif"});
     EXPECT_EQ(numbered.Files.at("a.gif"), "erstes-a");
     EXPECT_EQ(numbered.Files.at("a1.gif"), "erstes-a");
     EXPECT_EQ(numbered.Files.at("c1.gif"), "cc-neu");

@@ -1,6 +1,8 @@
 // The page scan's rules for today's markup against real nginx: the same
 // pages scanned with "Moderne Bildangaben auswerten" off (exactly the plain
 // results) and on.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -66,7 +68,10 @@ protected:
         Nginx.WriteDoc("a/next.html", Page("<img src='n1.jpg' data-src=\"og.jpg\">"));
     }
 
-    TNginx Nginx;
+    // Every stylesheet below /bomb/ imports three more, without end.
+    TNginx Nginx{"location ~ ^/bomb/(?<n>[a-z]*)\\.css$ { default_type text/css; return 200 "
+                 "\"@import '${n}a.css'; @import '${n}b.css'; @import '${n}c.css';\n"
+                 ".x { background: url(${n}.gif) }\"; }"};
     std::string H;
 };
 
@@ -189,6 +194,9 @@ TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/p.html", Done(2, 1)));
     EXPECT_THAT(Nginx.AccessLog(), Not(HasSubstr(".css")));
 
+    // With a limit the stylesheets take their share of it; without one this
+    // site's two pages would allow two stylesheets only.
+    Form->MaxPages = 20;
     Scan(H + "/a/index.html", true);
     // Pictures resolve against the stylesheet that names them.
     const std::string css = H + "/a/css/more/";
@@ -210,4 +218,51 @@ TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
     EXPECT_EQ(count("GET /a/css/more/imp.css "), 1);
     EXPECT_EQ(count("GET /a/css/more/deeper.css "), 1);
     EXPECT_EQ(count("c5.css"), 0);
+}
+
+TEST_F(ScanModernTest, StylesheetsCountAgainstThePageAndLevelBounds)
+{
+    Nginx.WriteDoc("bomb/index.html", Page("<link rel=\"stylesheet\" href=\"x.css\">\n<a href=\"p1.html\">1</a>\n"
+                                           "<a href=\"p2.html\">2</a>\n<a href=\"p3.html\">3</a>"));
+    Nginx.WriteDoc("bomb/list.html",
+                   Page("<a href=\"p1.html\">1</a> <a href=\"p2.html\">2</a> <a href=\"p3.html\">3</a>"));
+    Nginx.WriteDoc("bomb/p1.html", Page("<link rel=\"stylesheet\" href=\"y.css\"><img src=\"p1.gif\">"));
+    Nginx.WriteDoc("bomb/p2.html", Page("<img src=\"p2.gif\">"));
+    Nginx.WriteDoc("bomb/p3.html", Page("<img src=\"p3.gif\">"));
+    const std::string b = H + "/bomb/";
+    std::size_t requests = 0;
+    // Each scan's requests, counted in nginx's log once it holds the lines
+    // expected (nginx writes a line after its answer has gone out).
+    auto scan = [&](const std::string& page, std::uint32_t maxPages, std::uint32_t maxLevel, std::size_t expected) {
+        Form->MaxPages = maxPages;
+        Form->MaxLevel = maxLevel;
+        Scan(b + page, true);
+        const std::size_t before = requests;
+        const std::string log = Nginx.AccessLogOf(before + expected);
+        requests = static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
+        return requests - before;
+    };
+    Form->Connections = 4;
+
+    // The limit of one page is taken by the start page.
+    EXPECT_EQ(scan("index.html", 1, 1, 1), 1u);
+    EXPECT_THAT(Lines, ElementsAre(b + "index.html",
+                                   "Seitenlimit 1 erreicht: 3 weitere Seiten und 1 Stylesheet nicht geholt.",
+                                   Done(1, 0)));
+    // No bounds: a stylesheet for each page read.
+    EXPECT_EQ(scan("index.html", 0, 0, 8), 8u);
+    EXPECT_THAT(Lines, ElementsAre(b + "index.html", b + "x.css", b + "p1.html", b + "xa.css", b + "p2.html",
+                                   b + "xaa.css", b + "p3.html", b + "xaaa.css",
+                                   "Nicht mehr Stylesheets als Seiten: 10 Stylesheets nicht geholt.", Done(4, 7)));
+    // A page's stylesheet is on the page's level, an import one deeper.
+    EXPECT_EQ(scan("index.html", 20, 1, 9), 9u);
+    EXPECT_THAT(Lines, ElementsAre(b + "index.html", b + "x.css", b + "xa.css", b + "xb.css", b + "xc.css",
+                                   b + "p1.html", b + "y.css", b + "p2.html", b + "p3.html",
+                                   "Linktiefe 1 erreicht: weitere Links nicht verfolgt.", Done(4, 8)));
+    // Pages queued before a stylesheet turns up keep their share of the
+    // limit: they are fetched ahead meanwhile, and one request at a time
+    // fetches the same.
+    EXPECT_EQ(scan("list.html", 5, 0, 5), 5u);
+    EXPECT_THAT(Lines, ElementsAre(b + "list.html", b + "p1.html", b + "y.css", b + "p2.html", b + "p3.html",
+                                   "Seitenlimit 5 erreicht: 3 Stylesheets nicht geholt.", Done(4, 4)));
 }
