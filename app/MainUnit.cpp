@@ -7,8 +7,10 @@
 
 // Qt
 #include <QImage>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPalette>
+#include <QShortcut>
 #include <QWidget>
 
 // ours
@@ -107,6 +109,14 @@ void TMainForm::CreateControls()
     EndeBtn->SetBounds(44, 4, 33, 33);
     EndeBtn->SetPicture(DrawExitButton(33, false));
     EndeBtn->Hint = "Hiermit verlassen Sie das Programm";
+    auto* settingsPanel = Make<TPanel>(Panel7, "Panel9");
+    settingsPanel->BevelOuter = TBevelCut::None;
+    settingsPanel->Align = TAlign::Right;
+    settingsPanel->Width = 132;
+    SettingsBtn = Make<TButton>(settingsPanel, "SettingsBtn");
+    SettingsBtn->SetBounds(4, 7, 124, 26);
+    SettingsBtn->Caption = "Einstellungen...";
+    SettingsBtn->Hint = "Netzwerk und Suche einstellen (Strg+,)";
 
     Panel12 = Make<TPanel>(this, "Panel12");
     Panel12->Align = TAlign::Bottom;
@@ -327,6 +337,12 @@ void TMainForm::BindEvents()
     DownAllBtn->OnClick = [this] { DownAllBtnClick(); };
     DownBtn->OnClick = [this] { DownBtnClick(); };
     BrowseBtn->OnClick = [this] { BrowseBtnClick(); };
+    SettingsBtn->OnClick = [this] { SettingsBtnClick(); };
+    // Ctrl+Q closes through the close question, like the close box.
+    auto* settingsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), Widget());
+    QObject::connect(settingsKey, &QShortcut::activated, [this] { SettingsBtn->Click(); });
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), Widget());
+    QObject::connect(quitKey, &QShortcut::activated, [this] { Close(); });
 
     ClearBtn->OnClick = [this] { ClearBtnClick(); };
     DelBtn->OnClick = [this] { DelBtnClick(); };
@@ -530,7 +546,8 @@ void TMainForm::SetScanState()
     JobRunning = true;
     TabSheet3->TabVisible = false;
     TabSheet4->TabVisible = false;
-    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn})
+    // The settings reach the client and the bounds the job is using.
+    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn, SettingsBtn})
         b->Enabled = false;
     BreakBtn->Enabled = true;
     LocalBreak2Btn->Enabled = true;
@@ -542,7 +559,7 @@ void TMainForm::SetDownloadState()
     TabSheet1->TabVisible = false;
     TabSheet2->TabVisible = false;
     TabSheet4->TabVisible = false;
-    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn})
+    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn, SettingsBtn})
         b->Enabled = false;
     BreakBtn2->Enabled = true;
     BreakLocalBtn->Enabled = true;
@@ -554,6 +571,7 @@ void TMainForm::SetIdleState()
     ListBoxChanged();
     UpdateGoBtn();
     BrowseBtn->Enabled = true;
+    SettingsBtn->Enabled = true;
     for (TButton* b : {BreakBtn, LocalBreak2Btn, BreakBtn2, BreakLocalBtn})
         b->Enabled = false;
     for (TTabSheet* t : {TabSheet1, TabSheet2, TabSheet3, TabSheet4})

@@ -89,6 +89,8 @@ public:
     TImage* ueberBtn2;
     TImage* EndeBtn;
     TImage* EndeBtnDown;
+    // "Einstellungen...": the settings options.dat has no room for (also Ctrl+,).
+    TButton* SettingsBtn;
     TStatusBar* StatusBar1;
 
     TOpenDialog OpenDialog1;
@@ -125,6 +127,10 @@ public:
     // "Scan/MaxPages" and "Scan/MaxLevel"; the command line sets its own.
     std::uint32_t MaxPages = ScanLimitSetting("Scan/MaxPages");
     std::uint32_t MaxLevel = ScanLimitSetting("Scan/MaxLevel");
+    // "Nur unterhalb der Startadresse": a link written with "../" is followed
+    // only into a directory that is allowed anyway, so a scan never climbs
+    // above its start (the user's setting "Scan/NoParent").
+    bool NoParent = BoolSetting("Scan/NoParent", false);
     // How the download makes its files; the defaults suit every machine.
     dlnames::TFileWays DownloadFileWays;
     // Requests a job keeps in flight at most (1 to 16), also the most
@@ -204,6 +210,7 @@ public:
     void ModernCheckClick();
     void DirectoryEdit1Change();
     void BrowseBtnClick();
+    void SettingsBtnClick();
     // lists
     void ClearBtnClick();
     void DelBtnClick();
@@ -241,6 +248,7 @@ private:
     void SetupHttpCli1();
     // A scan bound from the user's settings; 0 when missing or not a count.
     static std::uint32_t ScanLimitSetting(const char* key);
+    static bool BoolSetting(const char* key, bool fallback);
     std::string ModernSettingsFile() const;
     // Creates and fetches one file, which gets its name only when complete;
     // false on failure.
