@@ -218,6 +218,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             // buttons stay usable during a run.
             const std::string dir = TargetDir();
             std::string saveName = name;
+            ShowDownloadProgress(i + 1, n);
             AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
                         ")...");
             folder.Use(dir);

@@ -59,7 +59,9 @@ bool TMainForm::BoolSetting(const char* key, bool fallback)
 void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 {
     (void)Buffer;
-    (void)Len;
+    if (Len > 0)
+        jobBytes_ += Len;
+    lastData_ = std::chrono::steady_clock::now();
     const std::int64_t length = Sender.ContentLength();
     const std::int64_t count = Sender.BodyCount();
     int position = 0;

@@ -23,6 +23,9 @@
 #include "base/AsciiCase.h"
 #include "http/HttpStream.h"
 
+// Qt
+#include <QWidget>
+
 namespace {
 
 // A page above this size is refused by its stream and fails like any other
@@ -57,8 +60,14 @@ bool IsPageExtension(std::string_view upperExt)
 // People type addresses without a scheme; resolved as a bare path, every
 // relative link of the first page would fail. The server's relocation takes
 // the scan on to https where a site wants it.
-std::string StartAddress(const std::string& typed)
+std::string StartAddress(std::string typed)
 {
+    // A pasted address often brings blanks or a line break along.
+    const auto first = typed.find_first_not_of(" \t\r\n");
+    typed.erase(0, first == std::string::npos ? typed.size() : first);
+    while (!typed.empty() && (typed.back() == ' ' || typed.back() == '\t' || typed.back() == '\r' ||
+                              typed.back() == '\n'))
+        typed.pop_back();
     if (typed.find("://") != std::string::npos)
         return typed;
     return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
@@ -626,6 +635,7 @@ void TPageScan::Run()
             continue;
         }
         PageLevel = PageQueue[j].Level;
+        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, address);
         F.AddMemoLine(address);
         FailStatus.clear();
         try {
@@ -692,7 +702,14 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
-    TAheadHold ahead(*this, Connections > 1);
-    TPageScan scan(*this, ahead);
-    scan.Run();
+    {
+        TAheadHold ahead(*this, Connections > 1);
+        TPageScan scan(*this, ahead);
+        scan.Run();
+    }
+    // What was found is what the user works on next.
+    if (FoundImageList().Count() > 0 && Widget()->isVisible()) {
+        PageControl2->SetActivePage(TabSheet2);
+        ListBox1->Widget()->setFocus();
+    }
 }

@@ -59,6 +59,7 @@ TMainForm::TMainForm(TMainFormSetup setup) : TForm("MainForm"), setup_(std::move
 {
     CreateControls();
     BindEvents();
+    SetupLayout();
     FormCreate();
 }
 
@@ -78,8 +79,11 @@ void TMainForm::CreateControls()
 
     // Bottom-aligned parts stack upwards in the order they are made.
     StatusBar1 = Make<TStatusBar>(this, "StatusBar1");
+    // The last panel says in words how far a job has got.
     StatusBar1->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
-                          TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""}};
+                          TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
+                          TStatusPanel{4000, TStatusPanelStyle::Text, ""}};
+    StatusBar1->Hint = "Gesamtfortschritt des Auftrags; rechts: Seiten, Bilder, Dateien";
 
     Panel7 = Make<TPanel>(this, "Panel7");
     Panel7->Align = TAlign::Bottom;
@@ -324,6 +328,8 @@ void TMainForm::BindEvents()
     // Enter after typing the address starts the scan; Click does nothing
     // while GoBtn is disabled (empty address, a job running).
     QObject::connect(URLEdit->LineEdit(), &QLineEdit::returnPressed, [this] { GoBtn->Click(); });
+    // The proxy is often the last thing typed before the scan.
+    QObject::connect(ProxyEdit->LineEdit(), &QLineEdit::returnPressed, [this] { GoBtn->Click(); });
     ProxyEdit->OnChange = [this] { ProxyEditChange(); };
     Autosaug->OnClick = [this] { AutosaugClick(); };
     ModernCheck->OnClick = [this] { ModernCheckClick(); };
@@ -577,4 +583,5 @@ void TMainForm::SetIdleState()
     for (TTabSheet* t : {TabSheet1, TabSheet2, TabSheet3, TabSheet4})
         t->TabVisible = true;
     ProgressBar1->Position = 0;
+    ClearJobStatus();
 }

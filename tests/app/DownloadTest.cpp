@@ -66,7 +66,14 @@ protected:
 
 TEST_F(DownloadTest, SavesUnderTheNameBehindTheLastSlash)
 {
+    std::string status;
+    OnLine = [&](const std::string& line) {
+        if (line == Loading(1, 1, "bild.gif"))
+            status = Form->JobStatusText();
+    };
     Download({Nginx.Url("/pics/bild.gif")});
+    EXPECT_EQ(status, "Datei 1 von 1 – 0 KB");
+    EXPECT_EQ(Form->JobStatusText(), "");
     EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "bild.gif"), "Done..."));
     EXPECT_EQ(ReadFile(Dir + "bild.gif"), "GIF89a-bild");
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("bild.gif"));

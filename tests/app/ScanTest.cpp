@@ -342,6 +342,9 @@ TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
     EXPECT_THAT(Lines, ElementsAre(H + "/", Done(1, 1)));
     Scan("//" + bare + "/index.html");
     EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
+    // Blanks and a line break pasted along are not part of the address.
+    Scan(" \t" + H + "/index.html \r\n");
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
     EXPECT_EQ(Responder.Unanswered(), 0);
 }
 
@@ -355,6 +358,12 @@ TEST_F(ScanTest, EnterInTheAddressFieldStartsTheScanWhenSaugenIsEnabled)
     Form->URLEdit->Text = H + "/index.html";
     pressEnter();
     EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 1)));
+
+    // Enter in the proxy field starts it as well.
+    Lines.clear();
+    QKeyEvent proxyEnter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(Form->ProxyEdit->LineEdit(), &proxyEnter);
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
 
     Lines.clear();
     Form->URLEdit->Text = "";
@@ -483,11 +492,24 @@ protected:
 
 TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
 {
-    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
-              [this] { Form->LocalBreak2Btn->Click(); });
+    // The status bar says how far the scan has got, and that the stalled
+    // page has kept it waiting.
+    std::string status;
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody &&
+                              Form->JobStatusText().find("wartet seit") != std::string::npos; },
+              [&] {
+                  status = Form->JobStatusText();
+                  Form->LocalBreak2Btn->Click();
+              });
     Form->URLEdit->Text = Server.Url("/index.html");
     Form->GoBtnClick();
 
+    EXPECT_EQ(status.rfind("Seiten: 1 fertig, 1 in der Warteschlange – Bilder: 0 – lade " + Server.Url("/s1.html") +
+                               " – wartet seit ",
+                           0),
+              0u)
+        << status;
+    EXPECT_EQ(Form->JobStatusText(), "") << "idle says nothing";
     EXPECT_FALSE(TimedOut());
     EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)", "Error...",
                                    Server.Url("/s2.html"), Done(2, 0)));

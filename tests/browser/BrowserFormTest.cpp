@@ -413,7 +413,8 @@ TEST_F(BrowserFormTest, DeleteMovesToTheTrashOrKeepsTheThumbnailWhenThatFails)
     EXPECT_EQ(trashed[0], dir / "only.bmp");
     EXPECT_EQ(Form->ThumbCount, 1);
     ASSERT_EQ(Responder.Asked().size(), 3u);
-    EXPECT_EQ(Responder.Asked()[1].Text, "Wollen Sie die markierte Datei wirklich löschen?");
+    EXPECT_EQ(Responder.Asked()[1].Text,
+              "Wollen Sie die markierte Datei wirklich löschen?\n\nonly.bmp wird in den Papierkorb verschoben.");
     EXPECT_EQ(Responder.Asked()[1].Caption, "Löschen");
     EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Question);
     EXPECT_EQ(Responder.Asked()[1].Buttons, mbYes | mbNo);
