@@ -919,6 +919,13 @@ TEST_F(BrowserFormTest, WindowStateIsKeptOnEveryWayOfClosingAndSizesStayInsideTh
     EXPECT_EQ(Form->Panel1->Width(), 185);
     EXPECT_EQ(Form->Panel3->Height(), 89);
     Form.reset();
+
+    // The folder looked at last is where the tree starts next time, while it is there.
+    TBrowserFormSetup plain;
+    plain.UseFormStorage = true;
+    EXPECT_TRUE(std::filesystem::equivalent(TBrowserForm::StartFolder(plain), dir.Path()));
+    QSettings("Quenbrik", "Web Lumifang").setValue("BrowserForm/LastFolder", "/nicht/mehr/da");
+    EXPECT_EQ(TBrowserForm::StartFolder(plain), "");
 }
 
 TEST_F(BrowserFormTest, ATreeThatLosesItsSelectionDuringAPassLeavesThePassAndGridAlone)
