@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QTimer>
 
 #include "JobTestFixture.h"
@@ -365,7 +366,14 @@ TEST_F(ScanTest, EnterInTheAddressFieldStartsTheScanWhenSaugenIsEnabled)
     QCoreApplication::sendEvent(Form->ProxyEdit->LineEdit(), &proxyEnter);
     EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
 
+    // In the shown window the found list is what comes next: it gets the focus.
+    Form->Show();
+    pressEnter();
+    EXPECT_EQ(Form->PageControl2->ActivePage(), Form->TabSheet2);
+    EXPECT_EQ(Form->Widget()->focusWidget(), static_cast<QWidget*>(Form->ListBox1->View()));
+
     Lines.clear();
+    Form->PageControl2->SetActivePage(Form->TabSheet1);
     Form->URLEdit->Text = "";
     ASSERT_FALSE(Form->GoBtn->Enabled());
     pressEnter();
