@@ -390,8 +390,10 @@ void TPageScan::FollowLink(const TPageLink& link)
         const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?\n(gefunden auf " +
                                  PageAt + ")";
         EndPage();
+        F.HoldJobWait(true);
         const TModalResult answer =
             MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo | mbYesToAll | mbNoToAll);
+        F.HoldJobWait(false);
         BeginPage();
         FollowAll = answer == mrYesToAll;
         DeclineAll = answer == mrNoToAll;

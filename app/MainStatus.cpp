@@ -55,6 +55,18 @@ void TMainForm::ShowDownloadProgress(std::size_t index, std::size_t count)
     StartJobStatus("Datei " + std::to_string(index) + " von " + std::to_string(count));
 }
 
+void TMainForm::HoldJobWait(bool held)
+{
+    if (!statusTick_ || jobStatus_.empty())
+        return;
+    lastData_ = std::chrono::steady_clock::now();
+    if (held)
+        statusTick_->stop();
+    else
+        statusTick_->start();
+    RefreshJobStatus();
+}
+
 std::string TMainForm::JobStatusText() const
 {
     const std::size_t last = StatusBar1->Panels.size() - 1;

@@ -198,6 +198,8 @@ public:
     void ShowScanProgress(std::size_t done, std::size_t waiting, std::int32_t images, const std::string& address);
     void ShowDownloadProgress(std::size_t index, std::size_t count);
     std::string JobStatusText() const;
+    // While a question waits for the user, no request is waiting for a server.
+    void HoldJobWait(bool held);
 
     // Where options.dat is read from and written to; empty when disabled.
     std::string OptionsReadPath() const;

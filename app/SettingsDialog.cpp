@@ -140,9 +140,9 @@ TSettingsForm::TSettingsForm() : TForm("SettingsForm")
     NoCheckCertCheckClick();
 }
 
-void TSettingsForm::Load(const TMainForm& form)
+void TSettingsForm::Load(TMainForm& form)
 {
-    Target = const_cast<TMainForm*>(&form);
+    Target = &form;
     ConnectionsEdit->Text = std::to_string(form.Connections);
     KeepAliveCheck->Checked = form.HttpCli1.KeepAlive;
     IdleEdit->Text = SecondsText(form.HttpCli1.IdleTimeout);

@@ -29,7 +29,7 @@ public:
     TButton* CancelBtn;
 
     // Fills the fields with what the window uses now.
-    void Load(const TMainForm& form);
+    void Load(TMainForm& form);
     // The window the values go to on OK.
     TMainForm* Target = nullptr;
 
