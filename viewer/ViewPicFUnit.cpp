@@ -122,8 +122,8 @@ void TViewPicForm::UpdateCaption()
     if (ViewPicture.Bits && ViewPicture.Info) {
         const auto slash = ViewFileName.rfind('/');
         text += " - " + (slash == std::string::npos ? ViewFileName : ViewFileName.substr(slash + 1)) + " (" +
-                std::to_string(raster::DibWidth(ViewPicture)) + " × " + std::to_string(raster::DibHeight(ViewPicture)) +
-                " Pixel, " + std::to_string(ZoomEd->Value()) + " %)";
+                std::to_string(raster::DibWidth(ViewPicture)) + " × " +
+                std::to_string(raster::DibHeight(ViewPicture)) + " Pixel, " + std::to_string(ZoomEd->Value()) + " %)";
     }
     Caption = text;
 }

@@ -485,7 +485,8 @@ TEST_F(ScanAheadTest, CancelDuringPagesInFlightEndsWithTheSummary)
     Form->GoBtnClick();
     EXPECT_TRUE(ActionRan());
     EXPECT_FALSE(TimedOut());
-    EXPECT_THAT(Lines, ElementsAre(Server.Url("/s/index.html"), Server.Url("/s/p1.html"), "HTTP Fehler: 3 (abgebrochen)",
+    EXPECT_THAT(Lines, ElementsAre(Server.Url("/s/index.html"), Server.Url("/s/p1.html"),
+                                   "HTTP Fehler: 3 (abgebrochen)",
                                    "Error...", "Done! (1 html files and 1 image files found...)..."));
     Form->HttpCli1.Abort();
     EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));

@@ -519,7 +519,8 @@ TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
         << status;
     EXPECT_EQ(Form->JobStatusText(), "") << "idle says nothing";
     EXPECT_FALSE(TimedOut());
-    EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)", "Error...",
+    EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                                   "Error...",
                                    Server.Url("/s2.html"), Done(2, 0)));
 }
 
@@ -541,7 +542,8 @@ TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
     EXPECT_FALSE(TimedOut()) << "the job outlived the closed window";
     EXPECT_TRUE(keptRunning);
     EXPECT_THAT(Lines,
-                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)", "Error...", Done(1, 0)));
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                            "Error...", Done(1, 0)));
     EXPECT_TRUE(Server.WaitFinished(1, std::chrono::seconds(5))) << "the stalled connection is closed";
     EXPECT_EQ(Server.Connections(), 2);
     EXPECT_FALSE(Form->JobRunning);
@@ -600,7 +602,8 @@ TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)
     EXPECT_FALSE(TimedOut());
     EXPECT_TRUE(duringScanState);
     EXPECT_THAT(Lines,
-                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)", "Error...", Done(1, 0)));
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                            "Error...", Done(1, 0)));
     EXPECT_FALSE(Form->AbortRequested);
     EXPECT_FALSE(Form->JobRunning);
     EXPECT_TRUE(Form->GoBtn->Enabled());

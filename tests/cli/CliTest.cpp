@@ -514,7 +514,8 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
         if (sig != SIGKILL) {
             // SIGTERM stops the job as Ctrl+C does, with the status of its own.
             EXPECT_EQ(r.Status, sig == SIGINT ? 130 : 143) << r.Err;
-            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...", "HTTP Fehler: 3 (abgebrochen)",
+            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...",
+                                                  "HTTP Fehler: 3 (abgebrochen)",
                                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
         }
         EXPECT_TRUE(fs::is_empty(dir)) << "signal " << sig;

@@ -139,7 +139,8 @@ TEST(Controls, ExecModalRunsUntilAButtonEndsIt)
 
     // A kept window comes back at the size it was closed with, not centred,
     // and its own OnHide still runs.
-    const QString settingsDir = QDir::tempPath() + "/wl-placement-" + QString::number(QCoreApplication::applicationPid());
+    const QString settingsDir =
+        QDir::tempPath() + "/wl-placement-" + QString::number(QCoreApplication::applicationPid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
     int hidden = 0;
     {
