@@ -66,6 +66,12 @@ void TMainForm::NotBtnClick()
 
 void TMainForm::ListBox1KeyDown(Word& Key, TShiftState Shift)
 {
+    // Del does what the button beside the list does, and only when it may.
+    if (Key == VK_DELETE && !(Shift & (ssCtrl | ssAlt | ssShift))) {
+        DelBtn->Click();
+        Key = 0;
+        return;
+    }
     if (!(Shift & ssCtrl))
         return;
     if (Key == 'A')

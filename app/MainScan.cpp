@@ -13,6 +13,7 @@
 #include <vector>
 
 // ours
+#include "app/FailureText.h"
 #include "app/FetchAhead.h"
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
@@ -21,6 +22,9 @@
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
 #include "http/HttpStream.h"
+
+// Qt
+#include <QWidget>
 
 namespace {
 
@@ -59,8 +63,14 @@ bool IsPageExtension(std::string_view upperExt)
 // People type addresses without a scheme; resolved as a bare path, every
 // relative link of the first page would fail. The server's relocation takes
 // the scan on to https where a site wants it.
-std::string StartAddress(const std::string& typed)
+std::string StartAddress(std::string typed)
 {
+    // A pasted address often brings blanks or a line break along.
+    const auto first = typed.find_first_not_of(" \t\r\n");
+    typed.erase(0, first == std::string::npos ? typed.size() : first);
+    while (!typed.empty() && (typed.back() == ' ' || typed.back() == '\t' || typed.back() == '\r' ||
+                              typed.back() == '\n'))
+        typed.pop_back();
     if (typed.find("://") != std::string::npos)
         return typed;
     return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
@@ -115,6 +125,11 @@ private:
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
     std::string Answer(THttpCli& cli, const std::string& address) const;
+    // Notes the status of a failed request of the pool and raises as Get does.
+    [[noreturn]] void Refused(const THttpCli* cli);
+    // The memo line of a failed page or stylesheet, with the status that
+    // refused it; clears what Refused noted.
+    std::string ErrorLine();
 
     void ReadFileTypes();
     TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
@@ -182,6 +197,13 @@ private:
     std::unordered_set<std::string> DeclinedDirs;
     std::unordered_set<std::string> ImageExtensions;  // "." + type, upper case
     std::int32_t ImageCount = 0;
+    // The answers "Ja, alle" and "Nein, keine" of the follow question.
+    bool FollowAll = false;
+    bool DeclineAll = false;
+    // The page whose links are examined, named in the follow question.
+    std::string PageAt;
+    // " (404 Not Found)" when the last request failed by its status.
+    std::string FailStatus;
 };
 
 void TPageScan::Enqueue(std::string address)
@@ -216,6 +238,21 @@ std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
     return answered.empty() ? address : answered;
 }
 
+void TPageScan::Refused(const THttpCli* cli)
+{
+    if (cli == nullptr)
+        throw EHttpException(std::string(), 404);
+    FailStatus = StatusReasonSuffix(cli->DoneError(), cli->StatusCode(), cli->StatusText());
+    throw EHttpException(cli->StatusText(), 404);
+}
+
+std::string TPageScan::ErrorLine()
+{
+    std::string line = "Error..." + FailStatus;
+    FailStatus.clear();
+    return line;
+}
+
 std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
 {
     if (Ahead) {
@@ -226,7 +263,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue);
         if (r.Failed || r.Client == nullptr)
-            throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+            Refused(r.Client);
         return Answer(*r.Client, address);
     }
     THttpCli& cli = F.HttpCli1;
@@ -238,6 +275,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         cli.Get();
     } catch (...) {
         cli.BodyStream = nullptr;
+        FailStatus = StatusReasonSuffix(cli.DoneError(), cli.StatusCode(), cli.StatusText());
         throw;
     }
     cli.BodyStream = nullptr;
@@ -260,7 +298,7 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     FetchAheadFrom(j + 1);
     TFetchAhead::TResult r = pool.Take(j);
     if (r.Failed || r.Client == nullptr)
-        throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+        Refused(r.Client);
     stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
     return Answer(*r.Client, address);
 }
@@ -359,23 +397,36 @@ void TPageScan::FollowLink(const TPageLink& link)
 {
     // Decided by the directory of the address the link names, whatever way
     // it was written (relative, root or absolute).
-    if (InAllowedDir(link.Dir) || StartsWith(link.Raw, "../")) {
+    if (InAllowedDir(link.Dir) || (!F.NoParent && StartsWith(link.Raw, "../"))) {
         Enqueue(link.Address);
         return;
     }
+    // Below the start only: "../" never leads out, and nobody is asked.
+    if (F.NoParent && StartsWith(link.Raw, "../"))
+        return;
     if (DeclinedDirs.count(link.Dir))
         return;
-    if (!F.Autosaug->Checked()) {
-        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?";
+    // A site with dozens of other directories would otherwise ask dozens of
+    // times: "Ja, alle" and "Nein, keine" answer the rest of the scan at once.
+    bool follow = FollowAll;
+    if (!follow && !DeclineAll && !F.Autosaug->Checked()) {
+        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?\n(gefunden auf " +
+                                 PageAt + ")";
         EndPage();
-        const TModalResult answer = MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo);
+        F.HoldJobWait(true);
+        const TModalResult answer =
+            MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo | mbYesToAll | mbNoToAll);
+        F.HoldJobWait(false);
         BeginPage();
-        if (answer == mrYes) {
-            AllowedDirs.push_back(link.Dir);
-            AllowedUpper.push_back(UpperAscii(link.Dir));
-            Enqueue(link.Address);
-            return;
-        }
+        FollowAll = answer == mrYesToAll;
+        DeclineAll = answer == mrNoToAll;
+        follow = answer == mrYes || FollowAll;
+    }
+    if (follow) {
+        AllowedDirs.push_back(link.Dir);
+        AllowedUpper.push_back(UpperAscii(link.Dir));
+        Enqueue(link.Address);
+        return;
     }
     DeclinedDirs.insert(link.Dir);
 }
@@ -598,7 +649,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
         }
     } catch (...) {
         EndPage();
-        F.AddMemoLine("Error...");
+        F.AddMemoLine(ErrorLine());
     }
     PendingStyles.insert(PendingStyles.begin(), std::make_move_iterator(imports.begin()),
                          std::make_move_iterator(imports.end()));
@@ -636,7 +687,9 @@ void TPageScan::Run()
             continue;
         }
         PageLevel = PageQueue[j].Level;
+        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, address);
         F.AddMemoLine(address);
+        FailStatus.clear();
         try {
             Parser.Lines.Clear();
             Parser.Nodes.Clear();
@@ -656,6 +709,7 @@ void TPageScan::Run()
                     }
                 }
                 PageOrigin = AddressOrigin(answered);
+                PageAt = answered;
                 ++VisitedCount;
                 StreamToLines(Parser.Lines, stream->Data());
             }
@@ -669,7 +723,7 @@ void TPageScan::Run()
         } catch (...) {
             EndPage();
             // Whatever failed, the page ends here and the scan goes on.
-            F.AddMemoLine("Error...");
+            F.AddMemoLine(ErrorLine());
         }
         // Outside the page's guard: a stylesheet that fails is its own error.
         ReadStylesheets(j + 1);
@@ -715,7 +769,14 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
-    TAheadHold ahead(*this, Connections > 1);
-    TPageScan scan(*this, ahead);
-    scan.Run();
+    {
+        TAheadHold ahead(*this, Connections > 1);
+        TPageScan scan(*this, ahead);
+        scan.Run();
+    }
+    // What was found is what the user works on next.
+    if (FoundImageList().Count() > 0 && Widget()->isVisible()) {
+        PageControl2->SetActivePage(TabSheet2);
+        ListBox1->Widget()->setFocus();
+    }
 }

@@ -198,6 +198,15 @@ TEST_F(CliTest, PageAndDepthBoundsReachTheScan)
     EXPECT_THAT(r.OutLines(), ElementsAre(h + "/index.html", h + "/a.html", h + "/b.html",
                                           "Linktiefe 1 erreicht: weitere Links nicht verfolgt.",
                                           "Done! (3 html files and 0 image files found...)..."));
+
+    // Below the start only: "../" leads nowhere above the start folder.
+    nginx.WriteDoc("s/index.html", Page("<a href=\"../a.html\">a</a><a href=\"d/e.html\">e</a>"));
+    nginx.WriteDoc("s/d/e.html", Page("<a href=\"../f.html\">f</a>"));
+    nginx.WriteDoc("s/f.html", Page("leaf"));
+    r = Run({"--no-parent", h + "/s/index.html"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/s/index.html", h + "/s/d/e.html", h + "/s/f.html",
+                                          "Done! (3 html files and 0 image files found...)..."));
 }
 
 TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
@@ -216,7 +225,7 @@ TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
     EXPECT_EQ(dead.Status, 4) << "a proxy nobody answers is a transport failure";
     const auto lines = dead.OutLines();
     ASSERT_EQ(lines.size(), 4u) << dead.Out;
-    EXPECT_EQ(lines[1].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(lines[1], "HTTP Fehler: 10061 (Verbindung abgelehnt)") << "the terminal reads the reason too";
     EXPECT_EQ(lines[2], "Error...");
     EXPECT_EQ(lines[3], "Done! (0 html files and 0 image files found...)...");
 }
@@ -241,7 +250,8 @@ TEST_F(CliTest, WithoutTerminalTheFollowQuestionIsAnsweredNo)
     nginx.WriteDoc("b/q.html", Page("q"));
     const TRun r = Run({h + "/a/index.html"});
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_THAT(r.Err, HasSubstr("Soll der Link zu \"" + h + "/b/\" weiterverfolgt werden? [j/N]"));
+    EXPECT_THAT(r.Err, HasSubstr("Soll der Link zu \"" + h + "/b/\" weiterverfolgt werden?\n(gefunden auf " + h +
+                                 "/a/index.html) [j/N/a/k]"));
     EXPECT_THAT(r.OutLines(), ElementsAre(h + "/a/index.html", "Done! (1 html files and 0 image files found...)..."));
 }
 
@@ -250,9 +260,12 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
     TNginx nginx;
     ASSERT_TRUE(nginx.Ok()) << nginx.Error();
     const std::string h = nginx.Url("");
-    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a><a href=\"" + h + "/c/r.html\">r</a>"));
+    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a><a href=\"" + h + "/c/r.html\">r</a>"
+                                        "<a href=\"" + h + "/d/s.html\">s</a><a href=\"" + h + "/e/t.html\">t</a>"));
     nginx.WriteDoc("b/q.html", Page("q"));
     nginx.WriteDoc("c/r.html", Page("r"));
+    nginx.WriteDoc("d/s.html", Page("s"));
+    nginx.WriteDoc("e/t.html", Page("t"));
     const std::string out = Scratch.Path() + "/out.txt";
 
     // Everything the child needs is prepared before the fork: it only execs.
@@ -274,7 +287,8 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         _exit(98);
     }
     ::close(outFd);
-    // Answer each question as it appears: yes to /b/, no to /c/.
+    // Answer each question as it appears: yes to /b/, no to /c/, none to
+    // /d/ (so /e/ is not asked about).
     std::string seen;
     int answered = 0;
     const auto end = std::chrono::steady_clock::now() + 30s;
@@ -293,7 +307,7 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         const auto asked = [&](int k) {
             std::string::size_type pos = 0;
             for (int i = 0; i <= k; ++i) {
-                pos = seen.find("[j/N]", pos);
+                pos = seen.find("[j/N/a/k]", pos);
                 if (pos == std::string::npos)
                     return false;
                 ++pos;
@@ -306,13 +320,17 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         } else if (answered == 1 && asked(1)) {
             ASSERT_EQ(write(master, "nein\n", 5), 5);
             ++answered;
+        } else if (answered == 2 && asked(2)) {
+            ASSERT_EQ(write(master, " K\n", 3), 3);
+            ++answered;
         }
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_EQ(answered, 2) << seen;
+    EXPECT_EQ(answered, 3) << seen;
+    EXPECT_EQ(seen.find("/e/"), std::string::npos) << seen;
     EXPECT_EQ(ReadFile(out), h + "/a/index.html\n" + h + "/b/q.html\nDone! (2 html files and 0 image files found...)...\n");
 }
 
@@ -496,7 +514,8 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
         if (sig != SIGKILL) {
             // SIGTERM stops the job as Ctrl+C does, with the status of its own.
             EXPECT_EQ(r.Status, sig == SIGINT ? 130 : 143) << r.Err;
-            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...", "HTTP Fehler: 3",
+            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...",
+                                                  "HTTP Fehler: 3 (abgebrochen)",
                                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
         }
         EXPECT_TRUE(fs::is_empty(dir)) << "signal " << sig;
