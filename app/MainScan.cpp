@@ -17,6 +17,7 @@
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
 #include "app/PageAddress.h"
+#include "app/PageEncoding.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
@@ -103,6 +104,7 @@ private:
     struct TQueued {
         std::string Address;
         std::uint32_t Level;  // links from the start page
+        std::string Key;      // AddressKey of Address
     };
     // Every address is queued once: a page fetched, failed or waiting is
     // never queued again under the same formed address.
@@ -114,7 +116,7 @@ private:
     // queued pages go out meanwhile, and the answer is taken in queue order.
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
-    std::string Answer(THttpCli& cli, const std::string& address) const;
+    std::string Answer(THttpCli& cli, const std::string& address);
 
     void ReadFileTypes();
     TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
@@ -155,12 +157,14 @@ private:
     bool PageAdded = false;
     THTMLParser Parser;
     // Addresses live once, in the queue (a deque, so they never move); the
-    // index holds views of them.
+    // index holds views of their keys: one page however it is escaped.
     std::deque<TQueued> PageQueue;
     std::unordered_set<std::string_view> Queued;
-    // Addresses that answered for another one (relocations): fetched already
-    // when their own turn in the queue comes.
+    // Keys of addresses that answered for another one (relocations): fetched
+    // already when their own turn in the queue comes.
     std::unordered_set<std::string> Answered;
+    // The Content-Type of the last answer: the page's encoding may be there.
+    std::string AnswerType;
     std::size_t VisitedCount = 0;
     std::uint32_t PageLevel = 0;
     bool LevelStopped = false;
@@ -186,10 +190,11 @@ private:
 
 void TPageScan::Enqueue(std::string address)
 {
-    if (Queued.count(address) != 0 || Answered.count(address) != 0)
+    std::string key = AddressKey(address);
+    if (Queued.count(key) != 0 || Answered.count(key) != 0)
         return;
-    PageQueue.push_back({std::move(address), PageLevel + 1});
-    Queued.insert(PageQueue.back().Address);
+    PageQueue.push_back({std::move(address), PageLevel + 1, std::move(key)});
+    Queued.insert(PageQueue.back().Key);
 }
 
 namespace {
@@ -210,8 +215,9 @@ constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
+std::string TPageScan::Answer(THttpCli& cli, const std::string& address)
 {
+    AnswerType = cli.ContentType();
     std::string answered = FormAddress(cli.Location());
     return answered.empty() ? address : answered;
 }
@@ -278,7 +284,7 @@ void TPageScan::FetchAheadFrom(std::size_t from)
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
-        if (pool.Holds(k) || Answered.count(PageQueue[k].Address) != 0)
+        if (pool.Holds(k) || Answered.count(PageQueue[k].Key) != 0)
             continue;
         TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
                                       std::make_unique<TMemoryStream>(kMaxPageBytes)};
@@ -320,13 +326,13 @@ void TPageScan::AddIfImage(std::string_view raw, std::string_view dir)
 
 void TPageScan::SetPageDir(std::string dir)
 {
-    AllowedUpper[0] = UpperAscii(dir);
+    AllowedUpper[0] = UpperAscii(AddressKey(dir));
     AllowedDirs[0] = std::move(dir);
 }
 
 bool TPageScan::InAllowedDir(const std::string& linkDir) const
 {
-    const std::string upper = UpperAscii(linkDir);
+    const std::string upper = UpperAscii(AddressKey(linkDir));
     for (std::size_t i = 0; i < AllowedDirs.size(); ++i)
         if (linkDir == AllowedDirs[i] || StartsWith(upper, AllowedUpper[i]))
             return true;
@@ -338,7 +344,8 @@ bool TPageScan::MayFollow(const TPageLink& link)
     const std::uint32_t maxLevel = F.MaxLevel;
     if (maxLevel == 0 || PageLevel < maxLevel)
         return true;
-    if (Queued.count(link.Address) == 0 && Answered.count(link.Address) == 0)
+    const std::string key = AddressKey(link.Address);
+    if (Queued.count(key) == 0 && Answered.count(key) == 0)
         LevelStopped = true;
     return false;
 }
@@ -363,21 +370,22 @@ void TPageScan::FollowLink(const TPageLink& link)
         Enqueue(link.Address);
         return;
     }
-    if (DeclinedDirs.count(link.Dir))
+    const std::string dirKey = AddressKey(link.Dir);
+    if (DeclinedDirs.count(dirKey))
         return;
     if (!F.Autosaug->Checked()) {
-        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?";
+        const std::string text = "Soll der Link zu \"" + DisplayAddress(link.Dir) + "\" weiterverfolgt werden?";
         EndPage();
         const TModalResult answer = MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo);
         BeginPage();
         if (answer == mrYes) {
             AllowedDirs.push_back(link.Dir);
-            AllowedUpper.push_back(UpperAscii(link.Dir));
+            AllowedUpper.push_back(UpperAscii(dirKey));
             Enqueue(link.Address);
             return;
         }
     }
-    DeclinedDirs.insert(link.Dir);
+    DeclinedDirs.insert(dirKey);
 }
 
 void TPageScan::AddImage(const std::string& address)
@@ -433,7 +441,8 @@ void TPageScan::MetaRule(const THTMLTag& tag)
         return;
     const TPageLink link = Resolve(target);
     // Refresh targets stay within the page's own directory; no question.
-    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(link.Dir), AllowedUpper[0])) && MayFollow(link))
+    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(AddressKey(link.Dir)), AllowedUpper[0])) &&
+        MayFollow(link))
         Enqueue(link.Address);
 }
 
@@ -525,7 +534,7 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
     if (!stylesheet || href.empty() || HasForeignScheme(href))
         return;
     std::string address = Resolve(href).Address;
-    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(address).second)
+    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(AddressKey(address)).second)
         return;
     PendingStyles.push_back({std::move(address), PageOrigin, PageLevel, 0});
 }
@@ -544,7 +553,7 @@ bool TPageScan::MayReadStylesheet(std::size_t next) const
     constexpr std::size_t kKeptForPages = TMainForm::kMaxConnections - 1;
     std::size_t kept = 0;
     for (std::size_t k = next; k < PageQueue.size() && k < next + kKeptForPages; ++k)
-        if (Answered.count(PageQueue[k].Address) == 0)
+        if (Answered.count(PageQueue[k].Key) == 0)
             ++kept;
     return VisitedCount + StyleFetches + kept < maxPages;
 }
@@ -562,7 +571,7 @@ void TPageScan::ReadStylesheets(std::size_t next)
 // followed a few levels deep only, and not beyond the level bound.
 void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.AddMemoLine(style.Address);
+    F.AddMemoLine(DisplayAddress(style.Address));
     ++StyleFetches;
     std::vector<TStyle> imports;
     try {
@@ -582,13 +591,14 @@ void TPageScan::ReadStylesheet(const TStyle& style)
                 if (url.empty() || HasForeignScheme(url))
                     continue;
                 std::string imported = ResolvePageLink(url, dir).Address;
-                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(imported) != 0)
+                std::string importedKey = AddressKey(imported);
+                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(importedKey) != 0)
                     continue;
                 if (!levelAllows) {
                     LevelStopped = true;
                     continue;
                 }
-                StylesSeen.insert(imported);
+                StylesSeen.insert(std::move(importedKey));
                 if (imports.size() == kMaxImportsPerStyle) {
                     ++StylesDropped;
                     continue;
@@ -615,9 +625,9 @@ void TPageScan::Run()
         const TPageLink start = ResolvePageLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
         SetPageDir(start.Dir);
         AllowedDirs.push_back(start.Dir);
-        AllowedUpper.push_back(UpperAscii(start.Dir));
-        PageQueue.push_back({start.Address, 0});
-        Queued.insert(PageQueue.back().Address);
+        AllowedUpper.push_back(UpperAscii(AddressKey(start.Dir)));
+        PageQueue.push_back({start.Address, 0, AddressKey(start.Address)});
+        Queued.insert(PageQueue.back().Key);
     }
     F.AbortRequested = false;
     ImageCount = 0;
@@ -630,13 +640,13 @@ void TPageScan::Run()
         if (maxPages != 0 && VisitedCount + StyleFetches >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
-        if (Answered.count(address) != 0) {
+        if (Answered.count(PageQueue[j].Key) != 0) {
             if (Ahead)
                 Ahead->Drop(j);
             continue;
         }
         PageLevel = PageQueue[j].Level;
-        F.AddMemoLine(address);
+        F.AddMemoLine(DisplayAddress(address));
         try {
             Parser.Lines.Clear();
             Parser.Nodes.Clear();
@@ -649,7 +659,7 @@ void TPageScan::Run()
                 // directory when the start page moved.
                 SetPageDir(AddressDir(answered));
                 if (answered != address) {
-                    Answered.insert(answered);
+                    Answered.insert(AddressKey(answered));
                     if (j == 0) {
                         AllowedDirs[1] = AllowedDirs[0];
                         AllowedUpper[1] = AllowedUpper[0];
@@ -657,7 +667,12 @@ void TPageScan::Run()
                 }
                 PageOrigin = AddressOrigin(answered);
                 ++VisitedCount;
-                StreamToLines(Parser.Lines, stream->Data());
+                // Links are read in UTF-8 whatever the page is written in.
+                std::string text;
+                if (PageTextToUtf8(AnswerType, stream->Data(), text))
+                    StreamToLines(Parser.Lines, text);
+                else
+                    StreamToLines(Parser.Lines, stream->Data());
             }
             Parser.Execute();
             InPicture = false;
@@ -681,7 +696,7 @@ void TPageScan::Run()
 
     std::size_t left = 0;
     for (; j < PageQueue.size(); ++j)
-        if (Answered.count(PageQueue[j].Address) == 0)
+        if (Answered.count(PageQueue[j].Key) == 0)
             ++left;
     const std::size_t waiting = PendingStyles.size();
     const std::size_t styles = waiting + StylesDropped;

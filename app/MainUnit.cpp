@@ -17,6 +17,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
+#include "app/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
@@ -225,7 +226,8 @@ void TMainForm::CreateControls()
     ListBox1 = Make<TListBox>(c, "ListBox1");
     ListBox1->SetBounds(10, 10, 262, 292);
     ListBox1->MultiSelect = true;
-    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(s); });
+    // One row per picture however its address was written (raw, or escaped).
+    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(AddressKey(s)); });
     struct {
         TButton** slot;
         const char* name;
