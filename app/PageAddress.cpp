@@ -331,13 +331,17 @@ std::string AddressKey(std::string_view address)
     const std::size_t pathStart = PathStart(formed);
     std::string key(formed, 0, pathStart);
     key.reserve(formed.size());
+    const std::size_t query = PathEnd(formed, pathStart);
     for (std::size_t i = pathStart; i < formed.size(); ++i) {
         if (!IsEscapeAt(formed, i)) {
             key.push_back(formed[i]);
             continue;
         }
         const unsigned char c = EscapedByte(formed, i);
-        if (IsUnreserved(c))
+        // In a path only "/" and "?" have a meaning of their own: servers
+        // read "a%2Bb.jpg" as "a+b.jpg". In a query "&", "=" and "+" keep
+        // theirs.
+        if (IsUnreserved(c) || (i < query && c != 0 && std::string_view("!$&'()*+,;=:@").find(static_cast<char>(c)) != npos))
             key.push_back(static_cast<char>(c));
         else
             AppendEscape(key, c);

@@ -26,8 +26,9 @@ std::string FormAddress(std::string_view address);
 std::string EncodeAddress(std::string_view address);
 
 // The form in which two addresses are compared: encoded as above, escapes of
-// letters, digits and "-._~" decoded, the hex digits of the others in upper
-// case. So "B%C3%A4ume%201.jpg", "B%c3%a4ume 1.jpg" and "Bäume 1.jpg" are one
+// letters, digits and "-._~" decoded (in the path also those of
+// "!$&'()*+,;=:@", which servers read as the characters), the hex digits of
+// the others in upper case. So "B%C3%A4ume%201.jpg", "B%c3%a4ume 1.jpg" and "Bäume 1.jpg" are one
 // picture. Fragments and dot segments are the business of FormAddress: the
 // scan compares formed addresses, a loaded list keeps its lines whole.
 std::string AddressKey(std::string_view address);

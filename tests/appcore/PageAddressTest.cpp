@@ -104,6 +104,7 @@ TEST(PageAddress, OneNormalFormForComparingAndADecodedOneForPeople)
     for (const char* same : {"http://h.d/B%c3%a4ume%201.jpg", "http://h.d/B\xC3\xA4ume 1.jpg", "http://h.d/%42%C3%A4ume%201.jpg"})
         EXPECT_EQ(AddressKey(same), key) << same;
     EXPECT_EQ(AddressKey("http://h.d/%7Ex/%41-%5f.gif?q=%2f"), "http://h.d/~x/A-_.gif?q=%2F");
+    EXPECT_EQ(AddressKey("http://h.d/a%2Bb%3b%40.jpg?q=a%2Bb%3d"), "http://h.d/a+b;@.jpg?q=a%2Bb%3D");
     // Letter case, reserved characters and queries still tell addresses apart.
     EXPECT_NE(AddressKey("http://h.d/A.gif"), AddressKey("http://h.d/a.gif"));
     EXPECT_NE(AddressKey("http://h.d/a%2Fb.gif"), AddressKey("http://h.d/a/b.gif"));
