@@ -228,6 +228,8 @@ void TMainForm::CreateControls()
     ListBox1->MultiSelect = true;
     // One row per picture however its address was written (raw, or escaped).
     ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(AddressKey(s)); });
+    // Rows hold the addresses as fetched; people read them decoded.
+    ListBox1->Model().SetDisplay([](std::string_view s) { return DisplayAddress(s); });
     struct {
         TButton** slot;
         const char* name;

@@ -1,6 +1,7 @@
 #include "app/PageAddress.h"
 
 // system
+#include <algorithm>
 #include <idn2.h>
 
 // ours
@@ -196,12 +197,14 @@ constexpr std::size_t kMaxHostBytes = 1024;
 // stays ASCII; it then fails at the look-up.
 std::string AsciiAuthority(std::string_view front)
 {
-    if (!HasNonAscii(front))
+    if (std::all_of(front.begin(), front.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
         return std::string(front);
     const std::size_t sep = front.find("//");
     std::size_t hostStart = sep + 2;
     const std::size_t at = front.rfind('@');
-    std::string out(front.substr(0, hostStart));
+    std::string out;
+    AppendEncoded(out, front.substr(0, sep), false);
+    out.append("//");
     if (at != npos && at >= hostStart) {
         AppendEncoded(out, front.substr(hostStart, at - hostStart), false);
         out.push_back('@');
@@ -222,8 +225,9 @@ std::string AsciiAuthority(std::string_view front)
             ascii = nullptr;
             rc = idn2_to_ascii_8z(host.c_str(), &ascii, IDN2_NFC_INPUT | IDN2_TRANSITIONAL);
         }
+        // Blanks and controls pass the conversion; they are escaped as in a path.
         if (rc == IDN2_OK && ascii != nullptr)
-            out.append(ascii);
+            AppendEncoded(out, ascii, false);
         else
             AppendEncoded(out, host, false);
         idn2_free(ascii);
@@ -296,6 +300,13 @@ std::string_view WithoutFragment(std::string_view link)
 
 std::string FormAddress(std::string_view address)
 {
+    // Dropped first: "/.<LF>/" is a dot segment once its line break is gone.
+    std::string joined;
+    if (address.find_first_of("\t\n\r") != npos) {
+        joined.assign(address);
+        std::erase_if(joined, [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
+        address = joined;
+    }
     address = WithoutFragment(address);
     const std::size_t pathStart = PathStart(address);
     const std::size_t query = PathEnd(address, pathStart);
