@@ -62,12 +62,21 @@ std::string SaveFileName(const std::string& address)
             decoded.push_back(name[i]);
             continue;
         }
+        // U+0080 to U+009F, the second set of control characters, stay escaped too.
+        if (c == 0xC2 && i + 5 < name.size() && name[i + 3] == '%' && HexDigit(name[i + 4]) >= 8 &&
+            HexDigit(name[i + 4]) <= 9 && HexDigit(name[i + 5]) >= 0) {
+            decoded.append(name, i, 6);
+            i += 5;
+            continue;
+        }
         decoded.push_back(static_cast<char>(c));
         i += 2;
     }
     if (decoded == "." || decoded == ".." || !IsValidUtf8(decoded))
-        decoded = name;
-    return decoded.size() > kMaxFileNameBytes ? ShortenedName(decoded) : decoded;
+        return name;
+    // A name written plainly keeps failing the create when it is too long,
+    // as it always did; one that was escaped is shortened instead.
+    return decoded != name && decoded.size() > kMaxFileNameBytes ? ShortenedName(decoded) : decoded;
 }
 
 std::string ShortenedName(const std::string& name, std::size_t maxBytes)

@@ -18,8 +18,8 @@ std::string UrlFileName(const std::string& address);
 // The name a picture is saved under: UrlFileName percent-decoded to UTF-8,
 // as wget saves it ("caf%C3%A9.jpg" is "café.jpg"). Escapes of "/", NUL and
 // control characters stay as they are, and so does a name that would not be
-// valid UTF-8 or would be "." or "..". A name longer than a file name may be
-// (kMaxFileNameBytes) is shortened before its extension.
+// valid UTF-8 or would be "." or "..". A decoded name longer than a file
+// name may be (kMaxFileNameBytes) is shortened before its extension.
 std::string SaveFileName(const std::string& address);
 
 // Longest file name, in bytes, of the file systems of Linux.
