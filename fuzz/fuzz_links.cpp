@@ -9,6 +9,7 @@
 
 #include "app/LinkSplit.h"
 #include "app/PageAddress.h"
+#include "app/PageEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -44,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)DisplayAddress(link);
     (void)AddressKey(link);
     (void)HasForeignScheme(link);
+    // A page in any encoding, its Content-Type the first line: read as UTF-8.
+    std::string text;
+    if (PageTextToUtf8(link, input, text) && !IsValidUtf8(text))
+        __builtin_trap();
     (void)AddressOrigin(link);
 
     std::string dir, file;
