@@ -163,7 +163,16 @@ unsigned char EscapedByte(std::string_view s, std::size_t i)
 // line breaks inside a link are dropped, as browsers drop them.
 void AppendEncoded(std::string& out, std::string_view in, bool path)
 {
-    for (std::size_t i = 0; i < in.size(); ++i) {
+    // Most links need nothing: their plain front is copied at once.
+    std::size_t plain = 0;
+    while (plain < in.size()) {
+        const auto c = static_cast<unsigned char>(in[plain]);
+        if (c <= 0x20 || c >= 0x7F || c == '%' || c == '"' || c == '<' || c == '>' || c == '`')
+            break;
+        ++plain;
+    }
+    out.append(in.substr(0, plain));
+    for (std::size_t i = plain; i < in.size(); ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
         if (c == '\t' || c == '\n' || c == '\r')
             continue;
@@ -311,8 +320,9 @@ std::string FormAddress(std::string_view address)
     const std::size_t pathStart = PathStart(address);
     const std::size_t query = PathEnd(address, pathStart);
     const std::string_view path = address.substr(pathStart, query - pathStart);
-    std::string out = AsciiAuthority(address.substr(0, pathStart));
+    std::string out;
     out.reserve(address.size() + 16);
+    out += AsciiAuthority(address.substr(0, pathStart));
     // Most addresses hold no dot segment; they are copied as they are.
     if (HasEncodedDot(path)) {
         AppendEncoded(out, WithoutDotSegments(PlainDotSegments(path)), true);
