@@ -22,7 +22,7 @@ std::string TMainForm::TargetDir() const
 
 std::string TMainForm::UrlFileName(const std::string& Address)
 {
-    return dlnames::UrlFileName(Address);
+    return dlnames::SaveFileName(Address);
 }
 
 void TMainForm::DownAllBtnClick()

@@ -5,6 +5,7 @@
 #include "app/AddTypeBtn.h"
 #include "base/AsciiCase.h"
 #include "app/MainFiles.h"
+#include "app/PageAddress.h"
 #include "ui/StringListModel.h"
 
 
@@ -20,7 +21,7 @@ TStrings& TMainForm::FileTypeList()
 
 bool TMainForm::FoundImageListHas(const std::string& address) const
 {
-    return ListBox1->Model().HasKey(UpperAscii(address));
+    return ListBox1->Model().HasKey(UpperAscii(AddressKey(address)));
 }
 
 bool TMainForm::AddFoundImage(const std::string& address)

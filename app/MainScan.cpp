@@ -18,6 +18,7 @@
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
 #include "app/PageAddress.h"
+#include "app/PageEncoding.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
@@ -113,6 +114,7 @@ private:
     struct TQueued {
         std::string Address;
         std::uint32_t Level;  // links from the start page
+        std::string Key;      // AddressKey of Address
     };
     // Every address is queued once: a page fetched, failed or waiting is
     // never queued again under the same formed address.
@@ -124,7 +126,7 @@ private:
     // queued pages go out meanwhile, and the answer is taken in queue order.
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
-    std::string Answer(THttpCli& cli, const std::string& address) const;
+    std::string Answer(THttpCli& cli, const std::string& address);
     // Notes the status of a failed request of the pool and raises as Get does.
     [[noreturn]] void Refused(const THttpCli* cli);
     // The memo line of a failed page or stylesheet, with the status that
@@ -170,12 +172,14 @@ private:
     bool PageAdded = false;
     THTMLParser Parser;
     // Addresses live once, in the queue (a deque, so they never move); the
-    // index holds views of them.
+    // index holds views of their keys: one page however it is escaped.
     std::deque<TQueued> PageQueue;
     std::unordered_set<std::string_view> Queued;
-    // Addresses that answered for another one (relocations): fetched already
-    // when their own turn in the queue comes.
+    // Keys of addresses that answered for another one (relocations): fetched
+    // already when their own turn in the queue comes.
     std::unordered_set<std::string> Answered;
+    // The Content-Type of the last answer: the page's encoding may be there.
+    std::string AnswerType;
     std::size_t VisitedCount = 0;
     std::uint32_t PageLevel = 0;
     bool LevelStopped = false;
@@ -208,10 +212,11 @@ private:
 
 void TPageScan::Enqueue(std::string address)
 {
-    if (Queued.count(address) != 0 || Answered.count(address) != 0)
+    std::string key = AddressKey(address);
+    if (Queued.count(key) != 0 || Answered.count(key) != 0)
         return;
-    PageQueue.push_back({std::move(address), PageLevel + 1});
-    Queued.insert(PageQueue.back().Address);
+    PageQueue.push_back({std::move(address), PageLevel + 1, std::move(key)});
+    Queued.insert(PageQueue.back().Key);
 }
 
 namespace {
@@ -232,8 +237,9 @@ constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
+std::string TPageScan::Answer(THttpCli& cli, const std::string& address)
 {
+    AnswerType = cli.ContentType();
     std::string answered = FormAddress(cli.Location());
     return answered.empty() ? address : answered;
 }
@@ -316,7 +322,7 @@ void TPageScan::FetchAheadFrom(std::size_t from)
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
-        if (pool.Holds(k) || Answered.count(PageQueue[k].Address) != 0)
+        if (pool.Holds(k) || Answered.count(PageQueue[k].Key) != 0)
             continue;
         TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
                                       std::make_unique<TMemoryStream>(kMaxPageBytes)};
@@ -358,13 +364,13 @@ void TPageScan::AddIfImage(std::string_view raw, std::string_view dir)
 
 void TPageScan::SetPageDir(std::string dir)
 {
-    AllowedUpper[0] = UpperAscii(dir);
+    AllowedUpper[0] = UpperAscii(AddressKey(dir));
     AllowedDirs[0] = std::move(dir);
 }
 
 bool TPageScan::InAllowedDir(const std::string& linkDir) const
 {
-    const std::string upper = UpperAscii(linkDir);
+    const std::string upper = UpperAscii(AddressKey(linkDir));
     for (std::size_t i = 0; i < AllowedDirs.size(); ++i)
         if (linkDir == AllowedDirs[i] || StartsWith(upper, AllowedUpper[i]))
             return true;
@@ -376,7 +382,8 @@ bool TPageScan::MayFollow(const TPageLink& link)
     const std::uint32_t maxLevel = F.MaxLevel;
     if (maxLevel == 0 || PageLevel < maxLevel)
         return true;
-    if (Queued.count(link.Address) == 0 && Answered.count(link.Address) == 0)
+    const std::string key = AddressKey(link.Address);
+    if (Queued.count(key) == 0 && Answered.count(key) == 0)
         LevelStopped = true;
     return false;
 }
@@ -404,14 +411,15 @@ void TPageScan::FollowLink(const TPageLink& link)
     // Below the start only: "../" never leads out, and nobody is asked.
     if (F.NoParent && StartsWith(link.Raw, "../"))
         return;
-    if (DeclinedDirs.count(link.Dir))
+    const std::string dirKey = AddressKey(link.Dir);
+    if (DeclinedDirs.count(dirKey))
         return;
     // A site with dozens of other directories would otherwise ask dozens of
     // times: "Ja, alle" and "Nein, keine" answer the rest of the scan at once.
     bool follow = FollowAll;
     if (!follow && !DeclineAll && !F.Autosaug->Checked()) {
-        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?\n(gefunden auf " +
-                                 PageAt + ")";
+        const std::string text = "Soll der Link zu \"" + DisplayAddress(link.Dir) +
+                                 "\" weiterverfolgt werden?\n(gefunden auf " + DisplayAddress(PageAt) + ")";
         EndPage();
         F.HoldJobWait(true);
         const TModalResult answer =
@@ -424,11 +432,11 @@ void TPageScan::FollowLink(const TPageLink& link)
     }
     if (follow) {
         AllowedDirs.push_back(link.Dir);
-        AllowedUpper.push_back(UpperAscii(link.Dir));
+        AllowedUpper.push_back(UpperAscii(dirKey));
         Enqueue(link.Address);
         return;
     }
-    DeclinedDirs.insert(link.Dir);
+    DeclinedDirs.insert(dirKey);
 }
 
 void TPageScan::AddImage(const std::string& address)
@@ -484,7 +492,8 @@ void TPageScan::MetaRule(const THTMLTag& tag)
         return;
     const TPageLink link = Resolve(target);
     // Refresh targets stay within the page's own directory; no question.
-    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(link.Dir), AllowedUpper[0])) && MayFollow(link))
+    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(AddressKey(link.Dir)), AllowedUpper[0])) &&
+        MayFollow(link))
         Enqueue(link.Address);
 }
 
@@ -576,7 +585,7 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
     if (!stylesheet || href.empty() || HasForeignScheme(href))
         return;
     std::string address = Resolve(href).Address;
-    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(address).second)
+    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(AddressKey(address)).second)
         return;
     PendingStyles.push_back({std::move(address), PageOrigin, PageLevel, 0});
 }
@@ -595,7 +604,7 @@ bool TPageScan::MayReadStylesheet(std::size_t next) const
     constexpr std::size_t kKeptForPages = TMainForm::kMaxConnections - 1;
     std::size_t kept = 0;
     for (std::size_t k = next; k < PageQueue.size() && k < next + kKeptForPages; ++k)
-        if (Answered.count(PageQueue[k].Address) == 0)
+        if (Answered.count(PageQueue[k].Key) == 0)
             ++kept;
     return VisitedCount + StyleFetches + kept < maxPages;
 }
@@ -613,7 +622,7 @@ void TPageScan::ReadStylesheets(std::size_t next)
 // followed a few levels deep only, and not beyond the level bound.
 void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.AddMemoLine(style.Address);
+    F.AddMemoLine(DisplayAddress(style.Address));
     ++StyleFetches;
     std::vector<TStyle> imports;
     try {
@@ -633,13 +642,14 @@ void TPageScan::ReadStylesheet(const TStyle& style)
                 if (url.empty() || HasForeignScheme(url))
                     continue;
                 std::string imported = ResolvePageLink(url, dir).Address;
-                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(imported) != 0)
+                std::string importedKey = AddressKey(imported);
+                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(importedKey) != 0)
                     continue;
                 if (!levelAllows) {
                     LevelStopped = true;
                     continue;
                 }
-                StylesSeen.insert(imported);
+                StylesSeen.insert(std::move(importedKey));
                 if (imports.size() == kMaxImportsPerStyle) {
                     ++StylesDropped;
                     continue;
@@ -666,9 +676,9 @@ void TPageScan::Run()
         const TPageLink start = ResolvePageLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
         SetPageDir(start.Dir);
         AllowedDirs.push_back(start.Dir);
-        AllowedUpper.push_back(UpperAscii(start.Dir));
-        PageQueue.push_back({start.Address, 0});
-        Queued.insert(PageQueue.back().Address);
+        AllowedUpper.push_back(UpperAscii(AddressKey(start.Dir)));
+        PageQueue.push_back({start.Address, 0, AddressKey(start.Address)});
+        Queued.insert(PageQueue.back().Key);
     }
     F.AbortRequested = false;
     ImageCount = 0;
@@ -681,14 +691,14 @@ void TPageScan::Run()
         if (maxPages != 0 && VisitedCount + StyleFetches >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
-        if (Answered.count(address) != 0) {
+        if (Answered.count(PageQueue[j].Key) != 0) {
             if (Ahead)
                 Ahead->Drop(j);
             continue;
         }
         PageLevel = PageQueue[j].Level;
-        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, address);
-        F.AddMemoLine(address);
+        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address));
+        F.AddMemoLine(DisplayAddress(address));
         FailStatus.clear();
         try {
             Parser.Lines.Clear();
@@ -702,7 +712,7 @@ void TPageScan::Run()
                 // directory when the start page moved.
                 SetPageDir(AddressDir(answered));
                 if (answered != address) {
-                    Answered.insert(answered);
+                    Answered.insert(AddressKey(answered));
                     if (j == 0) {
                         AllowedDirs[1] = AllowedDirs[0];
                         AllowedUpper[1] = AllowedUpper[0];
@@ -711,7 +721,12 @@ void TPageScan::Run()
                 PageOrigin = AddressOrigin(answered);
                 PageAt = answered;
                 ++VisitedCount;
-                StreamToLines(Parser.Lines, stream->Data());
+                // Links are read in UTF-8 whatever the page is written in.
+                std::string text;
+                if (PageTextToUtf8(AnswerType, stream->Data(), text))
+                    StreamToLines(Parser.Lines, text);
+                else
+                    StreamToLines(Parser.Lines, stream->Data());
             }
             Parser.Execute();
             InPicture = false;
@@ -735,7 +750,7 @@ void TPageScan::Run()
 
     std::size_t left = 0;
     for (; j < PageQueue.size(); ++j)
-        if (Answered.count(PageQueue[j].Address) == 0)
+        if (Answered.count(PageQueue[j].Key) == 0)
             ++left;
     const std::size_t waiting = PendingStyles.size();
     const std::size_t styles = waiting + StylesDropped;

@@ -19,6 +19,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
+#include "app/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
@@ -239,7 +240,10 @@ void TMainForm::CreateControls()
     ListBox1 = Make<TListBox>(c, "ListBox1");
     ListBox1->SetBounds(10, 10, 262, 292);
     ListBox1->MultiSelect = true;
-    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(s); });
+    // One row per picture however its address was written (raw, or escaped).
+    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(AddressKey(s)); });
+    // Rows hold the addresses as fetched; people read them decoded.
+    ListBox1->Model().SetDisplay([](std::string_view s) { return DisplayAddress(s); });
     struct {
         TButton** slot;
         const char* name;

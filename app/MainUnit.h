@@ -247,7 +247,7 @@ public:
     void DownloadList(const std::vector<std::string>& WorkList);
     // The folder field with a trailing "/" (its long-name form is the text itself).
     std::string TargetDir() const;
-    // The text behind the address's last "/".
+    // The text behind the address's last "/", percent-decoded (dlnames::SaveFileName).
     static std::string UrlFileName(const std::string& Address);
 
 private:

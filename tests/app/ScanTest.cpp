@@ -146,6 +146,14 @@ TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
 
     EXPECT_THAT(Responder.Asked(), IsEmpty());
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
+
+    // "%2e" is a dot to nginx as to browsers: behind such segments the
+    // declined directory stays declined.
+    Nginx.WriteDoc("a/dots.html", Page("<a href=\"/b/r.html\">1</a>\n<a href=\"/a/%2e%2e/b/p.html\">2</a>\n"
+                                       "<a href=\"sub/%2E%2E/.%2e/b/q.html\">3</a>\n<a href=\"%2e/sub/p.html\">4</a>"));
+    Scan(H + "/a/dots.html");
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/dots.html", H + "/a/sub/p.html", Done(2, 0)));
 }
 
 TEST_F(ScanTest, ParentLinksAndThePagesOwnDirectoryNeedNoQuestion)
