@@ -143,7 +143,10 @@ void THttpCli::StartRequest(THttpRequest rq)
     if (rq == rqPost && PostStream == nullptr)
         throw EHttpException("HTTP component has nothing to post", 2);
 
-    THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+    // Credentials from the address are this request's only: kept in the
+    // properties they would go to the next address as well, another server's.
+    std::string user = Username, password = Password;
+    THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, user, password);
     const std::string key = ConnectionKey(target);
     const bool reuse = KeepAlive && !target.Unsupported && fConnected && key == fKeptKey && !fKeptKey.empty() &&
                        fSocket->State() == wsConnected;
@@ -184,6 +187,8 @@ void THttpCli::StartRequest(THttpRequest rq)
     fKeepResponse = false;
     fTarget = std::move(target);
     fCredentialOrigin = OriginOf(fTarget);
+    fRequestUser = std::move(user);
+    fRequestPassword = std::move(password);
     if (fTarget.Unsupported) {
         // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.
         SetFailure(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");

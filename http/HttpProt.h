@@ -69,7 +69,8 @@ bool SchemeSupported(const std::string& proto, bool& secure);
 std::string DocumentNameOf(const std::string& path);
 
 // Where to connect and what to send for url, directly (proxy empty) or through
-// proxy. User and password found in url overwrite username/password.
+// proxy. User and password found in url overwrite username/password (the
+// client passes copies: they hold for that one request).
 THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy,
                                 const std::string& proxyPort, std::string& username,
                                 std::string& password);
@@ -202,6 +203,8 @@ public:
     std::string Agent = "Mozilla/3.0 (compatible)";
     std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     std::string Reference;
+    // Basic authorisation for the origin a request starts at. User
+    // information in URL takes their place for that request only.
     std::string Username, Password;
     std::string ProxyUsername, ProxyPassword;
     bool NoCache = false;
@@ -409,5 +412,6 @@ private:
     int fTunnelLines = 0;
     std::chrono::steady_clock::time_point fConnectStart, fLastActivity;
     std::string fCredentialOrigin; // OriginOf the address the request started with
+    std::string fRequestUser, fRequestPassword; // Username/Password, or those of URL, for this request only
     std::string fRequestText;
 };
