@@ -252,6 +252,7 @@ private:
     void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                         const dlnames::TTargetFolder& Folder);
     bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
+    bool AnsweredWithStatus(const THttpCli& Client);
     TFetchAhead* ActiveFetch_ = nullptr;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);

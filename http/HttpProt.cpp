@@ -148,8 +148,10 @@ void THttpCli::StartRequest(THttpRequest rq)
     std::string user = Username, password = Password;
     THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, user, password);
     const std::string key = ConnectionKey(target);
+    // Bytes that came unasked on a kept connection (a stray line end, more
+    // body than announced, a whole answer) would be read as the next answer.
     const bool reuse = KeepAlive && !target.Unsupported && fConnected && key == fKeptKey && !fKeptKey.empty() &&
-                       fSocket->State() == wsConnected;
+                       fSocket->State() == wsConnected && !fSocket->ReadableNow();
     fBetween = false;
     fKeptKey.clear();
     if (!reuse && fSocket->State() != wsClosed) {

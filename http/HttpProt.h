@@ -173,7 +173,8 @@ enum : std::uint16_t {
     httpErrUnsupportedScheme = 15,// neither http nor https: no connection is made
     httpErrConnectTimeout = 16,  // no connection within ConnectTimeout
     httpErrIdleTimeout = 17,     // no byte received for IdleTimeout
-    httpErrTlsStream = 18        // the secure stream broke after the handshake
+    httpErrTlsStream = 18,       // the secure stream broke after the handshake
+    httpErrNoStatusLine = 19     // a kept connection answered without status line, also when asked again
 };
 
 // Short text (German, for the status memo) of the request-done codes that
@@ -360,6 +361,8 @@ private:
     bool KeptBodyDone() const;
     void ResponseComplete();
     bool RetryOnFreshConnection();
+    void KeptAnswerBroken();
+    void DropKeptConnection();
     void IdleSocketData();
 
     std::unique_ptr<TSslWSocket> fSocket;

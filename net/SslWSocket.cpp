@@ -516,6 +516,28 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     return result;
 }
 
+bool TSslWSocket::ReadableNow()
+{
+    if (!fTls)
+        return TWSocket::ReadableNow();
+    if (!fTls->Established || fTls->Failed || fTls->Eof || fState != wsConnected)
+        return true;
+    if (SSL_pending(fTls->Ssl) > 0)
+        return true;
+    if (!SSL_has_pending(fTls->Ssl) && !TWSocket::ReadableNow())
+        return false;
+    // Raw bytes are there: only OpenSSL can tell whether they hold plain text.
+    ERR_clear_error();
+    char c;
+    const int n = SSL_peek(fTls->Ssl, &c, 1);
+    const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(fTls->Ssl, n);
+    ERR_clear_error();
+    const int lastError = fLastError;
+    FlushOut();
+    fLastError = lastError;
+    return !(err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
+}
+
 int TSslWSocket::Send(const void* Data, int Len)
 {
     if (!fTls)

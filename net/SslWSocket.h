@@ -72,6 +72,9 @@ public:
 
     int Send(const void* Data, int Len) override;
     void Close() override;
+    // Records that carry no data (a session ticket) do not count; plain
+    // text, a close_notify or a broken record do.
+    bool ReadableNow() override;
 
 protected:
     void ResetDefaults() override;
