@@ -49,7 +49,9 @@ public:
     // ServerName (a host name, sent for name indication, or a dotted
     // address) whose origin port is OriginPort. Sessions are kept per server
     // name, port and configuration and offered again on the next StartTls
-    // for the same server. OnTlsDone follows, from the dispatch.
+    // for the same server; while the first handshake to a server is under
+    // way on this thread, others to it wait for its session. OnTlsDone
+    // follows, from the dispatch.
     void StartTls(const std::string& ServerName, const std::string& OriginPort, const TTlsConfig& Config);
     // TLS was started on the current session (handshake running or done).
     bool TlsActive() const;
@@ -87,6 +89,10 @@ private:
     struct TTls;
 
     void DriveHandshake();
+    bool OfferSession();
+    void EndFirstHandshake();
+    void LeaveFirstHandshake();
+    void ResumeHandshake();
     void Fail(TTlsFailure Kind, const std::string& Text);
     void FlushOut();
     void ReleaseTls();

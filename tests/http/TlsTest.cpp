@@ -9,11 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 // OpenSSL (our own test server)
 #include <openssl/ssl.h>
@@ -153,6 +156,35 @@ TEST_F(HttpsPeers, GetsOverTlsAndResumesTheSessionOnTheNextConnection)
     EXPECT_EQ(named.Data(), "plain picture");
     const std::string line = "GET /plain.gif HTTP/1.0|LOCALHOST:" + std::to_string(goodPort);
     EXPECT_NE(nginx->AccessLogWith(line).find(line), std::string::npos);
+
+    // Connections opened at once to a server whose session is not known yet:
+    // one full handshake, and the others resume what it brought, as one after
+    // the other would.
+    TSslWSocket::ClearTlsSessions();
+    std::vector<std::unique_ptr<THttpCli>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<THttpCli>());
+        clients.back()->CaFile = pki->CaFile();
+        clients.back()->URL = Https(goodPort, "/plain.gif");
+    }
+    for (auto& client : clients)
+        client->GetAsync();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    auto pending = [&clients] {
+        for (auto& client : clients)
+            if (client->RequestPending())
+                return true;
+        return false;
+    };
+    while (pending() && std::chrono::steady_clock::now() < deadline)
+        WaitForNotices(TNoticeClock::now() + 100ms);
+    std::string reused;
+    for (auto& client : clients) {
+        EXPECT_EQ(client->StatusCode(), 200) << client->StatusText();
+        reused += HeaderValue(*client, "X-Reused");
+    }
+    std::sort(reused.begin(), reused.end());
+    EXPECT_EQ(reused, ".rrr");
 }
 
 TEST_F(HttpsPeers, CertificateProblemsFailWithTheirOwnCodes)
