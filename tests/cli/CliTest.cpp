@@ -389,7 +389,10 @@ TEST_F(CliTest, ExitStatusTellsTransportFailuresFromErrorStatuses)
          4, "both kinds: the lower number"},
         {{"-l", list("tot.bls", {dead + "/c.gif"}), "-s", Scratch.Path() + "/kein/ordner/l.bls", "-d", dir}, 4,
          "a failed request goes before an error message"},
-        {{"-l", list("roh.bls", {raw.Url("/roh.gif")}), "-d", dir}, 4, "an answer without status line is no picture"},
+        {{"-j", "1", "-l", list("roh.bls", {raw.Url("/roh.gif")}), "-d", dir}, 4,
+         "an answer without status line is no picture"},
+        {{"-l", list("roh2.bls", {raw.Url("/roh.gif"), raw.Url("/roh2.gif")}), "-d", dir}, 4,
+         "nor is it with requests in flight"},
     };
     for (const auto& c : cases) {
         const TRun r = Run(c.args);
@@ -397,6 +400,7 @@ TEST_F(CliTest, ExitStatusTellsTransportFailuresFromErrorStatuses)
     }
     EXPECT_EQ(ReadFile(dir + "/a.gif"), "GIF");
     EXPECT_FALSE(fs::exists(dir + "/roh.gif"));
+    EXPECT_FALSE(fs::exists(dir + "/roh2.gif"));
 }
 
 TEST_F(CliTest, DownloadFolderIsMadeWithItsParentsOrTheRunIsRefused)
