@@ -6,6 +6,7 @@
 // system
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -551,6 +552,56 @@ TEST(HttpsOwnServer, CredentialsNeverFollowARelocationToPlainHttp)
     EXPECT_EQ(requests, 1);
     ASSERT_TRUE(plain.WaitFinished(0));
     EXPECT_EQ(plain.Received(0).find("Authorization"), std::string::npos) << plain.Received(0);
+}
+
+// A kept secure connection that holds plain text nobody asked for is not used
+// again; only OpenSSL can tell it from records that carry no data.
+TEST(HttpsOwnServer, UnaskedBytesOnAKeptConnectionAreSeen)
+{
+    TTestPki pki;
+    ASSERT_TRUE(pki.Ok()) << pki.Error();
+    auto kept = [](const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\nConnection: keep-alive\r\n\r\n" + body;
+    };
+    std::atomic<int> connections{0};
+    TTlsScriptServer server(pki, [&](SSL* ssl, int) {
+        if (connections++ > 0) {
+            Write(ssl, kept("zwei"));
+            SSL_shutdown(ssl);
+            return;
+        }
+        Write(ssl, kept("eins"));
+        std::this_thread::sleep_for(50ms); // pacing: the client is done with the answer first
+        Write(ssl, "\r\n");
+        // A client that asks again on this connection gets another answer.
+        char buf[1024];
+        std::string request;
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const int n = SSL_read(ssl, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            request.append(buf, static_cast<std::size_t>(n));
+        }
+        Write(ssl, kept("falsch"));
+    });
+    THttpCli c;
+    c.CaFile = pki.CaFile();
+    c.KeepAlive = true;
+    c.IdleTimeout = 5;
+    TMemoryStream first;
+    c.BodyStream = &first;
+    c.URL = server.Url("/1");
+    EXPECT_EQ(GetCode(c), -1) << c.StatusText();
+    EXPECT_EQ(first.Data(), "eins");
+    pollfd p{c.Socket().HSocket(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the unasked record is there before the next request";
+    TMemoryStream second;
+    c.BodyStream = &second;
+    c.URL = server.Url("/2");
+    EXPECT_EQ(GetCode(c), -1) << c.StatusText();
+    EXPECT_EQ(second.Data(), "zwei");
+    EXPECT_EQ(connections, 2);
 }
 
 TEST(HttpsOwnServer, GarbageAfterTheHandshakeBreaksTheStream)
