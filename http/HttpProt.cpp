@@ -298,6 +298,9 @@ void THttpCli::SessionUp()
 {
     fPhase = TPhase::None;
     fConnected = true;
+    // Where this connection leads: a Location header of an answer that keeps
+    // it changes the target, not the connection.
+    fConnectionKey = ConnectionKey(fTarget);
     SetState(hsConnected);
     TriggerSessionConnected();
     if (fState != hsConnected)

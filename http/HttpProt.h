@@ -408,6 +408,7 @@ private:
     bool fBetween = false;        // the response is complete; the connection waits for the next request
     bool fOnKept = false;         // this request went out on a connection kept from before
     std::string fKeptKey;         // where the open connection leads; empty when none may be reused
+    std::string fConnectionKey;   // where the connection of the request under way leads
     TPhase fPhase = TPhase::None;
     bool fTcpUp = false;          // the TCP session of this connection is up
     int fTunnelStatus = 0;

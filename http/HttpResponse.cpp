@@ -394,7 +394,7 @@ bool THttpCli::KeptBodyDone() const
 void THttpCli::ResponseComplete()
 {
     fBetween = true;
-    fKeptKey = ConnectionKey(fTarget);
+    fKeptKey = fConnectionKey;
     fNextStep = TStep::None;
     fReceiveLen = 0;
     fReceiveStart = 0;

@@ -263,6 +263,22 @@ TEST(KeepAliveScripted, ResponsesThatCannotKeepTheConnectionEndAsBefore)
     ASSERT_TRUE(server.WaitFinished(3));
     EXPECT_EQ(server.Connections(), 4);
     EXPECT_THAT(server.Received(3), HasSubstr("GET /after"));
+
+    // An error answer that names another place keeps its connection to the
+    // server that answered, not to the place it named.
+    TScriptedServer elsewhere(TScript().ReadRequest().Send(Kept("dort")));
+    TScript moved;
+    moved.ReadRequest()
+        .Send(TScript::Response("HTTP/1.1 404 Weg", {"Location: " + elsewhere.Url("/x"), "Content-Length: 4",
+                                                     "Connection: keep-alive"},
+                                "weg!"))
+        .ReadRequest()
+        .Send(Kept("falsch"));
+    TScriptedServer here(moved);
+    THttpCli m;
+    m.KeepAlive = true;
+    EXPECT_EQ(Fetch(m, here.Url("/a")), "error 404 0");
+    EXPECT_EQ(Fetch(m, elsewhere.Url("/x")), "dort");
 }
 
 TEST(KeepAliveScripted, AbortOnAKeptConnectionThenAFreshOne)
