@@ -18,6 +18,8 @@ namespace {
 // somewhere; the per-line charge bounds the count of tiny lines as well.
 constexpr std::size_t kHeaderMax = 1 << 20;
 constexpr std::size_t kHeaderLineCharge = 64;
+// The longest error answer read to its end to keep the connection.
+constexpr std::int64_t kErrorBodyKept = 256 * 1024;
 
 // A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
 // then at most trailing blanks. Anything else, or too many digits, is refused.
@@ -331,9 +333,10 @@ void THttpCli::HeaderEnd()
     // Only a server that says so keeps the connection, and only a response
     // whose end shows without a close can leave it open.
     const bool bodyless = fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304;
-    // Error answers too: a site's missing pictures would otherwise cost a
-    // connection each.
-    fKeepResponse = KeepAlive && fConnKeep && !fConnClose && fStatusCode >= 200 && (bodyless || fAnnouncedLength >= 0);
+    // Error answers too, when their text is short: a site's missing pictures
+    // would otherwise cost a connection each, a long text more than one.
+    fKeepResponse = KeepAlive && fConnKeep && !fConnClose && fStatusCode >= 200 &&
+                    (bodyless || fAnnouncedLength >= 0) && (fStatusCode < 400 || fAnnouncedLength <= kErrorBodyKept);
     SetState(hsReceivingBody);
     fNextStep = TStep::Body;
     TriggerHeaderEnd();
