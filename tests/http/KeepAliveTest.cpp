@@ -338,8 +338,12 @@ TEST(KeepAliveScripted, BytesNobodyAskedForNeverReachTheNextResponse)
         c.IdleTimeout = 5; // today's stall must end the test too
         EXPECT_EQ(Fetch(c, server.Url("/1")), "eins");
         if (first == &stray) {
+            // The bytes wait in the socket, unless the client saw them while
+            // still pumping for the answer and closed the connection then.
             pollfd p{c.Socket().HSocket(), POLLIN, 0};
-            ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the stray bytes are there before the next request";
+            if (p.fd != -1) {
+                ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the stray bytes are there before the next request";
+            }
         }
         EXPECT_EQ(Fetch(c, server.Url("/2")), "zwei");
         EXPECT_EQ(c.StatusCode(), 200);

@@ -594,8 +594,12 @@ TEST(HttpsOwnServer, UnaskedBytesOnAKeptConnectionAreSeen)
     c.URL = server.Url("/1");
     EXPECT_EQ(GetCode(c), -1) << c.StatusText();
     EXPECT_EQ(first.Data(), "eins");
+    // The record waits in the socket, unless the client saw it while still
+    // pumping for the answer and closed the connection then.
     pollfd p{c.Socket().HSocket(), POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the unasked record is there before the next request";
+    if (p.fd != -1) {
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the unasked record is there before the next request";
+    }
     TMemoryStream second;
     c.BodyStream = &second;
     c.URL = server.Url("/2");
