@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "app/DownloadNames.h"
 #include "app/MainFiles.h"
+#include "app/PictureChoices.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
@@ -131,6 +133,15 @@ public:
     // connections to one server; results are still taken in list order.
     int Connections = 4;
     static constexpr int kMaxConnections = 16;
+    // The user's optional picture choices (settings; the command line sets its own).
+    TPictureChoices Choices;
+    // Sets HttpCli1's agent from Choices.UserAgent when one is given.
+    void UseUserAgent();
+    // The cookies of the address on the client that fetches it.
+    void PrepareRequest(THttpCli& Cli, const std::string& Address);
+    // Whether robots.txt of the address's host allows it (always when not
+    // asked for); a refusal gets its memo line.
+    bool RobotsAllow(const std::string& Address);
     // The request pool of a job with several requests in flight; the break
     // buttons reach every request of it while it exists.
     class TAheadHold {
@@ -252,7 +263,17 @@ private:
     void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                         const dlnames::TTargetFolder& Folder);
     bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
+    // With duplicates refused: keeps the file just saved unless its bytes
+    // equal another file's of the folder, whose name the memo line gives.
+    bool KeepUnlessDuplicate(const std::string& SaveName);
     TFetchAhead* ActiveFetch_ = nullptr;
+    void LoadPictureChoices();
+    std::map<std::string, TRobotsRules> RobotsRules_;
+    // Duplicates of a download run; made anew for every run.
+    TDuplicateIndex Duplicates_;
+    // A request whose end the request-done handler neither reports nor
+    // counts: robots.txt, and a download given up as too small.
+    bool QuietRequest_ = false;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

@@ -1,9 +1,35 @@
 #include "app/WantedPictures.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include <openssl/evp.h>
+
+#include "app/PictureSize.h"
+
+TMinSizeGate::TVerdict TMinSizeGate::Feed(const void* data, std::size_t len)
+{
+    if (verdict_ != TVerdict::Undecided)
+        return verdict_;
+    if (minWidth_ == 0 && minHeight_ == 0)
+        return verdict_ = TVerdict::Keep;
+    const std::size_t take = std::min(len, kPictureSizeByteLimit - head_.size());
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    head_.insert(head_.end(), bytes, bytes + take);
+    const TPictureSize size = PictureSize(head_.data(), head_.size());
+    if (size.Status == TSizeStatus::Size) {
+        width_ = size.Width;
+        height_ = size.Height;
+        verdict_ = width_ < minWidth_ || height_ < minHeight_ ? TVerdict::TooSmall : TVerdict::Keep;
+    } else if (size.Status == TSizeStatus::NotThisType || head_.size() >= kPictureSizeByteLimit) {
+        // A size that cannot be read is no reason to drop a file.
+        verdict_ = TVerdict::Keep;
+    }
+    if (verdict_ != TVerdict::Undecided)
+        std::vector<std::uint8_t>().swap(head_);
+    return verdict_;
+}
 
 void TThumbnailLinks::Tag(std::string_view name, bool hrefIsPicture)
 {

@@ -33,6 +33,26 @@ private:
     bool inside_ = false;
 };
 
+// The minimum size of a download, judged from the bytes as they arrive:
+// the first bytes are kept only until the header reader knows the size (at
+// most kPictureSizeByteLimit of them), then nothing more is kept.
+class TMinSizeGate {
+public:
+    enum class TVerdict { Undecided, Keep, TooSmall };
+    TMinSizeGate(std::uint32_t minWidth, std::uint32_t minHeight) : minWidth_(minWidth), minHeight_(minHeight) {}
+    // The next len bytes of the body.
+    TVerdict Feed(const void* data, std::size_t len);
+    // The size that decided (0 x 0 while undecided or unknown).
+    std::uint32_t Width() const { return width_; }
+    std::uint32_t Height() const { return height_; }
+
+private:
+    std::uint32_t minWidth_, minHeight_;
+    std::uint32_t width_ = 0, height_ = 0;
+    std::vector<std::uint8_t> head_;
+    TVerdict verdict_ = TVerdict::Undecided;
+};
+
 using TContentHash = std::array<std::uint8_t, 32>;
 
 // The SHA-256 of a file's content, read in blocks; nothing when it cannot
