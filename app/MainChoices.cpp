@@ -7,6 +7,10 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <random>
+
+// ours
+#include "net/Dispatcher.h"
 
 // ours
 #include "app/PictureChoices.h"
@@ -65,6 +69,10 @@ void TMainForm::LoadPictureChoices()
     Choices.MinHeight = static_cast<std::uint32_t>(count("Download/MinHeight", 100000));
     Choices.MinBytes = count("Download/MinBytes", std::uint64_t(1) << 40);
     Choices.SkipDuplicates = settings.value("Download/SkipDuplicates", false).toBool();
+    bool ok = false;
+    const double wait = settings.value("Network/Wait", 0).toDouble(&ok);
+    Choices.WaitMs = ok && wait > 0 && wait <= 86400 ? static_cast<std::int64_t>(wait * 1000) : 0;
+    Choices.RandomWait = settings.value("Network/RandomWait", false).toBool();
     Choices.UserAgent = settings.value("Network/UserAgent", QString()).toString().toStdString();
     const std::string cookieFile = settings.value("Network/CookieFile", QString()).toString().toStdString();
     std::string error;
@@ -89,6 +97,28 @@ void TMainForm::PrepareRequest(THttpCli& Cli, const std::string& Address)
                                                    : Choices.Cookies.HeaderFor(Address, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
+void TMainForm::WaitTurn(const std::string& Address)
+{
+    if (Choices.WaitMs <= 0)
+        return;
+    const TAddressParts parts = SplitAddressParts(Address);
+    const std::string server = parts.Scheme + "://" + parts.Host + ":" + parts.Port;
+    const auto nowMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(TNoticeClock::now().time_since_epoch()).count();
+    };
+    double factor = 1.0;
+    if (Choices.RandomWait) {
+        static std::mt19937 random{std::random_device{}()};
+        factor = std::uniform_real_distribution<double>(0.5, 1.5)(random);
+    }
+    if (ServerWaits_.WaitMs() != Choices.WaitMs)
+        ServerWaits_ = TServerWaits(Choices.WaitMs);
+    const TNoticeDeadline deadline = TNoticeClock::now() + std::chrono::milliseconds(ServerWaits_.DelayMs(server, nowMs(), factor));
+    while (TNoticeClock::now() < deadline && !AbortRequested && !ApplicationTerminating())
+        WaitForNotices(deadline);
+    ServerWaits_.Started(server, nowMs());
+}
+
 bool TMainForm::RobotsAllow(const std::string& Address)
 {
     if (!Choices.Robots)
@@ -102,6 +132,7 @@ bool TMainForm::RobotsAllow(const std::string& Address)
         TMemoryStream stream(TRobotsRules::kMaxBytes);
         std::string text;
         try {
+            WaitTurn(robots);
             PrepareRequest(HttpCli1, robots);
             HttpCli1.URL = robots;
             HttpCli1.Proxy = ProxyEdit->Text();

@@ -169,6 +169,7 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
             QuietRequest_ = gate.TooSmall;
         };
         try {
+            WaitTurn(Address);
             PrepareRequest(HttpCli1, Address);
             HttpCli1.URL = Address;
             HttpCli1.Proxy = ProxyEdit->Text();

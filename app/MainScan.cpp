@@ -214,6 +214,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         return Answer(*r.Client, address);
     }
     THttpCli& cli = F.HttpCli1;
+    F.WaitTurn(address);
     F.PrepareRequest(cli, address);
     cli.URL = address;
     cli.Proxy = F.ProxyEdit->Text();

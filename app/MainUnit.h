@@ -142,6 +142,9 @@ public:
     // Whether robots.txt of the address's host allows it (always when not
     // asked for); a refusal gets its memo line.
     bool RobotsAllow(const std::string& Address);
+    // Waits, serving the window, until a request to the address's server may
+    // start by Choices.WaitMs; a break ends the wait.
+    void WaitTurn(const std::string& Address);
     // The request pool of a job with several requests in flight; the break
     // buttons reach every request of it while it exists.
     class TAheadHold {
@@ -269,6 +272,7 @@ private:
     TFetchAhead* ActiveFetch_ = nullptr;
     void LoadPictureChoices();
     std::map<std::string, TRobotsRules> RobotsRules_;
+    TServerWaits ServerWaits_{0};
     // Duplicates of a download run; made anew for every run.
     TDuplicateIndex Duplicates_;
     // A request whose end the request-done handler neither reports nor

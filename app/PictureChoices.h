@@ -26,10 +26,14 @@ struct TPictureChoices {
     std::string UserAgent;
     // Loaded from the cookie file; empty when there is none.
     TCookieJar Cookies;
+    // Between two requests to one server: this long, or with RandomWait a
+    // random 0.5 to 1.5 times it.
+    std::int64_t WaitMs = 0;
+    bool RandomWait = false;
 
     bool MinSizeWanted() const { return MinWidth != 0 || MinHeight != 0 || MinBytes != 0; }
     // These look at every request on its own, so a job runs its requests one at a time.
-    bool NeedsOwnRequests() const { return MinSizeWanted() || Robots || !Cookies.Cookies().empty(); }
+    bool NeedsOwnRequests() const { return MinSizeWanted() || Robots || !Cookies.Cookies().empty() || WaitMs > 0; }
 };
 
 // "WxH" as the minimum size option writes it (x or X, each side 0 to 100000).

@@ -69,6 +69,7 @@ public:
     std::int64_t DelayMs(const std::string& server, std::int64_t nowMs, double factor = 1.0) const;
     // A request to server starts at nowMs.
     void Started(const std::string& server, std::int64_t nowMs);
+    std::int64_t WaitMs() const { return waitMs_; }
 
 private:
     std::int64_t waitMs_;

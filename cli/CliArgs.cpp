@@ -11,8 +11,8 @@ namespace {
 
 enum class TOpt {
     Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Connections,
-    NoKeepAlive, Thumbnails, SkipThumbnails, MinSize, MinBytes, NoDuplicates, Robots, LoadCookies, UserAgent, Help,
-    Version
+    NoKeepAlive, Thumbnails, SkipThumbnails, MinSize, MinBytes, NoDuplicates, Robots, LoadCookies, UserAgent, Wait, RandomWait,
+    Help, Version
 };
 
 struct TOptDef {
@@ -46,6 +46,8 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "robots", TOpt::Robots, false},
     {'\0', "load-cookies", TOpt::LoadCookies, true},
     {'\0', "user-agent", TOpt::UserAgent, true},
+    {'w', "wait", TOpt::Wait, true},
+    {'\0', "random-wait", TOpt::RandomWait, false},
     {'h', "help", TOpt::Help, false},
     {'\0', "version", TOpt::Version, false},
 };
@@ -159,6 +161,14 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
             return "the user agent is empty or holds a line break";
         a.UserAgent = value;
         break;
+    case TOpt::Wait: {
+        const std::optional<std::int64_t> ms = ParseWaitMs(value);
+        if (!ms)
+            return "invalid wait '" + value + "' (seconds, or with s, m or h, at most a day)";
+        a.WaitMs = *ms;
+        break;
+    }
+    case TOpt::RandomWait: a.RandomWait = true; break;
     case TOpt::Help: a.Help = true; break;
     case TOpt::Version: a.Version = true; break;
     }
@@ -302,6 +312,8 @@ const char* CliUsageText()
            "      --robots             obey robots.txt of each host the scan visits\n"
            "      --load-cookies FILE  send the cookies of a Netscape cookies.txt file where it says\n"
            "      --user-agent TEXT    identify as TEXT (default \"Mozilla/3.0 (compatible)\")\n"
+           "  -w, --wait SECONDS       wait between two requests to one server (s, m or h suffix)\n"
+           "      --random-wait        wait 0.5 to 1.5 times --wait, a new factor each time\n"
            "      --version            show the version\n"
            "  -h, --help               show this text\n"
            "\n"

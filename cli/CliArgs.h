@@ -36,6 +36,8 @@ struct TCliArgs {
     bool Robots = false;
     std::optional<std::string> CookieFile;
     std::optional<std::string> UserAgent;
+    std::int64_t WaitMs = 0;  // between two requests to one server
+    bool RandomWait = false;
     bool Help = false;
     bool Version = false;
 };

@@ -162,6 +162,8 @@ int main(int argc, char** argv)
     form.Choices.MinBytes = a.MinBytes;
     form.Choices.SkipDuplicates = a.NoDuplicates;
     form.Choices.Robots = a.Robots;
+    form.Choices.WaitMs = a.WaitMs;
+    form.Choices.RandomWait = a.RandomWait;
     form.Choices.UserAgent = a.UserAgent.value_or("Mozilla/3.0 (compatible)");
     form.UseUserAgent();
     if (a.CookieFile) {

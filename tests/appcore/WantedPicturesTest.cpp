@@ -37,6 +37,30 @@ TEST(ThumbnailLinks, InlinePicturesInsideAPictureLinkOnly)
     EXPECT_FALSE(links.InsidePictureLink());
 }
 
+TEST(MinSizeGate, DecidesFromTheHeaderAsBytesArrive)
+{
+    // A GIF of 120 x 90, fed one byte at a time: undecided until byte 10.
+    const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 120, 0, 90, 0, 0, 0};
+    TMinSizeGate small(400, 400);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(small.Feed(gif + i, 1), TMinSizeGate::TVerdict::Undecided);
+    EXPECT_EQ(small.Feed(gif + 9, 3), TMinSizeGate::TVerdict::TooSmall);
+    EXPECT_EQ(small.Width(), 120u);
+    EXPECT_EQ(small.Height(), 90u);
+    // Only one side needs to be below its minimum; equal is large enough.
+    EXPECT_EQ(TMinSizeGate(100, 91).Feed(gif, sizeof gif), TMinSizeGate::TVerdict::TooSmall);
+    EXPECT_EQ(TMinSizeGate(120, 90).Feed(gif, sizeof gif), TMinSizeGate::TVerdict::Keep);
+    EXPECT_EQ(TMinSizeGate(0, 0).Feed(gif, 1), TMinSizeGate::TVerdict::Keep);
+    // An unknown type is kept, and so is a header that never ends.
+    EXPECT_EQ(TMinSizeGate(400, 400).Feed("<html>", 6), TMinSizeGate::TVerdict::Keep);
+    TMinSizeGate endless(400, 400);
+    const std::string tiff = std::string("MM\0*\x7F\0\0\0", 8) + std::string(64 * 1024, '\0');
+    TMinSizeGate::TVerdict verdict = TMinSizeGate::TVerdict::Undecided;
+    for (int i = 0; i < 8 && verdict == TMinSizeGate::TVerdict::Undecided; ++i)
+        verdict = endless.Feed(tiff.data(), tiff.size());
+    EXPECT_EQ(verdict, TMinSizeGate::TVerdict::Keep);
+}
+
 class DuplicateIndexTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -684,6 +684,7 @@ TEST_F(CliTest, PictureChoicesKeepOnlyTheWantedPicturesAndOffChangesNothing)
 
     EXPECT_EQ(Run({"--min-size", "100", h}).Status, 2);
     EXPECT_EQ(Run({"--user-agent", "", h}).Status, 2);
+    EXPECT_EQ(Run({"--wait", "2d", h}).Status, 2);
 }
 
 TEST_F(CliTest, RobotsCookiesAndUserAgentReachOnlyWhereTheyBelong)
@@ -706,8 +707,11 @@ TEST_F(CliTest, RobotsCookiesAndUserAgentReachOnlyWhereTheyBelong)
                        "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tnever-over-http\n"
                        "other.example\tTRUE\t/\tFALSE\t0\tforeign\tnever\n");
 
+    // Three requests to one server with a wait between each two.
+    const auto t0 = std::chrono::steady_clock::now();
     const TRun r = Run({"--robots", "--load-cookies", cookies, "--user-agent", "Tester/1.0", "--no-keep-alive",
-                        server.Url("/index.html")});
+                        "--wait", "0.3", server.Url("/index.html")});
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 600ms);
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_THAT(r.OutLines(), ElementsAre(server.Url("/index.html"),
                                           "übersprungen: robots.txt verbietet " + server.Url("/private/p.html"),
