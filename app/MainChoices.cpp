@@ -10,6 +10,7 @@
 #include <random>
 
 // ours
+#include "base/AsciiCase.h"
 #include "net/Dispatcher.h"
 
 // ours
@@ -117,6 +118,29 @@ void TMainForm::WaitTurn(const std::string& Address)
     while (TNoticeClock::now() < deadline && !AbortRequested && !ApplicationTerminating())
         WaitForNotices(deadline);
     ServerWaits_.Started(server, nowMs());
+}
+
+bool TMainForm::WaitToRetry(const THttpCli& Cli, const std::string& Address)
+{
+    if ((Choices.WaitMs <= 0 && !Choices.Robots) || (Cli.StatusCode() != 429 && Cli.StatusCode() != 503) ||
+        AbortRequested)
+        return false;
+    std::optional<int> seconds;
+    constexpr std::string_view kName = "retry-after:";
+    for (const std::string& line : Cli.ResponseHeader())
+        if (line.size() > kName.size() && SameTextAscii(std::string_view(line).substr(0, kName.size()), kName))
+            seconds = RetryAfterSeconds(std::string_view(line).substr(kName.size()), std::time(nullptr));
+    if (!seconds)
+        return false;
+    AddMemoLine("Server bittet zu warten (" + std::to_string(Cli.StatusCode()) + "), neuer Versuch in " +
+                std::to_string(*seconds) + " s: " + Address);
+    // The answer was counted as a failure; the retry's own outcome counts instead.
+    if (Failures.ErrorStatus > 0)
+        --Failures.ErrorStatus;
+    const TNoticeDeadline deadline = TNoticeClock::now() + std::chrono::seconds(*seconds);
+    while (TNoticeClock::now() < deadline && !AbortRequested && !ApplicationTerminating())
+        WaitForNotices(deadline);
+    return !AbortRequested;
 }
 
 bool TMainForm::RobotsAllow(const std::string& Address)

@@ -175,7 +175,17 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
             HttpCli1.Proxy = ProxyEdit->Text();
             HttpCli1.ProxyPort = "80";
             HttpCli1.BodyStream = judged ? static_cast<TStream*>(&gate) : &stream;
-            HttpCli1.Get();
+            try {
+                HttpCli1.Get();
+            } catch (...) {
+                // An answer 429 or 503 ends before its body: the file is still empty.
+                if (!WaitToRetry(HttpCli1, Address))
+                    throw;
+                WaitTurn(Address);
+                PrepareRequest(HttpCli1, Address);
+                HttpCli1.URL = Address;
+                HttpCli1.Get();
+            }
         } catch (...) {
             ok = false;
         }

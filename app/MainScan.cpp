@@ -221,7 +221,17 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
     cli.ProxyPort = "80";
     cli.BodyStream = &stream;
     try {
-        cli.Get();
+        try {
+            cli.Get();
+        } catch (...) {
+            // An answer 429 or 503 leaves no body behind: the same stream takes the retry.
+            if (!F.WaitToRetry(cli, address))
+                throw;
+            F.WaitTurn(address);
+            F.PrepareRequest(cli, address);
+            cli.URL = address;
+            cli.Get();
+        }
     } catch (...) {
         cli.BodyStream = nullptr;
         throw;

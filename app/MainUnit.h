@@ -145,6 +145,10 @@ public:
     // Waits, serving the window, until a request to the address's server may
     // start by Choices.WaitMs; a break ends the wait.
     void WaitTurn(const std::string& Address);
+    // After a failed request: when polite crawling is on (a wait or
+    // robots.txt) and the answer was 429 or 503 with Retry-After, waits as
+    // asked (at most 120 s) with one memo line and says to send it again.
+    bool WaitToRetry(const THttpCli& Cli, const std::string& Address);
     // The request pool of a job with several requests in flight; the break
     // buttons reach every request of it while it exists.
     class TAheadHold {

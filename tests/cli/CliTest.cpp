@@ -726,4 +726,16 @@ TEST_F(CliTest, RobotsCookiesAndUserAgentReachOnlyWhereTheyBelong)
         EXPECT_THAT(server.Received(i), ::testing::AllOf(Not(HasSubstr("never")), Not(HasSubstr("private/p.html"))));
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_EQ(Run({"--load-cookies", Scratch.Path() + "/missing.txt", server.Url("/")}).Status, 2);
+
+    // 503 with Retry-After: one wait, one retry, and the page counts as fetched.
+    TScript busy, fine;
+    busy.ReadRequest().Send("HTTP/1.0 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n");
+    fine.ReadRequest().Send(html(Page("")));
+    TScriptedServer retry({busy, fine});
+    const TRun again = Run({"--wait", "0.1", "--no-keep-alive", retry.Url("/index.html")});
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_THAT(again.OutLines(), ElementsAre(retry.Url("/index.html"),
+                                              "Server bittet zu warten (503), neuer Versuch in 1 s: " + retry.Url("/index.html"),
+                                              "Done! (1 html files and 0 image files found...)..."));
+    EXPECT_EQ(retry.Connections(), 2);
 }
