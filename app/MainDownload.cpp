@@ -6,6 +6,7 @@
 // system
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,45 @@ public:
     std::uint64_t Generation = 0;  // of the folder it was made in
 };
 
+// The body on its way into the file, judged by the minimum size: once the
+// header or the byte count shows the picture too small, the write fails, so
+// the client closes the request and nothing more is read.
+class TMinSizeStream : public TStream {
+public:
+    TMinSizeStream(TStream& file, const TPictureChoices& choices, bool& quiet)
+        : file_(file), gate_(choices.MinWidth, choices.MinHeight), minBytes_(choices.MinBytes), quiet_(quiet)
+    {
+    }
+    bool Write(const void* data, std::size_t len) override
+    {
+        if (!TooSmall && gate_.Feed(data, len) == TMinSizeGate::TVerdict::TooSmall)
+            TooSmall = true;
+        // The failed write that ends the request is no failure to report.
+        quiet_ = TooSmall;
+        return !TooSmall && file_.Write(data, len);
+    }
+    std::int64_t Size() const override { return file_.Size(); }
+    // The memo line's reason after a complete body, or one found on the way.
+    std::string Reason() const
+    {
+        if (ShortLength >= 0)
+            return std::to_string(ShortLength) + " Bytes";
+        if (TooSmall)
+            return std::to_string(gate_.Width()) + " × " + std::to_string(gate_.Height());
+        if (minBytes_ != 0 && static_cast<std::uint64_t>(Size()) < minBytes_)
+            return std::to_string(Size()) + " Bytes";
+        return {};
+    }
+    bool TooSmall = false;
+    std::int64_t ShortLength = -1;  // an announced length below the minimum
+
+private:
+    TStream& file_;
+    TMinSizeGate gate_;
+    std::uint64_t minBytes_;
+    bool& quiet_;
+};
+
 }  // namespace
 
 // Without a status line nothing says that the bytes are the picture asked
@@ -100,7 +140,7 @@ bool TMainForm::FinishDownload(dlnames::TPendingFile& File, const std::string& S
     if (Ok) {
         switch (File.Publish()) {
         case dlnames::TPendingFile::TPublish::Done:
-            return true;
+            return !Choices.SkipDuplicates || KeepUnlessDuplicate(SaveName);
         case dlnames::TPendingFile::TPublish::NameTaken:
             // Someone else's file took the name meanwhile: it stays as it is.
             ++Failures.Local;
@@ -127,22 +167,71 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
         return false;
     }
     bool ok = true;
+    std::string tooSmall;
     {
         dlnames::TDownloadFileStream stream(file.Fd());
+        TMinSizeStream gate(stream, Choices, QuietRequest_);
+        const bool judged = Choices.MinSizeWanted();
+        // A length below the minimum ends the request with its first body bytes.
+        HttpCli1.OnHeaderEnd = [&](THttpCli& Sender) {
+            if (judged && Choices.MinBytes != 0 && Sender.ContentLength() >= 0 &&
+                static_cast<std::uint64_t>(Sender.ContentLength()) < Choices.MinBytes && Sender.StatusCode() < 300) {
+                gate.TooSmall = true;
+                gate.ShortLength = Sender.ContentLength();
+            }
+            QuietRequest_ = gate.TooSmall;
+        };
         try {
+            WaitTurn(Address);
+            PrepareRequest(HttpCli1, Address);
             HttpCli1.URL = Address;
             HttpCli1.Proxy = ProxyEdit->Text();
             HttpCli1.ProxyPort = "80";
-            HttpCli1.BodyStream = &stream;
-            HttpCli1.Get();
+            HttpCli1.BodyStream = judged ? static_cast<TStream*>(&gate) : &stream;
+            try {
+                HttpCli1.Get();
+            } catch (...) {
+                // An answer 429 or 503 ends before its body: the file is still empty.
+                if (!WaitToRetry(HttpCli1, Address))
+                    throw;
+                WaitTurn(Address);
+                PrepareRequest(HttpCli1, Address);
+                HttpCli1.URL = Address;
+                HttpCli1.Get();
+            }
         } catch (...) {
             ok = false;
         }
+        HttpCli1.OnHeaderEnd = nullptr;
         HttpCli1.BodyStream = nullptr;
         if (stream.Failed() || !AnsweredWithStatus(HttpCli1))
             ok = false;
+        if (judged && (gate.TooSmall || ok))
+            tooSmall = gate.Reason();
+        QuietRequest_ = false;
+    }
+    if (!tooSmall.empty()) {
+        AddMemoLine("übersprungen: zu klein (" + tooSmall + ")");
+        if (!file.Discard())
+            AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+        return false;
     }
     return FinishDownload(file, SaveName, ok);
+}
+
+bool TMainForm::KeepUnlessDuplicate(const std::string& SaveName)
+{
+    const std::filesystem::path dir = TargetDir();
+    const std::string equal = Duplicates_.FindEqual(dir, dir / SaveName);
+    if (equal.empty()) {
+        Duplicates_.Kept(dir, SaveName);
+        return true;
+    }
+    std::error_code ec;
+    if (!std::filesystem::remove(dir / SaveName, ec))
+        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+    AddMemoLine("übersprungen: " + SaveName + " gleicht " + equal);
+    return false;
 }
 
 // Entry Index with several requests in flight: its own request (fetched
@@ -239,7 +328,8 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
         dlnames::TTargetFolder folder(DownloadFileWays);
         // Several requests in flight when asked for; one keeps every request
         // exactly as it always was.
-        TAheadHold ahead(*this, Connections > 1 && n > 1);
+        TAheadHold ahead(*this, Connections > 1 && n > 1 && !Choices.NeedsOwnRequests());
+        Duplicates_ = TDuplicateIndex();
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = UrlFileName(address);

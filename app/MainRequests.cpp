@@ -40,6 +40,7 @@ void TMainForm::SetupHttpCli1()
     HttpCli1.OnRequestDone = [this](THttpCli& Sender, THttpRequest RqType, std::uint16_t Error) {
         HttpCli1RequestDone(Sender, RqType, Error);
     };
+    LoadPictureChoices();
 }
 
 std::uint32_t TMainForm::ScanLimitSetting(const char* key)
@@ -78,6 +79,8 @@ void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
 {
     (void)RqType;
+    if (QuietRequest_)
+        return;
     if (Error == httpErrBodyWrite)
         ++Failures.Local;
     else if (Error != 0)

@@ -145,7 +145,11 @@ private:
     bool IsImageLink(std::string_view raw) const;
     // Resolves raw against dir and lists it when it names a picture.
     void AddIfImage(std::string_view raw, std::string_view dir);
-    void AddIfImage(std::string_view raw) { AddIfImage(raw, AllowedDirs[0]); }
+    void AddIfImage(std::string_view raw)
+    {
+        if (!InThumbnailLink)
+            AddIfImage(raw, AllowedDirs[0]);
+    }
     // The optional rules for today's markup.
     void ModernRules(const THTMLTag& tag);
     void NoteStylesheet(const THTMLTag& tag);
@@ -168,6 +172,8 @@ private:
     bool Modern = false;
     // Between <picture> and </picture>: only there a SOURCE names pictures.
     bool InPicture = false;
+    TThumbnailLinks Thumbnails;
+    bool InThumbnailLink = false;
     bool PageBatch = false;
     bool PageAdded = false;
     THTMLParser Parser;
@@ -273,12 +279,24 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         return Answer(*r.Client, address);
     }
     THttpCli& cli = F.HttpCli1;
+    F.WaitTurn(address);
+    F.PrepareRequest(cli, address);
     cli.URL = address;
     cli.Proxy = F.ProxyEdit->Text();
     cli.ProxyPort = "80";
     cli.BodyStream = &stream;
     try {
-        cli.Get();
+        try {
+            cli.Get();
+        } catch (...) {
+            // An answer 429 or 503 leaves no body behind: the same stream takes the retry.
+            if (!F.WaitToRetry(cli, address))
+                throw;
+            F.WaitTurn(address);
+            F.PrepareRequest(cli, address);
+            cli.URL = address;
+            cli.Get();
+        }
     } catch (...) {
         cli.BodyStream = nullptr;
         FailStatus = StatusReasonSuffix(cli.DoneError(), cli.StatusCode(), cli.StatusText());
@@ -500,6 +518,15 @@ void TPageScan::MetaRule(const THTMLTag& tag)
 void TPageScan::ExamineTag(const THTMLTag& tag)
 {
     const std::string_view name = tag.Name();
+    if (F.Choices.SkipThumbnails) {
+        bool pictureHref = false;
+        if (name == "A")
+            for (const THTMLParam& p : tag.Params())
+                pictureHref = pictureHref || (p.Name() == "HREF" && IsImageLink(WithoutFragment(p.Value())));
+        Thumbnails.Tag(name, pictureHref);
+    }
+    // The inline pictures of a link to a picture are its thumbnails.
+    InThumbnailLink = Thumbnails.InsidePictureLink() && name != "A" && name != "AREA" && name != "LINK";
     if (name == "META") {
         MetaRule(tag);
     } else if (name == "IMG") {
@@ -697,6 +724,8 @@ void TPageScan::Run()
             continue;
         }
         PageLevel = PageQueue[j].Level;
+        if (!F.RobotsAllow(address))
+            continue;
         F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address));
         F.AddMemoLine(DisplayAddress(address));
         FailStatus.clear();
@@ -730,6 +759,7 @@ void TPageScan::Run()
             }
             Parser.Execute();
             InPicture = false;
+            Thumbnails.Reset();
             BeginPage();
             for (const THTMLNode* node : Parser.Nodes)
                 if (const THTMLTag* tag = node->AsTag())
@@ -784,8 +814,9 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
+    RobotsRules_.clear();
     {
-        TAheadHold ahead(*this, Connections > 1);
+        TAheadHold ahead(*this, Connections > 1 && !Choices.NeedsOwnRequests());
         TPageScan scan(*this, ahead);
         scan.Run();
     }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "app/DownloadNames.h"
 #include "app/MainFiles.h"
+#include "app/PictureChoices.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
@@ -140,6 +142,22 @@ public:
     // connections to one server; results are still taken in list order.
     int Connections = 4;
     static constexpr int kMaxConnections = 16;
+    // The user's optional picture choices (settings; the command line sets its own).
+    TPictureChoices Choices;
+    // Sets HttpCli1's agent from Choices.UserAgent when one is given.
+    void UseUserAgent();
+    // The cookies of the address on the client that fetches it.
+    void PrepareRequest(THttpCli& Cli, const std::string& Address);
+    // Whether robots.txt of the address's host allows it (always when not
+    // asked for); a refusal gets its memo line.
+    bool RobotsAllow(const std::string& Address);
+    // Waits, serving the window, until a request to the address's server may
+    // start by Choices.WaitMs; a break ends the wait.
+    void WaitTurn(const std::string& Address);
+    // After a failed request: when polite crawling is on (a wait or
+    // robots.txt) and the answer was 429 or 503 with Retry-After, waits as
+    // asked (at most 120 s) with one memo line and says to send it again.
+    bool WaitToRetry(const THttpCli& Cli, const std::string& Address);
     // The request pool of a job with several requests in flight; the break
     // buttons reach every request of it while it exists.
     class TAheadHold {
@@ -290,6 +308,17 @@ private:
     std::int64_t jobBytes_ = 0;
     std::chrono::steady_clock::time_point jobStart_{}, lastData_{};
     QTimer* statusTick_ = nullptr;
+    // With duplicates refused: keeps the file just saved unless its bytes
+    // equal another file's of the folder, whose name the memo line gives.
+    bool KeepUnlessDuplicate(const std::string& SaveName);
+    void LoadPictureChoices();
+    std::map<std::string, TRobotsRules> RobotsRules_;
+    TServerWaits ServerWaits_{0};
+    // Duplicates of a download run; made anew for every run.
+    TDuplicateIndex Duplicates_;
+    // A request whose end the request-done handler neither reports nor
+    // counts: robots.txt, and a download given up as too small.
+    bool QuietRequest_ = false;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

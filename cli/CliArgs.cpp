@@ -1,5 +1,8 @@
 #include "cli/CliArgs.h"
 
+// ours
+#include "app/PictureChoices.h"
+
 // system
 #include <cmath>
 #include <cstdlib>
@@ -8,7 +11,8 @@ namespace {
 
 enum class TOpt {
     Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, NoParent,
-    Connections, NoKeepAlive, Thumbnails, Help, Version
+    Connections, NoKeepAlive, Thumbnails, SkipThumbnails, MinSize, MinBytes, NoDuplicates, Robots, LoadCookies,
+    UserAgent, Wait, RandomWait, Help, Version
 };
 
 struct TOptDef {
@@ -36,6 +40,15 @@ constexpr TOptDef OptDefs[] = {
     {'j', "connections", TOpt::Connections, true},
     {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
+    {'\0', "skip-thumbnails", TOpt::SkipThumbnails, false},
+    {'\0', "min-size", TOpt::MinSize, true},
+    {'\0', "min-bytes", TOpt::MinBytes, true},
+    {'\0', "no-duplicates", TOpt::NoDuplicates, false},
+    {'\0', "robots", TOpt::Robots, false},
+    {'\0', "load-cookies", TOpt::LoadCookies, true},
+    {'\0', "user-agent", TOpt::UserAgent, true},
+    {'w', "wait", TOpt::Wait, true},
+    {'\0', "random-wait", TOpt::RandomWait, false},
     {'h', "help", TOpt::Help, false},
     {'\0', "version", TOpt::Version, false},
 };
@@ -126,6 +139,38 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
             return "the folder of --thumbnails is empty";
         a.Thumbnails = value;
         break;
+    case TOpt::SkipThumbnails: a.SkipThumbnails = true; break;
+    case TOpt::MinSize:
+        if (!ParseMinSize(value, a.MinWidth, a.MinHeight))
+            return "invalid minimum size '" + value + "' (WxH, each 0 to 100000)";
+        break;
+    case TOpt::MinBytes: {
+        std::uint32_t bytes = 0;
+        if (!ParseCount(value, bytes))
+            return "invalid minimum byte count '" + value + "'";
+        a.MinBytes = bytes;
+        break;
+    }
+    case TOpt::NoDuplicates: a.NoDuplicates = true; break;
+    case TOpt::Robots: a.Robots = true; break;
+    case TOpt::LoadCookies:
+        if (value.empty())
+            return "the cookie file name is empty";
+        a.CookieFile = value;
+        break;
+    case TOpt::UserAgent:
+        if (value.empty() || value.find_first_of("\r\n") != std::string::npos)
+            return "the user agent is empty or holds a line break";
+        a.UserAgent = value;
+        break;
+    case TOpt::Wait: {
+        const std::optional<std::int64_t> ms = ParseWaitMs(value);
+        if (!ms)
+            return "invalid wait '" + value + "' (seconds, or with s, m or h, at most a day)";
+        a.WaitMs = *ms;
+        break;
+    }
+    case TOpt::RandomWait: a.RandomWait = true; break;
     case TOpt::Help: a.Help = true; break;
     case TOpt::Version: a.Version = true; break;
     }
@@ -263,6 +308,17 @@ const char* CliUsageText()
            "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
            "                           \"thbcache.tcf\", as the image browser does; prints the status lines\n"
+           "      --skip-thumbnails    do not list a picture shown inside a link to a picture; the\n"
+           "                           linked picture is listed\n"
+           "      --min-size WxH       do not keep a download narrower than W or lower than H pixels;\n"
+           "                           it is given up as soon as its first bytes tell its size\n"
+           "      --min-bytes N        do not keep a download of fewer than N bytes\n"
+           "      --no-duplicates      do not keep a download whose bytes equal a file in the folder\n"
+           "      --robots             obey robots.txt of each host the scan visits\n"
+           "      --load-cookies FILE  send the cookies of a Netscape cookies.txt file where it says\n"
+           "      --user-agent TEXT    identify as TEXT (default \"Mozilla/3.0 (compatible)\")\n"
+           "  -w, --wait SECONDS       wait between two requests to one server (s, m or h suffix)\n"
+           "      --random-wait        wait 0.5 to 1.5 times --wait, a new factor each time\n"
            "      --version            show the version\n"
            "  -h, --help               show this text\n"
            "\n"

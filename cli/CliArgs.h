@@ -27,6 +27,18 @@ struct TCliArgs {
     std::optional<std::string> Url;
     // One thumbnail pass of the image browser over this folder instead of a scan.
     std::optional<std::string> Thumbnails;
+    // Which pictures: no thumbnails inside links to pictures, a minimum size
+    // (0: none), no duplicates; robots.txt, cookies and the user agent.
+    bool SkipThumbnails = false;
+    std::uint32_t MinWidth = 0;
+    std::uint32_t MinHeight = 0;
+    std::uint64_t MinBytes = 0;
+    bool NoDuplicates = false;
+    bool Robots = false;
+    std::optional<std::string> CookieFile;
+    std::optional<std::string> UserAgent;
+    std::int64_t WaitMs = 0;  // between two requests to one server
+    bool RandomWait = false;
     bool Help = false;
     bool Version = false;
 };

@@ -156,6 +156,24 @@ int main(int argc, char** argv)
     form.HttpCli1.NoCheckCertificate = a.NoCheckCertificate;
     form.HttpCli1.KeepAlive = !a.NoKeepAlive;
     form.Connections = a.Connections;
+    form.Choices = TPictureChoices();
+    form.Choices.SkipThumbnails = a.SkipThumbnails;
+    form.Choices.MinWidth = a.MinWidth;
+    form.Choices.MinHeight = a.MinHeight;
+    form.Choices.MinBytes = a.MinBytes;
+    form.Choices.SkipDuplicates = a.NoDuplicates;
+    form.Choices.Robots = a.Robots;
+    form.Choices.WaitMs = a.WaitMs;
+    form.Choices.RandomWait = a.RandomWait;
+    form.Choices.UserAgent = a.UserAgent.value_or("Mozilla/3.0 (compatible)");
+    form.UseUserAgent();
+    if (a.CookieFile) {
+        std::string error;
+        if (!LoadCookieFile(*a.CookieFile, form.Choices.Cookies, error)) {
+            std::fprintf(stderr, "weblumifang-cli: %s\n", error.c_str());
+            return 2;
+        }
+    }
     if (a.NoCheckCertificate)
         std::fputs("weblumifang-cli: warning: server certificates are not checked (--no-check-certificate)\n", stderr);
 

@@ -748,3 +748,126 @@ TEST_F(CliTest, CredentialsOfTheStartAddressReachOnlyItsServer)
         EXPECT_THAT(start.AccessLogWith("GET /s/index.html"), HasSubstr("GET /s/index.html HTTP/1.0|127.0.0.1:" + std::to_string(start.Port()) + "|Basic am9lOnB3"));
     }
 }
+
+// A GIF header of the given size, padded with bytes that make each file unique.
+static std::string GifOf(int width, int height, const std::string& fill, std::size_t bytes)
+{
+    std::string gif = "GIF89a";
+    gif += static_cast<char>(width & 0xFF);
+    gif += static_cast<char>(width >> 8);
+    gif += static_cast<char>(height & 0xFF);
+    gif += static_cast<char>(height >> 8);
+    while (gif.size() < bytes)
+        gif += fill;
+    return gif.substr(0, bytes);
+}
+
+TEST_F(CliTest, PictureChoicesKeepOnlyTheWantedPicturesAndOffChangesNothing)
+{
+    TNginx nginx;
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::string h = nginx.Url("");
+    nginx.WriteDoc("g/index.html", Page("<a href=\"big.gif\"><span><img src=\"small.gif\"></span></a>"
+                                        "<img src=\"icon.gif\"><a href=\"page.html\"><img src=\"button.gif\"></a>"));
+    nginx.WriteDoc("g/page.html", Page(""));
+
+    // Off: every picture is listed, as always.
+    const TRun all = Run({"--auto", h + "/g/index.html"});
+    EXPECT_EQ(all.Status, 0) << all.Err;
+    EXPECT_THAT(all.OutLines(), ::testing::Contains("Done! (2 html files and 4 image files found...)..."));
+    const std::string list = Scratch.Path() + "/wanted.bls";
+    const TRun wanted = Run({"--auto", "--skip-thumbnails", "-s", list, h + "/g/index.html"});
+    EXPECT_EQ(wanted.Status, 0) << wanted.Err;
+    EXPECT_EQ(ReadFile(list), h + "/g/big.gif\r\n" + h + "/g/icon.gif\r\n" + h + "/g/button.gif\r\n");
+
+    // Sizes, byte counts and duplicates, in one download run.
+    const std::string big = GifOf(500, 400, "b", 4000);
+    nginx.WriteDoc("d/big.gif", big);
+    nginx.WriteDoc("d/icon.gif", GifOf(16, 16, "i", 200000));
+    nginx.WriteDoc("d/tiny.gif", GifOf(300, 300, "t", 50));
+    nginx.WriteDoc("d/dup.gif", big);
+    nginx.WriteDoc("d/again.gif", GifOf(600, 600, "o", 3000));
+    const std::string dir = Scratch.Path() + "/ziel";
+    fs::create_directories(dir);
+    Scratch.WriteFile("ziel/old.gif", GifOf(600, 600, "o", 3000));
+    std::string addresses;
+    for (const char* name : {"big.gif", "icon.gif", "tiny.gif", "dup.gif", "again.gif"})
+        addresses += nginx.Url(std::string("/d/") + name) + "\r\n";
+    const std::string work = Scratch.WriteFile("work.bls", addresses);
+
+    const TRun r = Run({"-l", work, "-d", dir, "--min-size", "100x100", "--min-bytes", "100", "--no-duplicates"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 5 herunter (big.gif)...",
+                                          "Lade Datei 2 von 5 herunter (icon.gif)...", "übersprungen: zu klein (16 × 16)",
+                                          "Lade Datei 3 von 5 herunter (tiny.gif)...", "übersprungen: zu klein (50 Bytes)",
+                                          "Lade Datei 4 von 5 herunter (dup.gif)...", "übersprungen: dup.gif gleicht big.gif",
+                                          "Lade Datei 5 von 5 herunter (again.gif)...",
+                                          "übersprungen: again.gif gleicht old.gif", "Done..."));
+    EXPECT_EQ(ReadFile(dir + "/big.gif"), big);
+    for (const char* gone : {"icon.gif", "tiny.gif", "dup.gif", "again.gif"})
+        EXPECT_FALSE(fs::exists(dir + "/" + gone)) << gone;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+    // Off again: every file is kept, the copies numbered as always.
+    const TRun off = Run({"-l", work, "-d", dir});
+    EXPECT_EQ(off.Status, 0) << off.Err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 7);
+    EXPECT_EQ(ReadFile(dir + "/big0.gif"), big);
+
+    EXPECT_EQ(Run({"--min-size", "100", h}).Status, 2);
+    EXPECT_EQ(Run({"--user-agent", "", h}).Status, 2);
+    EXPECT_EQ(Run({"--wait", "2d", h}).Status, 2);
+}
+
+TEST_F(CliTest, RobotsCookiesAndUserAgentReachOnlyWhereTheyBelong)
+{
+    const std::string page = Page("<a href=\"private/p.html\">p</a><a href=\"ok.html\">ok</a>");
+    const auto html = [](const std::string& body) {
+        return TScript::Response("HTTP/1.0 200 OK", {"Content-Type: text/html", "Content-Length: " + std::to_string(body.size())},
+                                 body);
+    };
+    const std::string robots = "User-agent: *\nDisallow: /private/\n\nUser-agent: Other\nDisallow: /\n";
+    TScript robotsScript, indexScript, okScript;
+    robotsScript.ReadRequest().Send(TScript::Response("HTTP/1.0 200 OK", {"Content-Length: " + std::to_string(robots.size())}, robots));
+    indexScript.ReadRequest().Send(html(page));
+    okScript.ReadRequest().Send(html(Page("")));
+    TScriptedServer server({robotsScript, indexScript, okScript});
+    const std::string cookies = Scratch.WriteFile(
+        "cookies.txt", "# Netscape HTTP Cookie File\n"
+                       "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"
+                       "127.0.0.1\tFALSE\t/ok.html\tFALSE\t0\tpath\tonly-ok\n"
+                       "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tnever-over-http\n"
+                       "other.example\tTRUE\t/\tFALSE\t0\tforeign\tnever\n");
+
+    // Three requests to one server with a wait between each two.
+    const auto t0 = std::chrono::steady_clock::now();
+    const TRun r = Run({"--robots", "--load-cookies", cookies, "--user-agent", "Tester/1.0", "--no-keep-alive",
+                        "--wait", "0.3", server.Url("/index.html")});
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 600ms);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(server.Url("/index.html"),
+                                          "übersprungen: robots.txt verbietet " + server.Url("/private/p.html"),
+                                          server.Url("/ok.html"), "Done! (2 html files and 0 image files found...)..."));
+    ASSERT_TRUE(server.WaitFinished(2));
+    EXPECT_THAT(server.Received(0), HasSubstr("GET /robots.txt "));
+    EXPECT_THAT(server.Received(0), HasSubstr("User-Agent: Tester/1.0\r\n"));
+    EXPECT_THAT(server.Received(1), HasSubstr("GET /index.html "));
+    EXPECT_THAT(server.Received(1), HasSubstr("Cookie: sid=abc\r\n"));
+    EXPECT_THAT(server.Received(2), HasSubstr("Cookie: path=only-ok; sid=abc\r\n"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_THAT(server.Received(i), ::testing::AllOf(Not(HasSubstr("never")), Not(HasSubstr("private/p.html"))));
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_EQ(Run({"--load-cookies", Scratch.Path() + "/missing.txt", server.Url("/")}).Status, 2);
+
+    // 503 with Retry-After: one wait, one retry, and the page counts as fetched.
+    TScript busy, fine;
+    busy.ReadRequest().Send("HTTP/1.0 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n");
+    fine.ReadRequest().Send(html(Page("")));
+    TScriptedServer retry({busy, fine});
+    const TRun again = Run({"--wait", "0.1", "--no-keep-alive", retry.Url("/index.html")});
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_THAT(again.OutLines(), ElementsAre(retry.Url("/index.html"),
+                                              "Server bittet zu warten (503), neuer Versuch in 1 s: " + retry.Url("/index.html"),
+                                              "Done! (1 html files and 0 image files found...)..."));
+    EXPECT_EQ(retry.Connections(), 2);
+}
