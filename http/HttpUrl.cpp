@@ -1,10 +1,48 @@
 // Address splitting and the request targets derived from it.
 #include "http/HttpProt.h"
 
+#include <algorithm>
+
+#include <idn2.h>
+
 // ours
 #include "base/AsciiCase.h"
 
 namespace {
+
+// A server may name a relocation's host in Unicode ("bücher.example"); the
+// resolver and the Host line know it only in its ASCII form.
+std::string AsciiHostIn(const std::string& address)
+{
+    const std::size_t sep = address.find("://");
+    if (sep == std::string::npos)
+        return address;
+    const std::size_t start = sep + 3;
+    const std::size_t end = std::min(address.find_first_of("/?#", start), address.size());
+    std::size_t hostStart = address.rfind('@', end);
+    hostStart = hostStart == std::string::npos || hostStart < start ? start : hostStart + 1;
+    std::size_t hostEnd = address.rfind(':', end);
+    if (hostEnd == std::string::npos || hostEnd < hostStart)
+        hostEnd = end;
+    const std::string host = address.substr(hostStart, hostEnd - hostStart);
+    // Longer than any name the resolver takes: left as it is and refused there.
+    if (host.size() > 1024 || host.find('\0') != std::string::npos ||
+        std::none_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return address;
+    char* ascii = nullptr;
+    int rc = idn2_to_ascii_8z(host.c_str(), &ascii, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+    if (rc != IDN2_OK) {
+        // Some names exist only under the older mapping (a "ß" in a label).
+        idn2_free(ascii);
+        ascii = nullptr;
+        rc = idn2_to_ascii_8z(host.c_str(), &ascii, IDN2_NFC_INPUT | IDN2_TRANSITIONAL);
+    }
+    std::string out = address;
+    if (rc == IDN2_OK && ascii != nullptr)
+        out.replace(hostStart, hostEnd - hostStart, ascii);
+    idn2_free(ascii);
+    return out;
+}
 
 std::string WithPort(const std::string& host, const std::string& port)
 {
@@ -194,7 +232,7 @@ THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy
                                 std::string& password)
 {
     THttpTarget t;
-    TUrlParts u = SplitUrl(WithoutFragment(url));
+    TUrlParts u = SplitUrl(AsciiHostIn(WithoutFragment(url)));
     bool secure = false;
     t.Unsupported = !SchemeSupported(u.Proto, secure);
     t.Secure = secure;
@@ -229,7 +267,7 @@ THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy
 // Location without scheme keeps the scheme of the current request.
 void ApplyRelocation(const std::string& rawValue, bool withProxy, THttpTarget& t)
 {
-    const std::string value = WithoutFragment(rawValue);
+    const std::string value = AsciiHostIn(WithoutFragment(rawValue));
     TUrlParts s = SplitUrl(value);
     const std::string current = SchemeText(t.Secure);
     std::string proto = s.Proto.empty() ? current : s.Proto;

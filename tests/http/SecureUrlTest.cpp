@@ -117,6 +117,16 @@ TEST(SecureRelocation, DirectRowsKeepOrSwitchTheScheme)
     EXPECT_EQ(t.RequestTarget, "/p");
     EXPECT_EQ(HostLineValue(t), "b.de");
 
+    // A host the server names in Unicode is looked up and sent in its ASCII
+    // form, with user information and port where they stand.
+    t = Derive("http://a.de/");
+    ApplyRelocation("http://joe@b\xC3\xBC" "cher.example:8080/B\xC3\xA4" "ume.jpg", false, t);
+    EXPECT_EQ(t.ConnectHost, "xn--bcher-kva.example");
+    EXPECT_EQ(HostLineValue(t), "xn--bcher-kva.example:8080");
+    EXPECT_EQ(t.ConnectPort, "8080");
+    t = Derive("http://b\xC3\xBC" "cher.example/", "proxy.lan:3128");
+    EXPECT_EQ(RequestLineTarget(t, true), "http://xn--bcher-kva.example/");
+
     // Host and path without scheme: the scheme and its default port stay.
     t = Derive("https://a.de:8443/");
     ApplyRelocation("c.de/q", false, t);
