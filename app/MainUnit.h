@@ -308,6 +308,10 @@ private:
     std::int64_t jobBytes_ = 0;
     std::chrono::steady_clock::time_point jobStart_{}, lastData_{};
     QTimer* statusTick_ = nullptr;
+    // Draws the text panel, at most ten times a second and never while hidden.
+    void PaintJobStatus();
+    std::chrono::steady_clock::time_point lastStatusPaint_{};
+    bool statusPaintPending_ = false;
     // With duplicates refused: keeps the file just saved unless its bytes
     // equal another file's of the folder, whose name the memo line gives.
     bool KeepUnlessDuplicate(const std::string& SaveName);

@@ -28,6 +28,13 @@ protected:
         if (owner)
             owner->Repaint();
     }
+    // Text set while the window was hidden is drawn when it shows.
+    void showEvent(QShowEvent* e) override
+    {
+        QWidget::showEvent(e);
+        if (owner)
+            owner->Repaint();
+    }
 };
 
 TStatusBar::TStatusBar(TWinControl* parent, std::string name)
