@@ -250,7 +250,8 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
         return mrNone;
     });
     form.SettingsBtn->Click();
-    EXPECT_FALSE(form.Choices.MinSizeWanted() && form.Choices.MinWidth != 0);
+    EXPECT_EQ(form.Choices.MinWidth, 0u);
+    EXPECT_EQ(form.Choices.MinHeight, 0u);
     EXPECT_EQ(form.Choices.LimitRate, 0u);
     EXPECT_FALSE(static_cast<bool>(form.HttpCli1.OnReceivePace));
     EXPECT_EQ(form.HttpCli1.Agent, "Mozilla/3.0 (compatible)");
