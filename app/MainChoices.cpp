@@ -4,6 +4,7 @@
 
 // system
 #include <charconv>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -74,12 +75,15 @@ void TMainForm::LoadPictureChoices()
     const double wait = settings.value("Network/Wait", 0).toDouble(&ok);
     Choices.WaitMs = ok && wait > 0 && wait <= 86400 ? static_cast<std::int64_t>(wait * 1000) : 0;
     Choices.RandomWait = settings.value("Network/RandomWait", false).toBool();
+    Choices.LimitRate =
+        ParseRate(settings.value("Network/LimitRate", QString()).toString().trimmed().toStdString()).value_or(0);
     Choices.UserAgent = settings.value("Network/UserAgent", QString()).toString().toStdString();
     const std::string cookieFile = settings.value("Network/CookieFile", QString()).toString().toStdString();
     std::string error;
     if (!cookieFile.empty() && !LoadCookieFile(cookieFile, Choices.Cookies, error))
         Choices.Cookies = TCookieJar();
     UseUserAgent();
+    UseRateLimit();
     // After a relocation the cookies are those of the new address, so none
     // follows a redirect to a host or path the file does not name.
     HttpCli1.OnLocationChange = [this](THttpCli& Sender) { PrepareRequest(Sender, Sender.Location()); };
@@ -90,6 +94,21 @@ void TMainForm::UseUserAgent()
     // Line breaks would end the header early and start another.
     if (!Choices.UserAgent.empty() && Choices.UserAgent.find_first_of("\r\n") == std::string::npos)
         HttpCli1.Agent = Choices.UserAgent;
+}
+
+void TMainForm::UseRateLimit()
+{
+    RateLimiter_ = TRateLimiter(Choices.LimitRate);
+    if (Choices.LimitRate == 0) {
+        HttpCli1.OnReceivePace = nullptr;
+        return;
+    }
+    HttpCli1.OnReceivePace = [this](THttpCli&, std::size_t Bytes) {
+        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+        return RateLimiter_.Received(Bytes, now);
+    };
 }
 
 void TMainForm::PrepareRequest(THttpCli& Cli, const std::string& Address)

@@ -129,6 +129,8 @@ TMainForm::TAheadHold::TAheadHold(TMainForm& form, bool wanted) : form_(form)
         c.ConnectTimeout = main.ConnectTimeout;
         c.IdleTimeout = main.IdleTimeout;
         c.KeepAlive = main.KeepAlive;
+        // One limiter for all: the rate is the whole program's.
+        c.OnReceivePace = main.OnReceivePace;
     });
     pool_->OnDocData = [&form](THttpCli& Sender, const char* Buffer, int Len) {
         form.HttpCli1DocData(Sender, Buffer, Len);

@@ -146,6 +146,8 @@ public:
     TPictureChoices Choices;
     // Sets HttpCli1's agent from Choices.UserAgent when one is given.
     void UseUserAgent();
+    // Paces the reading of every request by Choices.LimitRate, or not at all.
+    void UseRateLimit();
     // The cookies of the address on the client that fetches it.
     void PrepareRequest(THttpCli& Cli, const std::string& Address);
     // Whether robots.txt of the address's host allows it (always when not
@@ -318,6 +320,7 @@ private:
     void LoadPictureChoices();
     std::map<std::string, TRobotsRules> RobotsRules_;
     TServerWaits ServerWaits_{0};
+    TRateLimiter RateLimiter_{0};
     // Duplicates of a download run; made anew for every run.
     TDuplicateIndex Duplicates_;
     // A request whose end the request-done handler neither reports nor

@@ -30,6 +30,8 @@ struct TPictureChoices {
     // random 0.5 to 1.5 times it.
     std::int64_t WaitMs = 0;
     bool RandomWait = false;
+    // Bytes per second read by the whole program; 0 for no limit.
+    std::uint64_t LimitRate = 0;
 
     bool MinSizeWanted() const { return MinWidth != 0 || MinHeight != 0 || MinBytes != 0; }
     // These look at every request on its own, so a job runs its requests one at a time.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 // Qt
@@ -11,6 +12,7 @@
 
 // ours
 #include "app/MainUnit.h"
+#include "app/PictureChoices.h"
 #include "ui/Dialogs.h"
 #include "ui/Responder.h"
 
@@ -64,14 +66,81 @@ std::string SecondsText(double v)
     return s;
 }
 
+std::string Trimmed(std::string text)
+{
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    while (!text.empty() && text.front() == ' ')
+        text.erase(0, 1);
+    return text;
+}
+
+// "400x400", or empty (and "0x0") for no minimum; "×" as the label writes it.
+bool ParseSizeField(std::string text, std::uint32_t& width, std::uint32_t& height)
+{
+    text = Trimmed(std::move(text));
+    const std::string times = "\xC3\x97";
+    if (const auto at = text.find(times); at != std::string::npos)
+        text.replace(at, times.size(), "x");
+    std::string plain;
+    for (char c : text)
+        if (c != ' ')
+            plain += c;
+    if (plain.empty()) {
+        width = height = 0;
+        return true;
+    }
+    return ParseMinSize(plain, width, height);
+}
+
+// Bytes per second, k or m suffix; empty or 0 for no limit.
+bool ParseRateField(std::string text, std::uint64_t& out)
+{
+    text = Trimmed(std::move(text));
+    if (text.empty() || text == "0") {
+        out = 0;
+        return true;
+    }
+    const std::optional<std::uint64_t> rate = ParseRate(text);
+    if (!rate)
+        return false;
+    out = *rate;
+    return true;
+}
+
+std::string RateText(std::uint64_t rate)
+{
+    if (rate == 0)
+        return "0";
+    if (rate % (1024 * 1024) == 0)
+        return std::to_string(rate / (1024 * 1024)) + "m";
+    if (rate % 1024 == 0)
+        return std::to_string(rate / 1024) + "k";
+    return std::to_string(rate);
+}
+
+// A user agent goes into a header line as it is: printable ASCII only.
+bool UsableAgent(const std::string& text)
+{
+    if (text.size() > 512)
+        return false;
+    for (unsigned char c : text)
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    return true;
+}
+
+constexpr std::uint64_t kMaxMinBytes = std::uint64_t(1) << 40;
+
 }  // namespace
 
 TSettingsForm::TSettingsForm() : TForm("SettingsForm")
 {
     Caption = "Einstellungen";
     DialogBorder = true;
-    ClientWidth = 460;
-    ClientHeight = 404;
+    // Two columns: stacked, the fields would not fit a 768-pixel-high screen.
+    ClientWidth = 920;
+    ClientHeight = 420;
 
     auto label = [this](const char* name, const char* caption, int x, int y, int w) {
         auto* l = Make<TLabel>(this, name);
@@ -122,20 +191,62 @@ TSettingsForm::TSettingsForm() : TForm("SettingsForm")
     NoParentCheck->SetBounds(12, 326, 436, 20);
     NoParentCheck->Caption = "Nur unterhalb der Startadresse";
 
+    constexpr int c = 472;  // the second column
+    auto* picHead = label("PicturesLabel", "Bilder", c, 10, 200);
+    picHead->SetFont(TFontSpec{"MS Sans Serif", 8, true});
+    SkipThumbnailsCheck = Make<TCheckBox>(this, "SkipThumbnailsCheck");
+    SkipThumbnailsCheck->SetBounds(c, 34, 436, 20);
+    SkipThumbnailsCheck->Caption = "Nur große Bilder statt Vorschaubildern";
+    label("MinSizeLabel", "Mindestgröße in Pixeln (B × H, leer = keine):", c, 62, 320);
+    MinSizeEdit = Make<TEdit>(this, "MinSizeEdit");
+    MinSizeEdit->SetBounds(c + 328, 59, 108, 22);
+    label("MinBytesLabel", "Mindestgröße in Bytes (0 = keine):", c, 88, 320);
+    MinBytesEdit = Make<TEdit>(this, "MinBytesEdit");
+    MinBytesEdit->SetBounds(c + 328, 85, 108, 22);
+    SkipDuplicatesCheck = Make<TCheckBox>(this, "SkipDuplicatesCheck");
+    SkipDuplicatesCheck->SetBounds(c, 112, 436, 20);
+    SkipDuplicatesCheck->Caption = "Doppelte Bilder nicht speichern";
+
+    auto* politeHead = label("PoliteLabel", "Höflich laden", c, 142, 200);
+    politeHead->SetFont(TFontSpec{"MS Sans Serif", 8, true});
+    label("WaitLabel", "Sekunden zwischen Anfragen an einen Server:", c, 168, 320);
+    WaitEdit = Make<TEdit>(this, "WaitEdit");
+    WaitEdit->SetBounds(c + 328, 165, 108, 22);
+    RandomWaitCheck = Make<TCheckBox>(this, "RandomWaitCheck");
+    RandomWaitCheck->SetBounds(c, 192, 436, 20);
+    RandomWaitCheck->Caption = "Wartezeit zufällig 0,5- bis 1,5-fach";
+    label("LimitRateLabel", "Höchstens Bytes je Sekunde (k, m; 0 = frei):", c, 220, 320);
+    LimitRateEdit = Make<TEdit>(this, "LimitRateEdit");
+    LimitRateEdit->SetBounds(c + 328, 217, 108, 22);
+    RobotsCheck = Make<TCheckBox>(this, "RobotsCheck");
+    RobotsCheck->SetBounds(c, 244, 436, 20);
+    RobotsCheck->Caption = "robots.txt der Server beachten";
+    label("UserAgentLabel", "Programmkennung (User-Agent, leer = Standard):", c, 270, 436);
+    UserAgentEdit = Make<TEdit>(this, "UserAgentEdit");
+    UserAgentEdit->SetBounds(c, 288, 436, 22);
+    label("CookieFileLabel", "Cookie-Datei (cookies.txt):", c, 316, 436);
+    CookieFileEdit = Make<TEdit>(this, "CookieFileEdit");
+    CookieFileEdit->SetBounds(c, 334, 400, 22);
+    CookieFileBtn = Make<TButton>(this, "CookieFileBtn");
+    CookieFileBtn->SetBounds(c + 406, 333, 30, 24);
+    CookieFileBtn->Caption = "...";
+    CookieFileBtn->Hint = "Cookie-Datei auswählen";
+
     auto* bevel = Make<TBevel>(this, "Bevel1");
-    bevel->SetBounds(8, 356, 444, 2);
+    bevel->SetBounds(8, 372, 904, 2);
     OkBtn = Make<TButton>(this, "OkBtn");
-    OkBtn->SetBounds(246, 368, 97, 26);
+    OkBtn->SetBounds(706, 384, 97, 26);
     OkBtn->Caption = "OK";
     OkBtn->Default = true;
     CancelBtn = Make<TButton>(this, "CancelBtn");
-    CancelBtn->SetBounds(351, 368, 97, 26);
+    CancelBtn->SetBounds(811, 384, 97, 26);
     CancelBtn->Caption = "Abbrechen";
     CancelBtn->Cancel = true;
     CancelBtn->ModalResult = mrCancel;
 
     OkBtn->OnClick = [this] { OkBtnClick(); };
     CaFileBtn->OnClick = [this] { CaFileBtnClick(); };
+    CookieFileBtn->OnClick = [this] { CookieFileBtnClick(); };
     NoCheckCertCheck->OnClick = [this] { NoCheckCertCheckClick(); };
     NoCheckCertCheckClick();
 }
@@ -152,7 +263,31 @@ void TSettingsForm::Load(TMainForm& form)
     MaxLevelEdit->Text = std::to_string(form.MaxLevel);
     ModernBox->Checked = form.ModernCheck->Checked();
     NoParentCheck->Checked = form.NoParent;
+    const TPictureChoices& c = form.Choices;
+    SkipThumbnailsCheck->Checked = c.SkipThumbnails;
+    MinSizeEdit->Text = c.MinWidth == 0 && c.MinHeight == 0
+                            ? std::string()
+                            : std::to_string(c.MinWidth) + "x" + std::to_string(c.MinHeight);
+    MinBytesEdit->Text = std::to_string(c.MinBytes);
+    SkipDuplicatesCheck->Checked = c.SkipDuplicates;
+    WaitEdit->Text = SecondsText(static_cast<double>(c.WaitMs) / 1000);
+    RandomWaitCheck->Checked = c.RandomWait;
+    LimitRateEdit->Text = RateText(c.LimitRate);
+    RobotsCheck->Checked = c.Robots;
+    UserAgentEdit->Text = c.UserAgent == THttpCli::kDefaultAgent ? std::string() : c.UserAgent;
+    // The file is named by the settings only; the window keeps its cookies.
+    CookieFileEdit->Text =
+        QSettings("Quenbrik", "Web Lumifang").value("Network/CookieFile", QString()).toString().toStdString();
     NoCheckCertCheckClick();
+}
+
+void TSettingsForm::CookieFileBtnClick()
+{
+    TOpenDialog dialog;
+    dialog.Title = "Cookie-Datei auswählen";
+    dialog.Filter = "Cookie-Dateien (*.txt)|*.txt|Alle Dateien (*)|*";
+    if (dialog.Execute())
+        CookieFileEdit->Text = dialog.FileName;
 }
 
 void TSettingsForm::NoCheckCertCheckClick()
@@ -195,6 +330,35 @@ std::string TSettingsForm::Check()
         MaxLevelEdit->SetFocus();
         return "Linktiefe: bitte eine ganze Zahl ab 0 angeben (0 = beliebig).";
     }
+    std::uint32_t width = 0, height = 0;
+    if (!ParseSizeField(MinSizeEdit->Text(), width, height)) {
+        MinSizeEdit->SetFocus();
+        return "Mindestgröße: bitte Breite x Höhe in Pixeln angeben, etwa 400x300 (leer = keine).";
+    }
+    if (!ParseWhole(MinBytesEdit->Text(), 0, kMaxMinBytes, whole)) {
+        MinBytesEdit->SetFocus();
+        return "Mindestgröße in Bytes: bitte eine ganze Zahl ab 0 angeben (0 = keine).";
+    }
+    if (!ParseSeconds(WaitEdit->Text(), seconds)) {
+        WaitEdit->SetFocus();
+        return "Wartezeit: bitte Sekunden von 0 bis 86400 angeben.";
+    }
+    std::uint64_t rate = 0;
+    if (!ParseRateField(LimitRateEdit->Text(), rate)) {
+        LimitRateEdit->SetFocus();
+        return "Bytes je Sekunde: bitte eine Zahl angeben, auch mit k oder m (0 = frei).";
+    }
+    if (!UsableAgent(UserAgentEdit->Text())) {
+        UserAgentEdit->SetFocus();
+        return "Programmkennung: bitte nur druckbare ASCII-Zeichen, höchstens 512.";
+    }
+    const std::string cookieFile = Trimmed(CookieFileEdit->Text());
+    cookies_ = TCookieJar();
+    std::string error;
+    if (!cookieFile.empty() && !LoadCookieFile(cookieFile, cookies_, error)) {
+        CookieFileEdit->SetFocus();
+        return "Die Cookie-Datei " + cookieFile + " kann nicht gelesen werden.";
+    }
     return std::string();
 }
 
@@ -212,6 +376,15 @@ void TSettingsForm::OkBtnClick()
     ParseSeconds(IdleEdit->Text(), idle);
     ParseWhole(MaxPagesEdit->Text(), 0, 0xFFFFFFFFu, maxPages);
     ParseWhole(MaxLevelEdit->Text(), 0, 0xFFFFFFFFu, maxLevel);
+    std::uint32_t minWidth = 0, minHeight = 0;
+    std::uint64_t minBytes = 0, rate = 0;
+    double wait = 0;
+    ParseSizeField(MinSizeEdit->Text(), minWidth, minHeight);
+    ParseWhole(MinBytesEdit->Text(), 0, kMaxMinBytes, minBytes);
+    ParseSeconds(WaitEdit->Text(), wait);
+    ParseRateField(LimitRateEdit->Text(), rate);
+    const std::string agent = UserAgentEdit->Text();
+    const std::string cookieFile = Trimmed(CookieFileEdit->Text());
     {
         QSettings settings("Quenbrik", "Web Lumifang");
         settings.setValue("Network/Connections", static_cast<int>(connections));
@@ -222,6 +395,17 @@ void TSettingsForm::OkBtnClick()
         settings.setValue("Scan/MaxPages", static_cast<qulonglong>(maxPages));
         settings.setValue("Scan/MaxLevel", static_cast<qulonglong>(maxLevel));
         settings.setValue("Scan/NoParent", NoParentCheck->Checked());
+        settings.setValue("Scan/SkipThumbnails", SkipThumbnailsCheck->Checked());
+        settings.setValue("Download/MinWidth", minWidth);
+        settings.setValue("Download/MinHeight", minHeight);
+        settings.setValue("Download/MinBytes", static_cast<qulonglong>(minBytes));
+        settings.setValue("Download/SkipDuplicates", SkipDuplicatesCheck->Checked());
+        settings.setValue("Network/Wait", wait);
+        settings.setValue("Network/RandomWait", RandomWaitCheck->Checked());
+        settings.setValue("Network/LimitRate", static_cast<qulonglong>(rate));
+        settings.setValue("Scan/Robots", RobotsCheck->Checked());
+        settings.setValue("Network/UserAgent", QString::fromStdString(agent));
+        settings.setValue("Network/CookieFile", QString::fromStdString(cookieFile));
     }
     if (Target) {
         TMainForm& f = *Target;
@@ -235,6 +419,22 @@ void TSettingsForm::OkBtnClick()
         f.NoParent = NoParentCheck->Checked();
         // The window's own box keeps this one where it always was.
         f.ModernCheck->Checked = ModernBox->Checked();
+        TPictureChoices& c = f.Choices;
+        c.SkipThumbnails = SkipThumbnailsCheck->Checked();
+        c.MinWidth = minWidth;
+        c.MinHeight = minHeight;
+        c.MinBytes = minBytes;
+        c.SkipDuplicates = SkipDuplicatesCheck->Checked();
+        c.WaitMs = static_cast<std::int64_t>(wait * 1000);
+        c.RandomWait = RandomWaitCheck->Checked();
+        c.LimitRate = rate;
+        c.Robots = RobotsCheck->Checked();
+        c.UserAgent = agent;
+        c.Cookies = std::move(cookies_);
+        // An emptied field brings the client's own agent back.
+        f.HttpCli1.Agent = std::string(THttpCli::kDefaultAgent);
+        f.UseUserAgent();
+        f.UseRateLimit();
     }
     ModalResult = mrOk;
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/CookieFile.h"
+
 #include "ui/Form.h"
 
 class TMainForm;
@@ -25,6 +27,18 @@ public:
     TEdit* MaxLevelEdit;
     TCheckBox* ModernBox;
     TCheckBox* NoParentCheck;
+    // Second column: which pictures, and how politely to fetch them.
+    TCheckBox* SkipThumbnailsCheck;
+    TEdit* MinSizeEdit;
+    TEdit* MinBytesEdit;
+    TCheckBox* SkipDuplicatesCheck;
+    TEdit* WaitEdit;
+    TCheckBox* RandomWaitCheck;
+    TEdit* LimitRateEdit;
+    TCheckBox* RobotsCheck;
+    TEdit* UserAgentEdit;
+    TEdit* CookieFileEdit;
+    TButton* CookieFileBtn;
     TButton* OkBtn;
     TButton* CancelBtn;
 
@@ -35,10 +49,13 @@ public:
 
     void OkBtnClick();
     void CaFileBtnClick();
+    void CookieFileBtnClick();
     void NoCheckCertCheckClick();
 
 private:
     // Empty when every field holds a usable value; else the message naming
     // the first field that does not, which then gets the focus.
     std::string Check();
+    // The cookies of the file CookieFileEdit names, read by Check.
+    TCookieJar cookies_;
 };

@@ -12,7 +12,7 @@ namespace {
 enum class TOpt {
     Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, NoParent,
     Connections, NoKeepAlive, Thumbnails, SkipThumbnails, MinSize, MinBytes, NoDuplicates, Robots, LoadCookies,
-    UserAgent, Wait, RandomWait, Help, Version
+    UserAgent, Wait, RandomWait, LimitRate, Help, Version
 };
 
 struct TOptDef {
@@ -49,6 +49,7 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "user-agent", TOpt::UserAgent, true},
     {'w', "wait", TOpt::Wait, true},
     {'\0', "random-wait", TOpt::RandomWait, false},
+    {'\0', "limit-rate", TOpt::LimitRate, true},
     {'h', "help", TOpt::Help, false},
     {'\0', "version", TOpt::Version, false},
 };
@@ -171,6 +172,17 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         break;
     }
     case TOpt::RandomWait: a.RandomWait = true; break;
+    case TOpt::LimitRate: {
+        if (value == "0") {
+            a.LimitRate = 0;  // no limit, as wget reads it
+            break;
+        }
+        const std::optional<std::uint64_t> rate = ParseRate(value);
+        if (!rate)
+            return "invalid rate '" + value + "' (bytes per second, with k or m suffix)";
+        a.LimitRate = *rate;
+        break;
+    }
     case TOpt::Help: a.Help = true; break;
     case TOpt::Version: a.Version = true; break;
     }
@@ -319,6 +331,7 @@ const char* CliUsageText()
            "      --user-agent TEXT    identify as TEXT (default \"Mozilla/3.0 (compatible)\")\n"
            "  -w, --wait SECONDS       wait between two requests to one server (s, m or h suffix)\n"
            "      --random-wait        wait 0.5 to 1.5 times --wait, a new factor each time\n"
+           "      --limit-rate RATE    read at most RATE bytes per second in all (k or m suffix)\n"
            "      --version            show the version\n"
            "  -h, --help               show this text\n"
            "\n"

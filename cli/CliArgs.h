@@ -39,6 +39,7 @@ struct TCliArgs {
     std::optional<std::string> UserAgent;
     std::int64_t WaitMs = 0;  // between two requests to one server
     bool RandomWait = false;
+    std::uint64_t LimitRate = 0;  // bytes per second of the whole program; 0: none
     bool Help = false;
     bool Version = false;
 };

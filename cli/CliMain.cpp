@@ -165,7 +165,9 @@ int main(int argc, char** argv)
     form.Choices.Robots = a.Robots;
     form.Choices.WaitMs = a.WaitMs;
     form.Choices.RandomWait = a.RandomWait;
-    form.Choices.UserAgent = a.UserAgent.value_or("Mozilla/3.0 (compatible)");
+    form.Choices.LimitRate = a.LimitRate;
+    form.UseRateLimit();
+    form.Choices.UserAgent = a.UserAgent.value_or(std::string(THttpCli::kDefaultAgent));
     form.UseUserAgent();
     if (a.CookieFile) {
         std::string error;

@@ -52,6 +52,8 @@ void THttpCli::SetState(THttpCliState s)
     if (s == fState)
         return;
     fState = s;
+    if (s == hsIdle || s == hsAborting)
+        EndPace();
     if (s == hsIdle)
         fTimer->Stop();
     if (OnStateChange)
@@ -325,6 +327,8 @@ void THttpCli::SessionUp()
 
 void THttpCli::CloseConnection()
 {
+    // A paused socket would flush nothing and report no close.
+    EndPace();
     try {
         fSocket->Close();
     } catch (...) {

@@ -188,6 +188,7 @@ public:
     using TOnCommand = std::function<void(THttpCli& Sender, std::string& S)>;
     using TCookieRcvdEvent = std::function<void(THttpCli& Sender, const std::string& Data, bool& Accept)>;
     using THttpRequestDone = std::function<void(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)>;
+    using TReceivePaceEvent = std::function<std::int64_t(THttpCli& Sender, std::size_t Bytes)>;
 
     static constexpr int kMaxRelocations = 20;
 
@@ -201,7 +202,8 @@ public:
     std::string Proxy;
     std::string ProxyPort = "80";
     std::string Sender;
-    std::string Agent = "Mozilla/3.0 (compatible)";
+    static constexpr std::string_view kDefaultAgent = "Mozilla/3.0 (compatible)";
+    std::string Agent{kDefaultAgent};
     std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     std::string Reference;
     // Basic authorisation for the origin a request starts at. User
@@ -250,6 +252,12 @@ public:
     TCookieRcvdEvent OnCookie;
     THttpRequestDone OnRequestDone;
     TNotifyEvent OnLocationChange;
+    // A rate limit's hook: told of every block read for a request, it answers
+    // how many milliseconds to read nothing more (the idle time-out does not
+    // run meanwhile). While it is set, reads take at most kPacedBlock bytes,
+    // so that no single read outruns the pause it causes.
+    TReceivePaceEvent OnReceivePace;
+    static constexpr std::size_t kPacedBlock = 16 * 1024;
 
     // Caller-owned streams.
     TStream* BodyStream = nullptr;
@@ -347,6 +355,10 @@ private:
     void ArmTimer();
     void TimerFired();
     std::chrono::steady_clock::time_point LastSignOfLife() const;
+    std::size_t ReadSize(std::size_t room) const;
+    void PaceAfter(std::size_t bytes);
+    void EndPace();
+    void ReadOn();
     void Relogin();
     void ResetExchange();
     // Records a client failure: DoneError code, StatusCode 404, StatusText text.
@@ -415,6 +427,9 @@ private:
     std::string fTunnelStatusLine;
     int fTunnelLines = 0;
     std::chrono::steady_clock::time_point fConnectStart, fLastActivity;
+    bool fPaced = false;          // reading waits for fPacedUntil; the socket is paused
+    std::chrono::steady_clock::time_point fPacedUntil;
+    std::uint64_t fPacedRead = 0; // bytes told to OnReceivePace, to see whether a read took any
     std::string fCredentialOrigin; // OriginOf the address the request started with
     std::string fRequestUser, fRequestPassword; // Username/Password, or those of URL, for this request only
     std::string fRequestText;

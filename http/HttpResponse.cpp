@@ -80,6 +80,8 @@ std::string ShortForMessage(const std::string& s)
 
 void THttpCli::SocketDataAvailable(std::uint16_t)
 {
+    if (fPaced)
+        return;
     if (fBetween || (fState == hsIdle && !fKeptKey.empty())) {
         IdleSocketData();
         return;
@@ -89,7 +91,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
         return;
     }
     if (fState == hsReceivingBody && fReceiveLen == 0 && fRequestType != rqNone) {
-        int n = fSocket->Receive(fBodyBuffer.get(), static_cast<int>(kBodyBlock));
+        int n = fSocket->Receive(fBodyBuffer.get(), static_cast<int>(ReadSize(kBodyBlock)));
         if (n < 0) {
             int e = fSocket->LastError();
             if (fSocket->TlsFailure() == TTlsFailure::Stream)
@@ -97,6 +99,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
             else if (e != WSAEWOULDBLOCK && e != 0)
                 fRecvError = static_cast<std::uint16_t>(e);
         } else if (n > 0) {
+            PaceAfter(static_cast<std::size_t>(n));
             CallNextStep(fBodyBuffer.get(), static_cast<std::size_t>(n));
         }
         return;
@@ -112,7 +115,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
         Fail(httpErrLineTooLong, "HTTP line too long");
         return;
     }
-    int n = fSocket->Receive(fReceiveBuffer + fReceiveLen, static_cast<int>(kLineMax - fReceiveLen));
+    int n = fSocket->Receive(fReceiveBuffer + fReceiveLen, static_cast<int>(ReadSize(kLineMax - fReceiveLen)));
     if (n < 0) {
         int e = fSocket->LastError();
         if (fSocket->TlsFailure() == TTlsFailure::Stream)
@@ -123,6 +126,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
     }
     if (fRequestType == rqNone || n == 0)
         return;
+    PaceAfter(static_cast<std::size_t>(n));
     fReceiveLen += static_cast<std::size_t>(n);
     fReceiveBuffer[fReceiveLen] = 0;
 
@@ -396,6 +400,7 @@ bool THttpCli::KeptBodyDone() const
 
 void THttpCli::ResponseComplete()
 {
+    EndPace();
     fBetween = true;
     fKeptKey = fConnectionKey;
     fNextStep = TStep::None;

@@ -112,6 +112,8 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.Path().string()));
     const std::string ca = dir.Dir() + "ca.pem";
     WriteBytes(ca, "-----BEGIN CERTIFICATE-----\n");
+    const std::string cookies = dir.Dir() + "cookies.txt";
+    WriteBytes(cookies, ".galerie.de\tTRUE\t/\tFALSE\t0\tsitzung\tabc\n");
     TScriptedResponder responder;
     TResponderScope scope(responder);
     TMainFormSetup setup;
@@ -126,7 +128,11 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
     const TBad bad[] = {{&TSettingsForm::ConnectionsEdit, "17"}, {&TSettingsForm::ConnectionsEdit, "0"},
                         {&TSettingsForm::IdleEdit, "bald"},      {&TSettingsForm::IdleEdit, "90000"},
                         {&TSettingsForm::CaFileEdit, "/fehlt/ca.pem"}, {&TSettingsForm::MaxPagesEdit, "-1"},
-                        {&TSettingsForm::MaxLevelEdit, "4294967296"}};
+                        {&TSettingsForm::MaxLevelEdit, "4294967296"}, {&TSettingsForm::MinSizeEdit, "400"},
+                        {&TSettingsForm::MinSizeEdit, "x300"},   {&TSettingsForm::MinBytesEdit, "viel"},
+                        {&TSettingsForm::WaitEdit, "-1"},        {&TSettingsForm::LimitRateEdit, "100g"},
+                        {&TSettingsForm::UserAgentEdit, "Bot\r\nX-Evil: 1"},
+                        {&TSettingsForm::CookieFileEdit, "/fehlt/cookies.txt"}};
     int refused = 0;
     responder.AnswerForm([&](TForm& f) {
         auto& d = dynamic_cast<TSettingsForm&>(f);
@@ -134,6 +140,10 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
         EXPECT_EQ(d.IdleEdit->Text(), "60");
         EXPECT_TRUE(d.KeepAliveCheck->Checked());
         EXPECT_FALSE(d.NoParentCheck->Checked());
+        // The picture choices start off.
+        EXPECT_EQ(d.MinSizeEdit->Text(), "");
+        EXPECT_EQ(d.LimitRateEdit->Text(), "0");
+        EXPECT_EQ(d.UserAgentEdit->Text(), "");
         for (const TBad& b : bad) {
             const std::string before = (d.*b.Field)->Text();
             (d.*b.Field)->Text = b.Text;
@@ -150,6 +160,16 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
         d.MaxLevelEdit->Text = "3";
         d.ModernBox->Checked = true;
         d.NoParentCheck->Checked = true;
+        d.SkipThumbnailsCheck->Checked = true;
+        d.MinSizeEdit->Text = "400 × 300";
+        d.MinBytesEdit->Text = "2048";
+        d.SkipDuplicatesCheck->Checked = true;
+        d.WaitEdit->Text = "1,5";
+        d.RandomWaitCheck->Checked = true;
+        d.LimitRateEdit->Text = "100k";
+        d.RobotsCheck->Checked = true;
+        d.UserAgentEdit->Text = "Lumifang/2.0";
+        d.CookieFileEdit->Text = cookies;
         d.OkBtn->Click();
         return mrNone;
     });
@@ -172,7 +192,24 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
     EXPECT_EQ(form.MaxLevel, 3u);
     EXPECT_TRUE(form.ModernCheck->Checked());
     EXPECT_TRUE(form.NoParent);
+    const auto choicesKept = [&](TMainForm& f) {
+        const TPictureChoices& c = f.Choices;
+        EXPECT_TRUE(c.SkipThumbnails);
+        EXPECT_EQ(c.MinWidth, 400u);
+        EXPECT_EQ(c.MinHeight, 300u);
+        EXPECT_EQ(c.MinBytes, 2048u);
+        EXPECT_TRUE(c.SkipDuplicates);
+        EXPECT_EQ(c.WaitMs, 1500);
+        EXPECT_TRUE(c.RandomWait);
+        EXPECT_EQ(c.LimitRate, 100u * 1024);
+        EXPECT_TRUE(c.Robots);
+        EXPECT_EQ(f.HttpCli1.Agent, "Lumifang/2.0");
+        EXPECT_TRUE(static_cast<bool>(f.HttpCli1.OnReceivePace)) << "the rate limit paces the client";
+        EXPECT_EQ(c.Cookies.HeaderFor("http://www.galerie.de/a.jpg", 0), "sitzung=abc");
+    };
+    choicesKept(form);
     TMainForm next(setup);
+    choicesKept(next);
     EXPECT_EQ(next.Connections, 2);
     EXPECT_FALSE(next.HttpCli1.KeepAlive);
     EXPECT_EQ(next.HttpCli1.IdleTimeout, 2.5);
@@ -189,6 +226,9 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
         EXPECT_EQ(d.MaxPagesEdit->Text(), "500");
         d.MaxPagesEdit->Text = "7";
         d.NoParentCheck->Checked = false;
+        EXPECT_EQ(d.MinSizeEdit->Text(), "400x300");
+        EXPECT_EQ(d.LimitRateEdit->Text(), "100k");
+        d.LimitRateEdit->Text = "1m";
         d.CancelBtn->Click();
         return mrNone;
     });
@@ -196,6 +236,26 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
     EXPECT_EQ(form.MaxPages, 500u);
     EXPECT_TRUE(form.NoParent);
     EXPECT_EQ(QSettings("Quenbrik", "Web Lumifang").value("Scan/MaxPages").toInt(), 500);
+    EXPECT_EQ(form.Choices.LimitRate, 100u * 1024);
+
+    // Emptied fields turn the choices off again, the client's own agent included.
+    responder.Reset();
+    responder.AnswerForm([](TForm& f) {
+        auto& d = dynamic_cast<TSettingsForm&>(f);
+        d.MinSizeEdit->Text = "";
+        d.LimitRateEdit->Text = "0";
+        d.UserAgentEdit->Text = "";
+        d.CookieFileEdit->Text = "";
+        d.OkBtn->Click();
+        return mrNone;
+    });
+    form.SettingsBtn->Click();
+    EXPECT_EQ(form.Choices.MinWidth, 0u);
+    EXPECT_EQ(form.Choices.MinHeight, 0u);
+    EXPECT_EQ(form.Choices.LimitRate, 0u);
+    EXPECT_FALSE(static_cast<bool>(form.HttpCli1.OnReceivePace));
+    EXPECT_EQ(form.HttpCli1.Agent, "Mozilla/3.0 (compatible)");
+    EXPECT_TRUE(form.Choices.Cookies.Cookies().empty());
 }
 
 }  // namespace

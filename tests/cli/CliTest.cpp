@@ -814,6 +814,22 @@ TEST_F(CliTest, PictureChoicesKeepOnlyTheWantedPicturesAndOffChangesNothing)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 7);
     EXPECT_EQ(ReadFile(dir + "/big0.gif"), big);
 
+    // A rate limit paces the reading: 200 KB at 100 KiB/s take well over 1.5 s
+    // (a lower bound only), and every byte arrives as sent.
+    std::string pattern;
+    for (int i = 0; i < 251; ++i)
+        pattern += static_cast<char>(i);
+    const std::string large = GifOf(800, 600, pattern, 200000);
+    nginx.WriteDoc("r/large.gif", large);
+    const std::string slow = Scratch.Path() + "/langsam";
+    const auto t0 = std::chrono::steady_clock::now();
+    const TRun paced = Run({"-d", slow, "--limit-rate", "100k", "-l",
+                            Scratch.WriteFile("large.bls", nginx.Url("/r/large.gif") + "\r\n")});
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 1500ms);
+    EXPECT_EQ(paced.Status, 0) << paced.Err;
+    EXPECT_EQ(ReadFile(slow + "/large.gif"), large);
+
+    EXPECT_EQ(Run({"--limit-rate", "100g", h}).Status, 2);
     EXPECT_EQ(Run({"--min-size", "100", h}).Status, 2);
     EXPECT_EQ(Run({"--user-agent", "", h}).Status, 2);
     EXPECT_EQ(Run({"--wait", "2d", h}).Status, 2);

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The pictures a user wants, on a generated gallery where links wrap
+# thumbnails, with small icons and banners inline, and on a folder serving
+# one picture under three names. Counts, not speed: what the scan lists with
+# --skip-thumbnails, what a download with --min-size 400x400 keeps and how
+# many bytes nginx sent for the pictures given up as too small, and how many
+# duplicates --no-duplicates saves. WL_CLI may name a weblumifang-cli built
+# elsewhere; otherwise the Release build is made.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/nginx.inc"
+if [ -n "${WL_CLI:-}" ]; then
+  cli="$WL_CLI"
+else
+  cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli -j2 >/dev/null
+  cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+fi
+work="$(mktemp -d /tmp/wl-bench-pictures.XXXXXX)"
+trap 'wl_nginx_stop; rm -rf "$work"' EXIT
+
+python3 "$here/make_site.py" gallery "$work/site"
+log="$work/access.log"
+export WL_NGINX_ACCESS_LOG="$log"
+# Small socket buffers on the server's side: on loopback the kernel would
+# otherwise take a whole megabyte before the client has read its first bytes,
+# and the log would count bytes no network would have carried yet.
+export WL_NGINX_SERVER_EXTRA="sendfile off; output_buffers 1 16k;"
+wl_nginx_start "$work/site"
+sed -i "s|listen 127.0.0.1:$WL_NGINX_PORT backlog=4096;|listen 127.0.0.1:$WL_NGINX_PORT backlog=4096 sndbuf=16k;|" \
+  "$WL_NGINX_DIR/nginx.conf"
+kill "$WL_NGINX_PID" 2>/dev/null || true; wait "$WL_NGINX_PID" 2>/dev/null || true
+nginx -p "$WL_NGINX_DIR" -c "$WL_NGINX_DIR/nginx.conf" &
+WL_NGINX_PID=$!
+for _ in $(seq 1 100); do
+  if curl -s -o /dev/null "http://127.0.0.1:$WL_NGINX_PORT/"; then break; fi
+  sleep 0.05
+done
+base="http://127.0.0.1:$WL_NGINX_PORT"
+originals=$(ls "$work/site/gallery/orig" | wc -l)
+
+# The scan, thumbnails skipped.
+list="$work/gallery.txt"
+"$cli" --auto -T 10 --skip-thumbnails -s "$list" "$base/gallery/index.html" >"$work/scan.out" 2>&1 || true
+tr -d '\r' <"$list" >"$list.lf"
+listed=$(grep -c . "$list.lf" || true)
+listed_orig=$(grep -c '/gallery/orig/' "$list.lf" || true)
+listed_thumbs=$(grep -c '/gallery/thumbs/' "$list.lf" || true)
+printf 'pictures.gallery_listed %d pictures (%d of %d originals, %d thumbnails)\n' \
+  "$listed" "$listed_orig" "$originals" "$listed_thumbs"
+
+# The download of that list at a minimum size: icons and banners are given up.
+# On loopback there is no congestion window: before the client has read a
+# picture's first bytes the kernel has taken up to its receive buffer
+# (tcp_rmem's default, 128 KiB here) from nginx, and the log counts those.
+: >"$log"
+"$cli" -T 10 --min-size 400x400 -l "$list" -d "$work/kept" >"$work/download.out" 2>&1 || true
+sleep 0.3  # nginx writes its last log lines
+kept=$(ls "$work/kept" 2>/dev/null | wc -l)
+kept_orig=$(ls "$work/kept" 2>/dev/null | grep -c '^p[0-9]*\.jpg$' || true)
+printf 'pictures.min_size_kept %d files (%d originals)\n' "$kept" "$kept_orig"
+read -r sent full < <(
+  awk '$1 == 200 && ($2 ~ /\/gallery\/icons\// || $2 ~ /\/gallery\/banners\//) {print $2, $4}' "$log" |
+    while read -r uri bytes; do echo "$bytes $(stat -c %s "$work/site$uri")"; done |
+    awk '{s += $1; f += $2} END {print s + 0, f + 0}')
+printf 'pictures.min_size_bytes_read_ratio %.3f (%d of %d bytes sent for the pictures too small; target <= 0.1)\n' \
+  "$(echo "$sent / ($full + ($full == 0))" | bc -l)" "$sent" "$full"
+
+# One picture under three names, and one other.
+sed "s|^|$base|; s|$|\r|" "$work/site/dup/list.txt" >"$work/dup.txt"
+"$cli" -T 10 --no-duplicates -l "$work/dup.txt" -d "$work/dup" >"$work/dup.out" 2>&1 || true
+saved=$(ls "$work/dup" | wc -l)
+distinct=$(md5sum "$work/dup"/* | awk '{print $1}' | sort -u | wc -l)
+printf 'pictures.duplicates_saved %d files (%d saved, %d distinct; 0 expected)\n' \
+  "$((saved - distinct))" "$saved" "$distinct"
+"$cli" -T 10 -l "$work/dup.txt" -d "$work/dup-off" >/dev/null 2>&1 || true
+printf 'pictures.duplicates_saved_off %d files (without --no-duplicates, for comparison)\n' \
+  "$(( $(ls "$work/dup-off" | wc -l) - $(md5sum "$work/dup-off"/* | awk '{print $1}' | sort -u | wc -l) ))"
