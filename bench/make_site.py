@@ -8,9 +8,10 @@
       carries IMAGES links to pictures (half IMG SRC, half A HREF), each
       address unique on the site. The picture files themselves are not written.
 
-  make_site.py files DIR N URL_PREFIX [--size BYTES]
+  make_site.py files DIR N URL_PREFIX [--size BYTES] [--max-size BYTES]
       N small picture files DIR/f00000.jpg ... plus DIR/list.bls (CR LF lines,
-      URL_PREFIX + name) and DIR/list.txt (LF lines) naming them.
+      URL_PREFIX + name) and DIR/list.txt (LF lines) naming them. With
+      --max-size the sizes spread evenly between the two, the same every run.
 """
 import argparse
 import os
@@ -70,13 +71,16 @@ def write_pages(root, n, images, fanout):
             f.write(''.join(out))
 
 
-def write_files(root, n, prefix, size):
+def write_files(root, n, prefix, size, max_size):
     os.makedirs(root, exist_ok=True)
-    body = bytes((j * 7) & 0xFF for j in range(size))
+    top = max(size, max_size or size)
+    body = bytes((j * 7) & 0xFF for j in range(top))
     names = ['f%05d.jpg' % i for i in range(n)]
-    for name in names:
+    for i, name in enumerate(names):
+        # A fixed stride through the range: sizes vary, yet no two runs differ.
+        length = size + (i * 7919) % (top - size + 1)
         with open(os.path.join(root, name), 'wb') as f:
-            f.write(body)
+            f.write(body[:length])
     with open(os.path.join(root, 'list.bls'), 'wb') as f:
         f.write(b''.join((prefix + name + '\r\n').encode() for name in names))
     with open(os.path.join(root, 'list.txt'), 'w') as f:
@@ -96,13 +100,14 @@ def main():
     f.add_argument('n', type=int)
     f.add_argument('prefix')
     f.add_argument('--size', type=int, default=2048)
+    f.add_argument('--max-size', type=int, default=0)
     a = ap.parse_args()
     if a.cmd == 'pages':
         if a.n < 1 or a.fanout < 1:
             sys.exit('n and fanout must be positive')
         write_pages(a.dir, a.n, a.images_per_page, a.fanout)
     else:
-        write_files(a.dir, a.n, a.prefix, a.size)
+        write_files(a.dir, a.n, a.prefix, a.size, a.max_size)
 
 
 if __name__ == '__main__':
