@@ -31,8 +31,8 @@ void TMainForm::SetupHttpCli1()
     // job keeps several requests in flight: on a real network each costs
     // round trips that loopback never shows.
     HttpCli1.KeepAlive = settings.value("Network/KeepAlive", true).toBool();
-    const int connections = settings.value("Network/Connections", 4).toInt(&ok);
-    Connections = ok && connections >= 1 && connections <= kMaxConnections ? connections : 4;
+    const int connections = settings.value("Network/Connections", 6).toInt(&ok);
+    Connections = ok && connections >= 1 && connections <= kMaxConnections ? connections : 6;
     HttpCli1.OnDocData = [this](THttpCli& Sender, const char* Buffer, int Len) {
         HttpCli1DocData(Sender, Buffer, Len);
     };

@@ -129,7 +129,7 @@ public:
     dlnames::TFileWays DownloadFileWays;
     // Requests a job keeps in flight at most (1 to 16), also the most
     // connections to one server; results are still taken in list order.
-    int Connections = 4;
+    int Connections = 6;
     static constexpr int kMaxConnections = 16;
     // The request pool of a job with several requests in flight; the break
     // buttons reach every request of it while it exists.

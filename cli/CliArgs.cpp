@@ -254,7 +254,7 @@ const char* CliUsageText()
            "      --level N            follow links at most N steps from the start page, as wget -l\n"
            "                           (default 0 = no limit)\n"
            "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
-           "                           server (1 to 16, default 4); results stay in list order\n"
+           "                           server (1 to 16, default 6); results stay in list order\n"
            "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
            "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"
