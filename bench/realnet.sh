@@ -101,6 +101,7 @@ check_count() {
 }
 
 # The reference results, once.
+cp "$work/site/f/list.bls" "$work/files.bls"
 ours ref_gallery gallery -j 1 --no-keep-alive >/dev/null
 ours ref_files files -j 1 --no-keep-alive >/dev/null
 ours ref_hol hol -j 1 --no-keep-alive >/dev/null
@@ -113,7 +114,6 @@ same_check() {
 }
 
 g=(); wg2=(); wg=(); f=(); f16=(); wf2=(); wf216=(); af16=(); h=(); ah=()
-cp "$work/site/f/list.bls" "$work/files.bls"
 for _ in $(seq 1 "$rounds"); do
   g+=("$(ours gallery gallery)"); same_check gallery gallery
   wg2+=("$(peer wget2_gallery wget2 -q -r --no-parent --robots=off -l 0 -A "$types" "$base/g/index.html")")
