@@ -159,7 +159,8 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
         Ahead.Start(Index, request);
     }
     FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
-    TFetchAhead::TResult r = Ahead.Take(Index);
+    // Clients set free while this file is still coming fetch later ones.
+    TFetchAhead::TResult r = Ahead.Take(Index, [&] { FetchAheadFrom(Ahead, WorkList, Index + 1, Folder); });
     auto* file = static_cast<TAheadFile*>(r.Body.get());
     if (file == nullptr)
         return false;
@@ -169,14 +170,14 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
 void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                                const dlnames::TTargetFolder& Folder)
 {
-    const std::size_t end = std::min(WorkList.size(), From + static_cast<std::size_t>(Ahead.Connections() - 1));
+    const std::size_t end = std::min(WorkList.size(), From + TFetchAhead::kMaxEntries);
     const bool skipExisting = OverJumpCheck->Checked();
     // The names of the entry under way and of those before k in this window:
     // with skipping, a name one of them takes is skipped at k's turn.
     std::vector<std::string> earlier;
     if (skipExisting && From > 0)
         earlier.push_back(UrlFileName(WorkList[From - 1]));
-    for (std::size_t k = From; k < end && Ahead.Idle() > 0; ++k) {
+    for (std::size_t k = From; k < end && Ahead.Idle() > 0 && Ahead.RoomAhead(); ++k) {
         const std::string name = UrlFileName(WorkList[k]);
         const bool takenEarlier =
             skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();

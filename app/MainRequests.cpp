@@ -69,11 +69,16 @@ void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
 {
     (void)RqType;
+    RequestDone(Sender.StatusCode(), Error);
+}
+
+void TMainForm::RequestDone(int StatusCode, std::uint16_t Error)
+{
     if (Error == httpErrBodyWrite)
         ++Failures.Local;
     else if (Error != 0)
         ++Failures.Transport;
-    else if (Sender.StatusCode() >= 400)
+    else if (StatusCode >= 400)
         ++Failures.ErrorStatus;
     if (Error == 0)
         return;
@@ -125,8 +130,8 @@ TMainForm::TAheadHold::TAheadHold(TMainForm& form, bool wanted) : form_(form)
     pool_->OnDocData = [&form](THttpCli& Sender, const char* Buffer, int Len) {
         form.HttpCli1DocData(Sender, Buffer, Len);
     };
-    pool_->OnRequestDone = [&form](THttpCli& Sender, THttpRequest RqType, std::uint16_t Error) {
-        form.HttpCli1RequestDone(Sender, RqType, Error);
+    pool_->OnRequestDone = [&form](const TFetchAhead::TResult& Result, THttpRequest, std::uint16_t Error) {
+        form.RequestDone(Result.StatusCode, Error);
     };
     form.ActiveFetch_ = pool_.get();
 }

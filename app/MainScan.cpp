@@ -114,7 +114,7 @@ private:
     // queued pages go out meanwhile, and the answer is taken in queue order.
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
-    std::string Answer(THttpCli& cli, const std::string& address) const;
+    std::string Answer(const std::string& location, const std::string& address) const;
 
     void ReadFileTypes();
     TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
@@ -210,9 +210,9 @@ constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::string TPageScan::Answer(THttpCli& cli, const std::string& address) const
+std::string TPageScan::Answer(const std::string& location, const std::string& address) const
 {
-    std::string answered = FormAddress(cli.Location());
+    std::string answered = FormAddress(location);
     return answered.empty() ? address : answered;
 }
 
@@ -225,9 +225,9 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         pool.WaitIdle();
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue);
-        if (r.Failed || r.Client == nullptr)
-            throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
-        return Answer(*r.Client, address);
+        if (r.Failed || !r.Held)
+            throw EHttpException(r.StatusText, 404);
+        return Answer(r.Location, address);
     }
     THttpCli& cli = F.HttpCli1;
     cli.URL = address;
@@ -241,7 +241,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         throw;
     }
     cli.BodyStream = nullptr;
-    return Answer(cli, address);
+    return Answer(cli.Location(), address);
 }
 
 std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream)
@@ -259,10 +259,10 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     }
     FetchAheadFrom(j + 1);
     TFetchAhead::TResult r = pool.Take(j);
-    if (r.Failed || r.Client == nullptr)
-        throw EHttpException(r.Client ? r.Client->StatusText() : std::string(), 404);
+    if (r.Failed || !r.Held)
+        throw EHttpException(r.StatusText, 404);
     stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
-    return Answer(*r.Client, address);
+    return Answer(r.Location, address);
 }
 
 void TPageScan::FetchAheadFrom(std::size_t from)

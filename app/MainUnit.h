@@ -223,6 +223,8 @@ public:
     void BreakLocalBtnClick();
     void HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len);
     void HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error);
+    // Counts a request's failure and logs its transport error.
+    void RequestDone(int StatusCode, std::uint16_t Error);
     // download engine
     void DownloadList(const std::vector<std::string>& WorkList);
     // The folder field with a trailing "/" (its long-name form is the text itself).
