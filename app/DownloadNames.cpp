@@ -1,6 +1,7 @@
 #include "app/DownloadNames.h"
 
 // system
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 // ours
 #include "app/LinkSplit.h"
+#include "app/PageAddress.h"
 
 namespace dlnames {
 
@@ -17,6 +19,76 @@ std::string UrlFileName(const std::string& address)
     if (slash == std::string::npos)
         return address;
     return address.substr(slash + 1);
+}
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Where a cut at most at limit leaves a whole UTF-8 text (raw bytes that
+// are no UTF-8 are cut anywhere).
+std::size_t CharBoundary(const std::string& s, std::size_t limit)
+{
+    std::size_t end = std::min(limit, s.size());
+    while (end > 0 && end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80 &&
+           limit - end < 3)
+        --end;
+    return end;
+}
+
+}  // namespace
+
+std::string SaveFileName(const std::string& address)
+{
+    const std::string name = UrlFileName(address);
+    std::string decoded;
+    decoded.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const int hi = name[i] == '%' && i + 2 < name.size() ? HexDigit(name[i + 1]) : -1;
+        const int lo = hi < 0 ? -1 : HexDigit(name[i + 2]);
+        const int c = hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+        // A "/" or NUL would leave the folder or cut the name; control
+        // characters have no place in a file name a person reads.
+        if (c < 0x20 || c == '/' || c == 0x7F) {
+            decoded.push_back(name[i]);
+            continue;
+        }
+        // U+0080 to U+009F, the second set of control characters, stay escaped too.
+        if (c == 0xC2 && i + 5 < name.size() && name[i + 3] == '%' && HexDigit(name[i + 4]) >= 8 &&
+            HexDigit(name[i + 4]) <= 9 && HexDigit(name[i + 5]) >= 0) {
+            decoded.append(name, i, 6);
+            i += 5;
+            continue;
+        }
+        decoded.push_back(static_cast<char>(c));
+        i += 2;
+    }
+    if (decoded == "." || decoded == ".." || !IsValidUtf8(decoded))
+        return name;
+    // A name written plainly keeps failing the create when it is too long,
+    // as it always did; one that was escaped is shortened instead.
+    return decoded != name && decoded.size() > kMaxFileNameBytes ? ShortenedName(decoded) : decoded;
+}
+
+std::string ShortenedName(const std::string& name, std::size_t maxBytes)
+{
+    if (name.size() <= maxBytes)
+        return name;
+    const std::string ext = FileExtension(name);
+    // An extension that leaves no room for a base is no extension to keep.
+    if (ext.size() * 2 > maxBytes)
+        return name.substr(0, CharBoundary(name, maxBytes));
+    const std::string base = name.substr(0, name.size() - ext.size());
+    return base.substr(0, CharBoundary(base, maxBytes - ext.size())) + ext;
 }
 
 std::string TargetDirOf(const std::string& folderText)
@@ -46,7 +118,13 @@ std::string NumberedName(const std::string& name, std::uint64_t n)
 {
     const std::string ext = FileExtension(name);
     const std::string base = name.substr(0, name.size() - ext.size());
-    return base + std::to_string(n) + ext;
+    std::string numbered = base + std::to_string(n) + ext;
+    if (numbered.size() > kMaxFileNameBytes && name.size() <= kMaxFileNameBytes) {
+        const std::string digits = std::to_string(n);
+        const std::size_t room = kMaxFileNameBytes - std::min(kMaxFileNameBytes, ext.size() + digits.size());
+        numbered = base.substr(0, CharBoundary(base, room)) + digits + ext;
+    }
+    return numbered;
 }
 
 std::string FirstFreeNumberedName(const std::string& dir, const std::string& name)

@@ -15,6 +15,20 @@ namespace dlnames {
 // when it holds no "/"; empty when it ends in "/".
 std::string UrlFileName(const std::string& address);
 
+// The name a picture is saved under: UrlFileName percent-decoded to UTF-8,
+// as wget saves it ("caf%C3%A9.jpg" is "café.jpg"). Escapes of "/", NUL and
+// control characters stay as they are, and so does a name that would not be
+// valid UTF-8 or would be "." or "..". A decoded name longer than a file
+// name may be (kMaxFileNameBytes) is shortened before its extension.
+std::string SaveFileName(const std::string& address);
+
+// Longest file name, in bytes, of the file systems of Linux.
+constexpr std::size_t kMaxFileNameBytes = 255;
+
+// Name cut to at most maxBytes without splitting a UTF-8 character, the
+// cut made before the extension where the extension leaves room.
+std::string ShortenedName(const std::string& name, std::size_t maxBytes = kMaxFileNameBytes);
+
 // The folder field as the engine uses it: its long-name form (on this
 // platform the text itself) with a "/" appended when it lacks one.
 std::string TargetDirOf(const std::string& folderText);
@@ -26,7 +40,8 @@ bool IsUsableFileName(const std::string& name);
 // True when path names an existing file that is not a directory.
 bool RegularFileExists(const std::string& path);
 
-// base + n + extension, the extension being the file extension of name.
+// base + n + extension, the extension being the file extension of name; the
+// base is shortened where the number would make the name too long.
 std::string NumberedName(const std::string& name, std::uint64_t n);
 
 // The first numbered name (n = 0, 1, 2, ...) for which no file exists in dir.

@@ -20,6 +20,7 @@ struct TFetchAhead::TEntry {
     int StatusCode = 0;
     std::string StatusText;
     std::string Location;
+    std::string ContentType;
     std::int64_t Bytes = 0;   // body bytes received, counted in bytesHeld_
 };
 
@@ -95,6 +96,7 @@ void TFetchAhead::Install(TSlot& slot)
         e->StatusCode = sender.StatusCode();
         e->StatusText = sender.StatusText();
         e->Location = sender.Location();
+        e->ContentType = sender.ContentType();
         Detach(*s);
     };
 }
@@ -209,6 +211,8 @@ TFetchAhead::TResult TFetchAhead::Take(std::size_t key, const std::function<void
     r.StatusCode = e.StatusCode;
     r.StatusText = std::move(e.StatusText);
     r.Location = std::move(e.Location);
+    r.ContentType = std::move(e.ContentType);
+    r.DoneError = e.DoneError;
     const THttpRequest doneType = e.DoneType;
     const std::uint16_t doneError = e.DoneError;
     bytesHeld_ -= e.Bytes;

@@ -42,6 +42,8 @@ public:
         int StatusCode = 0;
         std::string StatusText;
         std::string Location;
+        std::string ContentType;
+        std::uint16_t DoneError = 0;
     };
 
     // How far ahead of the job's turn entries may be held: at most this many,

@@ -13,6 +13,7 @@
 // ours
 #include "app/DownloadNames.h"
 #include "app/FetchAhead.h"
+#include "app/FolderReady.h"
 
 std::string TMainForm::TargetDir() const
 {
@@ -21,7 +22,7 @@ std::string TMainForm::TargetDir() const
 
 std::string TMainForm::UrlFileName(const std::string& Address)
 {
-    return dlnames::UrlFileName(Address);
+    return dlnames::SaveFileName(Address);
 }
 
 void TMainForm::DownAllBtnClick()
@@ -218,6 +219,10 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
     if (DirectoryEdit1->Text().empty()) {
         MessageDlg("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis", TMsgIcon::Error,
                    mbOK);
+    } else if (const std::string why = MakeFolderReady(TargetDir()); !why.empty()) {
+        // One box says what is wrong instead of a failure line per address.
+        MessageDlg("Das Verzeichnis " + DirectoryEdit1->Text() + " kann nicht benutzt werden: " + why + ".",
+                   "Fehler...", TMsgIcon::Error, mbOK);
     } else {
         dlnames::TTargetFolder folder(DownloadFileWays);
         // Several requests in flight when asked for; one keeps every request
@@ -230,6 +235,7 @@ void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
             // buttons stay usable during a run.
             const std::string dir = TargetDir();
             std::string saveName = name;
+            ShowDownloadProgress(i + 1, n);
             AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
                         ")...");
             folder.Use(dir);

@@ -5,6 +5,7 @@
 #include "app/AddTypeBtn.h"
 #include "base/AsciiCase.h"
 #include "app/MainFiles.h"
+#include "app/PageAddress.h"
 #include "ui/StringListModel.h"
 
 
@@ -20,7 +21,7 @@ TStrings& TMainForm::FileTypeList()
 
 bool TMainForm::FoundImageListHas(const std::string& address) const
 {
-    return ListBox1->Model().HasKey(UpperAscii(address));
+    return ListBox1->Model().HasKey(UpperAscii(AddressKey(address)));
 }
 
 bool TMainForm::AddFoundImage(const std::string& address)
@@ -66,6 +67,12 @@ void TMainForm::NotBtnClick()
 
 void TMainForm::ListBox1KeyDown(Word& Key, TShiftState Shift)
 {
+    // Del does what the button beside the list does, and only when it may.
+    if (Key == VK_DELETE && !(Shift & (ssCtrl | ssAlt | ssShift))) {
+        DelBtn->Click();
+        Key = 0;
+        return;
+    }
     if (!(Shift & ssCtrl))
         return;
     if (Key == 'A')

@@ -9,6 +9,7 @@
 
 // ours
 #include "app/MainFiles.h"
+#include "app/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/Responder.h"
 #include "ui/Settings.h"
@@ -161,11 +162,9 @@ void TMainForm::OpenLBtnClick()
     }
     TStringListModel& model = ListBox1->Model();
     model.BeginUpdate();
-    ForEachListLine(data, [&](std::string_view line) {
-        std::string row(line);
-        if (!model.HasKey(UpperAscii(row)))
-            model.Append(std::move(row));
-    });
+    // Lists of earlier versions hold raw bytes; formed as a scan forms them,
+    // they fetch cleanly and match the rows a scan finds.
+    ForEachListLine(data, [&](std::string_view line) { model.AppendNewKey(EncodeAddress(line)); });
     model.EndUpdate();
     ListBoxChanged();
 }

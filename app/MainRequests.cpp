@@ -6,6 +6,7 @@
 #include <string>
 
 // ours
+#include "app/FailureText.h"
 #include "app/FetchAhead.h"
 
 // Qt
@@ -49,10 +50,18 @@ std::uint32_t TMainForm::ScanLimitSetting(const char* key)
     return ok && value > 0 && value <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(value) : 0;
 }
 
+bool TMainForm::BoolSetting(const char* key, bool fallback)
+{
+    QSettings settings("Quenbrik", "Web Lumifang");
+    return settings.value(key, fallback).toBool();
+}
+
 void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 {
     (void)Buffer;
-    (void)Len;
+    if (Len > 0)
+        jobBytes_ += Len;
+    lastData_ = std::chrono::steady_clock::now();
     const std::int64_t length = Sender.ContentLength();
     const std::int64_t count = Sender.BodyCount();
     int position = 0;
@@ -82,12 +91,8 @@ void TMainForm::RequestDone(int StatusCode, std::uint16_t Error)
         ++Failures.ErrorStatus;
     if (Error == 0)
         return;
-    // Codes with a text of their own say why (a certificate, a timeout ...).
-    const std::string text = HttpDoneErrorText(Error);
-    if (text.empty())
-        AddMemoLine("HTTP Fehler: " + std::to_string(Error));
-    else
-        AddMemoLine("HTTP Fehler: " + std::to_string(Error) + " (" + text + ")");
+    // The code alone tells the user nothing: its reason follows in words.
+    AddMemoLine(HttpErrorLine(Error));
 }
 
 void TMainForm::BreakBtnClick()

@@ -13,14 +13,19 @@
 #include <vector>
 
 // ours
+#include "app/FailureText.h"
 #include "app/FetchAhead.h"
 #include "app/LinkSplit.h"
 #include "app/ModernMarkup.h"
 #include "app/PageAddress.h"
+#include "app/PageEncoding.h"
 #include "app/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
 #include "http/HttpStream.h"
+
+// Qt
+#include <QWidget>
 
 namespace {
 
@@ -59,8 +64,14 @@ bool IsPageExtension(std::string_view upperExt)
 // People type addresses without a scheme; resolved as a bare path, every
 // relative link of the first page would fail. The server's relocation takes
 // the scan on to https where a site wants it.
-std::string StartAddress(const std::string& typed)
+std::string StartAddress(std::string typed)
 {
+    // A pasted address often brings blanks or a line break along.
+    const auto first = typed.find_first_not_of(" \t\r\n");
+    typed.erase(0, first == std::string::npos ? typed.size() : first);
+    while (!typed.empty() && (typed.back() == ' ' || typed.back() == '\t' || typed.back() == '\r' ||
+                              typed.back() == '\n'))
+        typed.pop_back();
     if (typed.find("://") != std::string::npos)
         return typed;
     return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
@@ -103,6 +114,7 @@ private:
     struct TQueued {
         std::string Address;
         std::uint32_t Level;  // links from the start page
+        std::string Key;      // AddressKey of Address
     };
     // Every address is queued once: a page fetched, failed or waiting is
     // never queued again under the same formed address.
@@ -114,7 +126,12 @@ private:
     // queued pages go out meanwhile, and the answer is taken in queue order.
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
-    std::string Answer(const std::string& location, const std::string& address) const;
+    std::string Answer(const std::string& location, const std::string& contentType, const std::string& address);
+    // Notes the status of a failed request of the pool and raises as Get does.
+    [[noreturn]] void Refused(const TFetchAhead::TResult& r);
+    // The memo line of a failed page or stylesheet, with the status that
+    // refused it; clears what Refused noted.
+    std::string ErrorLine();
 
     void ReadFileTypes();
     TPageLink Resolve(std::string_view raw) const { return ResolvePageLink(raw, AllowedDirs[0]); }
@@ -155,12 +172,14 @@ private:
     bool PageAdded = false;
     THTMLParser Parser;
     // Addresses live once, in the queue (a deque, so they never move); the
-    // index holds views of them.
+    // index holds views of their keys: one page however it is escaped.
     std::deque<TQueued> PageQueue;
     std::unordered_set<std::string_view> Queued;
-    // Addresses that answered for another one (relocations): fetched already
-    // when their own turn in the queue comes.
+    // Keys of addresses that answered for another one (relocations): fetched
+    // already when their own turn in the queue comes.
     std::unordered_set<std::string> Answered;
+    // The Content-Type of the last answer: the page's encoding may be there.
+    std::string AnswerType;
     std::size_t VisitedCount = 0;
     std::uint32_t PageLevel = 0;
     bool LevelStopped = false;
@@ -182,14 +201,22 @@ private:
     std::unordered_set<std::string> DeclinedDirs;
     std::unordered_set<std::string> ImageExtensions;  // "." + type, upper case
     std::int32_t ImageCount = 0;
+    // The answers "Ja, alle" and "Nein, keine" of the follow question.
+    bool FollowAll = false;
+    bool DeclineAll = false;
+    // The page whose links are examined, named in the follow question.
+    std::string PageAt;
+    // " (404 Not Found)" when the last request failed by its status.
+    std::string FailStatus;
 };
 
 void TPageScan::Enqueue(std::string address)
 {
-    if (Queued.count(address) != 0 || Answered.count(address) != 0)
+    std::string key = AddressKey(address);
+    if (Queued.count(key) != 0 || Answered.count(key) != 0)
         return;
-    PageQueue.push_back({std::move(address), PageLevel + 1});
-    Queued.insert(PageQueue.back().Address);
+    PageQueue.push_back({std::move(address), PageLevel + 1, std::move(key)});
+    Queued.insert(PageQueue.back().Key);
 }
 
 namespace {
@@ -210,10 +237,27 @@ constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::string TPageScan::Answer(const std::string& location, const std::string& address) const
+std::string TPageScan::Answer(const std::string& location, const std::string& contentType,
+                              const std::string& address)
 {
+    AnswerType = contentType;
     std::string answered = FormAddress(location);
     return answered.empty() ? address : answered;
+}
+
+void TPageScan::Refused(const TFetchAhead::TResult& r)
+{
+    if (!r.Held)
+        throw EHttpException(std::string(), 404);
+    FailStatus = StatusReasonSuffix(r.DoneError, r.StatusCode, r.StatusText);
+    throw EHttpException(r.StatusText, 404);
+}
+
+std::string TPageScan::ErrorLine()
+{
+    std::string line = "Error..." + FailStatus;
+    FailStatus.clear();
+    return line;
 }
 
 std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
@@ -226,8 +270,8 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue);
         if (r.Failed || !r.Held)
-            throw EHttpException(r.StatusText, 404);
-        return Answer(r.Location, address);
+            Refused(r);
+        return Answer(r.Location, r.ContentType, address);
     }
     THttpCli& cli = F.HttpCli1;
     cli.URL = address;
@@ -238,10 +282,11 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         cli.Get();
     } catch (...) {
         cli.BodyStream = nullptr;
+        FailStatus = StatusReasonSuffix(cli.DoneError(), cli.StatusCode(), cli.StatusText());
         throw;
     }
     cli.BodyStream = nullptr;
-    return Answer(cli.Location(), address);
+    return Answer(cli.Location(), cli.ContentType(), address);
 }
 
 std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream)
@@ -260,9 +305,9 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     FetchAheadFrom(j + 1);
     TFetchAhead::TResult r = pool.Take(j);
     if (r.Failed || !r.Held)
-        throw EHttpException(r.StatusText, 404);
+        Refused(r);
     stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
-    return Answer(r.Location, address);
+    return Answer(r.Location, r.ContentType, address);
 }
 
 void TPageScan::FetchAheadFrom(std::size_t from)
@@ -278,7 +323,7 @@ void TPageScan::FetchAheadFrom(std::size_t from)
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
-        if (pool.Holds(k) || Answered.count(PageQueue[k].Address) != 0)
+        if (pool.Holds(k) || Answered.count(PageQueue[k].Key) != 0)
             continue;
         TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
                                       std::make_unique<TMemoryStream>(kMaxPageBytes)};
@@ -320,13 +365,13 @@ void TPageScan::AddIfImage(std::string_view raw, std::string_view dir)
 
 void TPageScan::SetPageDir(std::string dir)
 {
-    AllowedUpper[0] = UpperAscii(dir);
+    AllowedUpper[0] = UpperAscii(AddressKey(dir));
     AllowedDirs[0] = std::move(dir);
 }
 
 bool TPageScan::InAllowedDir(const std::string& linkDir) const
 {
-    const std::string upper = UpperAscii(linkDir);
+    const std::string upper = UpperAscii(AddressKey(linkDir));
     for (std::size_t i = 0; i < AllowedDirs.size(); ++i)
         if (linkDir == AllowedDirs[i] || StartsWith(upper, AllowedUpper[i]))
             return true;
@@ -338,7 +383,8 @@ bool TPageScan::MayFollow(const TPageLink& link)
     const std::uint32_t maxLevel = F.MaxLevel;
     if (maxLevel == 0 || PageLevel < maxLevel)
         return true;
-    if (Queued.count(link.Address) == 0 && Answered.count(link.Address) == 0)
+    const std::string key = AddressKey(link.Address);
+    if (Queued.count(key) == 0 && Answered.count(key) == 0)
         LevelStopped = true;
     return false;
 }
@@ -359,25 +405,39 @@ void TPageScan::FollowLink(const TPageLink& link)
 {
     // Decided by the directory of the address the link names, whatever way
     // it was written (relative, root or absolute).
-    if (InAllowedDir(link.Dir) || StartsWith(link.Raw, "../")) {
+    if (InAllowedDir(link.Dir) || (!F.NoParent && StartsWith(link.Raw, "../"))) {
         Enqueue(link.Address);
         return;
     }
-    if (DeclinedDirs.count(link.Dir))
+    // Below the start only: "../" never leads out, and nobody is asked.
+    if (F.NoParent && StartsWith(link.Raw, "../"))
         return;
-    if (!F.Autosaug->Checked()) {
-        const std::string text = "Soll der Link zu \"" + link.Dir + "\" weiterverfolgt werden?";
+    const std::string dirKey = AddressKey(link.Dir);
+    if (DeclinedDirs.count(dirKey))
+        return;
+    // A site with dozens of other directories would otherwise ask dozens of
+    // times: "Ja, alle" and "Nein, keine" answer the rest of the scan at once.
+    bool follow = FollowAll;
+    if (!follow && !DeclineAll && !F.Autosaug->Checked()) {
+        const std::string text = "Soll der Link zu \"" + DisplayAddress(link.Dir) +
+                                 "\" weiterverfolgt werden?\n(gefunden auf " + DisplayAddress(PageAt) + ")";
         EndPage();
-        const TModalResult answer = MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo);
+        F.HoldJobWait(true);
+        const TModalResult answer =
+            MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo | mbYesToAll | mbNoToAll);
+        F.HoldJobWait(false);
         BeginPage();
-        if (answer == mrYes) {
-            AllowedDirs.push_back(link.Dir);
-            AllowedUpper.push_back(UpperAscii(link.Dir));
-            Enqueue(link.Address);
-            return;
-        }
+        FollowAll = answer == mrYesToAll;
+        DeclineAll = answer == mrNoToAll;
+        follow = answer == mrYes || FollowAll;
     }
-    DeclinedDirs.insert(link.Dir);
+    if (follow) {
+        AllowedDirs.push_back(link.Dir);
+        AllowedUpper.push_back(UpperAscii(dirKey));
+        Enqueue(link.Address);
+        return;
+    }
+    DeclinedDirs.insert(dirKey);
 }
 
 void TPageScan::AddImage(const std::string& address)
@@ -433,7 +493,8 @@ void TPageScan::MetaRule(const THTMLTag& tag)
         return;
     const TPageLink link = Resolve(target);
     // Refresh targets stay within the page's own directory; no question.
-    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(link.Dir), AllowedUpper[0])) && MayFollow(link))
+    if ((link.Dir == AllowedDirs[0] || StartsWith(UpperAscii(AddressKey(link.Dir)), AllowedUpper[0])) &&
+        MayFollow(link))
         Enqueue(link.Address);
 }
 
@@ -525,7 +586,7 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
     if (!stylesheet || href.empty() || HasForeignScheme(href))
         return;
     std::string address = Resolve(href).Address;
-    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(address).second)
+    if (AddressOrigin(address) != PageOrigin || !StylesSeen.insert(AddressKey(address)).second)
         return;
     PendingStyles.push_back({std::move(address), PageOrigin, PageLevel, 0});
 }
@@ -544,7 +605,7 @@ bool TPageScan::MayReadStylesheet(std::size_t next) const
     constexpr std::size_t kKeptForPages = TMainForm::kMaxConnections - 1;
     std::size_t kept = 0;
     for (std::size_t k = next; k < PageQueue.size() && k < next + kKeptForPages; ++k)
-        if (Answered.count(PageQueue[k].Address) == 0)
+        if (Answered.count(PageQueue[k].Key) == 0)
             ++kept;
     return VisitedCount + StyleFetches + kept < maxPages;
 }
@@ -562,7 +623,7 @@ void TPageScan::ReadStylesheets(std::size_t next)
 // followed a few levels deep only, and not beyond the level bound.
 void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.AddMemoLine(style.Address);
+    F.AddMemoLine(DisplayAddress(style.Address));
     ++StyleFetches;
     std::vector<TStyle> imports;
     try {
@@ -582,13 +643,14 @@ void TPageScan::ReadStylesheet(const TStyle& style)
                 if (url.empty() || HasForeignScheme(url))
                     continue;
                 std::string imported = ResolvePageLink(url, dir).Address;
-                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(imported) != 0)
+                std::string importedKey = AddressKey(imported);
+                if (AddressOrigin(imported) != style.Origin || StylesSeen.count(importedKey) != 0)
                     continue;
                 if (!levelAllows) {
                     LevelStopped = true;
                     continue;
                 }
-                StylesSeen.insert(imported);
+                StylesSeen.insert(std::move(importedKey));
                 if (imports.size() == kMaxImportsPerStyle) {
                     ++StylesDropped;
                     continue;
@@ -598,7 +660,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
         }
     } catch (...) {
         EndPage();
-        F.AddMemoLine("Error...");
+        F.AddMemoLine(ErrorLine());
     }
     PendingStyles.insert(PendingStyles.begin(), std::make_move_iterator(imports.begin()),
                          std::make_move_iterator(imports.end()));
@@ -615,9 +677,9 @@ void TPageScan::Run()
         const TPageLink start = ResolvePageLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
         SetPageDir(start.Dir);
         AllowedDirs.push_back(start.Dir);
-        AllowedUpper.push_back(UpperAscii(start.Dir));
-        PageQueue.push_back({start.Address, 0});
-        Queued.insert(PageQueue.back().Address);
+        AllowedUpper.push_back(UpperAscii(AddressKey(start.Dir)));
+        PageQueue.push_back({start.Address, 0, AddressKey(start.Address)});
+        Queued.insert(PageQueue.back().Key);
     }
     F.AbortRequested = false;
     ImageCount = 0;
@@ -630,13 +692,15 @@ void TPageScan::Run()
         if (maxPages != 0 && VisitedCount + StyleFetches >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
-        if (Answered.count(address) != 0) {
+        if (Answered.count(PageQueue[j].Key) != 0) {
             if (Ahead)
                 Ahead->Drop(j);
             continue;
         }
         PageLevel = PageQueue[j].Level;
-        F.AddMemoLine(address);
+        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address));
+        F.AddMemoLine(DisplayAddress(address));
+        FailStatus.clear();
         try {
             Parser.Lines.Clear();
             Parser.Nodes.Clear();
@@ -649,15 +713,21 @@ void TPageScan::Run()
                 // directory when the start page moved.
                 SetPageDir(AddressDir(answered));
                 if (answered != address) {
-                    Answered.insert(answered);
+                    Answered.insert(AddressKey(answered));
                     if (j == 0) {
                         AllowedDirs[1] = AllowedDirs[0];
                         AllowedUpper[1] = AllowedUpper[0];
                     }
                 }
                 PageOrigin = AddressOrigin(answered);
+                PageAt = answered;
                 ++VisitedCount;
-                StreamToLines(Parser.Lines, stream->Data());
+                // Links are read in UTF-8 whatever the page is written in.
+                std::string text;
+                if (PageTextToUtf8(AnswerType, stream->Data(), text))
+                    StreamToLines(Parser.Lines, text);
+                else
+                    StreamToLines(Parser.Lines, stream->Data());
             }
             Parser.Execute();
             InPicture = false;
@@ -669,7 +739,7 @@ void TPageScan::Run()
         } catch (...) {
             EndPage();
             // Whatever failed, the page ends here and the scan goes on.
-            F.AddMemoLine("Error...");
+            F.AddMemoLine(ErrorLine());
         }
         // Outside the page's guard: a stylesheet that fails is its own error.
         ReadStylesheets(j + 1);
@@ -681,7 +751,7 @@ void TPageScan::Run()
 
     std::size_t left = 0;
     for (; j < PageQueue.size(); ++j)
-        if (Answered.count(PageQueue[j].Address) == 0)
+        if (Answered.count(PageQueue[j].Key) == 0)
             ++left;
     const std::size_t waiting = PendingStyles.size();
     const std::size_t styles = waiting + StylesDropped;
@@ -715,7 +785,14 @@ void TMainForm::GoBtnClick()
         return;
     SetScanState();
     TScanWindowGuard restore(*this);
-    TAheadHold ahead(*this, Connections > 1);
-    TPageScan scan(*this, ahead);
-    scan.Run();
+    {
+        TAheadHold ahead(*this, Connections > 1);
+        TPageScan scan(*this, ahead);
+        scan.Run();
+    }
+    // What was found is what the user works on next.
+    if (FoundImageList().Count() > 0 && Widget()->isVisible()) {
+        PageControl2->SetActivePage(TabSheet2);
+        ListBox1->Widget()->setFocus();
+    }
 }

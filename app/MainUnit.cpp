@@ -7,8 +7,10 @@
 
 // Qt
 #include <QImage>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPalette>
+#include <QShortcut>
 #include <QWidget>
 
 // ours
@@ -17,6 +19,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
+#include "app/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
@@ -57,6 +60,7 @@ TMainForm::TMainForm(TMainFormSetup setup) : TForm("MainForm"), setup_(std::move
 {
     CreateControls();
     BindEvents();
+    SetupLayout();
     FormCreate();
 }
 
@@ -76,8 +80,11 @@ void TMainForm::CreateControls()
 
     // Bottom-aligned parts stack upwards in the order they are made.
     StatusBar1 = Make<TStatusBar>(this, "StatusBar1");
+    // The last panel says in words how far a job has got.
     StatusBar1->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
-                          TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""}};
+                          TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
+                          TStatusPanel{4000, TStatusPanelStyle::Text, ""}};
+    StatusBar1->Hint = "Gesamtfortschritt des Auftrags; rechts: Seiten, Bilder, Dateien";
 
     Panel7 = Make<TPanel>(this, "Panel7");
     Panel7->Align = TAlign::Bottom;
@@ -107,6 +114,14 @@ void TMainForm::CreateControls()
     EndeBtn->SetBounds(44, 4, 33, 33);
     EndeBtn->SetPicture(DrawExitButton(33, false));
     EndeBtn->Hint = "Hiermit verlassen Sie das Programm";
+    auto* settingsPanel = Make<TPanel>(Panel7, "Panel9");
+    settingsPanel->BevelOuter = TBevelCut::None;
+    settingsPanel->Align = TAlign::Right;
+    settingsPanel->Width = 132;
+    SettingsBtn = Make<TButton>(settingsPanel, "SettingsBtn");
+    SettingsBtn->SetBounds(4, 7, 124, 26);
+    SettingsBtn->Caption = "Einstellungen...";
+    SettingsBtn->Hint = "Netzwerk und Suche einstellen (Strg+,)";
 
     Panel12 = Make<TPanel>(this, "Panel12");
     Panel12->Align = TAlign::Bottom;
@@ -225,7 +240,10 @@ void TMainForm::CreateControls()
     ListBox1 = Make<TListBox>(c, "ListBox1");
     ListBox1->SetBounds(10, 10, 262, 292);
     ListBox1->MultiSelect = true;
-    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(s); });
+    // One row per picture however its address was written (raw, or escaped).
+    ListBox1->Model().SetKeyIndex([](std::string_view s) { return UpperAscii(AddressKey(s)); });
+    // Rows hold the addresses as fetched; people read them decoded.
+    ListBox1->Model().SetDisplay([](std::string_view s) { return DisplayAddress(s); });
     struct {
         TButton** slot;
         const char* name;
@@ -314,6 +332,8 @@ void TMainForm::BindEvents()
     // Enter after typing the address starts the scan; Click does nothing
     // while GoBtn is disabled (empty address, a job running).
     QObject::connect(URLEdit->LineEdit(), &QLineEdit::returnPressed, [this] { GoBtn->Click(); });
+    // The proxy is often the last thing typed before the scan.
+    QObject::connect(ProxyEdit->LineEdit(), &QLineEdit::returnPressed, [this] { GoBtn->Click(); });
     ProxyEdit->OnChange = [this] { ProxyEditChange(); };
     Autosaug->OnClick = [this] { AutosaugClick(); };
     ModernCheck->OnClick = [this] { ModernCheckClick(); };
@@ -327,6 +347,12 @@ void TMainForm::BindEvents()
     DownAllBtn->OnClick = [this] { DownAllBtnClick(); };
     DownBtn->OnClick = [this] { DownBtnClick(); };
     BrowseBtn->OnClick = [this] { BrowseBtnClick(); };
+    SettingsBtn->OnClick = [this] { SettingsBtnClick(); };
+    // Ctrl+Q closes through the close question, like the close box.
+    auto* settingsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), Widget());
+    QObject::connect(settingsKey, &QShortcut::activated, [this] { SettingsBtn->Click(); });
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), Widget());
+    QObject::connect(quitKey, &QShortcut::activated, [this] { Close(); });
 
     ClearBtn->OnClick = [this] { ClearBtnClick(); };
     DelBtn->OnClick = [this] { DelBtnClick(); };
@@ -530,7 +556,8 @@ void TMainForm::SetScanState()
     JobRunning = true;
     TabSheet3->TabVisible = false;
     TabSheet4->TabVisible = false;
-    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn})
+    // The settings reach the client and the bounds the job is using.
+    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn, SettingsBtn})
         b->Enabled = false;
     BreakBtn->Enabled = true;
     LocalBreak2Btn->Enabled = true;
@@ -542,7 +569,7 @@ void TMainForm::SetDownloadState()
     TabSheet1->TabVisible = false;
     TabSheet2->TabVisible = false;
     TabSheet4->TabVisible = false;
-    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn})
+    for (TButton* b : {DownAllBtn, DownBtn, ClearBtn, DelBtn, MarkBtn, NotBtn, GoBtn, BrowseBtn, SettingsBtn})
         b->Enabled = false;
     BreakBtn2->Enabled = true;
     BreakLocalBtn->Enabled = true;
@@ -554,9 +581,11 @@ void TMainForm::SetIdleState()
     ListBoxChanged();
     UpdateGoBtn();
     BrowseBtn->Enabled = true;
+    SettingsBtn->Enabled = true;
     for (TButton* b : {BreakBtn, LocalBreak2Btn, BreakBtn2, BreakLocalBtn})
         b->Enabled = false;
     for (TTabSheet* t : {TabSheet1, TabSheet2, TabSheet3, TabSheet4})
         t->TabVisible = true;
     ProgressBar1->Position = 0;
+    ClearJobStatus();
 }

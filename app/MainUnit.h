@@ -9,11 +9,13 @@
 // own files.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/DownloadNames.h"
@@ -24,6 +26,7 @@
 
 class THTMLParser;
 class TFetchAhead;
+class QTimer;
 
 // How a main window deals with its options file. The program uses the
 // defaults; the command-line front end and the tests never touch the user's
@@ -89,6 +92,8 @@ public:
     TImage* ueberBtn2;
     TImage* EndeBtn;
     TImage* EndeBtnDown;
+    // "Einstellungen...": the settings options.dat has no room for (also Ctrl+,).
+    TButton* SettingsBtn;
     TStatusBar* StatusBar1;
 
     TOpenDialog OpenDialog1;
@@ -125,6 +130,10 @@ public:
     // "Scan/MaxPages" and "Scan/MaxLevel"; the command line sets its own.
     std::uint32_t MaxPages = ScanLimitSetting("Scan/MaxPages");
     std::uint32_t MaxLevel = ScanLimitSetting("Scan/MaxLevel");
+    // "Nur unterhalb der Startadresse": a link written with "../" is followed
+    // only into a directory that is allowed anyway, so a scan never climbs
+    // above its start (the user's setting "Scan/NoParent").
+    bool NoParent = BoolSetting("Scan/NoParent", false);
     // How the download makes its files; the defaults suit every machine.
     dlnames::TFileWays DownloadFileWays;
     // Requests a job keeps in flight at most (1 to 16), also the most
@@ -182,6 +191,16 @@ public:
     // The enabling rule of GoBtn: text present and no job running.
     void UpdateGoBtn();
 
+    // Progress in words in the status bar's last panel while a job runs:
+    // pages done and waiting, pictures found and the address being fetched;
+    // file n of m with bytes and speed. A request that has received nothing
+    // for a second or more adds how long it has been waiting.
+    void ShowScanProgress(std::size_t done, std::size_t waiting, std::int32_t images, const std::string& address);
+    void ShowDownloadProgress(std::size_t index, std::size_t count);
+    std::string JobStatusText() const;
+    // While a question waits for the user, no request is waiting for a server.
+    void HoldJobWait(bool held);
+
     // Where options.dat is read from and written to; empty when disabled.
     std::string OptionsReadPath() const;
     std::string OptionsWritePath() const;
@@ -204,6 +223,7 @@ public:
     void ModernCheckClick();
     void DirectoryEdit1Change();
     void BrowseBtnClick();
+    void SettingsBtnClick();
     // lists
     void ClearBtnClick();
     void DelBtnClick();
@@ -229,12 +249,18 @@ public:
     void DownloadList(const std::vector<std::string>& WorkList);
     // The folder field with a trailing "/" (its long-name form is the text itself).
     std::string TargetDir() const;
-    // The text behind the address's last "/".
+    // The text behind the address's last "/", percent-decoded (dlnames::SaveFileName).
     static std::string UrlFileName(const std::string& Address);
 
 private:
     void CreateControls();
     void BindEvents();
+    // The layout as the window grows; sizes at which the controls were laid out.
+    void SetupLayout();
+    void LayoutStatusArea();
+    void LayoutTabs();
+    void FitOnScreen();
+    std::pair<int, int> baseClient_{0, 0};
     void PressImage(TImage* normal, TImage* pressed, bool& flag, bool down);
     void TrackImage(TImage* normal, TImage* pressed, bool flag, int x, int y);
 
@@ -243,6 +269,7 @@ private:
     void SetupHttpCli1();
     // A scan bound from the user's settings; 0 when missing or not a count.
     static std::uint32_t ScanLimitSetting(const char* key);
+    static bool BoolSetting(const char* key, bool fallback);
     std::string ModernSettingsFile() const;
     // Creates and fetches one file, which gets its name only when complete;
     // false on failure.
@@ -255,6 +282,15 @@ private:
                         const dlnames::TTargetFolder& Folder);
     bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
     TFetchAhead* ActiveFetch_ = nullptr;
+    // The job's progress text without the waiting part, and what it needs.
+    void RefreshJobStatus();
+    void StartJobStatus(std::string text);
+    void ClearJobStatus();
+    std::string jobStatus_;
+    bool jobDownload_ = false;
+    std::int64_t jobBytes_ = 0;
+    std::chrono::steady_clock::time_point jobStart_{}, lastData_{};
+    QTimer* statusTick_ = nullptr;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

@@ -3,6 +3,7 @@
 // without Qt.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,9 +13,35 @@ std::string_view WithoutFragment(std::string_view link);
 
 // The path of address (between the host and the query) with its "." and ".."
 // segments removed the way browsers do, so that sub/../p.html and ./p.html
-// name the same page as p.html; the fragment is dropped too. "../" above the
-// root is dropped. Linear in the length of the address.
+// name the same page as p.html; "%2e" counts as a dot there, as servers read
+// it. The fragment is dropped too. "../" above the root is dropped. What a
+// request line cannot carry is percent-encoded (non-ASCII as UTF-8, spaces,
+// controls, quotes, angle brackets, a "%" that starts no escape), existing
+// escapes stay, and an international host name takes its ASCII form.
+// Linear in the length of the address.
 std::string FormAddress(std::string_view address);
+
+// Only the encoding of FormAddress: an address kept in a list by an earlier
+// version, with raw bytes, becomes the address a scan forms today.
+std::string EncodeAddress(std::string_view address);
+
+// The form in which two addresses are compared: encoded as above, escapes of
+// letters, digits and "-._~" decoded (in the path also those of
+// "!$&'()*+,;=:@", which servers read as the characters), the hex digits of
+// the others in upper case. So "B%C3%A4ume%201.jpg", "B%c3%a4ume 1.jpg" and "Bäume 1.jpg" are one
+// picture. Fragments and dot segments are the business of FormAddress: the
+// scan compares formed addresses, a loaded list keeps its lines whole.
+std::string AddressKey(std::string_view address);
+
+// An address as a browser's address bar shows it: escapes of whole UTF-8
+// characters and of spaces decoded, an ASCII host name ("xn--...") in
+// Unicode. For people only; never fetched or stored.
+std::string DisplayAddress(std::string_view address);
+
+// Length of the valid UTF-8 sequence that starts at s[i] (1 for ASCII), 0
+// when none does (overlong forms, surrogates and truncated ones included).
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);
+bool IsValidUtf8(std::string_view s);
 
 // The directory of an address: up to and including the last "/" of its path
 // (a "/" in the query does not count), "scheme://host/" when the path is empty.

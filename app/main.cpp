@@ -14,6 +14,7 @@
 #include "app/StartArgs.h"
 #include "browser/BrowserFUnit.h"
 #include "ui/AboutBoxUnit.h"
+#include "ui/FormPlacement.h"
 #include "ui/Language.h"
 #include "ui/NoticeBridge.h"
 #include "ui/ProgramIcon.h"
@@ -61,9 +62,11 @@ int main(int argc, char** argv)
     TMainFormSetup setup;
     setup.StartAddress = start.StartAddress;
     MainForm = new TMainForm(setup);
+    KeepFormPlacement(*MainForm, "MainForm");
     AboutBox = new TAboutBox();
     BrowserForm = new TBrowserForm();
     ViewPicForm = new TViewPicForm();
+    KeepFormPlacement(*ViewPicForm, "ViewPicForm");
     PrintForm = new TPrintForm();
     AddTypeForm = new TAddTypeForm();
 

@@ -3,6 +3,9 @@
 // BrowserGrid.cpp.
 #include "browser/BrowserFUnit.h"
 
+#include <filesystem>
+#include <system_error>
+
 // system
 #include <algorithm>
 
@@ -71,7 +74,7 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
     Panel1->Width = 185;
     Panel1->BevelOuter = TBevelCut::None;
     Panel1->BringToFront();
-    JamShellTree1 = Make<TShellTree>(Panel1, "JamShellTree1", setup.InitialFolder);
+    JamShellTree1 = Make<TShellTree>(Panel1, "JamShellTree1", StartFolder(setup));
     JamShellTree1->Align = TAlign::Client;
     RxSplitter1 = Make<TSplitter>(Panel4, "RxSplitter1");
     RxSplitter1->Align = TAlign::Left;
@@ -268,12 +271,26 @@ void TBrowserForm::LoadFormStorage()
     settings.endGroup();
 }
 
+std::string TBrowserForm::StartFolder(const TBrowserFormSetup& setup)
+{
+    // The folder looked at last, while it is still there; else the one asked for.
+    if (!setup.InitialFolder.empty() || !setup.UseFormStorage)
+        return setup.InitialFolder;
+    QSettings settings("Quenbrik", "Web Lumifang");
+    const std::string last = settings.value("BrowserForm/LastFolder").toString().toStdString();
+    std::error_code ec;
+    return !last.empty() && std::filesystem::is_directory(last, ec) ? last : setup.InitialFolder;
+}
+
 void TBrowserForm::SaveFormStorage()
 {
     if (!setup_.UseFormStorage)
         return;
     QSettings settings("Quenbrik", "Web Lumifang");
     settings.beginGroup("BrowserForm");
+    const std::string folder = SelectedFolder();
+    if (!folder.empty())
+        settings.setValue("LastFolder", QString::fromStdString(folder));
     settings.setValue("Geometry", Widget()->saveGeometry());
     settings.setValue("TreeWidth", Panel1->Width());
     settings.setValue("MemoHeight", Panel3->Height());

@@ -137,6 +137,8 @@ public:
     std::string CellCaption(const std::string& name) const;
     // The selected folder of the tree, "" when none.
     std::string SelectedFolder() const;
+    // Where the tree starts: the folder of the last visit when kept, else setup's.
+    static std::string StartFolder(const TBrowserFormSetup& setup);
 
 private:
     void ReportCacheRead();

@@ -263,8 +263,11 @@ void TBrowserForm::ShowPicture(const std::string& path)
 
 void TBrowserForm::Delete()
 {
-    if (MessageDlg("Wollen Sie die markierte Datei wirklich löschen?", "Löschen", TMsgIcon::Question, mbYes | mbNo) !=
-        mrYes)
+    // The question names the file and where it goes, so nobody answers blind.
+    std::string text = "Wollen Sie die markierte Datei wirklich löschen?";
+    if (Selected >= 1 && Selected <= ThumbCount)
+        text += "\n\n" + ThumbNames[static_cast<size_t>(Selected - 1)] + " wird in den Papierkorb verschoben.";
+    if (MessageDlg(text, "Löschen", TMsgIcon::Question, mbYes | mbNo) != mrYes)
         return;
     if (Selected < 1 || Selected > ThumbCount)
         return;

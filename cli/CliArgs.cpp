@@ -7,8 +7,8 @@
 namespace {
 
 enum class TOpt {
-    Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, Connections,
-    NoKeepAlive, Thumbnails, Help, Version
+    Auto, Modern, Proxy, Types, Load, Save, Download, Skip, Timeout, CaFile, NoCheck, MaxPages, Level, NoParent,
+    Connections, NoKeepAlive, Thumbnails, Help, Version
 };
 
 struct TOptDef {
@@ -32,6 +32,7 @@ constexpr TOptDef OptDefs[] = {
     {'\0', "no-check-certificate", TOpt::NoCheck, false},
     {'\0', "max-pages", TOpt::MaxPages, true},
     {'\0', "level", TOpt::Level, true},
+    {'\0', "no-parent", TOpt::NoParent, false},
     {'j', "connections", TOpt::Connections, true},
     {'\0', "no-keep-alive", TOpt::NoKeepAlive, false},
     {'\0', "thumbnails", TOpt::Thumbnails, true},
@@ -112,6 +113,7 @@ std::string Apply(TCliArgs& a, const TOptDef& d, const std::string& value)
         if (!ParseCount(value, a.MaxLevel))
             return "invalid link depth '" + value + "' (0 = no limit)";
         break;
+    case TOpt::NoParent: a.NoParent = true; break;
     case TOpt::Connections:
         if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
             std::atoi(value.c_str()) < 1 || std::atoi(value.c_str()) > 16)
@@ -253,6 +255,8 @@ const char* CliUsageText()
            "                           then end the scan (default 0 = no limit)\n"
            "      --level N            follow links at most N steps from the start page, as wget -l\n"
            "                           (default 0 = no limit)\n"
+           "      --no-parent          tick \"Nur unterhalb der Startadresse\": a link written with \"../\"\n"
+           "                           is followed only into a directory already allowed, as wget -np\n"
            "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
            "                           server (1 to 16, default 6); results stay in list order\n"
            "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
@@ -263,7 +267,8 @@ const char* CliUsageText()
            "  -h, --help               show this text\n"
            "\n"
            "Status lines go to standard output; the question whether to follow a link into a new\n"
-           "directory is asked on the terminal (answer j for yes; without a terminal the answer is no).\n"
+           "directory is asked on the terminal (answer j for yes, n for no, a for yes to every new\n"
+           "directory of this scan, k for none of them; without a terminal the answer is no).\n"
            "Exit status: 0 when every page and file succeeded; 4 when a request failed in transport\n"
            "(look-up, connection, time-out, certificate); 8 when a server answered with an error status\n"
            "(the lower number when both happened); 1 for an error message or a file that could not be\n"

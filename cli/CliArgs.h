@@ -19,6 +19,7 @@ struct TCliArgs {
     // Bounds of the scan, 0 meaning none: pages fetched, link depth.
     std::uint32_t MaxPages = 0;
     std::uint32_t MaxLevel = 0;
+    bool NoParent = false;  // "../" links only into directories already allowed
     std::optional<std::string> CaFile;  // also trusted for https
     bool NoCheckCertificate = false;
     int Connections = 6;        // requests in flight at most (1 to 16)

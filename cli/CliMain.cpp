@@ -138,6 +138,7 @@ int main(int argc, char** argv)
     form.Autosaug->Checked = a.Auto;
     form.MaxPages = a.MaxPages;
     form.MaxLevel = a.MaxLevel;
+    form.NoParent = a.NoParent;
     form.ModernCheck->Checked = a.Modern;
     form.ProxyEdit->Text = a.Proxy.value_or(std::string());
     if (a.Types)

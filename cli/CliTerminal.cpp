@@ -34,10 +34,23 @@ bool IsYesAnswer(const std::string& line)
     return word == "j" || word == "ja" || word == "y" || word == "yes";
 }
 
-TModalResult TCliResponder::AskYesNo(const std::string& text)
+TModalResult ParseAnswer(const std::string& line, bool forAll)
+{
+    std::string word;
+    for (char c : line)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            word += LowerAsciiChar(c);
+    if (forAll && (word == "a" || word == "alle"))
+        return mrYesToAll;
+    if (forAll && (word == "k" || word == "keine"))
+        return mrNoToAll;
+    return IsYesAnswer(line) ? mrYes : mrNo;
+}
+
+TModalResult TCliResponder::AskYesNo(const std::string& text, bool forAll)
 {
     progress_.Clear();
-    std::fprintf(stderr, "%s [j/N] ", text.c_str());
+    std::fprintf(stderr, forAll ? "%s [j/N/a/k] " : "%s [j/N] ", text.c_str());
     if (!inIsTerminal_) {
         // Nobody to ask: the answer is No, and the log shows it.
         std::fputs("N\n", stderr);
@@ -69,13 +82,13 @@ TModalResult TCliResponder::AskYesNo(const std::string& text)
         if (line.size() < 256)
             line += c;
     }
-    return IsYesAnswer(line) ? mrYes : mrNo;
+    return ParseAnswer(line, forAll);
 }
 
 TModalResult TCliResponder::MessageBox(const TMessageRequest& request)
 {
     if ((request.Buttons & mbYes) && (request.Buttons & mbNo))
-        return AskYesNo(request.Text);
+        return AskYesNo(request.Text, (request.Buttons & mbYesToAll) && (request.Buttons & mbNoToAll));
     progress_.Clear();
     std::fprintf(stderr, "%s\n", request.Text.c_str());
     std::fflush(stderr);

@@ -45,7 +45,8 @@ public:
     bool PrinterSetup(QPrinter& printer) override;
 
 private:
-    TModalResult AskYesNo(const std::string& text);
+    // forAll: the question also takes "a" (alle) and "k" (keine).
+    TModalResult AskYesNo(const std::string& text, bool forAll);
 
     int in_;
     bool inIsTerminal_;
@@ -55,3 +56,6 @@ private:
 
 // "j", "ja", "y", "yes" in any letter case, blanks around ignored.
 bool IsYesAnswer(const std::string& line);
+// A typed answer: Yes as IsYesAnswer, with forAll also "a"/"alle" (Yes to
+// all) and "k"/"keine" (No to all); anything else is No.
+TModalResult ParseAnswer(const std::string& line, bool forAll);

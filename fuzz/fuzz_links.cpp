@@ -1,4 +1,5 @@
-// SplitLink, FileExtension and the scan's address forming on arbitrary text:
+// SplitLink, FileExtension and the scan's address forming, comparing and
+// showing on arbitrary text:
 // the link, then after the first line feed the page directory (a fixed one
 // when there is none).
 #include <cstddef>
@@ -8,6 +9,7 @@
 
 #include "app/LinkSplit.h"
 #include "app/PageAddress.h"
+#include "app/PageEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -30,7 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             resolved.Dir.empty() || resolved.Dir.back() != '/')
             __builtin_trap();
     }
+    // Formed, an address is ASCII without blanks or controls: it goes into a
+    // request line as it is. Its compare form and its shown form take it too.
+    if (!resolved.Self) {
+        for (const char c : resolved.Address)
+            if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+                __builtin_trap();
+        if (AddressKey(resolved.Address) != AddressKey(AddressKey(resolved.Address)))
+            __builtin_trap();
+        (void)DisplayAddress(resolved.Address);
+    }
+    (void)DisplayAddress(link);
+    (void)AddressKey(link);
     (void)HasForeignScheme(link);
+    // A page in any encoding, its Content-Type the first line: read as UTF-8.
+    std::string text;
+    if (PageTextToUtf8(link, input, text) && !IsValidUtf8(text))
+        __builtin_trap();
     (void)AddressOrigin(link);
 
     std::string dir, file;

@@ -16,15 +16,16 @@ namespace {
 
 constexpr std::size_t kPostChunk = 8193;
 
-// Bytes that would break the request line (blanks, controls) go out
-// percent-encoded; everything else is sent as the address holds it.
+// Bytes that would break the request line (blanks, controls) and bytes
+// beyond ASCII, which strict servers refuse there (a relocation written in
+// UTF-8), go out percent-encoded; everything else as the address holds it.
 std::string EscapeTarget(const std::string& target)
 {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(target.size());
     for (unsigned char c : target) {
-        if (c <= 0x20 || c == 0x7F) {
+        if (c <= 0x20 || c >= 0x7F) {
             out += '%';
             out += kHex[c >> 4];
             out += kHex[c & 15];

@@ -8,7 +8,7 @@ PKGS=(g++ cmake ninja-build
       qt6-base-dev qt6-qpa-plugins libqt6printsupport6
       libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev pkg-config
       libgtest-dev libgmock-dev libbenchmark-dev
-      nginx tinyproxy curl wget libssl-dev ca-certificates openssl
+      nginx tinyproxy curl wget libssl-dev ca-certificates openssl libidn2-dev
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
       poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n

@@ -154,8 +154,11 @@ void TCanvas::LineTo(int x, int y)
 
 TColor TCanvas::Pixel(int x, int y) const
 {
-    const int px = x - origin_.X, py = y - origin_.Y;
-    if (px < 0 || py < 0 || px >= target_->width() || py >= target_->height())
+    // Coordinates are the window's; a target drawn at the screen's pixel
+    // ratio holds more pixels than that.
+    const qreal ratio = target_->devicePixelRatio();
+    const int px = static_cast<int>((x - origin_.X) * ratio), py = static_cast<int>((y - origin_.Y) * ratio);
+    if (x < origin_.X || y < origin_.Y || px >= target_->width() || py >= target_->height())
         return clDefault;
     return FromQColor(target_->pixelColor(px, py));
 }

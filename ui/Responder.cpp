@@ -96,7 +96,9 @@ TModalResult TQtResponder::MessageBox(const TMessageRequest& request)
     };
     const Choice choices[] = {
         {mbYes, QStringLiteral("&Ja"), QMessageBox::YesRole, mrYes},
+        {mbYesToAll, QStringLiteral("Ja, &alle"), QMessageBox::YesRole, mrYesToAll},
         {mbNo, QStringLiteral("&Nein"), QMessageBox::NoRole, mrNo},
+        {mbNoToAll, QStringLiteral("Nein, &keine"), QMessageBox::NoRole, mrNoToAll},
         {mbOK, QStringLiteral("OK"), QMessageBox::AcceptRole, mrOk},
         {mbCancel, QStringLiteral("Abbrechen"), QMessageBox::RejectRole, mrCancel},
         {mbAbort, QStringLiteral("&Abbrechen"), QMessageBox::RejectRole, mrAbort},

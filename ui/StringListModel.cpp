@@ -142,6 +142,13 @@ void TStringListModel::SetKeyIndex(KeyFunction keyOf)
     RebuildIndex();
 }
 
+void TStringListModel::SetDisplay(KeyFunction displayOf)
+{
+    beginResetModel();
+    displayOf_ = std::move(displayOf);
+    endResetModel();
+}
+
 bool TStringListModel::HasKey(const std::string& key) const
 {
     return keyCount_.find(key) != keyCount_.end();
@@ -185,6 +192,10 @@ QVariant TStringListModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         const auto& s = rows_[static_cast<std::size_t>(index.row())];
+        if (displayOf_) {
+            const std::string shown = displayOf_(s);
+            return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+        }
         return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
     }
     return {};

@@ -43,6 +43,9 @@ public:
     // Turns on the key index; keyOf maps a row to its key.
     void SetKeyIndex(KeyFunction keyOf);
     bool HasKey(const std::string& key) const;
+    // How the view shows a row (the row itself when none is set); the rows
+    // stay as they are for every other use.
+    void SetDisplay(KeyFunction displayOf);
 
     // QAbstractListModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -59,5 +62,6 @@ private:
     std::vector<std::string> pending_;   // appended while updates are held
     int updateDepth_ = 0;
     KeyFunction keyOf_;
+    KeyFunction displayOf_;
     std::unordered_map<std::string, std::uint32_t> keyCount_;
 };

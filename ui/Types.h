@@ -63,10 +63,15 @@ enum : Word {
 // Results of modal forms and message boxes, numbered as the Windows dialog
 // results (IDOK 1, IDCANCEL 2 ...).
 enum TModalResult : int {
-    mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7
+    mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
+    // Yes or No for this question and every later one of its kind.
+    mrNoToAll = 9, mrYesToAll = 10
 };
 
 enum class TMsgIcon { None, Information, Warning, Error, Question };
 
-enum TMsgButton : unsigned { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64 };
+enum TMsgButton : unsigned {
+    mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64,
+    mbYesToAll = 128, mbNoToAll = 256
+};
 using TMsgButtons = unsigned;

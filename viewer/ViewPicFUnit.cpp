@@ -113,6 +113,19 @@ void TViewPicForm::FormShow()
     // The paint box keeps its last pixels while the window is hidden; the
     // browser may have put another picture in since.
     PaintBox1->Invalidate();
+    UpdateCaption();
+}
+
+void TViewPicForm::UpdateCaption()
+{
+    std::string text = "Bild betrachten...";
+    if (ViewPicture.Bits && ViewPicture.Info) {
+        const auto slash = ViewFileName.rfind('/');
+        text += " - " + (slash == std::string::npos ? ViewFileName : ViewFileName.substr(slash + 1)) + " (" +
+                std::to_string(raster::DibWidth(ViewPicture)) + " × " +
+                std::to_string(raster::DibHeight(ViewPicture)) + " Pixel, " + std::to_string(ZoomEd->Value()) + " %)";
+    }
+    Caption = text;
 }
 
 void TViewPicForm::FormHide()
@@ -143,6 +156,7 @@ void TViewPicForm::TakePicture(const raster::DibHandle& picture, const std::stri
     ScrollBox1->VertScrollBar.Position = 0;
     PaintBox1Paint();
     PaintBox1->Invalidate();
+    UpdateCaption();
     if (OnPictureChanged)
         OnPictureChanged(path);
 }
@@ -285,6 +299,7 @@ void TViewPicForm::PaintBox1Paint()
 
 void TViewPicForm::ZoomEdChange()
 {
+    UpdateCaption();
     PaintBox1Paint();
 }
 

@@ -68,6 +68,8 @@ public:
     long DrawCount() const { return drawCount_; }
 
 private:
+    // The title names the file, its size in pixels and the zoom.
+    void UpdateCaption();
     // Puts a picture the viewer loaded itself on show, freeing the one before.
     void TakePicture(const raster::DibHandle& picture, const std::string& path);
     void ReleaseOwnPicture();

@@ -50,6 +50,33 @@ TEST(DownloadNames, FileNameIsTheTextBehindTheLastSlash)
     EXPECT_EQ(UrlFileName("bild.gif"), "bild.gif");
     EXPECT_EQ(UrlFileName("http://h.d/pics/"), "");
     EXPECT_EQ(UrlFileName("http://h.d/%20x.gif"), "%20x.gif");
+
+    // Saved under the name decoded, as wget saves it.
+    EXPECT_EQ(SaveFileName("http://h.d/caf%C3%A9.jpg"), "caf\xC3\xA9.jpg");
+    EXPECT_EQ(SaveFileName("http://h.d/rabatt%2050%25.jpg"), "rabatt 50%.jpg");
+    EXPECT_EQ(SaveFileName("http://h.d/%e6%97%a5%E6%9C%AC%E8%AA%9E.png"), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.png");
+    EXPECT_EQ(SaveFileName("http://h.d/s.php?q=a%20b+c"), "s.php?q=a b+c");
+    EXPECT_EQ(SaveFileName("http://h.d/B\xC3\xA4ume 1.jpg"), "B\xC3\xA4ume 1.jpg");
+    // Never decoded: what would leave the folder or cut the name, controls,
+    // what is no UTF-8, and the names of the folder and its parent.
+    EXPECT_EQ(SaveFileName("http://h.d/a%2Fb%2f..%00c%0A%7F%c2%85%C2%A0.jpg"), "a%2Fb%2f..%00c%0A%7F%c2%85\xC2\xA0.jpg");
+    EXPECT_EQ(SaveFileName("http://h.d/%FCber%20x.jpg"), "%FCber%20x.jpg");
+    EXPECT_EQ(SaveFileName("http://h.d/x/%2e%2e"), "%2e%2e");
+    EXPECT_EQ(SaveFileName("http://h.d/%2E"), "%2E");
+    EXPECT_EQ(SaveFileName("http://h.d/50%.jpg"), "50%.jpg");
+
+    // Longer than a file name may be: shortened before the extension, never
+    // inside a character; a number added later still fits.
+    std::string escaped;
+    for (int i = 0; i < 300; ++i)
+        escaped += "%C3%A4";
+    const std::string longName = SaveFileName("http://h.d/" + escaped + ".jpg");
+    EXPECT_EQ(longName.size(), 254u) << "125 whole characters and the extension";
+    EXPECT_TRUE(longName.ends_with("\xC3\xA4.jpg")) << longName;
+    const std::string numbered = NumberedName(longName, 12);
+    EXPECT_LE(numbered.size(), 255u);
+    EXPECT_TRUE(numbered.ends_with("\xC3\xA4" "12.jpg")) << numbered;
+    EXPECT_EQ(SaveFileName("http://h.d/%20" + std::string(300, 'x')), " " + std::string(254, 'x'));
 }
 
 TEST(DownloadNames, TargetDirGetsOneTrailingSlash)

@@ -66,7 +66,14 @@ protected:
 
 TEST_F(DownloadTest, SavesUnderTheNameBehindTheLastSlash)
 {
+    std::string status;
+    OnLine = [&](const std::string& line) {
+        if (line == Loading(1, 1, "bild.gif"))
+            status = Form->JobStatusText();
+    };
     Download({Nginx.Url("/pics/bild.gif")});
+    EXPECT_EQ(status, "Datei 1 von 1 – 0 KB");
+    EXPECT_EQ(Form->JobStatusText(), "");
     EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "bild.gif"), "Done..."));
     EXPECT_EQ(ReadFile(Dir + "bild.gif"), "GIF89a-bild");
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("bild.gif"));
@@ -200,6 +207,43 @@ TEST_F(DownloadTest, MissingFolderFieldShowsTheErrorBoxAndFetchesNothing)
     EXPECT_THAT(Lines, ElementsAre("Done..."));
     EXPECT_FALSE(Form->JobRunning);
     EXPECT_TRUE(Form->TabSheet2->TabVisible());
+
+    // A folder that does not exist yet is made with its parents.
+    Responder.Reset();
+    Form->DirectoryEdit1->Text = Dir + "neu/tiefer";
+    Download({Nginx.Url("/pics/bild.gif")});
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "bild.gif"), "Done..."));
+    EXPECT_EQ(ReadFile(Dir + "neu/tiefer/bild.gif"), "GIF89a-bild");
+
+    // One that cannot be made gets one box naming it and why; nothing starts.
+    Target.WriteFile("datei", "x");
+    Form->DirectoryEdit1->Text = Dir + "datei/unter";
+    Responder.AnswerMessage(mrOk);
+    Download({Nginx.Url("/pics/bild.gif"), Nginx.Url("/pics/bild.gif")});
+    ASSERT_EQ(Responder.Asked().size(), 1u);
+    EXPECT_EQ(Responder.Asked()[0].Text, "Das Verzeichnis " + Dir +
+                                             "datei/unter kann nicht benutzt werden: ein Teil des Pfades ist kein "
+                                             "Verzeichnis.");
+    EXPECT_EQ(Responder.Asked()[0].Caption, "Fehler...");
+    EXPECT_EQ(Responder.Asked()[0].Icon, TMsgIcon::Error);
+    EXPECT_THAT(Lines, ElementsAre("Done..."));
+    EXPECT_FALSE(fs::exists(Dir + "datei/unter"));
+    if (::geteuid() != 0) {
+        // Present but not writable: the same box with its own reason.
+        fs::create_directory(Dir + "zu");
+        fs::permissions(Dir + "zu", fs::perms::owner_read | fs::perms::owner_exec);
+        Responder.Reset();
+        Responder.AnswerMessage(mrOk);
+        Form->DirectoryEdit1->Text = Dir + "zu";
+        Download({Nginx.Url("/pics/bild.gif")});
+        ASSERT_EQ(Responder.Asked().size(), 1u);
+        EXPECT_EQ(Responder.Asked()[0].Text,
+                  "Das Verzeichnis " + Dir + "zu kann nicht benutzt werden: keine Berechtigung.");
+        EXPECT_THAT(Lines, ElementsAre("Done..."));
+        fs::permissions(Dir + "zu", fs::perms::owner_all);
+    }
+    EXPECT_FALSE(Form->JobRunning);
 }
 
 TEST_F(DownloadTest, MarkedRowsOnlyAndNothingWithoutMarks)
@@ -336,7 +380,7 @@ TEST_F(DownloadStopTest, CurrentPictureButtonDeletesThePartAndGoesOn)
     EXPECT_FALSE(TimedOut());
     EXPECT_EQ(progressDuring, 5);  // 5000 of 100000 bytes
     EXPECT_TRUE(downloadState);
-    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3 (abgebrochen)",
                                    "Fehler: Konnte Datei a.gif nicht herunterladen...", Loading(2, 2, "b.gif"),
                                    "Done..."));
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
@@ -357,7 +401,7 @@ TEST_F(DownloadStopTest, WithoutUnnamedFilesThePartIsNamedAndDeleted)
 
     EXPECT_FALSE(TimedOut());
     EXPECT_TRUE(partSeen);
-    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3 (abgebrochen)",
                                    "Fehler: Konnte Datei a.gif nicht herunterladen...", Loading(2, 2, "b.gif"),
                                    "Done..."));
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("b.gif"));
@@ -373,7 +417,7 @@ TEST_F(DownloadStopTest, ConfirmedCloseDeletesThePartAndEndsTheRun)
     Download({Server.Url("/a.gif"), Server.Url("/b.gif")});
 
     EXPECT_FALSE(TimedOut()) << "the download outlived the closed window";
-    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3",
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 2, "a.gif"), "HTTP Fehler: 3 (abgebrochen)",
                                    "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
     EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
     EXPECT_TRUE(Server.WaitFinished(0, std::chrono::seconds(5))) << "the stalled connection is closed";
@@ -386,7 +430,7 @@ TEST_F(DownloadStopTest, CancelDeletesThePartAndEndsTheRun)
     Download({Server.Url("/a.gif"), Server.Url("/b.gif"), Server.Url("/c.gif")});
 
     EXPECT_FALSE(TimedOut());
-    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "a.gif"), "HTTP Fehler: 3",
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 3, "a.gif"), "HTTP Fehler: 3 (abgebrochen)",
                                    "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
     EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
     EXPECT_FALSE(Form->AbortRequested);

@@ -366,7 +366,7 @@ TEST_F(FetchAheadTest, CancelStopsEveryRequestInFlight)
     EXPECT_TRUE(ActionRan());
     EXPECT_FALSE(TimedOut());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-    EXPECT_THAT(run.Lines, ElementsAre("Lade Datei 1 von 5 herunter (a.gif)...", "HTTP Fehler: 3",
+    EXPECT_THAT(run.Lines, ElementsAre("Lade Datei 1 von 5 herunter (a.gif)...", "HTTP Fehler: 3 (abgebrochen)",
                                        "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
     EXPECT_EQ(run.Files.size(), 1u) << "only the c.gif that was there";
     EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5))) << "a request is left running";
@@ -381,7 +381,7 @@ TEST_F(FetchAheadTest, CurrentPictureButtonStopsOnlyTheEntryWaitedFor)
               [this] { Form->BreakLocalBtn->Click(); });
     const TRun run = Download(4, true, false, {"/a.gif", "/b.gif", "/d.gif", "/leer.gif"});
     EXPECT_TRUE(ActionRan());
-    EXPECT_THAT(run.Lines, ElementsAre("Lade Datei 1 von 4 herunter (a.gif)...", "HTTP Fehler: 3",
+    EXPECT_THAT(run.Lines, ElementsAre("Lade Datei 1 von 4 herunter (a.gif)...", "HTTP Fehler: 3 (abgebrochen)",
                                        "Fehler: Konnte Datei a.gif nicht herunterladen...",
                                        "Lade Datei 2 von 4 herunter (b.gif)...",
                                        "Lade Datei 3 von 4 herunter (d.gif)...",
@@ -567,9 +567,12 @@ TEST_F(ScanAheadTest, PagesInFlightAreTakenInQueueOrder)
     // The run itself is the scan everybody knows: the questions in link
     // order, the missing page logged, every page once.
     const std::string h = Server.Url("");
-    EXPECT_THAT(one.Questions, ElementsAre("Soll der Link zu \"" + h + "/t/\" weiterverfolgt werden?",
-                                           "Soll der Link zu \"" + h + "/u/\" weiterverfolgt werden?"));
-    EXPECT_THAT(one.Lines, ::testing::Contains("Error..."));
+    EXPECT_THAT(one.Questions,
+                ElementsAre("Soll der Link zu \"" + h + "/t/\" weiterverfolgt werden?\n(gefunden auf " + h +
+                                "/s/index.html)",
+                            "Soll der Link zu \"" + h + "/u/\" weiterverfolgt werden?\n(gefunden auf " + h +
+                                "/s/p1.html)"));
+    EXPECT_THAT(one.Lines, ::testing::Contains("Error... (404 Not Found)"));
     EXPECT_EQ(one.Lines.back(), "Done! (9 html files and 9 image files found...)...");
 }
 
@@ -585,7 +588,8 @@ TEST_F(ScanAheadTest, CancelDuringPagesInFlightEndsWithTheSummary)
     Form->GoBtnClick();
     EXPECT_TRUE(ActionRan());
     EXPECT_FALSE(TimedOut());
-    EXPECT_THAT(Lines, ElementsAre(Server.Url("/s/index.html"), Server.Url("/s/p1.html"), "HTTP Fehler: 3",
+    EXPECT_THAT(Lines, ElementsAre(Server.Url("/s/index.html"), Server.Url("/s/p1.html"),
+                                   "HTTP Fehler: 3 (abgebrochen)",
                                    "Error...", "Done! (1 html files and 1 image files found...)..."));
     Form->HttpCli1.Abort();
     EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));

@@ -1,6 +1,7 @@
 // The main window: layout, start-up state, status bar drawing, image buttons,
 // the close question, the change handlers and the job states.
 #include <QImage>
+#include <QScreen>
 #include <QTabWidget>
 
 #include "app/AddTypeBtn.h"
@@ -338,4 +339,62 @@ TEST_F(MainFormTest, MemoLinesReachTheObserverInOrder)
     EXPECT_EQ(form->Memo1->Lines()[1], "");
     form->Memo1->Clear();
     EXPECT_EQ(form->Memo1->Lines().Count(), 0);
+}
+
+TEST_F(MainFormTest, LayoutGrowsWithTheWindowAndFitsTheScreen)
+{
+    form->Show();
+    QApplication::processEvents();
+    auto inside = [](const TControl* c) {
+        const TWinControl* p = c->Parent();
+        return c->Left() >= 0 && c->Top() >= 0 && c->Left() + c->Width() <= p->Width() &&
+               c->Top() + c->Height() <= p->Height();
+    };
+    auto check = [&](int w, int h) {
+        form->Widget()->resize(w, h);
+        QApplication::processEvents();
+        const std::pair<TTabSheet*, std::vector<const TControl*>> tabs[] = {
+            {form->TabSheet1, {form->URLEdit, form->Memo1, form->ProgressBar1}},
+            {form->TabSheet2, {form->ListBox1, form->DelBtn}},
+            {form->TabSheet3, {form->DirectoryEdit1}}};
+        for (const auto& [tab, controls] : tabs) {
+            form->PageControl2->SetActivePage(tab);
+            QApplication::processEvents();
+            for (const TControl* c : controls)
+                EXPECT_TRUE(inside(c)) << c->Name << " at " << w << " x " << h;
+        }
+        form->PageControl2->SetActivePage(form->TabSheet1);
+    };
+    check(638, 555);
+    EXPECT_EQ(form->ListBox1->Width(), 262);
+    EXPECT_EQ(form->ListBox1->Height(), 292);
+    EXPECT_EQ(form->Memo1->Height(), 76);
+    EXPECT_EQ(form->URLEdit->Width(), 396);
+
+    // The fields, the found list and the memo take the new room.
+    check(1000, 855);
+    EXPECT_EQ(form->URLEdit->Width(), 396 + 362);
+    EXPECT_EQ(form->DirectoryEdit1->Width(), 396 + 362);
+    EXPECT_EQ(form->ListBox1->Width(), 262 + 362);
+    EXPECT_EQ(form->ListBox1->Height(), 292 + 200);
+    EXPECT_EQ(form->Memo1->Height(), 76 + 100);
+    EXPECT_EQ(form->Memo1->Width(), 622 + 362);
+    EXPECT_EQ(form->DelBtn->Left(), 280 + 362);
+
+    // Back to the size it was laid out for: everything where it was.
+    check(638, 555);
+    EXPECT_EQ(form->ListBox1->Width(), 262);
+    EXPECT_EQ(form->Memo1->Height(), 76);
+
+    // Larger than the screen (a large scale factor): made to fit when shown.
+    form->Hide();
+    form->Widget()->resize(5000, 4000);
+    form->Show();
+    QApplication::processEvents();
+    const QRect area = form->Widget()->screen()->availableGeometry();
+    EXPECT_LE(form->Widget()->frameGeometry().width(), area.width());
+    EXPECT_LE(form->Widget()->frameGeometry().height(), area.height());
+    form->PageControl2->SetActivePage(form->TabSheet2);
+    QApplication::processEvents();
+    EXPECT_TRUE(inside(form->ListBox1));
 }

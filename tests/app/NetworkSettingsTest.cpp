@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "app/MainUnit.h"
+#include "app/SettingsDialog.h"
 #include "tests/app/MainFormFixture.h"
+#include "ui/ScriptedResponder.h"
 
 namespace {
 
@@ -97,6 +99,103 @@ TEST(ScanSettings, WindowScanBoundsFollowTheSettings)
         }
         EXPECT_EQ(bounds().first, 0u) << bad;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
+{
+    using namespace wltest;
+    TempFolder dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.Path().string()));
+    const std::string ca = dir.Dir() + "ca.pem";
+    WriteBytes(ca, "-----BEGIN CERTIFICATE-----\n");
+    TScriptedResponder responder;
+    TResponderScope scope(responder);
+    TMainFormSetup setup;
+    setup.UseOptionsFile = false;
+    TMainForm form(setup);
+
+    // Each field refuses what makes no sense: one box, the dialog stays open.
+    struct TBad {
+        TEdit* TSettingsForm::*Field;
+        const char* Text;
+    };
+    const TBad bad[] = {{&TSettingsForm::ConnectionsEdit, "17"}, {&TSettingsForm::ConnectionsEdit, "0"},
+                        {&TSettingsForm::IdleEdit, "bald"},      {&TSettingsForm::IdleEdit, "90000"},
+                        {&TSettingsForm::CaFileEdit, "/fehlt/ca.pem"}, {&TSettingsForm::MaxPagesEdit, "-1"},
+                        {&TSettingsForm::MaxLevelEdit, "4294967296"}};
+    int refused = 0;
+    responder.AnswerForm([&](TForm& f) {
+        auto& d = dynamic_cast<TSettingsForm&>(f);
+        EXPECT_EQ(d.ConnectionsEdit->Text(), "4");
+        EXPECT_EQ(d.IdleEdit->Text(), "60");
+        EXPECT_TRUE(d.KeepAliveCheck->Checked());
+        EXPECT_FALSE(d.NoParentCheck->Checked());
+        for (const TBad& b : bad) {
+            const std::string before = (d.*b.Field)->Text();
+            (d.*b.Field)->Text = b.Text;
+            d.OkBtn->Click();
+            refused += d.ModalResult() == mrNone ? 1 : 0;
+            (d.*b.Field)->Text = before;
+        }
+        d.ConnectionsEdit->Text = "2";
+        d.KeepAliveCheck->Checked = false;
+        d.IdleEdit->Text = "2,5";
+        d.CaFileEdit->Text = ca;
+        d.NoCheckCertCheck->Checked = true;
+        d.MaxPagesEdit->Text = "500";
+        d.MaxLevelEdit->Text = "3";
+        d.ModernBox->Checked = true;
+        d.NoParentCheck->Checked = true;
+        d.OkBtn->Click();
+        return mrNone;
+    });
+    for (std::size_t i = 0; i < std::size(bad); ++i)
+        responder.AnswerMessage(mrOk);
+    form.SettingsBtn->Click();
+    EXPECT_EQ(refused, static_cast<int>(std::size(bad)));
+    EXPECT_EQ(responder.Unanswered(), 0);
+    ASSERT_EQ(responder.Asked().size(), std::size(bad) + 1);
+    EXPECT_EQ(responder.Asked()[1].Text, "Gleichzeitige Verbindungen: bitte eine Zahl von 1 bis 16 angeben.");
+    EXPECT_EQ(responder.Asked()[1].Icon, TMsgIcon::Error);
+
+    // Kept at once in this window, and in the settings for the next one.
+    EXPECT_EQ(form.Connections, 2);
+    EXPECT_FALSE(form.HttpCli1.KeepAlive);
+    EXPECT_EQ(form.HttpCli1.IdleTimeout, 2.5);
+    EXPECT_EQ(form.HttpCli1.CaFile, ca);
+    EXPECT_TRUE(form.HttpCli1.NoCheckCertificate);
+    EXPECT_EQ(form.MaxPages, 500u);
+    EXPECT_EQ(form.MaxLevel, 3u);
+    EXPECT_TRUE(form.ModernCheck->Checked());
+    EXPECT_TRUE(form.NoParent);
+    TMainForm next(setup);
+    EXPECT_EQ(next.Connections, 2);
+    EXPECT_FALSE(next.HttpCli1.KeepAlive);
+    EXPECT_EQ(next.HttpCli1.IdleTimeout, 2.5);
+    EXPECT_EQ(next.HttpCli1.CaFile, ca);
+    EXPECT_TRUE(next.HttpCli1.NoCheckCertificate);
+    EXPECT_EQ(next.MaxPages, 500u);
+    EXPECT_EQ(next.MaxLevel, 3u);
+    EXPECT_TRUE(next.NoParent);
+
+    // Abbrechen changes nothing, whatever was typed.
+    responder.Reset();
+    responder.AnswerForm([](TForm& f) {
+        auto& d = dynamic_cast<TSettingsForm&>(f);
+        EXPECT_EQ(d.MaxPagesEdit->Text(), "500");
+        d.MaxPagesEdit->Text = "7";
+        d.NoParentCheck->Checked = false;
+        d.CancelBtn->Click();
+        return mrNone;
+    });
+    form.SettingsBtn->Click();
+    EXPECT_EQ(form.MaxPages, 500u);
+    EXPECT_TRUE(form.NoParent);
+    EXPECT_EQ(QSettings("Quenbrik", "Web Lumifang").value("Scan/MaxPages").toInt(), 500);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // options.dat byte for byte, damaged files, the texts the layout cannot hold,
 // and the image-list files.
 #include "app/MainFiles.h"
+#include "ui/StringListModel.h"
 #include "tests/app/MainFormFixture.h"
 
 using namespace wltest;
@@ -311,6 +312,15 @@ TEST_F(ImageListTest, LoadingMergesWithTheFoldedDuplicateTest)
     EXPECT_EQ(form->FoundImageList().ToVector(), (std::vector<std::string>{"A", "B"}));
     Load("c\r\n\r\n\r\nb\nD");
     EXPECT_EQ(form->FoundImageList().ToVector(), (std::vector<std::string>{"A", "B", "c", "", "D"})) << "one empty row, old rows first";
+
+    // Earlier versions wrote raw UTF-8: such a line loads as the address a
+    // scan forms today, and its escaped twin is the same row.
+    form->FoundImageList().Clear();
+    Load("http://h.d/B\xC3\xA4ume 1.jpg\r\nhttp://h.d/B%c3%a4ume%201.jpg\r\nhttp://h.d/%42%C3%A4ume%201.JPG\r\n");
+    EXPECT_EQ(form->FoundImageList().ToVector(), std::vector<std::string>{"http://h.d/B%C3%A4ume%201.jpg"});
+    // The list shows it as a browser's address bar does.
+    const TStringListModel& model = form->ListBox1->Model();
+    EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString().toStdString(), "http://h.d/B\xC3\xA4ume 1.jpg");
 }
 
 TEST_F(ImageListTest, LinesEndAtCrLfLfOrCr)

@@ -151,7 +151,8 @@ TEST_F(ScanModernTest, PagesAndQuestionsAreUnchangedByTheOption)
     EXPECT_THAT(lines[1], ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/a/r.html", H + "/a/f.html",
                                       Done(4, 3)));
     // The root link is asked about by its own directory.
-    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/b/\" weiterverfolgt werden?"));
+    EXPECT_THAT(asked[1], ElementsAre("Soll der Link zu \"" + H + "/b/\" weiterverfolgt werden?\n(gefunden auf " + H +
+                                          "/a/index.html)"));
 }
 
 TEST_F(ScanModernTest, LinksWithoutHostOrValueDoNotEndThePage)

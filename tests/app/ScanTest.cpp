@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QTimer>
 
 #include "JobTestFixture.h"
@@ -26,9 +27,9 @@ using ::testing::IsEmpty;
 
 namespace {
 
-std::string Question(const std::string& dir)
+std::string Question(const std::string& dir, const std::string& page)
 {
-    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?";
+    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?\n(gefunden auf " + page + ")";
 }
 
 class ScanTest : public TJobFixture {
@@ -91,13 +92,13 @@ TEST_F(ScanTest, AnswerNoDeclinesEachDirectoryOnceForTheWholeScan)
     Scan(H + "/a/index.html");
 
     // Root links are decided by their own directory, /b/, like the absolute ones.
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/", H + "/a/index.html")));
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
     EXPECT_EQ(Responder.Unanswered(), 0);
     for (const TAsked& a : Responder.Asked()) {
         EXPECT_EQ(a.Caption, "Frage");
         EXPECT_EQ(a.Icon, TMsgIcon::Question);
-        EXPECT_EQ(a.Buttons, mbYes | mbNo);
+        EXPECT_EQ(a.Buttons, mbYes | mbNo | mbYesToAll | mbNoToAll);
     }
 }
 
@@ -107,9 +108,34 @@ TEST_F(ScanTest, AnswerYesFollowsThatDirectoryAndEverythingBelowIt)
     Responder.AnswerMessage(mrYes);  // /b/
     Scan(H + "/a/index.html");
 
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/", H + "/a/index.html")));
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", H + "/b/q.html", H + "/b/p.html",
                                    H + "/b/s.html", H + "/b/r.html", Done(6, 0)));
+}
+
+TEST_F(ScanTest, AnswersForAllDecideTheRestOfTheScanWithoutAsking)
+{
+    Nginx.WriteDoc("a/index.html", Page("<a href=\"/b/p.html\">b</a><a href=\"/c/p.html\">c</a>"
+                                        "<a href=\"/d/p.html\">d</a><a href=\"/e/p.html\">e</a>"));
+    for (const char* leaf : {"b/p.html", "c/p.html", "d/p.html", "e/p.html"})
+        Nginx.WriteDoc(leaf, Page("<a href=\"/f/p.html\">f</a>"));
+    Nginx.WriteDoc("f/p.html", Page("leaf"));
+    const std::string start = H + "/a/index.html";
+
+    Responder.AnswerMessage(mrYesToAll);
+    Scan(start);
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/", start)));
+    EXPECT_THAT(Lines, ElementsAre(start, H + "/b/p.html", H + "/c/p.html", H + "/d/p.html", H + "/e/p.html",
+                                   H + "/f/p.html", Done(6, 0)));
+
+    // The answers last one scan: the next one asks again.
+    Responder.Reset();
+    Responder.AnswerMessage(mrNo);
+    Responder.AnswerMessage(mrNoToAll);
+    Scan(start);
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/", start), Question(H + "/c/", start)));
+    EXPECT_THAT(Lines, ElementsAre(start, Done(1, 0)));
+    EXPECT_EQ(Responder.Unanswered(), 0);
 }
 
 TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
@@ -120,19 +146,36 @@ TEST_F(ScanTest, AutomaticModeRefusesNewDirectoriesWithoutAsking)
 
     EXPECT_THAT(Responder.Asked(), IsEmpty());
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 0)));
+
+    // "%2e" is a dot to nginx as to browsers: behind such segments the
+    // declined directory stays declined.
+    Nginx.WriteDoc("a/dots.html", Page("<a href=\"/b/r.html\">1</a>\n<a href=\"/a/%2e%2e/b/p.html\">2</a>\n"
+                                       "<a href=\"sub/%2E%2E/.%2e/b/q.html\">3</a>\n<a href=\"%2e/sub/p.html\">4</a>"));
+    Scan(H + "/a/dots.html");
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/dots.html", H + "/a/sub/p.html", Done(2, 0)));
 }
 
 TEST_F(ScanTest, ParentLinksAndThePagesOwnDirectoryNeedNoQuestion)
 {
-    Nginx.WriteDoc("a/b/x.html", Page("<a href=\"../up.html\">u</a> <a href=\"../c/y.html\">y</a>"));
+    Nginx.WriteDoc("a/b/x.html", Page("<a href=\"../up.html\">u</a> <a href=\"../c/y.html\">y</a>"
+                                      "<a href=\"../b/w.html\">w</a>"));
     Nginx.WriteDoc("a/up.html", Page("<a href=\"z.html\">z</a>"));
     Nginx.WriteDoc("a/c/y.html", Page("leaf"));
+    Nginx.WriteDoc("a/b/w.html", Page("leaf"));
     Nginx.WriteDoc("a/z.html", Page("leaf"));
     Scan(H + "/a/b/x.html");
 
     EXPECT_THAT(Responder.Asked(), IsEmpty());
-    EXPECT_THAT(Lines, ElementsAre(H + "/a/b/x.html", H + "/a/up.html", H + "/a/c/y.html", H + "/a/z.html",
-                                   Done(4, 0)));
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/b/x.html", H + "/a/up.html", H + "/a/c/y.html", H + "/a/b/w.html",
+                                   H + "/a/z.html", Done(5, 0)));
+
+    // "Nur unterhalb der Startadresse": "../" is followed only where it
+    // stays in an allowed directory, and nobody is asked about the rest.
+    Form->NoParent = true;
+    Scan(H + "/a/b/x.html");
+    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Lines, ElementsAre(H + "/a/b/x.html", H + "/a/b/w.html", Done(2, 0)));
 }
 
 TEST_F(ScanTest, TagRulesDecideWhatIsFollowedAndWhatIsListed)
@@ -182,7 +225,8 @@ TEST_F(ScanTest, SameAddressIsFetchedOnceButLetterCaseMakesAnotherAddress)
     Nginx.WriteDoc("a.html", Page("<a href=\"index.html\">zurueck</a>"));
     Scan(H + "/index.html");
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/a.html", H + "/A.html", "Error...", Done(2, 0)));
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/a.html", H + "/A.html", "Error... (404 Not Found)",
+                                   Done(2, 0)));
 }
 
 TEST_F(ScanTest, FailedPagesAreLoggedAndTheScanGoesOn)
@@ -198,9 +242,13 @@ TEST_F(ScanTest, FailedPagesAreLoggedAndTheScanGoesOn)
     Nginx.WriteDoc("f1.html", Page("leaf"));
     Scan(H + "/index.html");
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/missing.html", "Error...", H + "/bad.html",
-                                   H + "/good.html", H + "/f1.html", Done(4, 2)));
+    // A refused page says by which status, a failed connection why in words.
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/missing.html", "Error... (404 Not Found)",
+                                   H + "/bad.html", H + "/good.html", H + "/f1.html", Done(4, 2)));
     EXPECT_THAT(Found(), ElementsAre(H + "/before.gif", H + "/after.gif"));
+    const std::string closed = "http://127.0.0.1:" + std::to_string(FreePort()) + "/index.html";
+    Scan(closed);
+    EXPECT_THAT(Lines, ElementsAre(closed, "HTTP Fehler: 10061 (Verbindung abgelehnt)", "Error...", Done(0, 0)));
 }
 
 TEST_F(ScanTest, ExistingFoundEntriesStayAndAreNotCounted)
@@ -294,7 +342,7 @@ TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
     Scan(bare + "/a/index.html");
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/sub/p.html", Done(2, 1)));
     EXPECT_THAT(Found(), ElementsAre(H + "/a/pic1.jpg"));
-    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/")));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/b/", H + "/a/index.html")));
     EXPECT_EQ(Form->URLEdit->Text(), bare + "/a/index.html") << "the field keeps what the user typed";
 
     // A host alone, and a scheme-relative address.
@@ -302,6 +350,9 @@ TEST_F(ScanTest, AddressWithoutSchemeIsFetchedOverHttp)
     Scan(bare);
     EXPECT_THAT(Lines, ElementsAre(H + "/", Done(1, 1)));
     Scan("//" + bare + "/index.html");
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
+    // Blanks and a line break pasted along are not part of the address.
+    Scan(" \t" + H + "/index.html \r\n");
     EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
     EXPECT_EQ(Responder.Unanswered(), 0);
 }
@@ -317,7 +368,20 @@ TEST_F(ScanTest, EnterInTheAddressFieldStartsTheScanWhenSaugenIsEnabled)
     pressEnter();
     EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 1)));
 
+    // Enter in the proxy field starts it as well.
     Lines.clear();
+    QKeyEvent proxyEnter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(Form->ProxyEdit->LineEdit(), &proxyEnter);
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", Done(1, 0)));
+
+    // In the shown window the found list is what comes next: it gets the focus.
+    Form->Show();
+    pressEnter();
+    EXPECT_EQ(Form->PageControl2->ActivePage(), Form->TabSheet2);
+    EXPECT_EQ(Form->Widget()->focusWidget(), static_cast<QWidget*>(Form->ListBox1->View()));
+
+    Lines.clear();
+    Form->PageControl2->SetActivePage(Form->TabSheet1);
     Form->URLEdit->Text = "";
     ASSERT_FALSE(Form->GoBtn->Enabled());
     pressEnter();
@@ -357,7 +421,7 @@ TEST_F(ScanTest, RealWorldAddressesEndTheCrawlWithEveryPageFetchedOnce)
 
     // The root link into the start directory needs no question; the one
     // elsewhere names its own directory.
-    EXPECT_THAT(Questions(), ElementsAre("Soll der Link zu \"" + H + "/other/\" weiterverfolgt werden?"));
+    EXPECT_THAT(Questions(), ElementsAre(Question(H + "/other/", H + "/rw/en/index.html")));
     EXPECT_THAT(Lines, ElementsAre(H + "/rw/index.html", H + "/rw/en/p.html", H + "/rw/en/d/", H + "/rw/en/q.html",
                                    H + "/rw/en/sub/s.html", H + "/rw/en/abs/y.html", H + "/rw/en/page2.html",
                                    H + "/rw/en/d/q.html", Done(8, 2)));
@@ -376,7 +440,8 @@ TEST_F(ScanTest, FailedPageIsNotFetchedAgainUnderAnyName)
     Nginx.WriteDoc("ok.html", Page("<a href=\"gone.html\">wieder</a>"));
     Scan(H + "/index.html");
 
-    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/gone.html", "Error...", H + "/ok.html", Done(2, 0)));
+    EXPECT_THAT(Lines, ElementsAre(H + "/index.html", H + "/gone.html", "Error... (404 Not Found)", H + "/ok.html",
+                                   Done(2, 0)));
     EXPECT_EQ(Requests(3).at("/gone.html"), 1);
 }
 
@@ -443,13 +508,27 @@ protected:
 
 TEST_F(ScanStopTest, CurrentFileButtonAbortsOnlyThatPage)
 {
-    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
-              [this] { Form->LocalBreak2Btn->Click(); });
+    // The status bar says how far the scan has got, and that the stalled
+    // page has kept it waiting.
+    std::string status;
+    DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody &&
+                              Form->JobStatusText().find("wartet seit") != std::string::npos; },
+              [&] {
+                  status = Form->JobStatusText();
+                  Form->LocalBreak2Btn->Click();
+              });
     Form->URLEdit->Text = Server.Url("/index.html");
     Form->GoBtnClick();
 
+    EXPECT_EQ(status.rfind("Seiten: 1 fertig, 1 in der Warteschlange – Bilder: 0 – lade " + Server.Url("/s1.html") +
+                               " – wartet seit ",
+                           0),
+              0u)
+        << status;
+    EXPECT_EQ(Form->JobStatusText(), "") << "idle says nothing";
     EXPECT_FALSE(TimedOut());
-    EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...",
+    EXPECT_THAT(Lines, ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                                   "Error...",
                                    Server.Url("/s2.html"), Done(2, 0)));
 }
 
@@ -471,7 +550,8 @@ TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
     EXPECT_FALSE(TimedOut()) << "the job outlived the closed window";
     EXPECT_TRUE(keptRunning);
     EXPECT_THAT(Lines,
-                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...", Done(1, 0)));
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                            "Error...", Done(1, 0)));
     EXPECT_TRUE(Server.WaitFinished(1, std::chrono::seconds(5))) << "the stalled connection is closed";
     EXPECT_EQ(Server.Connections(), 2);
     EXPECT_FALSE(Form->JobRunning);
@@ -530,7 +610,8 @@ TEST_F(ScanStopTest, CancelEndsTheScanWithItsSummaryAndNoNestedJobStarts)
     EXPECT_FALSE(TimedOut());
     EXPECT_TRUE(duringScanState);
     EXPECT_THAT(Lines,
-                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3", "Error...", Done(1, 0)));
+                ElementsAre(Server.Url("/index.html"), Server.Url("/s1.html"), "HTTP Fehler: 3 (abgebrochen)",
+                            "Error...", Done(1, 0)));
     EXPECT_FALSE(Form->AbortRequested);
     EXPECT_FALSE(Form->JobRunning);
     EXPECT_TRUE(Form->GoBtn->Enabled());

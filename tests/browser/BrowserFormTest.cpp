@@ -514,7 +514,8 @@ TEST_F(BrowserFormTest, DeleteMovesToTheTrashOrKeepsTheThumbnailWhenThatFails)
     EXPECT_EQ(trashed[0], dir / "only.bmp");
     EXPECT_EQ(Form->ThumbCount, 1);
     ASSERT_EQ(Responder.Asked().size(), 3u);
-    EXPECT_EQ(Responder.Asked()[1].Text, "Wollen Sie die markierte Datei wirklich löschen?");
+    EXPECT_EQ(Responder.Asked()[1].Text,
+              "Wollen Sie die markierte Datei wirklich löschen?\n\nonly.bmp wird in den Papierkorb verschoben.");
     EXPECT_EQ(Responder.Asked()[1].Caption, "Löschen");
     EXPECT_EQ(Responder.Asked()[1].Icon, TMsgIcon::Question);
     EXPECT_EQ(Responder.Asked()[1].Buttons, mbYes | mbNo);
@@ -1019,6 +1020,13 @@ TEST_F(BrowserFormTest, WindowStateIsKeptOnEveryWayOfClosingAndSizesStayInsideTh
     EXPECT_EQ(Form->Panel1->Width(), 185);
     EXPECT_EQ(Form->Panel3->Height(), 89);
     Form.reset();
+
+    // The folder looked at last is where the tree starts next time, while it is there.
+    TBrowserFormSetup plain;
+    plain.UseFormStorage = true;
+    EXPECT_TRUE(std::filesystem::equivalent(TBrowserForm::StartFolder(plain), dir.Path()));
+    QSettings("Quenbrik", "Web Lumifang").setValue("BrowserForm/LastFolder", "/nicht/mehr/da");
+    EXPECT_EQ(TBrowserForm::StartFolder(plain), "");
 }
 
 TEST_F(BrowserFormTest, ATreeThatLosesItsSelectionDuringAPassLeavesThePassAndGridAlone)

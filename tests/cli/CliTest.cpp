@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <pty.h>
 #include <string>
 #include <sys/stat.h>
@@ -198,6 +200,15 @@ TEST_F(CliTest, PageAndDepthBoundsReachTheScan)
     EXPECT_THAT(r.OutLines(), ElementsAre(h + "/index.html", h + "/a.html", h + "/b.html",
                                           "Linktiefe 1 erreicht: weitere Links nicht verfolgt.",
                                           "Done! (3 html files and 0 image files found...)..."));
+
+    // Below the start only: "../" leads nowhere above the start folder.
+    nginx.WriteDoc("s/index.html", Page("<a href=\"../a.html\">a</a><a href=\"d/e.html\">e</a>"));
+    nginx.WriteDoc("s/d/e.html", Page("<a href=\"../f.html\">f</a>"));
+    nginx.WriteDoc("s/f.html", Page("leaf"));
+    r = Run({"--no-parent", h + "/s/index.html"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.OutLines(), ElementsAre(h + "/s/index.html", h + "/s/d/e.html", h + "/s/f.html",
+                                          "Done! (3 html files and 0 image files found...)..."));
 }
 
 TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
@@ -216,7 +227,7 @@ TEST_F(CliTest, ProxyFieldCarriesHostAndPort)
     EXPECT_EQ(dead.Status, 4) << "a proxy nobody answers is a transport failure";
     const auto lines = dead.OutLines();
     ASSERT_EQ(lines.size(), 4u) << dead.Out;
-    EXPECT_EQ(lines[1].rfind("HTTP Fehler: ", 0), 0u);
+    EXPECT_EQ(lines[1], "HTTP Fehler: 10061 (Verbindung abgelehnt)") << "the terminal reads the reason too";
     EXPECT_EQ(lines[2], "Error...");
     EXPECT_EQ(lines[3], "Done! (0 html files and 0 image files found...)...");
 }
@@ -241,7 +252,8 @@ TEST_F(CliTest, WithoutTerminalTheFollowQuestionIsAnsweredNo)
     nginx.WriteDoc("b/q.html", Page("q"));
     const TRun r = Run({h + "/a/index.html"});
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_THAT(r.Err, HasSubstr("Soll der Link zu \"" + h + "/b/\" weiterverfolgt werden? [j/N]"));
+    EXPECT_THAT(r.Err, HasSubstr("Soll der Link zu \"" + h + "/b/\" weiterverfolgt werden?\n(gefunden auf " + h +
+                                 "/a/index.html) [j/N/a/k]"));
     EXPECT_THAT(r.OutLines(), ElementsAre(h + "/a/index.html", "Done! (1 html files and 0 image files found...)..."));
 }
 
@@ -250,9 +262,12 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
     TNginx nginx;
     ASSERT_TRUE(nginx.Ok()) << nginx.Error();
     const std::string h = nginx.Url("");
-    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a><a href=\"" + h + "/c/r.html\">r</a>"));
+    nginx.WriteDoc("a/index.html", Page("<a href=\"" + h + "/b/q.html\">q</a><a href=\"" + h + "/c/r.html\">r</a>"
+                                        "<a href=\"" + h + "/d/s.html\">s</a><a href=\"" + h + "/e/t.html\">t</a>"));
     nginx.WriteDoc("b/q.html", Page("q"));
     nginx.WriteDoc("c/r.html", Page("r"));
+    nginx.WriteDoc("d/s.html", Page("s"));
+    nginx.WriteDoc("e/t.html", Page("t"));
     const std::string out = Scratch.Path() + "/out.txt";
 
     // Everything the child needs is prepared before the fork: it only execs.
@@ -274,7 +289,8 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         _exit(98);
     }
     ::close(outFd);
-    // Answer each question as it appears: yes to /b/, no to /c/.
+    // Answer each question as it appears: yes to /b/, no to /c/, none to
+    // /d/ (so /e/ is not asked about).
     std::string seen;
     int answered = 0;
     const auto end = std::chrono::steady_clock::now() + 30s;
@@ -293,7 +309,7 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         const auto asked = [&](int k) {
             std::string::size_type pos = 0;
             for (int i = 0; i <= k; ++i) {
-                pos = seen.find("[j/N]", pos);
+                pos = seen.find("[j/N/a/k]", pos);
                 if (pos == std::string::npos)
                     return false;
                 ++pos;
@@ -306,13 +322,17 @@ TEST_F(CliTest, OnATerminalTheAnswerIsRead)
         } else if (answered == 1 && asked(1)) {
             ASSERT_EQ(write(master, "nein\n", 5), 5);
             ++answered;
+        } else if (answered == 2 && asked(2)) {
+            ASSERT_EQ(write(master, " K\n", 3), 3);
+            ++answered;
         }
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_EQ(answered, 2) << seen;
+    EXPECT_EQ(answered, 3) << seen;
+    EXPECT_EQ(seen.find("/e/"), std::string::npos) << seen;
     EXPECT_EQ(ReadFile(out), h + "/a/index.html\n" + h + "/b/q.html\nDone! (2 html files and 0 image files found...)...\n");
 }
 
@@ -340,6 +360,76 @@ TEST_F(CliTest, DownloadFromALoadedListSkippingExistingFiles)
     EXPECT_EQ(again.Status, 0);
     EXPECT_EQ(ReadFile(dir + "/eins0.gif"), "1");
     EXPECT_EQ(ReadFile(dir + "/zwei0.gif"), "2");
+}
+
+TEST_F(CliTest, NamesAsTheWebWritesThemAreFetchedOnceAndSavedDecoded)
+{
+    // hdr/ says its encoding only in the HTTP header; its bytes would read as
+    // valid UTF-8 too, so only the header names the right file.
+    TNginx nginx("location /hdr/ { charset iso-8859-1; }");
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    const std::map<std::string, std::string> pictures = {
+        {"B\xC3\xA4ume 1.jpg", "baeume"},      {"caf\xC3\xA9.jpg", "cafe"},
+        {"rabatt 50%.jpg", "rabatt"},          {"a+b.jpg", "plus"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.png", "cjk"},
+        {"\xC3\x9Crlaub/Strand.jpg", "strand"}, {"Gr\xC3\xB6\xC3\x9F" "e.jpg", "groesse"},
+        {"hdr/\xC3\x83\xC2\xA4.gif", "header"}};
+    for (const auto& [path, data] : pictures)
+        nginx.WriteDoc(path, data);
+    // Raw and escaped forms of the same names, in either case of hex digit.
+    nginx.WriteDoc("index.html", Page("<img src=\"B\xC3\xA4ume 1.jpg\"><img src=\"B%C3%A4ume%201.jpg\">\n"
+                                      "<img src=\"caf\xC3\xA9.jpg\"><img src=\"caf%c3%a9.jpg\">\n"
+                                      "<img src=\"rabatt 50%.jpg\"><img src=\"rabatt%2050%25.jpg\">\n"
+                                      "<img src=\"a+b.jpg\"><img src=\"a%2Bb.jpg\">\n"
+                                      "<img src=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.png\">"
+                                      "<img src=\"%E6%97%A5%E6%9C%AC%E8%AA%9E.png\">\n"
+                                      "<a href=\"\xC3\x9Crlaub/index.html\">u</a><a href=\"latin1.html\">l</a>"
+                                      "<a href=\"hdr/page.html\">h</a>"));
+    nginx.WriteDoc("\xC3\x9Crlaub/index.html", Page("<img src=\"Strand.jpg\"><img src=\"/%C3%9Crlaub/Strand.jpg\">"));
+    nginx.WriteDoc("latin1.html", "<html><head><meta charset=\"iso-8859-1\"></head><body>"
+                                  "<img src=\"Gr\xF6\xDF" "e.jpg\"><img src=\"Gr%C3%B6%C3%9F" "e.jpg\"></body></html>");
+    nginx.WriteDoc("hdr/page.html", Page("<img src=\"\xC3\xA4.gif\">"));
+
+    const std::string dir = Scratch.Path() + "/ziel";
+    const std::string list = Scratch.Path() + "/l.bls";
+    const TRun r = Run({"--auto", "-s", list, "-d", dir, nginx.Url("/index.html")});
+    EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+    EXPECT_THAT(r.Out, Not(HasSubstr("Fehler"))) << r.Out;
+    EXPECT_THAT(r.Out, HasSubstr("Done! (4 html files and 8 image files found...)...")) << r.Out;
+
+    std::map<std::string, std::string> saved;
+    for (const auto& e : fs::directory_iterator(dir))
+        saved[e.path().filename().string()] = ReadFile(e.path().string());
+    std::map<std::string, std::string> expected;
+    for (const auto& [path, data] : pictures)
+        expected[path.substr(path.find('/') == std::string::npos ? 0 : path.find('/') + 1)] = data;
+    EXPECT_EQ(saved, expected);
+
+    // Every request line is ASCII (nginx logs other bytes as \xNN), and each
+    // picture is asked for once.
+    const std::string log = nginx.AccessLogOf(12);
+    std::map<std::string, int> asked;
+    std::string::size_type start = 0;
+    while (start < log.size()) {
+        const auto nl = log.find('\n', start);
+        const std::string line = log.substr(start, nl - start);
+        start = nl == std::string::npos ? log.size() : nl + 1;
+        EXPECT_EQ(line.find("\\x"), std::string::npos) << line;
+        for (unsigned char c : line)
+            EXPECT_TRUE(c >= 0x20 && c < 0x7F) << line;
+        const auto space = line.find(' ');
+        ++asked[line.substr(space + 1, line.find(' ', space + 1) - space - 1)];
+    }
+    for (const char* target : {"/B%C3%A4ume%201.jpg", "/caf%C3%A9.jpg", "/rabatt%2050%25.jpg", "/a+b.jpg",
+                               "/%E6%97%A5%E6%9C%AC%E8%AA%9E.png", "/%C3%9Crlaub/Strand.jpg",
+                               "/Gr%C3%B6%C3%9Fe.jpg", "/hdr/%C3%83%C2%A4.gif"})
+        EXPECT_EQ(asked[target], 1) << target << "\n" << log;
+
+    // The list holds the formed ASCII addresses, one line each.
+    const std::string bls = ReadFile(list);
+    EXPECT_EQ(std::count(bls.begin(), bls.end(), '\n'), 8) << bls;
+    for (unsigned char c : bls)
+        EXPECT_TRUE(c == '\r' || c == '\n' || (c > 0x20 && c < 0x7F)) << bls;
 }
 
 TEST_F(CliTest, ErrorMessagesGoToStandardErrorWithStatusOne)
@@ -496,7 +586,8 @@ TEST_F(CliTest, InterruptOrCrashMidDownloadLeavesNoPartialFile)
         if (sig != SIGKILL) {
             // SIGTERM stops the job as Ctrl+C does, with the status of its own.
             EXPECT_EQ(r.Status, sig == SIGINT ? 130 : 143) << r.Err;
-            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...", "HTTP Fehler: 3",
+            EXPECT_THAT(r.OutLines(), ElementsAre("Lade Datei 1 von 2 herunter (a.gif)...",
+                                                  "HTTP Fehler: 3 (abgebrochen)",
                                                   "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
         }
         EXPECT_TRUE(fs::is_empty(dir)) << "signal " << sig;

@@ -3,11 +3,13 @@
 // index, the memo's lines, the status bar canvas and a real modal loop.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
@@ -16,6 +18,7 @@
 
 #include "ui/Canvas.h"
 #include "ui/Form.h"
+#include "ui/FormPlacement.h"
 #include "ui/ScriptedResponder.h"
 #include "ui/StringListModel.h"
 
@@ -133,6 +136,29 @@ TEST(Controls, ExecModalRunsUntilAButtonEndsIt)
     });
     EXPECT_EQ(f.ExecModal(), mrCancel);
     EXPECT_EQ(asked, 2);
+
+    // A kept window comes back at the size it was closed with, not centred,
+    // and its own OnHide still runs.
+    const QString settingsDir =
+        QDir::tempPath() + "/wl-placement-" + QString::number(QCoreApplication::applicationPid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
+    int hidden = 0;
+    {
+        Probe kept;
+        kept.OnHide = [&] { ++hidden; };
+        KeepFormPlacement(kept, "Probe");
+        EXPECT_TRUE(kept.CenterOnScreen) << "nothing stored yet";
+        kept.Show();
+        kept.Widget()->resize(420, 310);
+        kept.Hide();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(hidden, 1);
+    Probe again;
+    KeepFormPlacement(again, "Probe");
+    EXPECT_FALSE(again.CenterOnScreen);
+    EXPECT_EQ(again.Widget()->size(), QSize(420, 310));
+    QDir(settingsDir).removeRecursively();
 }
 
 TEST(Controls, HiddenPictureKeepsThePressItHolds)

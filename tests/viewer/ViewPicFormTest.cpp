@@ -457,6 +457,7 @@ TEST_F(Viewer, PagingShowsTheFolderInNameOrderFromTheTopLeft)
     EXPECT_EQ(At(0, 0), RGB(1003 % 256, 0, 0)) << "its top-left pixel is drawn there";
     Key(Qt::Key_Space);
     EXPECT_EQ(shown(), "bild10.bmp");
+    EXPECT_EQ(form->Caption(), "Bild betrachten... - bild10.bmp (1010 × 800 Pixel, 100 %)");
     Key(Qt::Key_Space);
     EXPECT_EQ(shown(), "zuletzt.bmp") << "the broken picture is passed over";
     EXPECT_EQ(raster::DibWidth(form->ViewPicture), 1020);
@@ -467,6 +468,7 @@ TEST_F(Viewer, PagingShowsTheFolderInNameOrderFromTheTopLeft)
     EXPECT_EQ(shown(), "bild10.bmp");
     ASSERT_TRUE(Settle());
     EXPECT_EQ(form->ZoomEd->Value(), 50) << "the zoom stays from picture to picture";
+    EXPECT_EQ(form->Caption(), "Bild betrachten... - bild10.bmp (1010 × 800 Pixel, 50 %)");
     EXPECT_EQ(form->PaintBox1->Width(), 505);
 
     // The picture on show deleted meanwhile: paging goes on from where it stood.
