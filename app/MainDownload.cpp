@@ -81,6 +81,18 @@ public:
 
 }  // namespace
 
+// Without a status line nothing says that the bytes are the picture asked
+// for (a page, a server's error text, or the head of another answer): such a
+// request counts as failed, and as a failure of the run.
+bool TMainForm::AnsweredWithStatus(const THttpCli& Client)
+{
+    if (Client.StatusCode() != 0)
+        return true;
+    if (Client.DoneError() == 0)
+        ++Failures.Transport;
+    return false;
+}
+
 // Names the file of a successful request, or removes what it left: the same
 // lines and counts whether it was fetched now or ahead.
 bool TMainForm::FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok)
@@ -127,7 +139,7 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
             ok = false;
         }
         HttpCli1.BodyStream = nullptr;
-        if (stream.Failed())
+        if (stream.Failed() || !AnsweredWithStatus(HttpCli1))
             ok = false;
     }
     return FinishDownload(file, SaveName, ok);
@@ -165,7 +177,8 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
     auto* file = static_cast<TAheadFile*>(r.Body.get());
     if (file == nullptr)
         return false;
-    return FinishDownload(file->File, SaveName, !r.Failed && !file->Stream->Failed());
+    return FinishDownload(file->File, SaveName,
+                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(*r.Client));
 }
 
 void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,

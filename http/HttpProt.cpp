@@ -143,10 +143,15 @@ void THttpCli::StartRequest(THttpRequest rq)
     if (rq == rqPost && PostStream == nullptr)
         throw EHttpException("HTTP component has nothing to post", 2);
 
-    THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, Username, Password);
+    // Credentials from the address are this request's only: kept in the
+    // properties they would go to the next address as well, another server's.
+    std::string user = Username, password = Password;
+    THttpTarget target = DeriveRequestTarget(URL, Proxy, ProxyPort, user, password);
     const std::string key = ConnectionKey(target);
+    // Bytes that came unasked on a kept connection (a stray line end, more
+    // body than announced, a whole answer) would be read as the next answer.
     const bool reuse = KeepAlive && !target.Unsupported && fConnected && key == fKeptKey && !fKeptKey.empty() &&
-                       fSocket->State() == wsConnected;
+                       fSocket->State() == wsConnected && !fSocket->ReadableNow();
     fBetween = false;
     fKeptKey.clear();
     if (!reuse && fSocket->State() != wsClosed) {
@@ -184,6 +189,8 @@ void THttpCli::StartRequest(THttpRequest rq)
     fKeepResponse = false;
     fTarget = std::move(target);
     fCredentialOrigin = OriginOf(fTarget);
+    fRequestUser = std::move(user);
+    fRequestPassword = std::move(password);
     if (fTarget.Unsupported) {
         // Fetching "ftp://h/x" as plain HTTP on port 80 would be a guess.
         SetFailure(httpErrUnsupportedScheme, "Protokoll nicht unterstützt");
@@ -291,6 +298,9 @@ void THttpCli::SessionUp()
 {
     fPhase = TPhase::None;
     fConnected = true;
+    // Where this connection leads: a Location header of an answer that keeps
+    // it changes the target, not the connection.
+    fConnectionKey = ConnectionKey(fTarget);
     SetState(hsConnected);
     TriggerSessionConnected();
     if (fState != hsConnected)

@@ -69,7 +69,8 @@ bool SchemeSupported(const std::string& proto, bool& secure);
 std::string DocumentNameOf(const std::string& path);
 
 // Where to connect and what to send for url, directly (proxy empty) or through
-// proxy. User and password found in url overwrite username/password.
+// proxy. User and password found in url overwrite username/password (the
+// client passes copies: they hold for that one request).
 THttpTarget DeriveRequestTarget(const std::string& url, const std::string& proxy,
                                 const std::string& proxyPort, std::string& username,
                                 std::string& password);
@@ -172,7 +173,8 @@ enum : std::uint16_t {
     httpErrUnsupportedScheme = 15,// neither http nor https: no connection is made
     httpErrConnectTimeout = 16,  // no connection within ConnectTimeout
     httpErrIdleTimeout = 17,     // no byte received for IdleTimeout
-    httpErrTlsStream = 18        // the secure stream broke after the handshake
+    httpErrTlsStream = 18,       // the secure stream broke after the handshake
+    httpErrNoStatusLine = 19     // a kept connection answered without status line, also when asked again
 };
 
 // Short text (German, for the status memo) of the request-done codes that
@@ -202,6 +204,8 @@ public:
     std::string Agent = "Mozilla/3.0 (compatible)";
     std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     std::string Reference;
+    // Basic authorisation for the origin a request starts at. User
+    // information in URL takes their place for that request only.
     std::string Username, Password;
     std::string ProxyUsername, ProxyPassword;
     bool NoCache = false;
@@ -357,6 +361,8 @@ private:
     bool KeptBodyDone() const;
     void ResponseComplete();
     bool RetryOnFreshConnection();
+    void KeptAnswerBroken();
+    void DropKeptConnection();
     void IdleSocketData();
 
     std::unique_ptr<TSslWSocket> fSocket;
@@ -402,6 +408,7 @@ private:
     bool fBetween = false;        // the response is complete; the connection waits for the next request
     bool fOnKept = false;         // this request went out on a connection kept from before
     std::string fKeptKey;         // where the open connection leads; empty when none may be reused
+    std::string fConnectionKey;   // where the connection of the request under way leads
     TPhase fPhase = TPhase::None;
     bool fTcpUp = false;          // the TCP session of this connection is up
     int fTunnelStatus = 0;
@@ -409,5 +416,6 @@ private:
     int fTunnelLines = 0;
     std::chrono::steady_clock::time_point fConnectStart, fLastActivity;
     std::string fCredentialOrigin; // OriginOf the address the request started with
+    std::string fRequestUser, fRequestPassword; // Username/Password, or those of URL, for this request only
     std::string fRequestText;
 };

@@ -90,8 +90,8 @@ void THttpCli::SendRequest(const std::string& method)
         header("Content-Length", std::to_string(PostStream ? PostStream->Size() : 0));
     if (ModifiedSince != 0)
         header("If-Modified-Since", FormatHttpDate(ModifiedSince) + " GMT");
-    if (!Username.empty() && OriginOf(fTarget) == fCredentialOrigin)
-        header("Authorization", "Basic " + Base64Encode(Username + ":" + Password));
+    if (!fRequestUser.empty() && OriginOf(fTarget) == fCredentialOrigin)
+        header("Authorization", "Basic " + Base64Encode(fRequestUser + ":" + fRequestPassword));
     // Inside a tunnel the origin would read the proxy's password.
     if (!Proxy.empty() && !ProxyUsername.empty() && !fTarget.Secure)
         header("Proxy-Authorization", "Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));

@@ -18,6 +18,8 @@ namespace {
 // somewhere; the per-line charge bounds the count of tiny lines as well.
 constexpr std::size_t kHeaderMax = 1 << 20;
 constexpr std::size_t kHeaderLineCharge = 64;
+// The longest error answer read to its end to keep the connection.
+constexpr std::int64_t kErrorBodyKept = 256 * 1024;
 
 // A decimal number sent by the peer: leading blanks, then 1..maxDigits digits,
 // then at most trailing blanks. Anything else, or too many digits, is refused.
@@ -148,6 +150,10 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
             return;
         }
         if (avail >= 6 && UpperAscii(std::string(text, 6)) == "<HTML>") {
+            if (fOnKept && fHeaderLines == 0) {
+                KeptAnswerBroken();
+                return;
+            }
             // No header at all: the document starts here and reaches the body
             // exactly as it came, line ends included.
             if (fHeaderLines++ == 0)
@@ -200,6 +206,18 @@ void THttpCli::CallNextStep(const char* data, std::size_t len)
 
 void THttpCli::HeaderLine(const std::string& line)
 {
+    if (fHeaderLines == 0 && line.empty()) {
+        // Empty lines before the status line end no header (a stray line
+        // end after the previous answer); they count against the header's bound.
+        fHeaderBytes += kHeaderLineCharge;
+        if (fHeaderBytes > kHeaderMax)
+            Fail(httpErrHeaderTooLarge, "HTTP-Antwortkopf zu groß");
+        return;
+    }
+    if (fHeaderLines == 0 && fOnKept && line.compare(0, 5, "HTTP/") != 0) {
+        KeptAnswerBroken();
+        return;
+    }
     if (fHeaderLines++ == 0) {
         // Challenges belong to the response that made them.
         fAuthChallenges.clear();
@@ -275,7 +293,9 @@ void THttpCli::HeaderLine(const std::string& line)
     }
     if (OnHeaderData)
         OnHeaderData(*this);
-    if (fStatusCode >= 400 && fSocket->State() != wsClosed)
+    // An error answer ends its connection, unless the connection may be kept:
+    // whether it may shows only at the header's end.
+    if (fStatusCode >= 400 && !KeepAlive && fSocket->State() != wsClosed)
         CloseConnection();
 }
 
@@ -313,8 +333,10 @@ void THttpCli::HeaderEnd()
     // Only a server that says so keeps the connection, and only a response
     // whose end shows without a close can leave it open.
     const bool bodyless = fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304;
-    fKeepResponse = KeepAlive && fConnKeep && !fConnClose && fStatusCode >= 200 && fStatusCode < 400 &&
-                    (bodyless || fAnnouncedLength >= 0);
+    // Error answers too, when their text is short: a site's missing pictures
+    // would otherwise cost a connection each, a long text more than one.
+    fKeepResponse = KeepAlive && fConnKeep && !fConnClose && fStatusCode >= 200 &&
+                    (bodyless || fAnnouncedLength >= 0) && (fStatusCode < 400 || fAnnouncedLength <= kErrorBodyKept);
     SetState(hsReceivingBody);
     fNextStep = TStep::Body;
     TriggerHeaderEnd();
@@ -325,18 +347,31 @@ void THttpCli::HeaderEnd()
         fReceiveStart = 0;
         BodyBlock(fReceiveBuffer + start, len);
     }
-    if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone())
+    if (fStatusCode >= 400 && !fKeepResponse && fState == hsReceivingBody && fSocket->State() != wsClosed)
+        CloseConnection();
+    else if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone())
         ResponseComplete();
 }
 
 void THttpCli::BodyBlock(const char* data, std::size_t len)
 {
+    bool surplus = false;
     if (fKeepResponse) {
         const bool bodyless = fRequestType == rqHead || fStatusCode == 204 || fStatusCode == 304;
-        // More than announced: the server is not what it said, so the body is
-        // taken as without keep-alive, up to the close.
-        if (bodyless || static_cast<std::int64_t>(len) > fAnnouncedLength - fResponseBody)
-            fKeepResponse = false;
+        // On a kept connection the body ends at its length: what comes beyond
+        // is nobody's, so it goes, and the connection with it.
+        const std::int64_t room = bodyless ? 0 : fAnnouncedLength - fResponseBody;
+        if (static_cast<std::int64_t>(len) > room) {
+            len = static_cast<std::size_t>(room);
+            surplus = true;
+        }
+    }
+    if (len == 0) {
+        if (surplus && !fBetween && fState == hsReceivingBody && KeptBodyDone()) {
+            ResponseComplete();
+            DropKeptConnection();
+        }
+        return;
     }
     if (fBodyBlocks++ == 0)
         TriggerDocBegin();
@@ -347,8 +382,11 @@ void THttpCli::BodyBlock(const char* data, std::size_t len)
         return;
     }
     TriggerDocData(data, static_cast<int>(len));
-    if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone())
+    if (fKeepResponse && !fBetween && fState == hsReceivingBody && KeptBodyDone()) {
         ResponseComplete();
+        if (surplus)
+            DropKeptConnection();
+    }
 }
 
 bool THttpCli::KeptBodyDone() const
@@ -359,7 +397,7 @@ bool THttpCli::KeptBodyDone() const
 void THttpCli::ResponseComplete()
 {
     fBetween = true;
-    fKeptKey = ConnectionKey(fTarget);
+    fKeptKey = fConnectionKey;
     fNextStep = TStep::None;
     fReceiveLen = 0;
     fReceiveStart = 0;
@@ -389,13 +427,39 @@ void THttpCli::IdleSocketData()
     const int n = fSocket->Receive(scratch, static_cast<int>(sizeof scratch));
     // Bytes nobody asked for: whatever the next response would read first
     // is not its own, so the connection goes.
-    if (n > 0 || (n < 0 && fSocket->LastError() != WSAEWOULDBLOCK && fSocket->LastError() != 0)) {
-        fKeptKey.clear();
-        const bool between = fBetween;
-        fBetween = true;
-        CloseConnection();
-        fBetween = between;
+    if (n > 0 || (n < 0 && fSocket->LastError() != WSAEWOULDBLOCK && fSocket->LastError() != 0))
+        DropKeptConnection();
+}
+
+void THttpCli::DropKeptConnection()
+{
+    fKeptKey.clear();
+    const bool between = fBetween;
+    fBetween = true; // closing it reports nothing
+    CloseConnection();
+    fBetween = between;
+}
+
+void THttpCli::KeptAnswerBroken()
+{
+    // A kept connection that answers without status line is out of step
+    // with its server. Nothing of the answer was delivered, so a GET goes
+    // again on a fresh connection (RetryOnFreshConnection at the close);
+    // anything else fails, never passing for an answer.
+    fKeptKey.clear();
+    fReceiveLen = 0;
+    fReceiveStart = 0;
+    fHeaderLines = 0;
+    fHeaderBytes = 0;
+    if (fRequestType != rqGet) {
+        Fail(httpErrNoStatusLine, "Antwort ohne Statuszeile auf gehaltener Verbindung");
+        return;
     }
+    InstallCloseHandler(false);
+    if (fSocket->State() == wsClosed)
+        CloseHandler(0);
+    else
+        CloseConnection();
 }
 
 bool THttpCli::RetryOnFreshConnection()
@@ -404,7 +468,9 @@ bool THttpCli::RetryOnFreshConnection()
     // out. A GET that got no byte back is sent again, once, on a fresh one.
     if (!fOnKept || fFailed || fRequestType != rqGet || fState != hsAwaitingHeader)
         return false;
-    if (fHeaderLines != 0 || fReceiveLen != 0 || fBodyBlocks != 0)
+    // A piece of a line without its end is no answer either: nothing of it
+    // was handed on.
+    if (fHeaderLines != 0 || fBodyBlocks != 0)
         return false;
     fOnKept = false;
     fConnected = false;

@@ -109,6 +109,8 @@ std::string HttpDoneErrorText(std::uint16_t code)
         return "Zeitüberschreitung: keine Daten empfangen";
     case httpErrTlsStream:
         return "Sichere Verbindung gestört";
+    case httpErrNoStatusLine:
+        return "Antwort ohne Statuszeile";
     default:
         return std::string();
     }

@@ -18,6 +18,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 // OpenSSL
 #include <openssl/err.h>
@@ -73,6 +74,21 @@ bool IsIpAddress(const std::string& s)
     return inet_pton(AF_INET, s.c_str(), buf) == 1 || inet_pton(AF_INET6, s.c_str(), buf) == 1;
 }
 
+// First handshakes under way, per session key, on this thread: connections
+// opened at once to a server whose session is not known yet wait for the
+// first one to bring it, so that each of them resumes instead of paying a
+// full handshake of its own.
+struct TFirstHandshake {
+    const void* Pioneer = nullptr;             // the TTls doing the full handshake
+    std::vector<TSslWSocket*> Waiters;         // sockets whose handshake waits for it
+};
+
+std::map<std::string, TFirstHandshake>& FirstHandshakes()
+{
+    thread_local std::map<std::string, TFirstHandshake> m;
+    return m;
+}
+
 }  // namespace
 
 struct TSslWSocket::TTls {
@@ -86,6 +102,8 @@ struct TSslWSocket::TTls {
     bool RawEof = false;    // the peer closed the TCP stream
     bool ShutdownSent = false;
     bool EndPosted = false;  // the peer's close_notify is being reported as the session's end
+    bool Pioneer = false;    // others wait for the session of this handshake
+    bool Waiting = false;    // this handshake waits for another's session
     int RawError = 0;
 
     ~TTls()
@@ -171,6 +189,7 @@ struct TSslWSocket::TTls {
             s.Sessions.emplace(t->SessionKey, sess);
             s.SessionOrder.push_back(t->SessionKey);
         }
+        t->Owner->EndFirstHandshake();
         return 1;  // the reference is ours now
     }
 
@@ -257,6 +276,7 @@ bool TSslWSocket::TlsEstablished() const
 
 void TSslWSocket::ReleaseTls()
 {
+    LeaveFirstHandshake();
     // OpenSSL spoils the session of a connection freed without a shutdown
     // of ours; an HTTP/1.0 server closes first, so after a sound session we
     // count the shutdown as done and the session stays resumable.
@@ -349,13 +369,79 @@ void TSslWSocket::StartTls(const std::string& ServerName, const std::string& Ori
     }
 
     fTls->SessionKey = ServerName + ":" + OriginPort + "|" + ConfigKey(Config);
-    {
-        TTlsShared& s = Shared();
-        std::lock_guard<std::mutex> lock(s.Mutex);
-        auto it = s.Sessions.find(fTls->SessionKey);
-        if (it != s.Sessions.end() && SSL_SESSION_is_resumable(it->second))
-            SSL_set_session(ssl, it->second);
+    if (!OfferSession()) {
+        auto& first = FirstHandshakes();
+        auto it = first.find(fTls->SessionKey);
+        if (it != first.end()) {
+            // The handshake starts when that one has brought its session.
+            fTls->Waiting = true;
+            it->second.Waiters.push_back(this);
+            return;
+        }
+        first[fTls->SessionKey].Pioneer = fTls.get();
+        fTls->Pioneer = true;
     }
+    DriveHandshake();
+}
+
+bool TSslWSocket::OfferSession()
+{
+    TTlsShared& s = Shared();
+    std::lock_guard<std::mutex> lock(s.Mutex);
+    auto it = s.Sessions.find(fTls->SessionKey);
+    if (it == s.Sessions.end() || !SSL_SESSION_is_resumable(it->second))
+        return false;
+    SSL_set_session(fTls->Ssl, it->second);
+    return true;
+}
+
+// The first handshake to its server has brought a session, failed, ended, or
+// carried data without one (a server that gives none): the connections that
+// waited for it go on, each on its own next turn of the dispatch.
+void TSslWSocket::EndFirstHandshake()
+{
+    if (!fTls || !fTls->Pioneer)
+        return;
+    fTls->Pioneer = false;
+    auto& first = FirstHandshakes();
+    auto it = first.find(fTls->SessionKey);
+    if (it == first.end() || it->second.Pioneer != fTls.get())
+        return;
+    std::vector<TSslWSocket*> waiters = std::move(it->second.Waiters);
+    first.erase(it);
+    for (TSslWSocket* w : waiters) {
+        const int h = w->fHSocket;
+        const uint64_t gen = w->fSessionGen;
+        w->PostToSelf([w, h, gen] {
+            if (w->Live(h, gen))
+                w->ResumeHandshake();
+        });
+    }
+}
+
+void TSslWSocket::LeaveFirstHandshake()
+{
+    if (!fTls)
+        return;
+    if (fTls->Pioneer) {
+        EndFirstHandshake();
+        return;
+    }
+    if (!fTls->Waiting)
+        return;
+    fTls->Waiting = false;
+    auto& first = FirstHandshakes();
+    auto it = first.find(fTls->SessionKey);
+    if (it != first.end())
+        std::erase(it->second.Waiters, this);
+}
+
+void TSslWSocket::ResumeHandshake()
+{
+    if (!fTls || !fTls->Waiting)
+        return;
+    LeaveFirstHandshake();
+    OfferSession();
     DriveHandshake();
 }
 
@@ -404,6 +490,8 @@ void TSslWSocket::DriveHandshake()
         Fail(kind, text);
     }
     const bool done = r == 1;
+    if (kind != TTlsFailure::None)
+        EndFirstHandshake();
     FlushOut();
     if (!fTls)
         return;  // the send failed and closed the socket
@@ -438,6 +526,11 @@ bool TSslWSocket::TriggerDataAvailable(uint16_t Error)
         // The session is dead; what the peer still sends is of no use.
         char junk[4096];
         PlatformRecv(junk, sizeof junk, 0);
+        return true;
+    }
+    if (fTls->Waiting) {
+        // The peer spoke first (or went away): no reason to wait any longer.
+        ResumeHandshake();
         return true;
     }
     if (!fTls->Established) {
@@ -485,6 +578,9 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     int result = n;
     if (n > 0) {
         fLastError = 0;
+        // A server's session comes before its first data, or not at all.
+        if (fTls->Pioneer)
+            EndFirstHandshake();
     } else if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
         fLastError = WSAEWOULDBLOCK;
         result = -1;
@@ -514,6 +610,28 @@ int TSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     FlushOut();  // a key update may have to be answered
     fLastError = lastError;
     return result;
+}
+
+bool TSslWSocket::ReadableNow()
+{
+    if (!fTls)
+        return TWSocket::ReadableNow();
+    if (!fTls->Established || fTls->Failed || fTls->Eof || fState != wsConnected)
+        return true;
+    if (SSL_pending(fTls->Ssl) > 0)
+        return true;
+    if (!SSL_has_pending(fTls->Ssl) && !TWSocket::ReadableNow())
+        return false;
+    // Raw bytes are there: only OpenSSL can tell whether they hold plain text.
+    ERR_clear_error();
+    char c;
+    const int n = SSL_peek(fTls->Ssl, &c, 1);
+    const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(fTls->Ssl, n);
+    ERR_clear_error();
+    const int lastError = fLastError;
+    FlushOut();
+    fLastError = lastError;
+    return !(err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE);
 }
 
 int TSslWSocket::Send(const void* Data, int Len)

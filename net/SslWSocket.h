@@ -49,7 +49,9 @@ public:
     // ServerName (a host name, sent for name indication, or a dotted
     // address) whose origin port is OriginPort. Sessions are kept per server
     // name, port and configuration and offered again on the next StartTls
-    // for the same server. OnTlsDone follows, from the dispatch.
+    // for the same server; while the first handshake to a server is under
+    // way on this thread, others to it wait for its session. OnTlsDone
+    // follows, from the dispatch.
     void StartTls(const std::string& ServerName, const std::string& OriginPort, const TTlsConfig& Config);
     // TLS was started on the current session (handshake running or done).
     bool TlsActive() const;
@@ -72,6 +74,9 @@ public:
 
     int Send(const void* Data, int Len) override;
     void Close() override;
+    // Records that carry no data (a session ticket) do not count; plain
+    // text, a close_notify or a broken record do.
+    bool ReadableNow() override;
 
 protected:
     void ResetDefaults() override;
@@ -84,6 +89,10 @@ private:
     struct TTls;
 
     void DriveHandshake();
+    bool OfferSession();
+    void EndFirstHandshake();
+    void LeaveFirstHandshake();
+    void ResumeHandshake();
     void Fail(TTlsFailure Kind, const std::string& Text);
     void FlushOut();
     void ReleaseTls();

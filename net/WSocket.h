@@ -210,6 +210,10 @@ public:
     virtual void Pause();
     virtual void Resume();
     virtual void PumpEvents();
+    // Whether the stream holds something to read right now, without waiting
+    // and without taking it: bytes, its end, or an error. A connected stream
+    // that nobody asked anything of yet must answer false.
+    virtual bool ReadableNow();
 
     // --- events -----------------------------------------------------------
     TDataAvailable OnDataAvailable;

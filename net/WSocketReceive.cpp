@@ -163,6 +163,17 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
     return DoRecvFrom(Buffer, BufferSize, 0, From, FromLen);
 }
 
+bool TCustomWSocket::ReadableNow()
+{
+    if (fHSocket == -1 || fState != wsConnected)
+        return true;
+    if (BufferedCount() > 0)
+        return true;
+    char c;
+    const ssize_t n = ::recv(fHSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+}
+
 int TCustomWSocket::GetRcvdCount()
 {
     int count = 0;

@@ -457,6 +457,7 @@ TEST_F(CliTest, ExitStatusTellsTransportFailuresFromErrorStatuses)
     nginx.WriteDoc("ok/a.gif", "GIF");
     nginx.WriteDoc("kaputt/index.html", Page("<a href=\"fehlt.html\">x</a>"));
     const std::string dead = "http://127.0.0.1:" + std::to_string(FreePort());
+    TScriptedServer raw(TScript().ReadRequest().Send("kein HTTP\r\n\r\nGIF"));
     const std::string dir = Scratch.Path() + "/ziel";
     auto list = [this](const std::string& name, const std::vector<std::string>& urls) {
         std::string text;
@@ -478,12 +479,18 @@ TEST_F(CliTest, ExitStatusTellsTransportFailuresFromErrorStatuses)
          4, "both kinds: the lower number"},
         {{"-l", list("tot.bls", {dead + "/c.gif"}), "-s", Scratch.Path() + "/kein/ordner/l.bls", "-d", dir}, 4,
          "a failed request goes before an error message"},
+        {{"-j", "1", "-l", list("roh.bls", {raw.Url("/roh.gif")}), "-d", dir}, 4,
+         "an answer without status line is no picture"},
+        {{"-l", list("roh2.bls", {raw.Url("/roh.gif"), raw.Url("/roh2.gif")}), "-d", dir}, 4,
+         "nor is it with requests in flight"},
     };
     for (const auto& c : cases) {
         const TRun r = Run(c.args);
         EXPECT_EQ(r.Status, c.status) << c.why << "\n" << r.Out << r.Err;
     }
     EXPECT_EQ(ReadFile(dir + "/a.gif"), "GIF");
+    EXPECT_FALSE(fs::exists(dir + "/roh.gif"));
+    EXPECT_FALSE(fs::exists(dir + "/roh2.gif"));
 }
 
 TEST_F(CliTest, DownloadFolderIsMadeWithItsParentsOrTheRunIsRefused)
@@ -706,4 +713,38 @@ TEST_F(CliTest, HttpsSiteScannedAndDownloaded)
     const TRun noCa = Run({"--ca-file", Scratch.Path() + "/fehlt.pem", site + "/s/index.html"});
     EXPECT_EQ(noCa.Status, 2);
     EXPECT_THAT(noCa.Err, HasSubstr("cannot read CA file"));
+}
+
+// A password typed into the start address is for that server: pictures and
+// pages that lie on another server never get it, whichever connection or
+// client of the run fetches them.
+TEST_F(CliTest, CredentialsOfTheStartAddressReachOnlyItsServer)
+{
+    TNginx other;
+    ASSERT_TRUE(other.Ok()) << other.Error();
+    other.WriteDoc("b/seite.html", Page("<img src=\"zwei.gif\">"));
+    other.WriteDoc("b/eins.gif", "1");
+    other.WriteDoc("b/zwei.gif", "2");
+    TNginx start("location /s/weiter.html { return 302 " + other.Url("/b/seite.html") + "; }");
+    ASSERT_TRUE(start.Ok()) << start.Error();
+    start.WriteDoc("s/index.html", Page("<img src=\"" + other.Url("/b/eins.gif") +
+                                        "\"><a href=\"weiter.html\">w</a><img src=\"drei.gif\">"));
+    start.WriteDoc("s/drei.gif", "3");
+    const std::string address = "http://joe:pw@127.0.0.1:" + std::to_string(start.Port()) + "/s/index.html";
+    std::size_t otherLines = 0;
+    for (const char* connections : {"1", "4"}) {
+        SCOPED_TRACE(std::string("-j ") + connections);
+        const std::string dir = Scratch.Path() + "/ziel" + connections;
+        const TRun r = Run({"--auto", "-j", connections, "-d", dir, address});
+        EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+        EXPECT_EQ(ReadFile(dir + "/eins.gif"), "1");
+        EXPECT_EQ(ReadFile(dir + "/zwei.gif"), "2");
+        EXPECT_EQ(ReadFile(dir + "/drei.gif"), "3");
+        // The other server's page and its two pictures.
+        otherLines += 3;
+        const std::string log = other.AccessLogOf(otherLines);
+        EXPECT_THAT(log, HasSubstr("GET /b/seite.html")) << log;
+        EXPECT_THAT(log, Not(HasSubstr("Basic"))) << log;
+        EXPECT_THAT(start.AccessLogWith("GET /s/index.html"), HasSubstr("GET /s/index.html HTTP/1.0|127.0.0.1:" + std::to_string(start.Port()) + "|Basic am9lOnB3"));
+    }
 }

@@ -98,7 +98,7 @@ TEST(HttpClient, RequestHeaderLinesInOrder)
     EXPECT_EQ(c.ContentRangeEnd, "");
 }
 
-TEST(HttpClient, UserInformationInUrlReplacesCredentialsForLaterRequests)
+TEST(HttpClient, UserInformationInUrlHoldsForThatRequestOnly)
 {
     TScriptedServer server(TScript().ReadRequest().Send(kOkHello));
     THttpCli c;
@@ -108,14 +108,17 @@ TEST(HttpClient, UserInformationInUrlReplacesCredentialsForLaterRequests)
     ASSERT_TRUE(server.WaitFinished(0));
     EXPECT_EQ(server.Received(0).find("Authorization"), std::string::npos);
 
+    // The next address, of the same server even, carries none of its own:
+    // it gets none from the one before.
     c.URL = "http://joe:pw@127.0.0.1:" + std::to_string(server.Port()) + "/x";
     c.Get();
     c.URL = server.Url("/y");
     c.Get();
-    EXPECT_EQ(c.Username, "joe");
-    EXPECT_EQ(c.Password, "pw");
+    EXPECT_EQ(c.Username, "");
+    EXPECT_EQ(c.Password, "set");
     ASSERT_TRUE(server.WaitFinished(2));
-    EXPECT_NE(server.Received(2).find("Authorization: Basic am9lOnB3\r\n"), std::string::npos);
+    EXPECT_NE(server.Received(1).find("Authorization: Basic am9lOnB3\r\n"), std::string::npos);
+    EXPECT_EQ(server.Received(2).find("Authorization"), std::string::npos) << server.Received(2);
 }
 
 // The same response split into packets of every size reaches the same result.

@@ -106,7 +106,7 @@ TEST(HttpRequestRules, CredentialsGoOnlyToTheOriginTheyWereGivenFor)
     c.Get();
     EXPECT_TRUE(HasLine(ConnectionText(start, 0), auth));
     EXPECT_EQ(ConnectionText(other, 0).find("Authorization"), std::string::npos);
-    EXPECT_EQ(c.Username, "joe") << "the properties keep their values for later requests";
+    EXPECT_EQ(c.Username, "") << "the address's credentials are not kept for later requests";
 
     // Set by the caller, as properties or as a line of its own, through a
     // proxy (one port for every origin): kept on the same origin however it

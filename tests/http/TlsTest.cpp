@@ -6,14 +6,18 @@
 // system
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 // OpenSSL (our own test server)
 #include <openssl/ssl.h>
@@ -153,6 +157,35 @@ TEST_F(HttpsPeers, GetsOverTlsAndResumesTheSessionOnTheNextConnection)
     EXPECT_EQ(named.Data(), "plain picture");
     const std::string line = "GET /plain.gif HTTP/1.0|LOCALHOST:" + std::to_string(goodPort);
     EXPECT_NE(nginx->AccessLogWith(line).find(line), std::string::npos);
+
+    // Connections opened at once to a server whose session is not known yet:
+    // one full handshake, and the others resume what it brought, as one after
+    // the other would.
+    TSslWSocket::ClearTlsSessions();
+    std::vector<std::unique_ptr<THttpCli>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<THttpCli>());
+        clients.back()->CaFile = pki->CaFile();
+        clients.back()->URL = Https(goodPort, "/plain.gif");
+    }
+    for (auto& client : clients)
+        client->GetAsync();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    auto pending = [&clients] {
+        for (auto& client : clients)
+            if (client->RequestPending())
+                return true;
+        return false;
+    };
+    while (pending() && std::chrono::steady_clock::now() < deadline)
+        WaitForNotices(TNoticeClock::now() + 100ms);
+    std::string reused;
+    for (auto& client : clients) {
+        EXPECT_EQ(client->StatusCode(), 200) << client->StatusText();
+        reused += HeaderValue(*client, "X-Reused");
+    }
+    std::sort(reused.begin(), reused.end());
+    EXPECT_EQ(reused, ".rrr");
 }
 
 TEST_F(HttpsPeers, CertificateProblemsFailWithTheirOwnCodes)
@@ -519,6 +552,60 @@ TEST(HttpsOwnServer, CredentialsNeverFollowARelocationToPlainHttp)
     EXPECT_EQ(requests, 1);
     ASSERT_TRUE(plain.WaitFinished(0));
     EXPECT_EQ(plain.Received(0).find("Authorization"), std::string::npos) << plain.Received(0);
+}
+
+// A kept secure connection that holds plain text nobody asked for is not used
+// again; only OpenSSL can tell it from records that carry no data.
+TEST(HttpsOwnServer, UnaskedBytesOnAKeptConnectionAreSeen)
+{
+    TTestPki pki;
+    ASSERT_TRUE(pki.Ok()) << pki.Error();
+    auto kept = [](const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\nConnection: keep-alive\r\n\r\n" + body;
+    };
+    std::atomic<int> connections{0};
+    TTlsScriptServer server(pki, [&](SSL* ssl, int) {
+        if (connections++ > 0) {
+            Write(ssl, kept("zwei"));
+            SSL_shutdown(ssl);
+            return;
+        }
+        Write(ssl, kept("eins"));
+        std::this_thread::sleep_for(50ms); // pacing: the client is done with the answer first
+        Write(ssl, "\r\n");
+        // A client that asks again on this connection gets another answer.
+        char buf[1024];
+        std::string request;
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const int n = SSL_read(ssl, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            request.append(buf, static_cast<std::size_t>(n));
+        }
+        Write(ssl, kept("falsch"));
+    });
+    THttpCli c;
+    c.CaFile = pki.CaFile();
+    c.KeepAlive = true;
+    c.IdleTimeout = 5;
+    TMemoryStream first;
+    c.BodyStream = &first;
+    c.URL = server.Url("/1");
+    EXPECT_EQ(GetCode(c), -1) << c.StatusText();
+    EXPECT_EQ(first.Data(), "eins");
+    // The record waits in the socket, unless the client saw it while still
+    // pumping for the answer and closed the connection then.
+    pollfd p{c.Socket().HSocket(), POLLIN, 0};
+    if (p.fd != -1) {
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the unasked record is there before the next request";
+    }
+    TMemoryStream second;
+    c.BodyStream = &second;
+    c.URL = server.Url("/2");
+    EXPECT_EQ(GetCode(c), -1) << c.StatusText();
+    EXPECT_EQ(second.Data(), "zwei");
+    EXPECT_EQ(connections, 2);
 }
 
 TEST(HttpsOwnServer, GarbageAfterTheHandshakeBreaksTheStream)
