@@ -84,11 +84,11 @@ public:
 // Without a status line nothing says that the bytes are the picture asked
 // for (a page, a server's error text, or the head of another answer): such a
 // request counts as failed, and as a failure of the run.
-bool TMainForm::AnsweredWithStatus(const THttpCli& Client)
+bool TMainForm::AnsweredWithStatus(int StatusCode, std::uint16_t DoneError)
 {
-    if (Client.StatusCode() != 0)
+    if (StatusCode != 0)
         return true;
-    if (Client.DoneError() == 0)
+    if (DoneError == 0)
         ++Failures.Transport;
     return false;
 }
@@ -139,7 +139,7 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
             ok = false;
         }
         HttpCli1.BodyStream = nullptr;
-        if (stream.Failed() || !AnsweredWithStatus(HttpCli1))
+        if (stream.Failed() || !AnsweredWithStatus(HttpCli1.StatusCode(), HttpCli1.DoneError()))
             ok = false;
     }
     return FinishDownload(file, SaveName, ok);
@@ -178,7 +178,7 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
     if (file == nullptr)
         return false;
     return FinishDownload(file->File, SaveName,
-                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(*r.Client));
+                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(r.StatusCode, r.DoneError));
 }
 
 void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,

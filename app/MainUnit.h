@@ -281,7 +281,7 @@ private:
     void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                         const dlnames::TTargetFolder& Folder);
     bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
-    bool AnsweredWithStatus(const THttpCli& Client);
+    bool AnsweredWithStatus(int StatusCode, std::uint16_t DoneError);
     TFetchAhead* ActiveFetch_ = nullptr;
     // The job's progress text without the waiting part, and what it needs.
     void RefreshJobStatus();
