@@ -192,6 +192,10 @@ void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string
     if (skipExisting && From > 0)
         earlier.push_back(UrlFileName(WorkList[From - 1]));
     for (std::size_t k = From; k < end && Ahead.Idle() > 0 && Ahead.RoomAhead(); ++k) {
+        // Called for every client set free: the entries held need no name
+        // unless skipping compares them.
+        if (!skipExisting && Ahead.Holds(k))
+            continue;
         const std::string name = UrlFileName(WorkList[k]);
         const bool takenEarlier =
             skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();
