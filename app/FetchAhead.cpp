@@ -7,20 +7,30 @@
 // ours
 #include "net/Dispatcher.h"
 
+// One key from Start until Take or Drop; its answer outlives the request.
+struct TFetchAhead::TEntry {
+    std::size_t Key = 0;
+    std::string Url;
+    std::unique_ptr<TStream> Body;
+    TSlot* Slot = nullptr;    // the client it is under way on, until it ends
+    bool Ended = false;       // its OnRequestDone came (or it could not start)
+    bool StartFailed = false; // the request could not even start
+    THttpRequest DoneType = rqNone;
+    std::uint16_t DoneError = 0;
+    int StatusCode = 0;
+    std::string StatusText;
+    std::string Location;
+    std::string ContentType;
+    std::int64_t Bytes = 0;   // body bytes received, counted in bytesHeld_
+};
+
 struct TFetchAhead::TSlot {
     THttpCli* Client = nullptr;
     std::unique_ptr<THttpCli> Owned;
-    bool Busy = false;        // holds an entry
-    bool Ended = false;       // the entry's OnRequestDone came
-    bool StartFailed = false; // the request could not even start
+    TEntry* Entry = nullptr;  // the request under way
     // A dropped request whose OnRequestDone is still on its way: the client
     // takes no new entry until it came, so it cannot pass for the next one's.
     bool Draining = false;
-    std::size_t Key = 0;
-    std::string Url;
-    THttpRequest DoneType = rqNone;
-    std::uint16_t DoneError = 0;
-    std::unique_ptr<TStream> Body;
 };
 
 TFetchAhead::TFetchAhead(THttpCli& main, int connections, std::function<void(THttpCli&)> configure)
@@ -62,41 +72,63 @@ void TFetchAhead::Install(TSlot& slot)
 {
     TSlot* s = &slot;
     slot.Client->OnDocData = [this, s](THttpCli& sender, const char* buffer, int len) {
-        if (waiting_ && s->Busy && s->Key == waitKey_ && OnDocData)
+        if (s->Entry == nullptr)
+            return;
+        if (len > 0) {
+            s->Entry->Bytes += len;
+            bytesHeld_ += len;
+        }
+        if (waiting_ && s->Entry->Key == waitKey_ && OnDocData)
             OnDocData(sender, buffer, len);
     };
-    slot.Client->OnRequestDone = [s](THttpCli&, THttpRequest rqType, std::uint16_t error) {
+    slot.Client->OnRequestDone = [this, s](THttpCli& sender, THttpRequest rqType, std::uint16_t error) {
         if (s->Draining) {
             s->Draining = false;
+            ++freed_;
             return;
         }
-        if (!s->Busy || s->Ended)
+        TEntry* e = s->Entry;
+        if (e == nullptr || e->Ended)
             return;
-        s->Ended = true;
-        s->DoneType = rqType;
-        s->DoneError = error;
+        e->Ended = true;
+        e->DoneType = rqType;
+        e->DoneError = error;
+        e->StatusCode = sender.StatusCode();
+        e->StatusText = sender.StatusText();
+        e->Location = sender.Location();
+        e->ContentType = sender.ContentType();
+        Detach(*s);
     };
+}
+
+void TFetchAhead::Detach(TSlot& slot)
+{
+    if (slot.Entry != nullptr)
+        slot.Entry->Slot = nullptr;
+    slot.Entry = nullptr;
+    slot.Client->BodyStream = nullptr;
+    ++freed_;
 }
 
 int TFetchAhead::Idle() const
 {
     int n = 0;
     for (const auto& slot : slots_)
-        if (!slot->Busy && !slot->Draining && !slot->Client->RequestPending())
+        if (slot->Entry == nullptr && !slot->Draining && !slot->Client->RequestPending())
             ++n;
     return n;
 }
 
 std::string TFetchAhead::UrlOf(std::size_t key) const
 {
-    auto it = byKey_.find(key);
-    return it == byKey_.end() ? std::string() : it->second->Url;
+    auto it = entries_.find(key);
+    return it == entries_.end() ? std::string() : it->second->Url;
 }
 
 TStream* TFetchAhead::BodyOf(std::size_t key) const
 {
-    auto it = byKey_.find(key);
-    return it == byKey_.end() ? nullptr : it->second->Body.get();
+    auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : it->second->Body.get();
 }
 
 void TFetchAhead::WaitIdle()
@@ -113,99 +145,116 @@ bool TFetchAhead::Start(std::size_t key, TRequest& req)
     // costs no new connection.
     TSlot* pick = nullptr;
     for (auto& slot : slots_) {
-        if (slot->Busy || slot->Draining || slot->Client->RequestPending())
+        if (slot->Entry != nullptr || slot->Draining || slot->Client->RequestPending())
             continue;
         if (pick == nullptr || (!pick->Client->IsConnected() && slot->Client->IsConnected()))
             pick = slot.get();
     }
     if (pick == nullptr)
         return false;
+    auto entry = std::make_unique<TEntry>();
+    TEntry& e = *entry;
+    e.Key = key;
+    e.Url = req.Url;
+    e.Body = std::move(req.Body);
+    e.Slot = pick;
+    entries_[key] = std::move(entry);
     TSlot& s = *pick;
-    s.Busy = true;
-    s.Ended = false;
-    s.StartFailed = false;
-    s.Key = key;
-    s.Url = req.Url;
-    s.DoneType = rqNone;
-    s.DoneError = 0;
-    s.Body = std::move(req.Body);
-    byKey_[key] = &s;
+    s.Entry = &e;
     THttpCli& c = *s.Client;
     c.URL = req.Url;
     c.Proxy = req.Proxy;
     c.ProxyPort = "80";
-    c.BodyStream = s.Body.get();
+    c.BodyStream = e.Body.get();
     try {
         c.GetAsync();
     } catch (...) {
         // As Get: the exception means failure; its OnRequestDone has come.
-        s.StartFailed = true;
-        s.Ended = true;
+        e.StartFailed = true;
+        e.Ended = true;
+        if (s.Entry == &e)
+            Detach(s);
     }
     return true;
 }
 
-TFetchAhead::TResult TFetchAhead::Take(std::size_t key)
+TFetchAhead::TResult TFetchAhead::Take(std::size_t key, const std::function<void()>& refill)
 {
     TResult r;
-    auto it = byKey_.find(key);
-    if (it == byKey_.end())
+    auto it = entries_.find(key);
+    if (it == entries_.end())
         return r;
-    TSlot& s = *it->second;
+    TEntry& e = *it->second;
     waiting_ = true;
     waitKey_ = key;
     bool aborted = false;
-    while (!s.Ended) {
+    std::uint64_t seenFreed = freed_;
+    while (!e.Ended) {
         if (ApplicationTerminating() && !aborted) {
             aborted = true;
             AbortAll();
             continue;
         }
+        // A client may still be closing when its answer is in: then the next
+        // notice tries again.
+        if (refill && !abortedAll_ && freed_ != seenFreed && Idle() > 0) {
+            seenFreed = freed_;
+            refill();
+            continue;
+        }
         WaitForNotices(TNoticeClock::now() + std::chrono::seconds(1));
     }
     waiting_ = false;
-    byKey_.erase(it);
-    s.Busy = false;
-    s.Client->BodyStream = nullptr;
-    r.Client = s.Client;
-    r.Body = std::move(s.Body);
-    r.Failed = s.StartFailed || s.Client->StatusCode() >= 400;
-    if (OnRequestDone && s.DoneType != rqNone)
-        OnRequestDone(*s.Client, s.DoneType, s.DoneError);
+    r.Held = true;
+    r.Body = std::move(e.Body);
+    r.Failed = e.StartFailed || e.StatusCode >= 400;
+    r.StatusCode = e.StatusCode;
+    r.StatusText = std::move(e.StatusText);
+    r.Location = std::move(e.Location);
+    r.ContentType = std::move(e.ContentType);
+    r.DoneError = e.DoneError;
+    const THttpRequest doneType = e.DoneType;
+    const std::uint16_t doneError = e.DoneError;
+    bytesHeld_ -= e.Bytes;
+    entries_.erase(it);
+    if (OnRequestDone && doneType != rqNone)
+        OnRequestDone(r, doneType, doneError);
     return r;
 }
 
 void TFetchAhead::Drop(std::size_t key)
 {
-    auto it = byKey_.find(key);
-    if (it == byKey_.end())
+    auto it = entries_.find(key);
+    if (it == entries_.end())
         return;
-    TSlot& s = *it->second;
-    byKey_.erase(it);
-    if (!s.Ended) {
+    TEntry& e = *it->second;
+    if (e.Slot != nullptr) {
+        TSlot& s = *e.Slot;
         s.Draining = true;
+        Detach(s);
         s.Client->Abort();
         // An Abort from idle reports nothing: nothing to wait for then.
         if (!s.Client->RequestPending())
             s.Draining = false;
     }
-    s.Busy = false;
-    s.Client->BodyStream = nullptr;
-    s.Body.reset();
+    bytesHeld_ -= e.Bytes;
+    entries_.erase(it);
 }
 
 void TFetchAhead::AbortAll()
 {
+    // Cancel: the clients it frees take no later entries.
+    abortedAll_ = true;
     for (auto& slot : slots_)
-        if (slot->Busy && !slot->Ended)
+        if (slot->Entry != nullptr)
             slot->Client->Abort();
 }
 
 void TFetchAhead::Abort(std::size_t key)
 {
-    auto it = byKey_.find(key);
-    if (it != byKey_.end() && !it->second->Ended)
-        it->second->Client->Abort();
+    auto it = entries_.find(key);
+    if (it != entries_.end() && it->second->Slot != nullptr)
+        it->second->Slot->Client->Abort();
 }
 
 bool TFetchAhead::Waiting(std::size_t& key) const

@@ -124,11 +124,11 @@ private:
 // Without a status line nothing says that the bytes are the picture asked
 // for (a page, a server's error text, or the head of another answer): such a
 // request counts as failed, and as a failure of the run.
-bool TMainForm::AnsweredWithStatus(const THttpCli& Client)
+bool TMainForm::AnsweredWithStatus(int StatusCode, std::uint16_t DoneError)
 {
-    if (Client.StatusCode() != 0)
+    if (StatusCode != 0)
         return true;
-    if (Client.DoneError() == 0)
+    if (DoneError == 0)
         ++Failures.Transport;
     return false;
 }
@@ -204,7 +204,7 @@ bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFo
         }
         HttpCli1.OnHeaderEnd = nullptr;
         HttpCli1.BodyStream = nullptr;
-        if (stream.Failed() || !AnsweredWithStatus(HttpCli1))
+        if (stream.Failed() || !AnsweredWithStatus(HttpCli1.StatusCode(), HttpCli1.DoneError()))
             ok = false;
         if (judged && (gate.TooSmall || ok))
             tooSmall = gate.Reason();
@@ -261,25 +261,30 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
         Ahead.Start(Index, request);
     }
     FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
-    TFetchAhead::TResult r = Ahead.Take(Index);
+    // Clients set free while this file is still coming fetch later ones.
+    TFetchAhead::TResult r = Ahead.Take(Index, [&] { FetchAheadFrom(Ahead, WorkList, Index + 1, Folder); });
     auto* file = static_cast<TAheadFile*>(r.Body.get());
     if (file == nullptr)
         return false;
     return FinishDownload(file->File, SaveName,
-                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(*r.Client));
+                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(r.StatusCode, r.DoneError));
 }
 
 void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                                const dlnames::TTargetFolder& Folder)
 {
-    const std::size_t end = std::min(WorkList.size(), From + static_cast<std::size_t>(Ahead.Connections() - 1));
+    const std::size_t end = std::min(WorkList.size(), From + TFetchAhead::kMaxEntries);
     const bool skipExisting = OverJumpCheck->Checked();
     // The names of the entry under way and of those before k in this window:
     // with skipping, a name one of them takes is skipped at k's turn.
     std::vector<std::string> earlier;
     if (skipExisting && From > 0)
         earlier.push_back(UrlFileName(WorkList[From - 1]));
-    for (std::size_t k = From; k < end && Ahead.Idle() > 0; ++k) {
+    for (std::size_t k = From; k < end && Ahead.Idle() > 0 && Ahead.RoomAhead(); ++k) {
+        // Called for every client set free: the entries held need no name
+        // unless skipping compares them.
+        if (!skipExisting && Ahead.Holds(k))
+            continue;
         const std::string name = UrlFileName(WorkList[k]);
         const bool takenEarlier =
             skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();

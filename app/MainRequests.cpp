@@ -32,8 +32,8 @@ void TMainForm::SetupHttpCli1()
     // job keeps several requests in flight: on a real network each costs
     // round trips that loopback never shows.
     HttpCli1.KeepAlive = settings.value("Network/KeepAlive", true).toBool();
-    const int connections = settings.value("Network/Connections", 4).toInt(&ok);
-    Connections = ok && connections >= 1 && connections <= kMaxConnections ? connections : 4;
+    const int connections = settings.value("Network/Connections", 6).toInt(&ok);
+    Connections = ok && connections >= 1 && connections <= kMaxConnections ? connections : 6;
     HttpCli1.OnDocData = [this](THttpCli& Sender, const char* Buffer, int Len) {
         HttpCli1DocData(Sender, Buffer, Len);
     };
@@ -79,13 +79,18 @@ void TMainForm::HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len)
 void TMainForm::HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error)
 {
     (void)RqType;
+    RequestDone(Sender.StatusCode(), Error);
+}
+
+void TMainForm::RequestDone(int StatusCode, std::uint16_t Error)
+{
     if (QuietRequest_)
         return;
     if (Error == httpErrBodyWrite)
         ++Failures.Local;
     else if (Error != 0)
         ++Failures.Transport;
-    else if (Sender.StatusCode() >= 400)
+    else if (StatusCode >= 400)
         ++Failures.ErrorStatus;
     if (Error == 0)
         return;
@@ -135,8 +140,8 @@ TMainForm::TAheadHold::TAheadHold(TMainForm& form, bool wanted) : form_(form)
     pool_->OnDocData = [&form](THttpCli& Sender, const char* Buffer, int Len) {
         form.HttpCli1DocData(Sender, Buffer, Len);
     };
-    pool_->OnRequestDone = [&form](THttpCli& Sender, THttpRequest RqType, std::uint16_t Error) {
-        form.HttpCli1RequestDone(Sender, RqType, Error);
+    pool_->OnRequestDone = [&form](const TFetchAhead::TResult& Result, THttpRequest, std::uint16_t Error) {
+        form.RequestDone(Result.StatusCode, Error);
     };
     form.ActiveFetch_ = pool_.get();
 }

@@ -126,9 +126,9 @@ private:
     // queued pages go out meanwhile, and the answer is taken in queue order.
     std::string FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream);
     void FetchAheadFrom(std::size_t from);
-    std::string Answer(THttpCli& cli, const std::string& address);
+    std::string Answer(const std::string& location, const std::string& contentType, const std::string& address);
     // Notes the status of a failed request of the pool and raises as Get does.
-    [[noreturn]] void Refused(const THttpCli* cli);
+    [[noreturn]] void Refused(const TFetchAhead::TResult& r);
     // The memo line of a failed page or stylesheet, with the status that
     // refused it; clears what Refused noted.
     std::string ErrorLine();
@@ -243,19 +243,20 @@ constexpr std::size_t kOutsideQueue = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-std::string TPageScan::Answer(THttpCli& cli, const std::string& address)
+std::string TPageScan::Answer(const std::string& location, const std::string& contentType,
+                              const std::string& address)
 {
-    AnswerType = cli.ContentType();
-    std::string answered = FormAddress(cli.Location());
+    AnswerType = contentType;
+    std::string answered = FormAddress(location);
     return answered.empty() ? address : answered;
 }
 
-void TPageScan::Refused(const THttpCli* cli)
+void TPageScan::Refused(const TFetchAhead::TResult& r)
 {
-    if (cli == nullptr)
+    if (!r.Held)
         throw EHttpException(std::string(), 404);
-    FailStatus = StatusReasonSuffix(cli->DoneError(), cli->StatusCode(), cli->StatusText());
-    throw EHttpException(cli->StatusText(), 404);
+    FailStatus = StatusReasonSuffix(r.DoneError, r.StatusCode, r.StatusText);
+    throw EHttpException(r.StatusText, 404);
 }
 
 std::string TPageScan::ErrorLine()
@@ -274,9 +275,9 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         pool.WaitIdle();
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue);
-        if (r.Failed || r.Client == nullptr)
-            Refused(r.Client);
-        return Answer(*r.Client, address);
+        if (r.Failed || !r.Held)
+            Refused(r);
+        return Answer(r.Location, r.ContentType, address);
     }
     THttpCli& cli = F.HttpCli1;
     F.WaitTurn(address);
@@ -303,7 +304,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         throw;
     }
     cli.BodyStream = nullptr;
-    return Answer(cli, address);
+    return Answer(cli.Location(), cli.ContentType(), address);
 }
 
 std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>& stream)
@@ -321,10 +322,10 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     }
     FetchAheadFrom(j + 1);
     TFetchAhead::TResult r = pool.Take(j);
-    if (r.Failed || r.Client == nullptr)
-        Refused(r.Client);
+    if (r.Failed || !r.Held)
+        Refused(r);
     stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
-    return Answer(*r.Client, address);
+    return Answer(r.Location, r.ContentType, address);
 }
 
 void TPageScan::FetchAheadFrom(std::size_t from)

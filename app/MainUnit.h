@@ -140,7 +140,7 @@ public:
     dlnames::TFileWays DownloadFileWays;
     // Requests a job keeps in flight at most (1 to 16), also the most
     // connections to one server; results are still taken in list order.
-    int Connections = 4;
+    int Connections = 6;
     static constexpr int kMaxConnections = 16;
     // The user's optional picture choices (settings; the command line sets its own).
     TPictureChoices Choices;
@@ -263,6 +263,8 @@ public:
     void BreakLocalBtnClick();
     void HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len);
     void HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error);
+    // Counts a request's failure and logs its transport error.
+    void RequestDone(int StatusCode, std::uint16_t Error);
     // download engine
     void DownloadList(const std::vector<std::string>& WorkList);
     // The folder field with a trailing "/" (its long-name form is the text itself).
@@ -299,7 +301,7 @@ private:
     void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
                         const dlnames::TTargetFolder& Folder);
     bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
-    bool AnsweredWithStatus(const THttpCli& Client);
+    bool AnsweredWithStatus(int StatusCode, std::uint16_t DoneError);
     TFetchAhead* ActiveFetch_ = nullptr;
     // The job's progress text without the waiting part, and what it needs.
     void RefreshJobStatus();

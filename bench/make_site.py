@@ -8,9 +8,10 @@
       carries IMAGES links to pictures (half IMG SRC, half A HREF), each
       address unique on the site. The picture files themselves are not written.
 
-  make_site.py files DIR N URL_PREFIX [--size BYTES]
+  make_site.py files DIR N URL_PREFIX [--size BYTES] [--max-size BYTES]
       N small picture files DIR/f00000.jpg ... plus DIR/list.bls (CR LF lines,
-      URL_PREFIX + name) and DIR/list.txt (LF lines) naming them.
+      URL_PREFIX + name) and DIR/list.txt (LF lines) naming them. With
+      --max-size the sizes spread evenly between the two, the same every run.
 
   make_site.py gallery DIR [--pictures 12]
       DIR/gallery/index.html, where each original (orig/, 1600 x 1200 JPEG,
@@ -79,13 +80,16 @@ def write_pages(root, n, images, fanout):
             f.write(''.join(out))
 
 
-def write_files(root, n, prefix, size):
+def write_files(root, n, prefix, size, max_size):
     os.makedirs(root, exist_ok=True)
-    body = bytes((j * 7) & 0xFF for j in range(size))
+    top = max(size, max_size or size)
+    body = bytes((j * 7) & 0xFF for j in range(top))
     names = ['f%05d.jpg' % i for i in range(n)]
-    for name in names:
+    for i, name in enumerate(names):
+        # A fixed stride through the range: sizes vary, yet no two runs differ.
+        length = size + (i * 7919) % (top - size + 1)
         with open(os.path.join(root, name), 'wb') as f:
-            f.write(body)
+            f.write(body[:length])
     with open(os.path.join(root, 'list.bls'), 'wb') as f:
         f.write(b''.join((prefix + name + '\r\n').encode() for name in names))
     with open(os.path.join(root, 'list.txt'), 'w') as f:
@@ -161,6 +165,7 @@ def main():
     f.add_argument('n', type=int)
     f.add_argument('prefix')
     f.add_argument('--size', type=int, default=2048)
+    f.add_argument('--max-size', type=int, default=0)
     g = sub.add_parser('gallery')
     g.add_argument('dir')
     g.add_argument('--pictures', type=int, default=12)
@@ -172,7 +177,7 @@ def main():
             sys.exit('n and fanout must be positive')
         write_pages(a.dir, a.n, a.images_per_page, a.fanout)
     else:
-        write_files(a.dir, a.n, a.prefix, a.size)
+        write_files(a.dir, a.n, a.prefix, a.size, a.max_size)
 
 
 if __name__ == '__main__':

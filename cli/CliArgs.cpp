@@ -315,7 +315,7 @@ const char* CliUsageText()
            "      --no-parent          tick \"Nur unterhalb der Startadresse\": a link written with \"../\"\n"
            "                           is followed only into a directory already allowed, as wget -np\n"
            "  -j, --connections N      keep up to N requests in flight, at most N connections to one\n"
-           "                           server (1 to 16, default 4); results stay in list order\n"
+           "                           server (1 to 16, default 6); results stay in list order\n"
            "      --no-keep-alive      a fresh connection for every request (-j 1 --no-keep-alive sends\n"
            "                           the requests one at a time, each on its own connection)\n"
            "      --thumbnails DIR     make the thumbnails of the pictures in DIR and its cache file\n"

@@ -22,7 +22,7 @@ struct TCliArgs {
     bool NoParent = false;  // "../" links only into directories already allowed
     std::optional<std::string> CaFile;  // also trusted for https
     bool NoCheckCertificate = false;
-    int Connections = 4;        // requests in flight at most (1 to 16)
+    int Connections = 6;        // requests in flight at most (1 to 16)
     bool NoKeepAlive = false;   // a fresh connection for every request
     std::optional<std::string> Url;
     // One thumbnail pass of the image browser over this folder instead of a scan.

@@ -12,7 +12,7 @@ PKGS=(g++ cmake ninja-build
       clang libclang-rt-14-dev
       fonts-dejavu-core xvfb imagemagick python3-pil libgumbo-dev hyperfine
       poppler-utils webp libavif-bin libvips-tools qt6-translations-l10n
-      apache2-doc strace
+      apache2-doc strace wget2 aria2 llgal mate-backgrounds
       librsvg2-bin desktop-file-utils appstream man-db groff-base dpkg-dev file lintian)
 missing=()
 for p in "${PKGS[@]}"; do

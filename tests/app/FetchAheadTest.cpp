@@ -24,6 +24,9 @@
 #include <gtest/gtest.h>
 
 #include "JobTestFixture.h"
+#include "app/FetchAhead.h"
+#include "http/HttpStream.h"
+#include "net/Dispatcher.h"
 
 namespace fs = std::filesystem;
 using namespace wltest;
@@ -385,6 +388,89 @@ TEST_F(FetchAheadTest, CurrentPictureButtonStopsOnlyTheEntryWaitedFor)
                                        "Lade Datei 4 von 4 herunter (leer.gif)...", "Done..."));
     EXPECT_EQ(run.Files, (std::map<std::string, std::string>{
                              {"b.gif", "bbbb"}, {"c.gif", "cc-alt"}, {"d.gif", "d"}, {"leer.gif", ""}}));
+}
+
+TEST_F(FetchAheadTest, SmallFilesBehindABigOneAreFetchedWhileItRuns)
+{
+    // With two connections, the small files that have ended must not keep the
+    // second one: all of them are fetched while the first is still coming.
+    Server.Route("/gross.gif", {60000, 200, "nie"});
+    std::vector<std::string> paths = {"/gross.gif"}, small;
+    for (int i = 0; i < 8; ++i) {
+        small.push_back("/k" + std::to_string(i) + ".gif");
+        Server.Route(small.back(), {0, 200, "k" + std::to_string(i)});
+    }
+    paths.insert(paths.end(), small.begin(), small.end());
+    const auto allSmallAsked = [this, small] {
+        const auto asked = Server.Requested();
+        return Server.InFlight() == 1 &&
+               std::all_of(small.begin(), small.end(), [&](const std::string& p) { return asked.count(p) != 0; });
+    };
+    // The button for the current picture ends the big one only; the small
+    // ones are saved from what was held.
+    DuringJob(allSmallAsked, [this] { Form->BreakLocalBtn->Click(); });
+    const TRun kept = Download(2, true, false, paths);
+    EXPECT_TRUE(ActionRan());
+    EXPECT_LE(kept.MaxOpen, 2) << "more connections than asked for";
+    EXPECT_EQ(kept.Files.size(), 9u) << "the eight small ones and c.gif";
+    EXPECT_EQ(kept.Files.at("k7.gif"), "k7");
+    EXPECT_EQ(kept.Lines.back(), "Done...");
+    // Cancel while the small ones wait unnamed: none of them is kept.
+    ASSERT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
+    const int fds = OpenDescriptorCount();
+    DuringJob(allSmallAsked, [this] { Form->BreakBtn2->Click(); });
+    const TRun cancelled = Download(2, true, false, paths);
+    EXPECT_TRUE(ActionRan());
+    EXPECT_EQ(cancelled.Files.size(), 1u) << "only the c.gif that was there";
+    EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
+    EXPECT_LE(OpenDescriptorCount(), fds) << "an unnamed file is left open";
+}
+
+TEST_F(FetchAheadTest, WindowAheadIsBoundedByEntriesAndBytes)
+{
+    // Behind a file that does not end, no more entries than the window holds
+    // are requested, however many connections are free.
+    Server.Route("/gross.gif", {60000, 200, "nie"});
+    std::vector<std::string> paths = {"/gross.gif"};
+    for (std::size_t i = 0; i < TFetchAhead::kMaxEntries + 10; ++i) {
+        paths.push_back("/w" + std::to_string(i) + ".gif");
+        Server.Route(paths.back(), {0, 200, "w"});
+    }
+    int asked = 0;
+    DuringJob([this] { return Server.Requests() >= static_cast<int>(TFetchAhead::kMaxEntries); },
+              [this, &asked] {
+                  asked = Server.Requests();
+                  Form->BreakLocalBtn->Click();
+              });
+    const TRun run = Download(4, true, false, paths);
+    EXPECT_TRUE(ActionRan());
+    EXPECT_EQ(asked, static_cast<int>(TFetchAhead::kMaxEntries));
+    EXPECT_EQ(run.Files.size(), paths.size()) << "every small one and c.gif";
+
+    // The bytes held: two ended bodies over the bound leave no room until
+    // one is dropped, and taking the other gives its bytes back.
+    Server.Route("/x.gif", {0, 200, std::string(3000, 'x')});
+    Server.Route("/y.gif", {0, 200, std::string(3000, 'y')});
+    THttpCli main;
+    TFetchAhead pool(main, 3, {});
+    pool.SetWindow(8, 5000);
+    for (std::size_t k = 0; k < 2; ++k) {
+        TFetchAhead::TRequest rq{Server.Url(k == 0 ? "/x.gif" : "/y.gif"), "", std::make_unique<TMemoryStream>(1 << 20)};
+        ASSERT_TRUE(pool.Start(k, rq));
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((pool.BytesHeld() < 6000 || pool.Idle() < 3) && std::chrono::steady_clock::now() < end)
+        WaitForNotices(TNoticeClock::now() + std::chrono::milliseconds(50));
+    EXPECT_EQ(pool.BytesHeld(), 6000);
+    EXPECT_EQ(pool.Idle(), 3) << "ended answers hold no client";
+    EXPECT_FALSE(pool.RoomAhead());
+    pool.Drop(0);
+    EXPECT_EQ(pool.BytesHeld(), 3000);
+    EXPECT_TRUE(pool.RoomAhead());
+    const TFetchAhead::TResult r = pool.Take(1);
+    EXPECT_EQ(pool.BytesHeld(), 0);
+    EXPECT_EQ(r.StatusCode, 200);
+    EXPECT_EQ(static_cast<TMemoryStream*>(r.Body.get())->Size(), 3000);
 }
 
 TEST_F(FetchAheadTest, ManyRunsLeaveNoDescriptorsOrThreadsBehind)

@@ -42,7 +42,7 @@ TEST(NetworkSettings, WindowClientFollowsTheSettings)
     EXPECT_FALSE(d.NoCheck);  // certificates are checked unless the user says otherwise
     EXPECT_EQ(d.Idle, 60);
     EXPECT_TRUE(d.KeepAlive);
-    EXPECT_EQ(d.Connections, 4);
+    EXPECT_EQ(d.Connections, 6);
 
     {
         QSettings s("Quenbrik", "Web Lumifang");
@@ -71,7 +71,7 @@ TEST(NetworkSettings, WindowClientFollowsTheSettings)
             QSettings s("Quenbrik", "Web Lumifang");
             s.setValue("Network/Connections", bad);
         }
-        EXPECT_EQ(FromFreshWindow().Connections, 4) << bad;
+        EXPECT_EQ(FromFreshWindow().Connections, 6) << bad;
     }
 }
 
