@@ -136,7 +136,7 @@ TEST(SettingsDialog, RoundTripThroughTheUsersSettingsAndInvalidValuesRefused)
     int refused = 0;
     responder.AnswerForm([&](TForm& f) {
         auto& d = dynamic_cast<TSettingsForm&>(f);
-        EXPECT_EQ(d.ConnectionsEdit->Text(), "4");
+        EXPECT_EQ(d.ConnectionsEdit->Text(), "6");
         EXPECT_EQ(d.IdleEdit->Text(), "60");
         EXPECT_TRUE(d.KeepAliveCheck->Checked());
         EXPECT_FALSE(d.NoParentCheck->Checked());
