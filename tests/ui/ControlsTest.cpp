@@ -350,6 +350,16 @@ TEST(Controls, MemoWidgetShowsTheLinesOnceSynced)
     memo->Clear();
     EXPECT_EQ(shown(), "");
     EXPECT_EQ(memo->Lines().Count(), 0);
+
+    // A read-only memo that Tab stops at answers the keys with its caret,
+    // which is what shows the focus there.
+    memo->ReadOnly = true;
+    memo->Lines().Add("sieben");
+    memo->Sync();
+    memo->TextEdit()->moveCursor(QTextCursor::Start);
+    QKeyEvent select(QEvent::KeyPress, Qt::Key_End, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(memo->TextEdit(), &select);
+    EXPECT_EQ(memo->TextEdit()->textCursor().selectedText().toStdString(), "sieben");
 }
 
 TEST(Controls, CanvasRectangleCoversRightAndBottomExclusive)
