@@ -80,8 +80,11 @@ void TMainForm::CreateControls()
 
     // Bottom-aligned parts stack upwards in the order they are made.
     StatusBar1 = Make<TStatusBar>(this, "StatusBar1");
-    // The last panel says in words how far a job has got.
-    StatusBar1->Panels = {TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
+    // A label says what the two bars measure; the last panel says in words
+    // how far a job has got.
+    const std::string barLabel = "Gesamt:";
+    StatusBar1->Panels = {TStatusPanel{StatusBar1->TextWidth(barLabel), TStatusPanelStyle::Text, barLabel},
+                          TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
                           TStatusPanel{200, TStatusPanelStyle::OwnerDraw, ""},
                           TStatusPanel{4000, TStatusPanelStyle::Text, ""}};
     StatusBar1->Hint = "Gesamtfortschritt des Auftrags; rechts: Seiten, Bilder, Dateien";

@@ -93,6 +93,8 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
     ScrollBox1->Color = FromQColor(QApplication::palette().color(QPalette::Dark));
     PaintBox1 = Make<TPaintBox>(ScrollBox1, "PaintBox1");
     PaintBox1->SetBounds(0, 0, 90, 110);
+    // Captions and thumbnails at the screen's own pixels, not enlarged afterwards.
+    PaintBox1->SetSharpAtPixelRatio(true);
 
     Memo1->OnLineAdded = [this](const std::string& line) {
         if (setup_.OnMemoLine)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 // Qt
 #include <QApplication>
@@ -15,6 +16,7 @@
 // ours
 #include "raster/DibDraw.h"
 #include "ui/Canvas.h"
+#include "ui/DibImage.h"
 #include "ui/Responder.h"
 #include "ui/ScrollBox.h"
 #include "ui/Trash.h"
@@ -150,8 +152,21 @@ void TBrowserForm::DrawCell(int k, int cols, const LogPalette* palette)
     canvas.FillRect(TRect{px, y + 3, px + w, py});
     canvas.FillRect(TRect{px, py + h, px + w, y + 107});
     canvas.FillRect(TRect{px + w, y + 3, x + 87, y + 107});
-    DrawDibScaled(PaintBox1->DC(), px, py, w, h, thumb, 0, 0, DibWidth(thumb), DibHeight(thumb), true, SRCCOPY,
-                  k == Selected, palette);
+    const double ratio = PaintBox1->PixelRatio();
+    if (ratio == 1) {
+        DrawDibScaled(PaintBox1->DC(), px, py, w, h, thumb, 0, 0, DibWidth(thumb), DibHeight(thumb), true, SRCCOPY,
+                      k == Selected, palette);
+    } else if (ScreenBitsPerPixel() > 8) {
+        // The thumbnail has fewer pixels than the screen gives the cell:
+        // filtered, it is enlarged smoothly instead of in blocks.
+        canvas.StretchDraw(TRect{px, py, px + w, py + h}, DibToImage(thumb));
+    } else {
+        // Palettes and halftones need the device context, which counts in screen pixels.
+        auto device = [ratio](int v) { return static_cast<int32_t>(std::lround(v * ratio)); };
+        DrawDibScaled(PaintBox1->DC(), device(px), device(py), device(px + w) - device(px),
+                      device(py + h) - device(py), thumb, 0, 0, DibWidth(thumb), DibHeight(thumb), true, SRCCOPY,
+                      k == Selected, palette);
+    }
     canvas.Brush.Color = back;
     canvas.Pen.Color = clBlack;  // the text colour
     canvas.TextRect(TRect{x + 3, y + 90, x + 87, y + 110}, x + 3, y + 90, caption);

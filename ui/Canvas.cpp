@@ -125,6 +125,19 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text)
     Changed(r);
 }
 
+void TCanvas::StretchDraw(const TRect& r, const QImage& picture)
+{
+    if (r.Right <= r.Left || r.Bottom <= r.Top || picture.isNull() || !Drawable())
+        return;
+    {
+        QPainter p(target_);
+        Prepare(p, origin_, clip_);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRect(r.Left, r.Top, r.Width(), r.Height()), picture);
+    }
+    Changed(r);
+}
+
 void TCanvas::MoveTo(int x, int y)
 {
     penPos_ = TPoint{x, y};

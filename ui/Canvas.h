@@ -37,6 +37,9 @@ public:
     // Fills r with the brush, then writes text from (x, y), top-left aligned,
     // cut at r's edges.
     void TextRect(const TRect& r, int x, int y, const std::string& text);
+    // The picture scaled into r, filtered: on a surface finer than one pixel
+    // per unit it fills every surface pixel instead of repeating pixels.
+    void StretchDraw(const TRect& r, const QImage& picture);
     // A line in the pen colour from the pen position to (x, y), the end point
     // excluded; the pen position moves there.
     void MoveTo(int x, int y);

@@ -416,6 +416,8 @@ public:
     void Repaint();
     // The rectangle panel i occupies.
     TRect PanelRect(int index) const;
+    // The width a text panel needs to show `text` whole in the bar's font.
+    int TextWidth(const std::string& text) const;
 
 private:
     friend class StatusBarWidget;

@@ -172,7 +172,14 @@ protected:
 
 TMemo::TMemo(TWinControl* parent, std::string name)
     : TControl(parent, new MemoEdit(ParentWidget(parent)), std::move(name)),
-      ReadOnly([this] { return edit_->isReadOnly(); }, [this](const bool& v) { edit_->setReadOnly(v); })
+      ReadOnly([this] { return edit_->isReadOnly(); },
+               [this](const bool& v) {
+                   edit_->setReadOnly(v);
+                   // Tab still stops at a read-only memo; its caret shows the
+                   // focus there, and the keys can select lines to copy.
+                   if (v)
+                       edit_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+               })
 {
     auto* edit = static_cast<MemoEdit*>(widget_);
     edit_ = edit;

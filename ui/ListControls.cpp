@@ -116,13 +116,42 @@ private:
     TKeyEvent* handler_;
 };
 
+// A list with the focus marks its current row; an empty list has none, so
+// it marks its whole inside instead, else Tab would seem to go nowhere.
+class FocusListView : public QListView {
+public:
+    explicit FocusListView(QWidget* parent) : QListView(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QListView::paintEvent(e);
+        if (!hasFocus() || currentIndex().isValid())
+            return;
+        // An outline in the highlight colour, as focused edit fields have.
+        QPainter p(viewport());
+        p.setPen(palette().color(QPalette::Highlight));
+        p.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
+    void focusInEvent(QFocusEvent* e) override
+    {
+        QListView::focusInEvent(e);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent* e) override
+    {
+        QListView::focusOutEvent(e);
+        viewport()->update();
+    }
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
 // TListBox
 
 TListBox::TListBox(TWinControl* parent, std::string name)
-    : TControl(parent, new QListView(ParentWidget(parent)), std::move(name)),
+    : TControl(parent, new FocusListView(ParentWidget(parent)), std::move(name)),
       MultiSelect([this] { return view_->selectionMode() == QAbstractItemView::ExtendedSelection; },
                   [this](const bool& v) {
                       view_->setSelectionMode(v ? QAbstractItemView::ExtendedSelection

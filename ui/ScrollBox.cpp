@@ -2,6 +2,7 @@
 
 // system
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 // Qt
@@ -132,26 +133,55 @@ public:
     {
         originX_ = x;
         originY_ = y;
-        dc_.SetOrigin(x, y);
+        dc_.SetOrigin(static_cast<int32_t>(std::lround(x * ratio_)), static_cast<int32_t>(std::lround(y * ratio_)));
         canvas_->SetOrigin(x, y);
     }
+
+    void SetSharp(bool on)
+    {
+        sharp_ = on;
+        if (Fit())
+            MarkStale();
+    }
+    qreal Ratio() const { return ratio_; }
     TPoint Origin() const { return TPoint{originX_, originY_}; }
 
-    // Brings the surface to the widget's size; its content is then stale.
-    void Fit()
+    // Surface pixels per paint-box pixel.
+    qreal WantedRatio() const { return sharp_ ? std::max<qreal>(1, devicePixelRatioF()) : 1; }
+    QSize WantedPixels(qreal ratio) const
     {
-        const int w = std::max(0, width()), h = std::max(0, height());
-        if (surface_.width == w && surface_.height == h)
-            return;
+        return QSize(static_cast<int>(std::ceil(std::max(0, width()) * ratio)),
+                     static_cast<int>(std::ceil(std::max(0, height()) * ratio)));
+    }
+    bool Fits() const
+    {
+        const qreal ratio = WantedRatio();
+        const QSize pixels = WantedPixels(ratio);
+        return ratio == ratio_ && surface_.width == pixels.width() && surface_.height == pixels.height();
+    }
+
+    // Brings the surface to the widget's size and pixel ratio; its content is
+    // then stale. True when it changed.
+    bool Fit()
+    {
+        if (Fits())
+            return false;
+        ratio_ = WantedRatio();
+        const QSize pixels = WantedPixels(ratio_);
+        const int w = pixels.width(), h = pixels.height();
         surface_.width = w;
         surface_.height = h;
         surface_.pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF000000u);
         dc_.SelectBitmap(&surface_);
-        if (w > 0 && h > 0)
+        if (w > 0 && h > 0) {
             image_ = QImage(reinterpret_cast<uchar*>(surface_.pixels.data()), w, h, w * 4, QImage::Format_RGB32);
-        else
+            image_.setDevicePixelRatio(ratio_);
+        } else {
             image_ = QImage();
+        }
+        SetOrigin(originX_, originY_);
         stale_ = true;
+        return true;
     }
 
     // Runs OnPaint over the whole surface now.
@@ -161,8 +191,7 @@ public:
         stale_ = false;
         if (surface_.width == 0 || surface_.height == 0)
             return;
-        const TRect clip{originX_, originY_, originX_ + surface_.width, originY_ + surface_.height};
-        canvas_->SetClip(clip);
+        canvas_->SetClip(Visible());
         ++owner_->paintCount_;
         painting_ = true;
         if (owner_->OnPaint)
@@ -186,17 +215,23 @@ public:
 
     TCanvas& Canvas() { return *canvas_; }
     raster::MemoryDC& DC() { return dc_; }
-    TRect Visible() const { return TRect{originX_, originY_, originX_ + surface_.width, originY_ + surface_.height}; }
+    TRect Visible() const
+    {
+        return surface_.width > 0 && surface_.height > 0
+                   ? TRect{originX_, originY_, originX_ + width(), originY_ + height()}
+                   : TRect{originX_, originY_, originX_, originY_};
+    }
 
 protected:
     void paintEvent(QPaintEvent* e) override
     {
-        if (stale_ || surface_.width != width() || surface_.height != height())
+        if (stale_ || !Fits())
             Render();
         QPainter p(this);
         if (image_.isNull())
             return;
-        p.drawImage(e->rect(), image_, e->rect());
+        p.setClipRect(e->rect());
+        p.drawImage(QPoint(0, 0), image_);
     }
     void mousePressEvent(QMouseEvent* e) override
     {
@@ -240,6 +275,8 @@ private:
     std::unique_ptr<TCanvas> canvas_;
     int originX_ = 0;
     int originY_ = 0;
+    qreal ratio_ = 1;
+    bool sharp_ = false;
     bool stale_ = true;
     bool painting_ = false;
 };
@@ -442,6 +479,16 @@ TCanvas& TPaintBox::Canvas()
 {
     area_->TouchedOutsidePaint();
     return area_->Canvas();
+}
+
+void TPaintBox::SetSharpAtPixelRatio(bool on)
+{
+    area_->SetSharp(on);
+}
+
+double TPaintBox::PixelRatio() const
+{
+    return area_->Ratio();
 }
 
 raster::DeviceContext& TPaintBox::DC()

@@ -88,7 +88,15 @@ public:
     TPaintBox(TWinControl* parent, std::string name);
     ~TPaintBox() override;
 
-    // In paint-box coordinates; the parts outside ClipRect() are not drawn.
+    // Off by default: one surface pixel per paint-box pixel, enlarged by the
+    // toolkit on a screen with a pixel ratio above 1. On, the surface has the
+    // screen's pixels, so text and pictures drawn into it stay sharp.
+    void SetSharpAtPixelRatio(bool on);
+    // Surface pixels per paint-box pixel (1 unless sharp on such a screen).
+    double PixelRatio() const;
+
+    // The canvas takes paint-box coordinates, the device context paint-box
+    // coordinates times PixelRatio(); the parts outside ClipRect() are not drawn.
     TCanvas& Canvas();
     raster::DeviceContext& DC();
     // The part being painted: the visible part during OnPaint and for drawing

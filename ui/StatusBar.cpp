@@ -1,6 +1,7 @@
 #include "ui/Controls.h"
 
 // Qt
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QResizeEvent>
@@ -63,6 +64,12 @@ TRect TStatusBar::PanelRect(int index) const
         left += Panels[static_cast<std::size_t>(i)].Width + 2;
     const int w = index >= 0 && index < static_cast<int>(Panels.size()) ? Panels[static_cast<std::size_t>(index)].Width : 0;
     return TRect{left, 2, left + w, std::max(2, bar_->height() - 1)};
+}
+
+int TStatusBar::TextWidth(const std::string& text) const
+{
+    // The text starts 2 pixels into its panel and keeps as much room on the right.
+    return QFontMetrics(bar_->font()).horizontalAdvance(ToQString(text)) + 6;
 }
 
 void TStatusBar::Repaint()

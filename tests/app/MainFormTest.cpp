@@ -198,7 +198,8 @@ TEST_F(MainFormTest, StatusBarProgressGrowsInPlaceAndShrinksWithARepaint)
     form->Show();
     TStatusBar& bar = *form->StatusBar1;
     bar.Repaint();
-    const TRect p0 = bar.PanelRect(0), p1 = bar.PanelRect(1);
+    // Panel 0 is the bars' label.
+    const TRect p0 = bar.PanelRect(1), p1 = bar.PanelRect(2);
     ASSERT_EQ(p0.Width(), 200);
     ASSERT_EQ(p1.Width(), 200);
     EXPECT_EQ(form->ProgressRect, p1) << "the panel painted last is remembered";
@@ -223,6 +224,7 @@ TEST_F(MainFormTest, StatusBarProgressGrowsInPlaceAndShrinksWithARepaint)
     EXPECT_EQ(repaints, 0) << "no repaint when the bar grows";
     EXPECT_EQ(NavyRunFrom(bar, p1), 100);
     EXPECT_EQ(NavyRunFrom(bar, p0), 100);
+    EXPECT_EQ(NavyRunFrom(bar, bar.PanelRect(0)), 0) << "the label is no bar";
     form->SetProStatus(49);
     EXPECT_EQ(repaints, 2) << "a shrinking bar repaints both panels";
 

@@ -21,6 +21,8 @@
 #include <QSettings>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QItemSelectionModel>
 #include <QTreeView>
 #include <QWidget>
@@ -756,6 +758,57 @@ void PressOnTree(TBrowserForm& form, int key)
 }
 
 }  // namespace
+
+TEST_F(BrowserFormTest, CaptionsAndThumbnailsUseEveryScreenPixelAtAPixelRatioOfTwo)
+{
+    // Qt takes a scale factor only when it starts: at 1 the case runs itself
+    // again in a program of its own at 2.
+    if (qApp->devicePixelRatio() == 1) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_SCALE_FACTOR", "2");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        p.start("/proc/self/exe", {QString("--gtest_filter=") + info->test_suite_name() + "." + info->name()});
+        ASSERT_TRUE(p.waitForFinished(120000));
+        const std::string out = p.readAll().toStdString();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << out;
+        EXPECT_EQ(p.exitCode(), 0) << out;
+        EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+        return;
+    }
+    ASSERT_EQ(qApp->devicePixelRatio(), 2);
+    TTempDir dir;
+    // 80 wide: the thumbnail is the picture itself, a ramp of red.
+    WriteFile(dir / "ramp.bmp", MakeBmp(80, 40, 24, [](int x, int) { return static_cast<uint32_t>(x * 3) << 16; }));
+    Open(dir.Path());
+    Finish();
+    GridWidth(300);
+    Drain();
+    const QImage shot = Shot(*Form).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.width(), 600);
+    // Enlarged afterwards, each pixel of the ramp would fill two screen
+    // pixels alike; the picture lies at (5, 25), 80 x 40.
+    int between = 0;
+    for (int x = 12; x < 168; x += 2)
+        between += shot.pixel(x, 90) != shot.pixel(x + 1, 90);
+    EXPECT_GT(between, 20);
+    // The caption's text is drawn at the screen's pixels: its edges do not
+    // come in blocks of 2 x 2.
+    int finer = 0;
+    for (int y = 180; y < 218; y += 2)
+        for (int x = 6; x < 172; x += 2) {
+            const QRgb c = shot.pixel(x, y);
+            finer += c != shot.pixel(x + 1, y) || c != shot.pixel(x, y + 1) || c != shot.pixel(x + 1, y + 1);
+        }
+    EXPECT_GT(finer, 10);
+    // The cell keeps its look: frame, background and picture where they were.
+    EXPECT_EQ(FromQColor(shot.pixelColor(2 * 4, 2 * 10)), clBlue);
+    EXPECT_EQ(FromQColor(shot.pixelColor(2 * 88, 2 * 60)), clGray);
+    EXPECT_EQ(FromQColor(shot.pixelColor(2 * 40, 2 * 20)), clBlue);
+}
 
 TEST_F(BrowserFormTest, QuickFolderChangesEndWithTheLastFolderShownAndItsPassFinished)
 {

@@ -245,6 +245,24 @@ TEST(Controls, ListSelectionKeysAndItemIndex)
     single->Items().Delete(0);
     EXPECT_EQ(single->ItemIndex(), 0) << "deleting another row keeps the selection on its row";
     EXPECT_EQ(single->Items()[0], "z");
+
+    // An empty list has no row to mark when Tab reaches it: its inside gets
+    // an outline instead, and loses it with the focus.
+    auto* empty = f.Make<TListBox>(&f, "Empty");
+    empty->SetBounds(0, 0, 120, 80);
+    f.Show();
+    f.Widget()->activateWindow();
+    empty->View()->setFocus(Qt::TabFocusReason);
+    QElapsedTimer t;
+    t.start();
+    while (!empty->View()->hasFocus() && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(empty->View()->hasFocus());
+    const QColor mark = empty->View()->palette().color(QPalette::Highlight);
+    EXPECT_EQ(empty->View()->viewport()->grab().toImage().pixelColor(0, 30), mark);
+    single->View()->setFocus(Qt::TabFocusReason);
+    ASSERT_FALSE(empty->View()->hasFocus());
+    EXPECT_NE(empty->View()->viewport()->grab().toImage().pixelColor(0, 30), mark);
 }
 
 TEST(Controls, ModelKeyIndexStaysInStepWithEveryChange)
@@ -350,6 +368,16 @@ TEST(Controls, MemoWidgetShowsTheLinesOnceSynced)
     memo->Clear();
     EXPECT_EQ(shown(), "");
     EXPECT_EQ(memo->Lines().Count(), 0);
+
+    // A read-only memo that Tab stops at answers the keys with its caret,
+    // which is what shows the focus there.
+    memo->ReadOnly = true;
+    memo->Lines().Add("sieben");
+    memo->Sync();
+    memo->TextEdit()->moveCursor(QTextCursor::Start);
+    QKeyEvent select(QEvent::KeyPress, Qt::Key_End, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(memo->TextEdit(), &select);
+    EXPECT_EQ(memo->TextEdit()->textCursor().selectedText().toStdString(), "sieben");
 }
 
 TEST(Controls, CanvasRectangleCoversRightAndBottomExclusive)
