@@ -48,17 +48,6 @@ bool RopSupported(uint32_t rop)
     return ApplyRop(rop, 0, d);
 }
 
-// A DIB header the layer can read: the depths decoders produce, sizes within limits.
-bool UsableDib(const void* bits, const BITMAPINFO* info)
-{
-    if (!bits || !info)
-        return false;
-    const BITMAPINFOHEADER& h = info->bmiHeader;
-    const int b = h.biBitCount;
-    return (b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32) && h.biWidth > 0 && h.biHeight > 0 &&
-           h.biWidth <= kMaxDibDimension && h.biHeight <= kMaxDibDimension && h.biCompression == 0;
-}
-
 // A drawing coordinate as a surface pixel, kept within 32 bits for far-off rectangles.
 int32_t ToSurface(int32_t v, int32_t origin)
 {
@@ -72,6 +61,16 @@ Rect Intersect(const Rect& a, const Rect& b)
 }
 
 }  // namespace
+
+bool UsableDib(const void* bits, const BITMAPINFO* info)
+{
+    if (!bits || !info)
+        return false;
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    const int b = h.biBitCount;
+    return (b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32) && h.biWidth > 0 && h.biHeight > 0 &&
+           h.biWidth <= kMaxDibDimension && h.biHeight <= kMaxDibDimension && h.biCompression == 0;
+}
 
 MemoryDC::MemoryDC(int32_t width, int32_t height, int bitsPerPixel)
     : rasterCaps(RC_BITBLT | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB | (bitsPerPixel == 8 ? RC_PALETTE : 0)),

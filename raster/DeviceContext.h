@@ -54,6 +54,9 @@ inline constexpr uint64_t kMaxDeviceBitmapPixels = kMaxDibPixelBytes / 4;
 
 // Colour of a pixel of a DIB in 0x00RRGGBB, through its colour table where it has one.
 uint32_t DibPixelRgb(const BITMAPINFO& info, const uint8_t* row, int32_t x);
+// A DIB header the layer can read: uncompressed, the depths decoders produce,
+// sizes within limits.
+bool UsableDib(const void* bits, const BITMAPINFO* info);
 // Applies a raster operation; false when the operation is not supported.
 bool ApplyRop(uint32_t rop, uint32_t src, uint32_t& dst);
 

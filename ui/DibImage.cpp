@@ -4,16 +4,6 @@
 
 using namespace raster;
 
-bool UsableDib(const void* bits, const BITMAPINFO* info)
-{
-    if (!bits || !info)
-        return false;
-    const BITMAPINFOHEADER& h = info->bmiHeader;
-    const int b = h.biBitCount;
-    return (b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32) && h.biWidth > 0 && h.biHeight > 0 &&
-           h.biWidth <= kMaxDibDimension && h.biHeight <= kMaxDibDimension && h.biCompression == 0;
-}
-
 QImage DibToImage(const void* bits, const BITMAPINFO& info, int64_t x0, int64_t row0, int64_t width, int64_t height,
                   int64_t firstRow, int64_t endRow)
 {

@@ -6,10 +6,9 @@
 
 #include <QImage>
 
+#include "raster/DeviceContext.h"
 #include "raster/Rasterwerk.h"
 
-// Uncompressed, of a depth the conversion reads, within the size limits.
-bool UsableDib(const void* bits, const raster::BITMAPINFO* info);
 // The part of a bottom-up DIB whose lower-left corner is (x0, row0), as a
 // top-down opaque image; rows outside [firstRow, endRow) and columns outside
 // the picture stay white. Null when the size is out of range.
