@@ -49,17 +49,4 @@ TDecodedOptions DecodeOptions(std::string_view data);
 // Largest options file read at start; the rest of a larger file is ignored.
 constexpr std::size_t kMaxOptionsFileBytes = 32u << 20;
 
-// Writes data to path through a temporary file in the same folder that is
-// renamed into place, so path is complete (old or new) at every moment.
-// False (and nothing changed) when any step fails.
-bool WriteFileAtomically(const std::string& path, std::string_view data);
-
-// Splits an image-list file into its lines: each ends at CR LF, LF or a lone
-// CR; a last line without an ending counts; an ending at the very end adds no
-// empty line.
-std::vector<std::string> SplitListLines(std::string_view data);
-// The same split, handing each line to `fn` without keeping them all: a file
-// of mostly repeated lines costs no more memory than its distinct rows.
-void ForEachListLine(std::string_view data, const std::function<void(std::string_view)>& fn);
-// Every row followed by CR LF.
-std::string JoinListLines(const std::vector<std::string>& rows);
+#include "engine/ListFile.h"

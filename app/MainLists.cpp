@@ -5,7 +5,7 @@
 #include "app/AddTypeBtn.h"
 #include "base/AsciiCase.h"
 #include "app/MainFiles.h"
-#include "app/PageAddress.h"
+#include "engine/PageAddress.h"
 #include "ui/StringListModel.h"
 
 

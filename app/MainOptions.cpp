@@ -9,35 +9,12 @@
 
 // ours
 #include "app/MainFiles.h"
-#include "app/PageAddress.h"
+#include "engine/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/Responder.h"
 #include "ui/Settings.h"
 #include "ui/StringListModel.h"
 
-namespace {
-
-bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& out)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    out.clear();
-    char buf[65536];
-    while (out.size() < limit) {
-        in.read(buf, sizeof buf);
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
-            break;
-        out.append(buf, std::min(static_cast<std::size_t>(got), limit - out.size()));
-    }
-    return !in.bad();
-}
-
-// Largest image-list file loaded: a list of this size is far past any real site.
-constexpr std::size_t kMaxListFileBytes = 256u << 20;
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // TMainForm
@@ -152,11 +129,8 @@ void TMainForm::OpenLBtnClick()
 {
     if (!OpenDialog1.Execute())
         return;
-    struct stat st {};
     std::string data;
-    if (::stat(OpenDialog1.FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxListFileBytes ||
-        !ReadWholeFile(OpenDialog1.FileName, kMaxListFileBytes, data)) {
+    if (!ReadListFile(OpenDialog1.FileName, data)) {
         MessageDlg("Konnte Datei nicht öffnen...", "Fehler...", TMsgIcon::Error, mbOK);
         return;
     }

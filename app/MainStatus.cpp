@@ -38,15 +38,20 @@ void TMainForm::StartJobStatus(std::string text)
     RefreshJobStatus();
 }
 
-void TMainForm::ShowScanProgress(std::size_t done, std::size_t waiting, std::int32_t images,
-                                 const std::string& address)
+void TMainForm::ScanProgress(const TScanProgress& p)
 {
     jobDownload_ = false;
-    StartJobStatus("Seiten: " + std::to_string(done) + " fertig, " + std::to_string(waiting) +
-                   " in der Warteschlange – Bilder: " + std::to_string(images) + " – lade " + address);
+    StartJobStatus("Seiten: " + std::to_string(p.PagesDone) + " fertig, " + std::to_string(p.PagesWaiting) +
+                   " in der Warteschlange – Bilder: " + std::to_string(p.Pictures) + " – lade " + p.Address);
 }
 
-void TMainForm::ShowDownloadProgress(std::size_t index, std::size_t count)
+void TMainForm::NoteJobData(int bytes)
+{
+    jobBytes_ += bytes;
+    lastData_ = std::chrono::steady_clock::now();
+}
+
+void TMainForm::DownloadProgress(std::size_t index, std::size_t count)
 {
     if (!jobDownload_ || index <= 1) {
         jobBytes_ = 0;

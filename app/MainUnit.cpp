@@ -19,7 +19,7 @@
 #include "app/MainFiles.h"
 #include "app/MainPictures.h"
 #include "browser/BrowserFUnit.h"
-#include "app/PageAddress.h"
+#include "engine/PageAddress.h"
 #include "base/AsciiCase.h"
 #include "ui/AboutBoxUnit.h"
 #include "ui/Canvas.h"
@@ -230,7 +230,7 @@ void TMainForm::CreateControls()
     ListBox2->SetBounds(12, 198, 150, 104);
     ListBox2->Hint = "Herunterzuladende Dateitypen";
     // Without an options file the types start with today's web formats too.
-    ListBox2->Items().Assign({"GIF", "JPG", "JPEG", "JIF", "PNG", "WEBP", "AVIF"});
+    ListBox2->Items().Assign(DefaultFileTypes());
     NewFTBtn = Make<TButton>(c, "NewFTBtn");
     NewFTBtn->SetBounds(172, 198, 110, 26);
     NewFTBtn->Caption = "&Hinzufügen...";

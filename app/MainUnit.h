@@ -19,15 +19,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/DownloadNames.h"
 #include "app/MainFiles.h"
-#include "app/PictureChoices.h"
+#include "engine/JobFrontend.h"
+#include "engine/PictureJobs.h"
 #include "http/HttpProt.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
 
-class THTMLParser;
-class TFetchAhead;
 class QTimer;
 
 // How a main window deals with its options file. The program uses the
@@ -42,7 +40,9 @@ struct TMainFormSetup {
     std::optional<std::string> StartAddress;
 };
 
-class TMainForm : public TForm {
+// The window is the front end of the scan and download engine: its memo,
+// lists, progress displays and controls are what the engine reports to and reads.
+class TMainForm : public TForm, public TJobFrontend {
 public:
     explicit TMainForm(TMainFormSetup setup = {});
     ~TMainForm() override;
@@ -103,12 +103,13 @@ public:
     // Every request of the program goes through this one client; its fixed
     // settings (agent, accept list, proxy port) and handlers are set by SetupHttpCli1.
     THttpCli HttpCli1;
+    // The scan and the downloads; the job buttons and handlers call it.
+    TPictureJobs Engine{HttpCli1, *this};
 
     // ---- state
-    THTMLParser* HtmlParser = nullptr;   // set by the page scan for its duration
     bool InfoPressed = false;
     bool ExitPressed = false;
-    bool AbortRequested = false;
+    bool& AbortRequested = Engine.AbortRequested;
     std::string ProgramDir;              // ends in "/"
     std::int32_t ProgressPercent = 0;
     TRect ProgressRect;
@@ -121,62 +122,17 @@ public:
     bool JobRunning = false;
     // What went wrong in the jobs so far, one count per failed page or file
     // by its cause; the command-line front end makes its exit status of it.
-    struct TJobFailures {
-        int Transport = 0;    // no usable answer: look-up, connection, time-out, cut off
-        int ErrorStatus = 0;  // the server answered with a status of 400 or more
-        int Local = 0;        // the file could not be created or written here
-    };
-    TJobFailures Failures;
-    // Bounds of a page scan, 0 meaning none: pages fetched, and links
-    // followed from the start page (it is level 0). From the user's settings
-    // "Scan/MaxPages" and "Scan/MaxLevel"; the command line sets its own.
-    std::uint32_t MaxPages = ScanLimitSetting("Scan/MaxPages");
-    std::uint32_t MaxLevel = ScanLimitSetting("Scan/MaxLevel");
-    // "Nur unterhalb der Startadresse": a link written with "../" is followed
-    // only into a directory that is allowed anyway, so a scan never climbs
-    // above its start (the user's setting "Scan/NoParent").
-    bool NoParent = BoolSetting("Scan/NoParent", false);
-    // How the download makes its files; the defaults suit every machine.
-    dlnames::TFileWays DownloadFileWays;
-    // Requests a job keeps in flight at most (1 to 16), also the most
-    // connections to one server; results are still taken in list order.
-    int Connections = 6;
-    static constexpr int kMaxConnections = 16;
-    // The user's optional picture choices (settings; the command line sets its own).
-    TPictureChoices Choices;
-    // Sets HttpCli1's agent from Choices.UserAgent when one is given.
-    void UseUserAgent();
-    // Paces the reading of every request by Choices.LimitRate, or not at all.
-    void UseRateLimit();
-    // The cookies of the address on the client that fetches it.
-    void PrepareRequest(THttpCli& Cli, const std::string& Address);
-    // Whether robots.txt of the address's host allows it (always when not
-    // asked for); a refusal gets its memo line.
-    bool RobotsAllow(const std::string& Address);
-    // Waits, serving the window, until a request to the address's server may
-    // start by Choices.WaitMs; a break ends the wait.
-    void WaitTurn(const std::string& Address);
-    // After a failed request: when polite crawling is on (a wait or
-    // robots.txt) and the answer was 429 or 503 with Retry-After, waits as
-    // asked (at most 120 s) with one memo line and says to send it again.
-    bool WaitToRetry(const THttpCli& Cli, const std::string& Address);
-    // The request pool of a job with several requests in flight; the break
-    // buttons reach every request of it while it exists.
-    class TAheadHold {
-    public:
-        TAheadHold(TMainForm& form, bool wanted);
-        ~TAheadHold();
-        TAheadHold(const TAheadHold&) = delete;
-        TAheadHold& operator=(const TAheadHold&) = delete;
-        TFetchAhead* get() const { return pool_.get(); }
-        explicit operator bool() const { return pool_ != nullptr; }
-        TFetchAhead& operator*() const { return *pool_; }
-        TFetchAhead* operator->() const { return pool_.get(); }
-
-    private:
-        TMainForm& form_;
-        std::unique_ptr<TFetchAhead> pool_;
-    };
+    using TJobFailures = ::TJobFailures;
+    TJobFailures& Failures = Engine.Failures;
+    // The engine's bounds and ways, set from the user's settings (Scan/MaxPages,
+    // Scan/MaxLevel, Scan/NoParent, Network/Connections and the picture choices).
+    std::uint32_t& MaxPages = Engine.Settings.MaxPages;
+    std::uint32_t& MaxLevel = Engine.Settings.MaxLevel;
+    bool& NoParent = Engine.Settings.NoParent;
+    dlnames::TFileWays& DownloadFileWays = Engine.Settings.FileWays;
+    int& Connections = Engine.Settings.Connections;
+    static constexpr int kMaxConnections = TJobSettings::kMaxConnections;
+    TPictureChoices& Choices = Engine.Settings.Choices;
 
     // ---- the two lists
     // Found image addresses: ListBox1's items; marked rows are its selection.
@@ -215,11 +171,24 @@ public:
     // pages done and waiting, pictures found and the address being fetched;
     // file n of m with bytes and speed. A request that has received nothing
     // for a second or more adds how long it has been waiting.
-    void ShowScanProgress(std::size_t done, std::size_t waiting, std::int32_t images, const std::string& address);
-    void ShowDownloadProgress(std::size_t index, std::size_t count);
     std::string JobStatusText() const;
-    // While a question waits for the user, no request is waiting for a server.
-    void HoldJobWait(bool held);
+
+    // ---- what the engine reports to and reads from the window
+    void MemoLine(const std::string& line) override { AddMemoLine(line); }
+    TFollowAnswer AskFollow(const std::string& question) override;
+    void ErrorBox(const std::string& text, const std::string& caption) override;
+    bool FoundAddress(const std::string& address) override;
+    void FoundFlush() override;
+    void ScanProgress(const TScanProgress& progress) override;
+    void DownloadProgress(std::size_t index, std::size_t count) override;
+    void DataArrived(int bytes, int filePercent) override;
+    void TotalProgress(int percent) override { SetProStatus(percent); }
+    std::vector<std::string> FileTypes() override;
+    std::string Proxy() override;
+    bool AutoMode() override;
+    bool ModernMarkup() override;
+    std::string TargetFolder() override;
+    bool SkipExisting() override;
 
     // Where options.dat is read from and written to; empty when disabled.
     std::string OptionsReadPath() const;
@@ -263,8 +232,6 @@ public:
     void BreakLocalBtnClick();
     void HttpCli1DocData(THttpCli& Sender, const char* Buffer, int Len);
     void HttpCli1RequestDone(THttpCli& Sender, THttpRequest RqType, std::uint16_t Error);
-    // Counts a request's failure and logs its transport error.
-    void RequestDone(int StatusCode, std::uint16_t Error);
     // download engine
     void DownloadList(const std::vector<std::string>& WorkList);
     // The folder field with a trailing "/" (its long-name form is the text itself).
@@ -291,18 +258,6 @@ private:
     static std::uint32_t ScanLimitSetting(const char* key);
     static bool BoolSetting(const char* key, bool fallback);
     std::string ModernSettingsFile() const;
-    // Creates and fetches one file, which gets its name only when complete;
-    // false on failure.
-    // SeenFree: the name was found free a moment ago.
-    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName,
-                     bool SeenFree);
-    bool DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t Index,
-                       const dlnames::TTargetFolder& Folder, const std::string& SaveName, bool SeenFree);
-    void FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
-                        const dlnames::TTargetFolder& Folder);
-    bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
-    bool AnsweredWithStatus(int StatusCode, std::uint16_t DoneError);
-    TFetchAhead* ActiveFetch_ = nullptr;
     // The job's progress text without the waiting part, and what it needs.
     void RefreshJobStatus();
     void StartJobStatus(std::string text);
@@ -316,18 +271,14 @@ private:
     void PaintJobStatus();
     std::chrono::steady_clock::time_point lastStatusPaint_{};
     bool statusPaintPending_ = false;
-    // With duplicates refused: keeps the file just saved unless its bytes
-    // equal another file's of the folder, whose name the memo line gives.
-    bool KeepUnlessDuplicate(const std::string& SaveName);
     void LoadPictureChoices();
-    std::map<std::string, TRobotsRules> RobotsRules_;
-    TServerWaits ServerWaits_{0};
-    TRateLimiter RateLimiter_{0};
-    // Duplicates of a download run; made anew for every run.
-    TDuplicateIndex Duplicates_;
-    // A request whose end the request-done handler neither reports nor
-    // counts: robots.txt, and a download given up as too small.
-    bool QuietRequest_ = false;
+    // While a question waits for the user, no request is waiting for a server.
+    void HoldJobWait(bool held);
+    // Bytes of the job's requests arrived just now.
+    void NoteJobData(int bytes);
+    // The found list in one batch while a page's pictures come in.
+    bool foundBatch_ = false;
+    bool foundAdded_ = false;
     // Runs SetupHttpCli1 while the form is built (declared after HttpCli1).
     bool httpCli1Ready_ = (SetupHttpCli1(), true);
 };

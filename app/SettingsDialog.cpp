@@ -12,7 +12,7 @@
 
 // ours
 #include "app/MainUnit.h"
-#include "app/PictureChoices.h"
+#include "engine/PictureChoices.h"
 #include "ui/Dialogs.h"
 #include "ui/Responder.h"
 
@@ -433,8 +433,7 @@ void TSettingsForm::OkBtnClick()
         c.Cookies = std::move(cookies_);
         // An emptied field brings the client's own agent back.
         f.HttpCli1.Agent = std::string(THttpCli::kDefaultAgent);
-        f.UseUserAgent();
-        f.UseRateLimit();
+        f.Engine.UseChoices();
     }
     ModalResult = mrOk;
 }

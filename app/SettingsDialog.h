@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/CookieFile.h"
+#include "engine/CookieFile.h"
 
 #include "ui/Form.h"
 

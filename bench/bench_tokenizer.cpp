@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/LinkSplit.h"
-#include "app/StreamLines.h"
+#include "engine/LinkSplit.h"
+#include "engine/StreamLines.h"
 #include "html/HTMLPars.h"
 
 #ifdef WL_HAVE_GUMBO

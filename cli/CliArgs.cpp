@@ -1,7 +1,7 @@
 #include "cli/CliArgs.h"
 
 // ours
-#include "app/PictureChoices.h"
+#include "engine/PictureChoices.h"
 
 // system
 #include <cmath>

@@ -1,6 +1,5 @@
-// weblumifang-cli: the main window's jobs without a window. It sets the
-// form's controls, presses its buttons and answers its questions; the scan and
-// download logic exist once, in TMainForm.
+// weblumifang-cli: the scan and the downloads without a window. The engine
+// beneath the window runs them; this program is its front end on a terminal.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -12,17 +11,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include <QApplication>
-#include <QPlainTextEdit>
-#include <QTimer>
-
 #include "ProgramInfo.h"
-#include "app/MainUnit.h"
 #include "cli/CliArgs.h"
 #include "cli/CliTerminal.h"
 #include "cli/CliThumbnails.h"
+#include "engine/PictureJobs.h"
 #include "net/Dispatcher.h"
-#include "ui/NoticeBridge.h"
 
 namespace {
 
@@ -39,27 +33,16 @@ extern "C" void OnInterrupt(int sig)
     std::signal(SIGTERM, SIG_DFL);
 }
 
-void QtErrorsOnly(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "weblumifang-cli: %s\n", text.toLocal8Bit().constData());
-}
-
 // As wget: 4 when a request got no usable answer, 8 when a server answered
 // with an error status, the lower one when both happened; 1 for an error
 // message or a file that could not be written here.
-int ExitStatus(const TMainForm::TJobFailures& f, bool errorShown)
+int ExitStatus(const TJobFailures& f, bool errorShown)
 {
     if (f.Transport > 0)
         return 4;
     if (f.ErrorStatus > 0)
         return 8;
     return errorShown || f.Local > 0 ? 1 : 0;
-}
-
-std::string Percent(int p)
-{
-    return std::to_string(p) + "%";
 }
 
 }  // namespace
@@ -97,85 +80,55 @@ int main(int argc, char** argv)
         }
     }
 
-    // No window is ever shown; Qt's arguments are not ours to take.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Qt's notes about the desktop session (no XDG_RUNTIME_DIR, plugin
-    // remarks) mean nothing to the user of a command; only its errors stay.
-    qInstallMessageHandler(QtErrorsOnly);
-    int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
-    QApplication app(qtArgc, qtArgv);
     if (a.Thumbnails)
         return RunThumbnailPass(*a.Thumbnails);
-    // No window to keep responsive: waits sleep in the socket dispatcher and
-    // Qt's timers (the progress line) run every 50 ms.
-    TNoticeBridge::InstallForThisThread(std::chrono::milliseconds(50));
-
 
     const bool havePipe = ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0;
     TProgressLine progress(isatty(STDERR_FILENO) == 1);
-    TCliResponder responder(STDIN_FILENO, isatty(STDIN_FILENO) == 1, havePipe ? gSignalPipe[0] : -1, progress);
-    TResponderScope responderScope(responder);
+    TCliFrontend front(STDIN_FILENO, isatty(STDIN_FILENO) == 1, havePipe ? gSignalPipe[0] : -1, progress);
+    front.Choices.Auto = a.Auto;
+    front.Choices.Modern = a.Modern;
+    front.Choices.Proxy = a.Proxy.value_or(std::string());
+    front.Choices.FileTypes = a.Types ? *a.Types : DefaultFileTypes();
+    front.Choices.TargetFolder = a.DownloadDir.value_or(std::string());
+    front.Choices.SkipExisting = a.SkipExisting;
 
-    TMainFormSetup setup;
-    setup.UseOptionsFile = false;
-    TMainForm form(setup);
-    MainForm = &form;
-    form.OnMemoLine = [&progress](const std::string& line) {
-        progress.Clear();
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    };
-    // Nobody sees the memo here: its lines went to standard output, so a
-    // short tail keeps a long scan's memory flat.
-    form.Memo1->SetMaxLines(200);
-    // The files named on the command line are taken exactly as given.
-    form.OpenDialog1.DefaultExt.clear();
-    form.SaveDialog1.DefaultExt.clear();
-    form.SaveDialog1.OverwritePrompt = false;
-
-    form.Autosaug->Checked = a.Auto;
-    form.MaxPages = a.MaxPages;
-    form.MaxLevel = a.MaxLevel;
-    form.NoParent = a.NoParent;
-    form.ModernCheck->Checked = a.Modern;
-    form.ProxyEdit->Text = a.Proxy.value_or(std::string());
-    if (a.Types)
-        form.FileTypeList().Assign(*a.Types);
-    if (a.DownloadDir)
-        form.DirectoryEdit1->Text = *a.DownloadDir;
-    if (a.SkipExisting)
-        form.OverJumpCheck->Checked = true;
-    else
-        form.PrefixCheck->Checked = true;
-
+    THttpCli cli;
+    SetupJobClient(cli);
     // The client ends a request that receives nothing for that long itself.
-    form.HttpCli1.IdleTimeout = a.TimeoutSeconds;
-    form.HttpCli1.CaFile = a.CaFile.value_or(std::string());
-    form.HttpCli1.NoCheckCertificate = a.NoCheckCertificate;
-    form.HttpCli1.KeepAlive = !a.NoKeepAlive;
-    form.Connections = a.Connections;
-    form.Choices = TPictureChoices();
-    form.Choices.SkipThumbnails = a.SkipThumbnails;
-    form.Choices.MinWidth = a.MinWidth;
-    form.Choices.MinHeight = a.MinHeight;
-    form.Choices.MinBytes = a.MinBytes;
-    form.Choices.SkipDuplicates = a.NoDuplicates;
-    form.Choices.Robots = a.Robots;
-    form.Choices.WaitMs = a.WaitMs;
-    form.Choices.RandomWait = a.RandomWait;
-    form.Choices.LimitRate = a.LimitRate;
-    form.UseRateLimit();
-    form.Choices.UserAgent = a.UserAgent.value_or(std::string(THttpCli::kDefaultAgent));
-    form.UseUserAgent();
+    cli.IdleTimeout = a.TimeoutSeconds;
+    cli.CaFile = a.CaFile.value_or(std::string());
+    cli.NoCheckCertificate = a.NoCheckCertificate;
+    cli.KeepAlive = !a.NoKeepAlive;
+    TPictureJobs jobs(cli, front);
+    cli.OnDocData = [&jobs](THttpCli& Sender, const char*, int Len) { jobs.DocData(Sender, Len); };
+    cli.OnRequestDone = [&jobs](THttpCli& Sender, THttpRequest, std::uint16_t Error) {
+        jobs.RequestDone(Sender.StatusCode(), Error);
+    };
+    TJobSettings& settings = jobs.Settings;
+    settings.MaxPages = a.MaxPages;
+    settings.MaxLevel = a.MaxLevel;
+    settings.NoParent = a.NoParent;
+    settings.Connections = a.Connections;
+    TPictureChoices& choices = settings.Choices;
+    choices.SkipThumbnails = a.SkipThumbnails;
+    choices.MinWidth = a.MinWidth;
+    choices.MinHeight = a.MinHeight;
+    choices.MinBytes = a.MinBytes;
+    choices.SkipDuplicates = a.NoDuplicates;
+    choices.Robots = a.Robots;
+    choices.WaitMs = a.WaitMs;
+    choices.RandomWait = a.RandomWait;
+    choices.LimitRate = a.LimitRate;
+    choices.UserAgent = a.UserAgent.value_or(std::string(THttpCli::kDefaultAgent));
     if (a.CookieFile) {
         std::string error;
-        if (!LoadCookieFile(*a.CookieFile, form.Choices.Cookies, error)) {
+        if (!LoadCookieFile(*a.CookieFile, choices.Cookies, error)) {
             std::fprintf(stderr, "weblumifang-cli: %s\n", error.c_str());
             return 2;
         }
     }
+    jobs.UseChoices();
     if (a.NoCheckCertificate)
         std::fputs("weblumifang-cli: warning: server certificates are not checked (--no-check-certificate)\n", stderr);
 
@@ -196,50 +149,26 @@ int main(int argc, char** argv)
                 stopSignal = first == SIGTERM ? SIGTERM : SIGINT;
                 progress.Clear();
                 std::fputs("weblumifang-cli: interrupted, stopping the running job\n", stderr);
-                if (form.JobRunning)
-                    form.BreakBtnClick();
+                jobs.Break();
             }
         });
         std::signal(SIGINT, OnInterrupt);
         std::signal(SIGTERM, OnInterrupt);
     }
 
-    QTimer progressTimer;
-    if (progress.Enabled()) {
-        progressTimer.setInterval(200);
-        QObject::connect(&progressTimer, &QTimer::timeout, [&] {
-            if (!form.JobRunning) {
-                progress.Clear();
-                return;
-            }
-            std::string text = "Datei " + Percent(form.ProgressBar1->Position());
-            if (form.ProgressPercent > 0)
-                text += "  gesamt " + Percent(form.ProgressPercent);
-            progress.Show(text);
-        });
-        progressTimer.start();
-    }
-
-    if (a.LoadList) {
-        responder.NextFile = *a.LoadList;
-        form.OpenLBtnClick();
-    }
-    if (a.Url && !interrupted) {
-        form.URLEdit->Text = *a.Url;
-        form.GoBtnClick();
-    }
-    if (a.DownloadDir && !interrupted)
-        form.DownAllBtnClick();
-    if (a.SaveList) {
-        responder.NextFile = *a.SaveList;
-        form.SaveLBtnClick();
-    }
+    if (a.LoadList)
+        front.LoadList(*a.LoadList);
+    if (a.Url && !a.Url->empty() && !interrupted)
+        jobs.Scan(*a.Url);
+    if (a.DownloadDir && !interrupted && !front.Found.empty())
+        jobs.Download(front.Found);
+    if (a.SaveList)
+        front.SaveList(*a.SaveList);
     if (signalWatch != 0)
         TNoticeDispatcher::Current().Unwatch(signalWatch);
     progress.Clear();
-    MainForm = nullptr;
     std::fflush(stdout);
     if (interrupted)
         return 128 + stopSignal;
-    return ExitStatus(form.Failures, responder.ErrorShown);
+    return ExitStatus(jobs.Failures, front.ErrorShown);
 }

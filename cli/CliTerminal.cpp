@@ -1,11 +1,16 @@
 #include "cli/CliTerminal.h"
-#include "base/AsciiCase.h"
 
 // system
 #include <cctype>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+
+// ours
+#include "base/AsciiCase.h"
+#include "engine/ListFile.h"
+#include "engine/PageAddress.h"
+#include "engine/PictureJobs.h"
 
 void TProgressLine::Show(const std::string& text)
 {
@@ -25,37 +30,52 @@ void TProgressLine::Clear()
     shown_.clear();
 }
 
-bool IsYesAnswer(const std::string& line)
+namespace {
+
+std::string Word(const std::string& line)
 {
     std::string word;
     for (char c : line)
         if (!std::isspace(static_cast<unsigned char>(c)))
             word += LowerAsciiChar(c);
+    return word;
+}
+
+}  // namespace
+
+bool IsYesAnswer(const std::string& line)
+{
+    const std::string word = Word(line);
     return word == "j" || word == "ja" || word == "y" || word == "yes";
 }
 
-TModalResult ParseAnswer(const std::string& line, bool forAll)
+TFollowAnswer ParseAnswer(const std::string& line)
 {
-    std::string word;
-    for (char c : line)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            word += LowerAsciiChar(c);
-    if (forAll && (word == "a" || word == "alle"))
-        return mrYesToAll;
-    if (forAll && (word == "k" || word == "keine"))
-        return mrNoToAll;
-    return IsYesAnswer(line) ? mrYes : mrNo;
+    const std::string word = Word(line);
+    if (word == "a" || word == "alle")
+        return TFollowAnswer::YesToAll;
+    if (word == "k" || word == "keine")
+        return TFollowAnswer::NoToAll;
+    return IsYesAnswer(line) ? TFollowAnswer::Yes : TFollowAnswer::No;
 }
 
-TModalResult TCliResponder::AskYesNo(const std::string& text, bool forAll)
+void TCliFrontend::MemoLine(const std::string& line)
 {
     progress_.Clear();
-    std::fprintf(stderr, forAll ? "%s [j/N/a/k] " : "%s [j/N] ", text.c_str());
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+TFollowAnswer TCliFrontend::AskFollow(const std::string& question)
+{
+    progress_.Clear();
+    std::fprintf(stderr, "%s [j/N/a/k] ", question.c_str());
     if (!inIsTerminal_) {
         // Nobody to ask: the answer is No, and the log shows it.
         std::fputs("N\n", stderr);
         std::fflush(stderr);
-        return mrNo;
+        return TFollowAnswer::No;
     }
     std::fflush(stderr);
     std::string line;
@@ -67,7 +87,7 @@ TModalResult TCliResponder::AskYesNo(const std::string& text, bool forAll)
         if (n < 0 || (fds[1].revents & POLLIN)) {
             // Ctrl+C while asking: No; the interrupt itself is handled after.
             std::fputc('\n', stderr);
-            return mrNo;
+            return TFollowAnswer::No;
         }
         char c = 0;
         const ssize_t got = ::read(in_, &c, 1);
@@ -82,43 +102,81 @@ TModalResult TCliResponder::AskYesNo(const std::string& text, bool forAll)
         if (line.size() < 256)
             line += c;
     }
-    return ParseAnswer(line, forAll);
+    return ParseAnswer(line);
 }
 
-TModalResult TCliResponder::MessageBox(const TMessageRequest& request)
+void TCliFrontend::Error(const std::string& text)
 {
-    if ((request.Buttons & mbYes) && (request.Buttons & mbNo))
-        return AskYesNo(request.Text, (request.Buttons & mbYesToAll) && (request.Buttons & mbNoToAll));
     progress_.Clear();
-    std::fprintf(stderr, "%s\n", request.Text.c_str());
+    std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
-    if (request.Icon == TMsgIcon::Error)
-        ErrorShown = true;
-    return (request.Buttons & mbOK) ? mrOk : mrCancel;
+    ErrorShown = true;
 }
 
-std::optional<std::string> TCliResponder::FileDialog(const TFileDialogRequest& request)
+void TCliFrontend::ErrorBox(const std::string& text, const std::string& caption)
 {
-    (void)request;
-    auto name = std::move(NextFile);
-    NextFile.reset();
-    return name;
+    (void)caption;
+    Error(text);
 }
 
-std::optional<std::string> TCliResponder::SelectFolder(const TFolderRequest& request)
+bool TCliFrontend::FoundAddress(const std::string& address)
 {
-    (void)request;
-    return std::nullopt;
+    if (!foundKeys_.insert(FoundListKey(address)).second)
+        return false;
+    Found.push_back(address);
+    return true;
 }
 
-TModalResult TCliResponder::ShowModal(TForm& form)
+bool TCliFrontend::LoadList(const std::string& path)
 {
-    (void)form;
-    return mrCancel;
+    std::string data;
+    if (!ReadListFile(path, data)) {
+        Error("Konnte Datei nicht öffnen...");
+        return false;
+    }
+    // Lists of earlier versions hold raw bytes; formed as a scan forms them,
+    // they fetch cleanly and match the rows a scan finds.
+    ForEachListLine(data, [&](std::string_view line) { FoundAddress(EncodeAddress(line)); });
+    return true;
 }
 
-bool TCliResponder::PrinterSetup(QPrinter& printer)
+bool TCliFrontend::SaveList(const std::string& path)
 {
-    (void)printer;
+    if (WriteFileAtomically(path, JoinListLines(Found)))
+        return true;
+    Error("Konnte Datei nicht erstellen...");
     return false;
+}
+
+void TCliFrontend::DownloadProgress(std::size_t, std::size_t)
+{
+    filePercent_ = 0;
+    ShowProgress(false);
+}
+
+void TCliFrontend::DataArrived(int, int filePercent)
+{
+    filePercent_ = filePercent;
+    ShowProgress(false);
+}
+
+void TCliFrontend::TotalProgress(int percent)
+{
+    totalPercent_ = percent;
+    ShowProgress(false);
+}
+
+void TCliFrontend::ShowProgress(bool force)
+{
+    if (!progress_.Enabled())
+        return;
+    // Five times a second is what an eye follows; more only costs writes.
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastShown_ < std::chrono::milliseconds(200))
+        return;
+    lastShown_ = now;
+    std::string text = "Datei " + std::to_string(filePercent_) + "%";
+    if (totalPercent_ > 0)
+        text += "  gesamt " + std::to_string(totalPercent_) + "%";
+    progress_.Show(text);
 }

@@ -1,13 +1,15 @@
-// The terminal side of weblumifang-cli: answers the form's modal questions,
-// mirrors the status memo to standard output and shows progress on standard
-// error when that is a terminal.
+// The terminal side of weblumifang-cli: the engine's front end. It mirrors
+// the job's log to standard output, asks its questions on the terminal, keeps
+// the found list and shows progress on standard error when that is a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
-#include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
-#include "ui/Responder.h"
+#include "engine/JobFrontend.h"
 
 // Keeps one progress line at the bottom of a terminal; anything else written
 // to the terminal first clears it.
@@ -23,39 +25,70 @@ private:
     std::string shown_;
 };
 
-class TCliResponder : public TResponder {
+// What the command line chose for the jobs, read by the engine.
+struct TCliChoices {
+    std::vector<std::string> FileTypes;
+    std::string Proxy;
+    bool Auto = false;
+    bool Modern = false;
+    std::string TargetFolder;
+    bool SkipExisting = false;
+};
+
+class TCliFrontend : public TJobFrontend {
 public:
     // in: the terminal's descriptor; interruptFd: readable once the user
     // pressed Ctrl+C, which answers a pending question with No.
-    TCliResponder(int in, bool inIsTerminal, int interruptFd, TProgressLine& progress)
+    TCliFrontend(int in, bool inIsTerminal, int interruptFd, TProgressLine& progress)
         : in_(in), inIsTerminal_(inIsTerminal), interruptFd_(interruptFd), progress_(progress)
     {
     }
 
-    // The name the next file dialog answers with (the -l and -s files).
-    std::optional<std::string> NextFile;
-    // An error box was shown: the run ends with status 1.
+    TCliChoices Choices;
+    // An error was shown: the run ends with status 1.
     bool ErrorShown = false;
+    // The found list, in the order found.
+    std::vector<std::string> Found;
+    // Adds the lines of an image-list file to the found list; false (and an
+    // error shown) when it cannot be read.
+    bool LoadList(const std::string& path);
+    // Writes the found list to path in one step; false (and an error shown)
+    // when that fails.
+    bool SaveList(const std::string& path);
+    // Prints an error as the window's error box would show it.
+    void Error(const std::string& text);
 
-    TModalResult MessageBox(const TMessageRequest& request) override;
-    std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
-    std::optional<std::string> SelectFolder(const TFolderRequest& request) override;
-    TModalResult ShowModal(TForm& form) override;
-    // No printer set-up on a terminal: the printer stays as it is.
-    bool PrinterSetup(QPrinter& printer) override;
+    void MemoLine(const std::string& line) override;
+    TFollowAnswer AskFollow(const std::string& question) override;
+    void ErrorBox(const std::string& text, const std::string& caption) override;
+    bool FoundAddress(const std::string& address) override;
+    void FoundFlush() override {}
+    void ScanProgress(const TScanProgress&) override {}
+    void DownloadProgress(std::size_t index, std::size_t count) override;
+    void DataArrived(int bytes, int filePercent) override;
+    void TotalProgress(int percent) override;
+    std::vector<std::string> FileTypes() override { return Choices.FileTypes; }
+    std::string Proxy() override { return Choices.Proxy; }
+    bool AutoMode() override { return Choices.Auto; }
+    bool ModernMarkup() override { return Choices.Modern; }
+    std::string TargetFolder() override { return Choices.TargetFolder; }
+    bool SkipExisting() override { return Choices.SkipExisting; }
 
 private:
-    // forAll: the question also takes "a" (alle) and "k" (keine).
-    TModalResult AskYesNo(const std::string& text, bool forAll);
+    void ShowProgress(bool force);
 
     int in_;
     bool inIsTerminal_;
     int interruptFd_;
     TProgressLine& progress_;
+    std::unordered_set<std::string> foundKeys_;
+    int filePercent_ = 0;
+    int totalPercent_ = 0;
+    std::chrono::steady_clock::time_point lastShown_{};
 };
 
 // "j", "ja", "y", "yes" in any letter case, blanks around ignored.
 bool IsYesAnswer(const std::string& line);
-// A typed answer: Yes as IsYesAnswer, with forAll also "a"/"alle" (Yes to
-// all) and "k"/"keine" (No to all); anything else is No.
-TModalResult ParseAnswer(const std::string& line, bool forAll);
+// A typed answer: Yes as IsYesAnswer, also "a"/"alle" (Yes to all) and
+// "k"/"keine" (No to all); anything else is No.
+TFollowAnswer ParseAnswer(const std::string& line);

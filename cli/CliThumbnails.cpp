@@ -6,10 +6,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 // Qt
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEventLoop>
 
 // ours
@@ -28,6 +29,13 @@ int RunThumbnailPass(const std::string& dir)
         return 1;
     }
     ::closedir(d);
+
+    // No window is ever shown; Qt's arguments are not ours to take.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static char name[] = "weblumifang-cli";
+    int qtArgc = 1;
+    char* qtArgv[] = {name, nullptr};
+    QApplication app(qtArgc, qtArgv);
 
     TBrowserFormSetup setup;
     setup.InitialFolder = dir;

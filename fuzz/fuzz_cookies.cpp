@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/CookieFile.h"
-#include "app/PoliteFetch.h"
+#include "engine/CookieFile.h"
+#include "engine/PoliteFetch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

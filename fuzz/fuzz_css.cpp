@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/ModernMarkup.h"
+#include "engine/ModernMarkup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/StreamLines.h"
+#include "engine/StreamLines.h"
 #include "html/HTMLPars.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/LinkSplit.h"
-#include "app/PageAddress.h"
-#include "app/PageEncoding.h"
+#include "engine/LinkSplit.h"
+#include "engine/PageAddress.h"
+#include "engine/PageEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

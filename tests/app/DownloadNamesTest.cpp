@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/DownloadNames.h"
+#include "engine/DownloadNames.h"
 
 namespace fs = std::filesystem;
 using namespace dlnames;

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "JobTestFixture.h"
-#include "app/DownloadNames.h"
+#include "engine/DownloadNames.h"
 
 namespace fs = std::filesystem;
 using namespace wltest;

@@ -24,7 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "JobTestFixture.h"
-#include "app/FetchAhead.h"
+#include "engine/FetchAhead.h"
 #include "http/HttpStream.h"
 #include "net/Dispatcher.h"
 

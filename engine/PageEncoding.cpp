@@ -1,11 +1,11 @@
-#include "app/PageEncoding.h"
+#include "engine/PageEncoding.h"
 
 // system
 #include <cerrno>
 #include <iconv.h>
 
 // ours
-#include "app/PageAddress.h"
+#include "engine/PageAddress.h"
 #include "base/AsciiCase.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ModernMarkup.h"
+#include "engine/ModernMarkup.h"
 
 namespace {
 

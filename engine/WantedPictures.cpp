@@ -1,4 +1,4 @@
-#include "app/WantedPictures.h"
+#include "engine/WantedPictures.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include <openssl/evp.h>
 
-#include "app/PictureSize.h"
+#include "engine/PictureSize.h"
 
 TMinSizeGate::TVerdict TMinSizeGate::Feed(const void* data, std::size_t len)
 {

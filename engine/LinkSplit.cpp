@@ -1,4 +1,4 @@
-#include "app/LinkSplit.h"
+#include "engine/LinkSplit.h"
 
 #include <stdexcept>
 

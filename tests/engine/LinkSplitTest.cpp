@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/LinkSplit.h"
+#include "engine/LinkSplit.h"
 #include "support/Bounds.h"
 
 namespace {

@@ -1,7 +1,6 @@
-// The download engine: the two download buttons and DownloadList, which saves
-// one address after the other into the target folder without ever
-// overwriting a file.
-#include "app/MainUnit.h"
+// The download engine: saves one address after the other into the target
+// folder without ever overwriting a file.
+#include "engine/PictureJobs.h"
 
 // system
 #include <algorithm>
@@ -12,58 +11,9 @@
 #include <vector>
 
 // ours
-#include "app/DownloadNames.h"
-#include "app/FetchAhead.h"
-#include "app/FolderReady.h"
-
-std::string TMainForm::TargetDir() const
-{
-    return dlnames::TargetDirOf(DirectoryEdit1->Text());
-}
-
-std::string TMainForm::UrlFileName(const std::string& Address)
-{
-    return dlnames::SaveFileName(Address);
-}
-
-void TMainForm::DownAllBtnClick()
-{
-    if (JobRunning)
-        return;
-    std::vector<std::string> work = FoundImageList().ToVector();
-    if (!work.empty())
-        DownloadList(work);
-}
-
-void TMainForm::DownBtnClick()
-{
-    if (JobRunning)
-        return;
-    const std::vector<bool> marked = ListBox1->SelectionFlags();
-    TStrings& list = FoundImageList();
-    std::vector<std::string> work;
-    for (int i = 0; i < list.Count(); ++i)
-        if (static_cast<std::size_t>(i) < marked.size() && marked[static_cast<std::size_t>(i)])
-            work.push_back(list.Get(i));
-    if (!work.empty())
-        DownloadList(work);
-}
-
-namespace {
-
-// Puts the window back however the run is left.
-class TDownloadWindowGuard {
-public:
-    explicit TDownloadWindowGuard(TMainForm& f) : f_(f) {}
-    ~TDownloadWindowGuard() { f_.SetIdleState(); }
-    TDownloadWindowGuard(const TDownloadWindowGuard&) = delete;
-    TDownloadWindowGuard& operator=(const TDownloadWindowGuard&) = delete;
-
-private:
-    TMainForm& f_;
-};
-
-}  // namespace
+#include "engine/DownloadNames.h"
+#include "engine/FetchAhead.h"
+#include "engine/FolderReady.h"
 
 namespace {
 
@@ -121,21 +71,38 @@ private:
 
 }  // namespace
 
-// Without a status line nothing says that the bytes are the picture asked
-// for (a page, a server's error text, or the head of another answer): such a
-// request counts as failed, and as a failure of the run.
-bool TMainForm::AnsweredWithStatus(int StatusCode, std::uint16_t DoneError)
-{
-    if (StatusCode != 0)
-        return true;
-    if (DoneError == 0)
-        ++Failures.Transport;
-    return false;
-}
+// One run of the download: the folder it fills and the steps of each entry.
+class TDownloadRun {
+public:
+    TDownloadRun(TPictureJobs& jobs, const std::vector<std::string>& workList) : F(jobs), WorkList(workList) {}
+    void Run();
+
+private:
+    // Creates and fetches one file, which gets its name only when complete;
+    // false on failure. SeenFree: the name was found free a moment ago.
+    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName,
+                     bool SeenFree);
+    bool DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dlnames::TTargetFolder& Folder,
+                       const std::string& SaveName, bool SeenFree);
+    void FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dlnames::TTargetFolder& Folder);
+    bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
+    // With duplicates refused: keeps the file just saved unless its bytes
+    // equal another file's of the folder, whose name the memo line gives.
+    bool KeepUnlessDuplicate(const std::string& SaveName);
+    void Line(const std::string& text) { F.Front.MemoLine(text); }
+
+    TPictureJobs& F;
+    const std::vector<std::string>& WorkList;
+    const TPictureChoices& Choices = F.Settings.Choices;
+    // The folder as typed with a trailing "/", and the skipping rule, read
+    // for every entry: both stay usable during a run.
+    std::string Dir;
+    bool SkipExisting = false;
+};
 
 // Names the file of a successful request, or removes what it left: the same
 // lines and counts whether it was fetched now or ahead.
-bool TMainForm::FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok)
+bool TDownloadRun::FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok)
 {
     if (Ok) {
         switch (File.Publish()) {
@@ -143,102 +110,98 @@ bool TMainForm::FinishDownload(dlnames::TPendingFile& File, const std::string& S
             return !Choices.SkipDuplicates || KeepUnlessDuplicate(SaveName);
         case dlnames::TPendingFile::TPublish::NameTaken:
             // Someone else's file took the name meanwhile: it stays as it is.
-            ++Failures.Local;
-            AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+            ++F.Failures.Local;
+            Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
             return false;
         case dlnames::TPendingFile::TPublish::WriteFailed:
-            ++Failures.Local;
+            ++F.Failures.Local;
             break;  // a failed close: the data may not be on disk
         }
     }
-    AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
+    Line("Fehler: Konnte Datei " + SaveName + " nicht herunterladen...");
     if (!File.Discard())
-        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+        Line(dlnames::DeleteFailedLine(SaveName));
     return false;
 }
 
-bool TMainForm::DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder,
+bool TDownloadRun::DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder,
                             const std::string& SaveName, bool SeenFree)
 {
     dlnames::TPendingFile file;
     if (!file.Open(Folder, SaveName, SeenFree)) {
-        ++Failures.Local;
-        AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+        ++F.Failures.Local;
+        Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
         return false;
     }
     bool ok = true;
     std::string tooSmall;
     {
         dlnames::TDownloadFileStream stream(file.Fd());
-        TMinSizeStream gate(stream, Choices, QuietRequest_);
+        TMinSizeStream gate(stream, Choices, F.QuietRequest_);
         const bool judged = Choices.MinSizeWanted();
         // A length below the minimum ends the request with its first body bytes.
-        HttpCli1.OnHeaderEnd = [&](THttpCli& Sender) {
+        F.Cli.OnHeaderEnd = [&](THttpCli& Sender) {
             if (judged && Choices.MinBytes != 0 && Sender.ContentLength() >= 0 &&
                 static_cast<std::uint64_t>(Sender.ContentLength()) < Choices.MinBytes && Sender.StatusCode() < 300) {
                 gate.TooSmall = true;
                 gate.ShortLength = Sender.ContentLength();
             }
-            QuietRequest_ = gate.TooSmall;
+            F.QuietRequest_ = gate.TooSmall;
         };
         try {
-            WaitTurn(Address);
-            PrepareRequest(HttpCli1, Address);
-            HttpCli1.URL = Address;
-            HttpCli1.Proxy = ProxyEdit->Text();
-            HttpCli1.ProxyPort = "80";
-            HttpCli1.BodyStream = judged ? static_cast<TStream*>(&gate) : &stream;
+            TStream* body = judged ? static_cast<TStream*>(&gate) : &stream;
+            F.WaitTurn(Address);
+            F.AimRequest(F.Cli, Address, body);
             try {
-                HttpCli1.Get();
+                F.Cli.Get();
             } catch (...) {
                 // An answer 429 or 503 ends before its body: the file is still empty.
-                if (!WaitToRetry(HttpCli1, Address))
+                if (!F.WaitToRetry(F.Cli, Address))
                     throw;
-                WaitTurn(Address);
-                PrepareRequest(HttpCli1, Address);
-                HttpCli1.URL = Address;
-                HttpCli1.Get();
+                F.WaitTurn(Address);
+                F.AimRequest(F.Cli, Address, body);
+                F.Cli.Get();
             }
         } catch (...) {
             ok = false;
         }
-        HttpCli1.OnHeaderEnd = nullptr;
-        HttpCli1.BodyStream = nullptr;
-        if (stream.Failed() || !AnsweredWithStatus(HttpCli1.StatusCode(), HttpCli1.DoneError()))
+        F.Cli.OnHeaderEnd = nullptr;
+        F.Cli.BodyStream = nullptr;
+        if (stream.Failed() || !F.AnsweredWithStatus(F.Cli.StatusCode(), F.Cli.DoneError()))
             ok = false;
         if (judged && (gate.TooSmall || ok))
             tooSmall = gate.Reason();
-        QuietRequest_ = false;
+        F.QuietRequest_ = false;
     }
     if (!tooSmall.empty()) {
-        AddMemoLine("übersprungen: zu klein (" + tooSmall + ")");
+        Line("übersprungen: zu klein (" + tooSmall + ")");
         if (!file.Discard())
-            AddMemoLine(dlnames::DeleteFailedLine(SaveName));
+            Line(dlnames::DeleteFailedLine(SaveName));
         return false;
     }
     return FinishDownload(file, SaveName, ok);
 }
 
-bool TMainForm::KeepUnlessDuplicate(const std::string& SaveName)
+bool TDownloadRun::KeepUnlessDuplicate(const std::string& SaveName)
 {
-    const std::filesystem::path dir = TargetDir();
-    const std::string equal = Duplicates_.FindEqual(dir, dir / SaveName);
+    const std::filesystem::path dir = Dir;
+    const std::string equal = F.Duplicates_.FindEqual(dir, dir / SaveName);
     if (equal.empty()) {
-        Duplicates_.Kept(dir, SaveName);
+        F.Duplicates_.Kept(dir, SaveName);
         return true;
     }
     std::error_code ec;
     if (!std::filesystem::remove(dir / SaveName, ec))
-        AddMemoLine(dlnames::DeleteFailedLine(SaveName));
-    AddMemoLine("übersprungen: " + SaveName + " gleicht " + equal);
+        Line(dlnames::DeleteFailedLine(SaveName));
+    Line("übersprungen: " + SaveName + " gleicht " + equal);
     return false;
 }
 
 // Entry Index with several requests in flight: its own request (fetched
 // ahead already, or started now), and meanwhile the next entries' ahead of
 // their turn. Lines and counts are those of DownloadOne.
-bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t Index,
-                              const dlnames::TTargetFolder& Folder, const std::string& SaveName, bool SeenFree)
+bool TDownloadRun::DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dlnames::TTargetFolder& Folder,
+                                 const std::string& SaveName, bool SeenFree)
 {
     if (Ahead.Holds(Index)) {
         // Made for this very folder and to be named as a file made now would
@@ -250,42 +213,41 @@ bool TMainForm::DownloadAhead(TFetchAhead& Ahead, const std::vector<std::string>
     if (!Ahead.Holds(Index)) {
         auto file = std::make_unique<TAheadFile>();
         if (!file->File.Open(Folder, SaveName, SeenFree)) {
-            ++Failures.Local;
-            AddMemoLine("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
-            FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
+            ++F.Failures.Local;
+            Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
+            FetchAheadFrom(Ahead, Index + 1, Folder);
             return false;
         }
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
-        TFetchAhead::TRequest request{WorkList[Index], ProxyEdit->Text(), std::move(file)};
+        TFetchAhead::TRequest request{WorkList[Index], F.Front.Proxy(), std::move(file)};
         Ahead.WaitIdle();
         Ahead.Start(Index, request);
     }
-    FetchAheadFrom(Ahead, WorkList, Index + 1, Folder);
+    FetchAheadFrom(Ahead, Index + 1, Folder);
     // Clients set free while this file is still coming fetch later ones.
-    TFetchAhead::TResult r = Ahead.Take(Index, [&] { FetchAheadFrom(Ahead, WorkList, Index + 1, Folder); });
+    TFetchAhead::TResult r = Ahead.Take(Index, [&] { FetchAheadFrom(Ahead, Index + 1, Folder); });
     auto* file = static_cast<TAheadFile*>(r.Body.get());
     if (file == nullptr)
         return false;
     return FinishDownload(file->File, SaveName,
-                          !r.Failed && !file->Stream->Failed() && AnsweredWithStatus(r.StatusCode, r.DoneError));
+                          !r.Failed && !file->Stream->Failed() && F.AnsweredWithStatus(r.StatusCode, r.DoneError));
 }
 
-void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string>& WorkList, std::size_t From,
-                               const dlnames::TTargetFolder& Folder)
+void TDownloadRun::FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dlnames::TTargetFolder& Folder)
 {
     const std::size_t end = std::min(WorkList.size(), From + TFetchAhead::kMaxEntries);
-    const bool skipExisting = OverJumpCheck->Checked();
+    const bool skipExisting = SkipExisting;
     // The names of the entry under way and of those before k in this window:
     // with skipping, a name one of them takes is skipped at k's turn.
     std::vector<std::string> earlier;
     if (skipExisting && From > 0)
-        earlier.push_back(UrlFileName(WorkList[From - 1]));
+        earlier.push_back(dlnames::SaveFileName(WorkList[From - 1]));
     for (std::size_t k = From; k < end && Ahead.Idle() > 0 && Ahead.RoomAhead(); ++k) {
         // Called for every client set free: the entries held need no name
         // unless skipping compares them.
         if (!skipExisting && Ahead.Holds(k))
             continue;
-        const std::string name = UrlFileName(WorkList[k]);
+        const std::string name = dlnames::SaveFileName(WorkList[k]);
         const bool takenEarlier =
             skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();
         if (skipExisting)
@@ -308,71 +270,73 @@ void TMainForm::FetchAheadFrom(TFetchAhead& Ahead, const std::vector<std::string
             return;
         file->Generation = Folder.Generation();
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
-        TFetchAhead::TRequest request{WorkList[k], ProxyEdit->Text(), std::move(file)};
+        TFetchAhead::TRequest request{WorkList[k], F.Front.Proxy(), std::move(file)};
         Ahead.Start(k, request);
     }
 }
 
-void TMainForm::DownloadList(const std::vector<std::string>& WorkList)
+void TDownloadRun::Run()
 {
-    if (JobRunning)
-        return;
     const std::size_t n = WorkList.size();
-    SetDownloadState();
-    TDownloadWindowGuard restore(*this);
-    SetProStatus(0);
+    int shownPercent = 0;
+    F.Front.TotalProgress(0);
 
-    if (DirectoryEdit1->Text().empty()) {
-        MessageDlg("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis", TMsgIcon::Error,
-                   mbOK);
-    } else if (const std::string why = MakeFolderReady(TargetDir()); !why.empty()) {
+    const std::string typed = F.Front.TargetFolder();
+    if (typed.empty()) {
+        F.Front.ErrorBox("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis");
+    } else if (const std::string why = MakeFolderReady(dlnames::TargetDirOf(typed)); !why.empty()) {
         // One box says what is wrong instead of a failure line per address.
-        MessageDlg("Das Verzeichnis " + DirectoryEdit1->Text() + " kann nicht benutzt werden: " + why + ".",
-                   "Fehler...", TMsgIcon::Error, mbOK);
+        F.Front.ErrorBox("Das Verzeichnis " + typed + " kann nicht benutzt werden: " + why + ".", "Fehler...");
     } else {
-        dlnames::TTargetFolder folder(DownloadFileWays);
+        dlnames::TTargetFolder folder(F.Settings.FileWays);
         // Several requests in flight when asked for; one keeps every request
         // exactly as it always was.
-        TAheadHold ahead(*this, Connections > 1 && n > 1 && !Choices.NeedsOwnRequests());
-        Duplicates_ = TDuplicateIndex();
+        TPictureJobs::TAheadHold ahead(F, F.Settings.Connections > 1 && n > 1 && !Choices.NeedsOwnRequests());
+        F.Duplicates_ = TDuplicateIndex();
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
-            const std::string name = UrlFileName(address);
-            // Read again for every address: the folder field and the policy
-            // buttons stay usable during a run.
-            const std::string dir = TargetDir();
+            const std::string name = dlnames::SaveFileName(address);
+            Dir = dlnames::TargetDirOf(F.Front.TargetFolder());
+            SkipExisting = F.Front.SkipExisting();
             std::string saveName = name;
-            ShowDownloadProgress(i + 1, n);
-            AddMemoLine("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name +
-                        ")...");
-            folder.Use(dir);
+            F.Front.DownloadProgress(i + 1, n);
+            Line("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name + ")...");
+            folder.Use(Dir);
             bool nameFree = false;
             const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name, &nameFree);
-            if (exists && OverJumpCheck->Checked()) {
-                AddMemoLine("Die Datei " + name + " existiert schon, wird übersprungen...");
+            if (exists && SkipExisting) {
+                Line("Die Datei " + name + " existiert schon, wird übersprungen...");
                 if (ahead)
                     ahead->Drop(i);
             } else {
                 if (exists)
-                    saveName = dlnames::FirstFreeNumberedName(dir, name);
+                    saveName = dlnames::FirstFreeNumberedName(Dir, name);
                 if (saveName != name)
-                    AddMemoLine("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
+                    Line("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
                 const bool seenFree = saveName == name && nameFree;
                 if (ahead)
-                    DownloadAhead(*ahead, WorkList, i, folder, saveName, seenFree);
+                    DownloadAhead(*ahead, i, folder, saveName, seenFree);
                 else
                     DownloadOne(address, folder, saveName, seenFree);
             }
             // Drawing the same bar again changes nothing; long runs skip it.
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);
-            if (percent != ProgressPercent)
-                SetProStatus(percent);
-            if (AbortRequested) {
-                AbortRequested = false;
+            if (percent != shownPercent) {
+                shownPercent = percent;
+                F.Front.TotalProgress(percent);
+            }
+            if (F.AbortRequested) {
+                F.AbortRequested = false;
                 break;
             }
         }
     }
-    SetProStatus(0);
-    AddMemoLine("Done...");
+    F.Front.TotalProgress(0);
+    Line("Done...");
+}
+
+void TPictureJobs::Download(const std::vector<std::string>& workList)
+{
+    TDownloadRun run(*this, workList);
+    run.Run();
 }

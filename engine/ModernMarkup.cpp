@@ -1,4 +1,4 @@
-#include "app/ModernMarkup.h"
+#include "engine/ModernMarkup.h"
 
 #include <cstddef>
 

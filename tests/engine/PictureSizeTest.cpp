@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/PictureSize.h"
+#include "engine/PictureSize.h"
 
 using namespace std::string_literals;
 

@@ -1,7 +1,7 @@
-// The page scan: GoBtnClick, from the click to the summary line. Pages are
-// fetched breadth first through HttpCli1, tokenised, and their links followed
-// or listed as images.
-#include "app/MainUnit.h"
+// The page scan, from the typed address to the summary line. Pages are
+// fetched breadth first, tokenised, and their links followed or listed as
+// pictures.
+#include "engine/PictureJobs.h"
 
 // system
 #include <deque>
@@ -13,19 +13,16 @@
 #include <vector>
 
 // ours
-#include "app/FailureText.h"
-#include "app/FetchAhead.h"
-#include "app/LinkSplit.h"
-#include "app/ModernMarkup.h"
-#include "app/PageAddress.h"
-#include "app/PageEncoding.h"
-#include "app/StreamLines.h"
+#include "engine/FailureText.h"
+#include "engine/FetchAhead.h"
+#include "engine/LinkSplit.h"
+#include "engine/ModernMarkup.h"
+#include "engine/PageAddress.h"
+#include "engine/PageEncoding.h"
+#include "engine/StreamLines.h"
 #include "html/HTMLPars.h"
 #include "base/AsciiCase.h"
 #include "http/HttpStream.h"
-
-// Qt
-#include <QWidget>
 
 namespace {
 
@@ -77,23 +74,6 @@ std::string StartAddress(std::string typed)
     return (typed.rfind("//", 0) == 0 ? "http:" : "http://") + typed;
 }
 
-// Clears AbortRequested, frees the scan's parser and puts the window back
-// however the scan is left.
-class TScanWindowGuard {
-public:
-    explicit TScanWindowGuard(TMainForm& f) : f_(f) {}
-    ~TScanWindowGuard()
-    {
-        f_.HtmlParser = nullptr;
-        f_.SetIdleState();
-    }
-    TScanWindowGuard(const TScanWindowGuard&) = delete;
-    TScanWindowGuard& operator=(const TScanWindowGuard&) = delete;
-
-private:
-    TMainForm& f_;
-};
-
 // A stylesheet to read: the origin of the page it belongs to, its level
 // (that of its page; an import one deeper than what imports it) and how
 // many imports lead to it.
@@ -106,7 +86,10 @@ struct TStyle {
 
 class TPageScan {
 public:
-    TPageScan(TMainForm& form, TMainForm::TAheadHold& ahead) : F(form), Ahead(ahead) {}
+    TPageScan(TPictureJobs& jobs, TPictureJobs::TAheadHold& ahead, std::string typed)
+        : F(jobs), Ahead(ahead), Typed(std::move(typed))
+    {
+    }
 
     void Run();
 
@@ -166,8 +149,9 @@ private:
     void BeginPage();
     void EndPage();
 
-    TMainForm& F;
-    TMainForm::TAheadHold& Ahead;
+    TPictureJobs& F;
+    TPictureJobs::TAheadHold& Ahead;
+    std::string Typed;
     // "Moderne Bildangaben auswerten", read when the scan starts.
     bool Modern = false;
     // Between <picture> and </picture>: only there a SOURCE names pictures.
@@ -175,7 +159,6 @@ private:
     TThumbnailLinks Thumbnails;
     bool InThumbnailLink = false;
     bool PageBatch = false;
-    bool PageAdded = false;
     THTMLParser Parser;
     // Addresses live once, in the queue (a deque, so they never move); the
     // index holds views of their keys: one page however it is escaped.
@@ -271,7 +254,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
     if (Ahead) {
         // The window's client may be busy with a page fetched ahead.
         TFetchAhead& pool = *Ahead;
-        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TForwardStream>(stream)};
+        TFetchAhead::TRequest request{address, F.Front.Proxy(), std::make_unique<TForwardStream>(stream)};
         pool.WaitIdle();
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue);
@@ -279,13 +262,9 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
             Refused(r);
         return Answer(r.Location, r.ContentType, address);
     }
-    THttpCli& cli = F.HttpCli1;
+    THttpCli& cli = F.Cli;
     F.WaitTurn(address);
-    F.PrepareRequest(cli, address);
-    cli.URL = address;
-    cli.Proxy = F.ProxyEdit->Text();
-    cli.ProxyPort = "80";
-    cli.BodyStream = &stream;
+    F.AimRequest(cli, address, &stream);
     try {
         try {
             cli.Get();
@@ -294,8 +273,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
             if (!F.WaitToRetry(cli, address))
                 throw;
             F.WaitTurn(address);
-            F.PrepareRequest(cli, address);
-            cli.URL = address;
+            F.AimRequest(cli, address, &stream);
             cli.Get();
         }
     } catch (...) {
@@ -316,7 +294,7 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     }
     TFetchAhead& pool = *Ahead;
     if (!pool.Holds(j)) {
-        TFetchAhead::TRequest request{address, F.ProxyEdit->Text(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        TFetchAhead::TRequest request{address, F.Front.Proxy(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
         pool.WaitIdle();
         pool.Start(j, request);
     }
@@ -335,15 +313,15 @@ void TPageScan::FetchAheadFrom(std::size_t from)
     // asked before a link is queued), so any of them may go out early. Pages
     // beyond the page limit are not fetched.
     std::size_t end = std::min(PageQueue.size(), from + static_cast<std::size_t>(pool.Connections() - 1));
-    if (F.MaxPages != 0) {
+    if (F.Settings.MaxPages != 0) {
         const std::size_t used = VisitedCount + StyleFetches + 1;
-        const std::size_t room = F.MaxPages > used ? F.MaxPages - used : 0;
+        const std::size_t room = F.Settings.MaxPages > used ? F.Settings.MaxPages - used : 0;
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
         if (pool.Holds(k) || Answered.count(PageQueue[k].Key) != 0)
             continue;
-        TFetchAhead::TRequest request{PageQueue[k].Address, F.ProxyEdit->Text(),
+        TFetchAhead::TRequest request{PageQueue[k].Address, F.Front.Proxy(),
                                       std::make_unique<TMemoryStream>(kMaxPageBytes)};
         pool.Start(k, request);
     }
@@ -353,10 +331,9 @@ void TPageScan::ReadFileTypes()
 {
     // Read per page: the type buttons stay usable during a scan.
     ImageExtensions.clear();
-    TStrings& types = F.FileTypeList();
-    for (int i = 0; i < types.Count(); ++i) {
+    for (const std::string& type : F.Front.FileTypes()) {
         std::string ext(1, '.');
-        ext += UpperAscii(types.Get(i));
+        ext += UpperAscii(type);
         ImageExtensions.insert(std::move(ext));
     }
 }
@@ -398,7 +375,7 @@ bool TPageScan::InAllowedDir(const std::string& linkDir) const
 
 bool TPageScan::MayFollow(const TPageLink& link)
 {
-    const std::uint32_t maxLevel = F.MaxLevel;
+    const std::uint32_t maxLevel = F.Settings.MaxLevel;
     if (maxLevel == 0 || PageLevel < maxLevel)
         return true;
     const std::string key = AddressKey(link.Address);
@@ -423,12 +400,12 @@ void TPageScan::FollowLink(const TPageLink& link)
 {
     // Decided by the directory of the address the link names, whatever way
     // it was written (relative, root or absolute).
-    if (InAllowedDir(link.Dir) || (!F.NoParent && StartsWith(link.Raw, "../"))) {
+    if (InAllowedDir(link.Dir) || (!F.Settings.NoParent && StartsWith(link.Raw, "../"))) {
         Enqueue(link.Address);
         return;
     }
     // Below the start only: "../" never leads out, and nobody is asked.
-    if (F.NoParent && StartsWith(link.Raw, "../"))
+    if (F.Settings.NoParent && StartsWith(link.Raw, "../"))
         return;
     const std::string dirKey = AddressKey(link.Dir);
     if (DeclinedDirs.count(dirKey))
@@ -436,18 +413,15 @@ void TPageScan::FollowLink(const TPageLink& link)
     // A site with dozens of other directories would otherwise ask dozens of
     // times: "Ja, alle" and "Nein, keine" answer the rest of the scan at once.
     bool follow = FollowAll;
-    if (!follow && !DeclineAll && !F.Autosaug->Checked()) {
+    if (!follow && !DeclineAll && !F.Front.AutoMode()) {
         const std::string text = "Soll der Link zu \"" + DisplayAddress(link.Dir) +
                                  "\" weiterverfolgt werden?\n(gefunden auf " + DisplayAddress(PageAt) + ")";
         EndPage();
-        F.HoldJobWait(true);
-        const TModalResult answer =
-            MessageDlg(text, "Frage", TMsgIcon::Question, mbYes | mbNo | mbYesToAll | mbNoToAll);
-        F.HoldJobWait(false);
+        const TFollowAnswer answer = F.Front.AskFollow(text);
         BeginPage();
-        FollowAll = answer == mrYesToAll;
-        DeclineAll = answer == mrNoToAll;
-        follow = answer == mrYes || FollowAll;
+        FollowAll = answer == TFollowAnswer::YesToAll;
+        DeclineAll = answer == TFollowAnswer::NoToAll;
+        follow = answer == TFollowAnswer::Yes || FollowAll;
     }
     if (follow) {
         AllowedDirs.push_back(link.Dir);
@@ -462,17 +436,13 @@ void TPageScan::AddImage(const std::string& address)
 {
     // The found list keeps its own folded index, so this stays O(1) even when
     // the user edits the list during the scan.
-    if (!F.AddFoundImage(address))
+    if (!F.Front.FoundAddress(address))
         return;
     ++ImageCount;
-    PageAdded = true;
 }
 
 void TPageScan::BeginPage()
 {
-    if (PageBatch)
-        return;
-    F.FoundImageList().BeginUpdate();
     PageBatch = true;
 }
 
@@ -481,11 +451,7 @@ void TPageScan::EndPage()
     if (!PageBatch)
         return;
     PageBatch = false;
-    F.FoundImageList().EndUpdate();
-    if (PageAdded) {
-        PageAdded = false;
-        F.ListBoxChanged();
-    }
+    F.Front.FoundFlush();
 }
 
 void TPageScan::MetaRule(const THTMLTag& tag)
@@ -519,7 +485,7 @@ void TPageScan::MetaRule(const THTMLTag& tag)
 void TPageScan::ExamineTag(const THTMLTag& tag)
 {
     const std::string_view name = tag.Name();
-    if (F.Choices.SkipThumbnails) {
+    if (F.Settings.Choices.SkipThumbnails) {
         bool pictureHref = false;
         if (name == "A")
             for (const THTMLParam& p : tag.Params())
@@ -624,12 +590,12 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
 // thousands of requests.
 bool TPageScan::MayReadStylesheet(std::size_t next) const
 {
-    const std::size_t maxPages = F.MaxPages;
+    const std::size_t maxPages = F.Settings.MaxPages;
     if (maxPages == 0)
         return StyleFetches < VisitedCount;
     // The next queued pages keep their share: they may be in flight already,
     // and with one request at a time the same pages must be fetched.
-    constexpr std::size_t kKeptForPages = TMainForm::kMaxConnections - 1;
+    constexpr std::size_t kKeptForPages = TJobSettings::kMaxConnections - 1;
     std::size_t kept = 0;
     for (std::size_t k = next; k < PageQueue.size() && k < next + kKeptForPages; ++k)
         if (Answered.count(PageQueue[k].Key) == 0)
@@ -650,7 +616,7 @@ void TPageScan::ReadStylesheets(std::size_t next)
 // followed a few levels deep only, and not beyond the level bound.
 void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.AddMemoLine(DisplayAddress(style.Address));
+    F.Front.MemoLine(DisplayAddress(style.Address));
     ++StyleFetches;
     std::vector<TStyle> imports;
     try {
@@ -662,7 +628,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
             if (!HasForeignScheme(url))
                 AddIfImage(url, dir);
         EndPage();
-        const std::uint32_t maxLevel = F.MaxLevel;
+        const std::uint32_t maxLevel = F.Settings.MaxLevel;
         const bool levelAllows = maxLevel == 0 || style.Level < maxLevel;
         if (style.ImportDepth < kMaxImportDepth) {
             for (std::string_view url : refs.Imports) {
@@ -687,7 +653,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
         }
     } catch (...) {
         EndPage();
-        F.AddMemoLine(ErrorLine());
+        F.Front.MemoLine(ErrorLine());
     }
     PendingStyles.insert(PendingStyles.begin(), std::make_move_iterator(imports.begin()),
                          std::make_move_iterator(imports.end()));
@@ -695,13 +661,10 @@ void TPageScan::ReadStylesheet(const TStyle& style)
 
 void TPageScan::Run()
 {
-    F.HtmlParser = &Parser;
-    F.Memo1->Clear();
-
     {
         // The start address is formed like every link: its fragment is not
         // fetched, its dot segments are gone.
-        const TPageLink start = ResolvePageLink(StartAddress(F.URLEdit->Text()), AllowedDirs[0]);
+        const TPageLink start = ResolvePageLink(StartAddress(Typed), AllowedDirs[0]);
         SetPageDir(start.Dir);
         AllowedDirs.push_back(start.Dir);
         AllowedUpper.push_back(UpperAscii(AddressKey(start.Dir)));
@@ -710,9 +673,9 @@ void TPageScan::Run()
     }
     F.AbortRequested = false;
     ImageCount = 0;
-    Modern = F.ModernCheck->Checked();
+    Modern = F.Front.ModernMarkup();
     Parser.Modern = Modern;
-    const std::size_t maxPages = F.MaxPages;
+    const std::size_t maxPages = F.Settings.MaxPages;
 
     std::size_t j = 0;
     for (; j < PageQueue.size() && !F.AbortRequested; ++j) {
@@ -727,8 +690,8 @@ void TPageScan::Run()
         PageLevel = PageQueue[j].Level;
         if (!F.RobotsAllow(address))
             continue;
-        F.ShowScanProgress(VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address));
-        F.AddMemoLine(DisplayAddress(address));
+        F.Front.ScanProgress({VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address)});
+        F.Front.MemoLine(DisplayAddress(address));
         FailStatus.clear();
         try {
             Parser.Lines.Clear();
@@ -769,7 +732,7 @@ void TPageScan::Run()
         } catch (...) {
             EndPage();
             // Whatever failed, the page ends here and the scan goes on.
-            F.AddMemoLine(ErrorLine());
+            F.Front.MemoLine(ErrorLine());
         }
         // Outside the page's guard: a stylesheet that fails is its own error.
         ReadStylesheets(j + 1);
@@ -791,39 +754,25 @@ void TPageScan::Run()
         const std::string what = left == 0     ? stylesText
                                  : styles == 0 ? pagesText
                                                : pagesText + " und " + stylesText;
-        F.AddMemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + what + " nicht geholt.");
+        F.Front.MemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + what + " nicht geholt.");
     } else if (!F.AbortRequested) {
         if (LevelStopped)
-            F.AddMemoLine("Linktiefe " + std::to_string(F.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
+            F.Front.MemoLine("Linktiefe " + std::to_string(F.Settings.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
         if (styles > 0)
-            F.AddMemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
+            F.Front.MemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
                           " nicht geholt.");
     }
     F.AbortRequested = false;
-    F.AddMemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
+    F.Front.MemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
                   " image files found...)...");
 }
 
 }  // namespace
 
-void TMainForm::GoBtnClick()
+void TPictureJobs::Scan(const std::string& typedAddress)
 {
-    if (URLEdit->Text().empty())
-        return;
-    // Jobs share HttpCli1 and the parser field: never one inside another's wait.
-    if (JobRunning)
-        return;
-    SetScanState();
-    TScanWindowGuard restore(*this);
     RobotsRules_.clear();
-    {
-        TAheadHold ahead(*this, Connections > 1 && !Choices.NeedsOwnRequests());
-        TPageScan scan(*this, ahead);
-        scan.Run();
-    }
-    // What was found is what the user works on next.
-    if (FoundImageList().Count() > 0 && Widget()->isVisible()) {
-        PageControl2->SetActivePage(TabSheet2);
-        ListBox1->Widget()->setFocus();
-    }
+    TAheadHold ahead(*this, Settings.Connections > 1 && !Settings.Choices.NeedsOwnRequests());
+    TPageScan scan(*this, ahead, typedAddress);
+    scan.Run();
 }

@@ -1,4 +1,4 @@
-#include "app/FailureText.h"
+#include "engine/FailureText.h"
 
 #include "http/HttpProt.h"
 #include "net/WSocket.h"

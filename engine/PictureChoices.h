@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
-#include "app/CookieFile.h"
-#include "app/PoliteFetch.h"
-#include "app/WantedPictures.h"
+#include "engine/CookieFile.h"
+#include "engine/PoliteFetch.h"
+#include "engine/WantedPictures.h"
 
 struct TPictureChoices {
     // An inline picture inside a link to a picture is not listed.

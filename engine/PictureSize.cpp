@@ -1,4 +1,4 @@
-#include "app/PictureSize.h"
+#include "engine/PictureSize.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "app/FetchAhead.h"
+#include "engine/FetchAhead.h"
 
 // system
 #include <chrono>

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ModernMarkup.h"
-#include "app/PageAddress.h"
-#include "app/PageEncoding.h"
+#include "engine/ModernMarkup.h"
+#include "engine/PageAddress.h"
+#include "engine/PageEncoding.h"
 #include "support/Bounds.h"
 
 namespace {

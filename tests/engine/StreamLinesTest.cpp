@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/StreamLines.h"
+#include "engine/StreamLines.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "app/PoliteFetch.h"
+#include "engine/PoliteFetch.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "app/CookieFile.h"
+#include "engine/CookieFile.h"
 #include "base/AsciiCase.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/StreamLines.h"
+#include "engine/StreamLines.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

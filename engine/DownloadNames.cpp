@@ -1,4 +1,4 @@
-#include "app/DownloadNames.h"
+#include "engine/DownloadNames.h"
 
 // system
 #include <algorithm>
@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 // ours
-#include "app/LinkSplit.h"
-#include "app/PageAddress.h"
+#include "engine/LinkSplit.h"
+#include "engine/PageAddress.h"
 
 namespace dlnames {
 

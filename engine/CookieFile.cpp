@@ -1,4 +1,4 @@
-#include "app/CookieFile.h"
+#include "engine/CookieFile.h"
 
 #include <algorithm>
 #include <charconv>

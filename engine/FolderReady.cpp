@@ -1,4 +1,4 @@
-#include "app/FolderReady.h"
+#include "engine/FolderReady.h"
 
 #include <cerrno>
 #include <cstring>

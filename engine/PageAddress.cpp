@@ -1,11 +1,11 @@
-#include "app/PageAddress.h"
+#include "engine/PageAddress.h"
 
 // system
 #include <algorithm>
 #include <idn2.h>
 
 // ours
-#include "app/LinkSplit.h"
+#include "engine/LinkSplit.h"
 #include "base/AsciiCase.h"
 
 namespace {

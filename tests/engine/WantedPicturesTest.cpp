@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/WantedPictures.h"
+#include "engine/WantedPictures.h"
 
 namespace fs = std::filesystem;
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/CookieFile.h"
-#include "app/PoliteFetch.h"
+#include "engine/CookieFile.h"
+#include "engine/PoliteFetch.h"
 
 namespace {
 
