@@ -158,10 +158,17 @@ int main(int argc, char** argv)
 
     if (a.LoadList)
         front.LoadList(*a.LoadList);
-    if (a.Url && !a.Url->empty() && !interrupted)
-        jobs.Scan(*a.Url);
-    if (a.DownloadDir && !interrupted && !front.Found.empty())
-        jobs.Download(front.Found);
+    if (a.Url && !a.Url->empty() && a.DownloadDir && !interrupted) {
+        // Pictures are fetched while the scan goes on; the lines and files
+        // are those of the scan and then the download.
+        jobs.ScanAndDownload(*a.Url, front.Found,
+                             [&] { return interrupted ? std::vector<std::string>() : front.Found; });
+    } else {
+        if (a.Url && !a.Url->empty() && !interrupted)
+            jobs.Scan(*a.Url);
+        if (a.DownloadDir && !interrupted && !front.Found.empty())
+            jobs.Download(front.Found);
+    }
     if (a.SaveList)
         front.SaveList(*a.SaveList);
     if (signalWatch != 0)

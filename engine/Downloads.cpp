@@ -12,6 +12,7 @@
 
 // ours
 #include "engine/DownloadNames.h"
+#include "engine/DownloadRun.h"
 #include "engine/FetchAhead.h"
 #include "engine/FolderReady.h"
 
@@ -70,35 +71,6 @@ private:
 };
 
 }  // namespace
-
-// One run of the download: the folder it fills and the steps of each entry.
-class TDownloadRun {
-public:
-    TDownloadRun(TPictureJobs& jobs, const std::vector<std::string>& workList) : F(jobs), WorkList(workList) {}
-    void Run();
-
-private:
-    // Creates and fetches one file, which gets its name only when complete;
-    // false on failure. SeenFree: the name was found free a moment ago.
-    bool DownloadOne(const std::string& Address, const dlnames::TTargetFolder& Folder, const std::string& SaveName,
-                     bool SeenFree);
-    bool DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dlnames::TTargetFolder& Folder,
-                       const std::string& SaveName, bool SeenFree);
-    void FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dlnames::TTargetFolder& Folder);
-    bool FinishDownload(dlnames::TPendingFile& File, const std::string& SaveName, bool Ok);
-    // With duplicates refused: keeps the file just saved unless its bytes
-    // equal another file's of the folder, whose name the memo line gives.
-    bool KeepUnlessDuplicate(const std::string& SaveName);
-    void Line(const std::string& text) { F.Front.MemoLine(text); }
-
-    TPictureJobs& F;
-    const std::vector<std::string>& WorkList;
-    const TPictureChoices& Choices = F.Settings.Choices;
-    // The folder as typed with a trailing "/", and the skipping rule, read
-    // for every entry: both stay usable during a run.
-    std::string Dir;
-    bool SkipExisting = false;
-};
 
 // Names the file of a successful request, or removes what it left: the same
 // lines and counts whether it was fetched now or ahead.
@@ -203,14 +175,15 @@ bool TDownloadRun::KeepUnlessDuplicate(const std::string& SaveName)
 bool TDownloadRun::DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dlnames::TTargetFolder& Folder,
                                  const std::string& SaveName, bool SeenFree)
 {
-    if (Ahead.Holds(Index)) {
+    if (Ahead.Holds(Key(Index))) {
         // Made for this very folder and to be named as a file made now would
         // be; otherwise it goes unreported, as if it had never been fetched.
-        auto* file = static_cast<TAheadFile*>(Ahead.BodyOf(Index));
-        if (file == nullptr || file->Generation != Folder.Generation() || !file->File.Claim(SaveName, SeenFree))
-            Ahead.Drop(Index);
+        auto* file = static_cast<TAheadFile*>(Ahead.BodyOf(Key(Index)));
+        if (file == nullptr || file->Generation != Folder.Generation() || Ahead.UrlOf(Key(Index)) != WorkList[Index] ||
+            !file->File.Claim(SaveName, SeenFree))
+            Ahead.Drop(Key(Index));
     }
-    if (!Ahead.Holds(Index)) {
+    if (!Ahead.Holds(Key(Index))) {
         auto file = std::make_unique<TAheadFile>();
         if (!file->File.Open(Folder, SaveName, SeenFree)) {
             ++F.Failures.Local;
@@ -221,11 +194,11 @@ bool TDownloadRun::DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dl
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
         TFetchAhead::TRequest request{WorkList[Index], F.Front.Proxy(), std::move(file)};
         Ahead.WaitIdle();
-        Ahead.Start(Index, request);
+        Ahead.Start(Key(Index), request);
     }
     FetchAheadFrom(Ahead, Index + 1, Folder);
     // Clients set free while this file is still coming fetch later ones.
-    TFetchAhead::TResult r = Ahead.Take(Index, [&] { FetchAheadFrom(Ahead, Index + 1, Folder); });
+    TFetchAhead::TResult r = Ahead.Take(Key(Index), [&] { FetchAheadFrom(Ahead, Index + 1, Folder); });
     auto* file = static_cast<TAheadFile*>(r.Body.get());
     if (file == nullptr)
         return false;
@@ -242,17 +215,17 @@ void TDownloadRun::FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dl
     std::vector<std::string> earlier;
     if (skipExisting && From > 0)
         earlier.push_back(dlnames::SaveFileName(WorkList[From - 1]));
-    for (std::size_t k = From; k < end && Ahead.Idle() > 0 && Ahead.RoomAhead(); ++k) {
+    for (std::size_t k = From; k < end && Ahead.Idle() > KeepIdle && Ahead.RoomAhead(); ++k) {
         // Called for every client set free: the entries held need no name
         // unless skipping compares them.
-        if (!skipExisting && Ahead.Holds(k))
+        if (!skipExisting && Ahead.Holds(Key(k)))
             continue;
         const std::string name = dlnames::SaveFileName(WorkList[k]);
         const bool takenEarlier =
             skipExisting && std::find(earlier.begin(), earlier.end(), name) != earlier.end();
         if (skipExisting)
             earlier.push_back(name);
-        if (Ahead.Holds(k))
+        if (Ahead.Holds(Key(k)))
             continue;
         // What its turn would not fetch is not fetched ahead either: a name
         // held by something other than a file (a folder, say) fails the
@@ -271,11 +244,11 @@ void TDownloadRun::FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dl
         file->Generation = Folder.Generation();
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
         TFetchAhead::TRequest request{WorkList[k], F.Front.Proxy(), std::move(file)};
-        Ahead.Start(k, request);
+        Ahead.Start(Key(k), request);
     }
 }
 
-void TDownloadRun::Run()
+void TDownloadRun::Run(dlnames::TTargetFolder* sharedFolder, TFetchAhead* sharedPool)
 {
     const std::size_t n = WorkList.size();
     int shownPercent = 0;
@@ -288,10 +261,13 @@ void TDownloadRun::Run()
         // One box says what is wrong instead of a failure line per address.
         F.Front.ErrorBox("Das Verzeichnis " + typed + " kann nicht benutzt werden: " + why + ".", "Fehler...");
     } else {
-        dlnames::TTargetFolder folder(F.Settings.FileWays);
+        dlnames::TTargetFolder ownFolder(F.Settings.FileWays);
+        dlnames::TTargetFolder& folder = sharedFolder ? *sharedFolder : ownFolder;
         // Several requests in flight when asked for; one keeps every request
         // exactly as it always was.
-        TPictureJobs::TAheadHold ahead(F, F.Settings.Connections > 1 && n > 1 && !Choices.NeedsOwnRequests());
+        TPictureJobs::TAheadHold ahead(F, !sharedPool && F.Settings.Connections > 1 && n > 1 &&
+                                              !Choices.NeedsOwnRequests());
+        TFetchAhead* pool = sharedPool ? sharedPool : ahead.get();
         F.Duplicates_ = TDuplicateIndex();
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
@@ -306,16 +282,16 @@ void TDownloadRun::Run()
             const bool exists = dlnames::IsUsableFileName(name) && folder.RegularFileExists(name, &nameFree);
             if (exists && SkipExisting) {
                 Line("Die Datei " + name + " existiert schon, wird übersprungen...");
-                if (ahead)
-                    ahead->Drop(i);
+                if (pool)
+                    pool->Drop(Key(i));
             } else {
                 if (exists)
                     saveName = dlnames::FirstFreeNumberedName(Dir, name);
                 if (saveName != name)
                     Line("Die Datei " + name + " existiert schon, speichere unter " + saveName + "...");
                 const bool seenFree = saveName == name && nameFree;
-                if (ahead)
-                    DownloadAhead(*ahead, i, folder, saveName, seenFree);
+                if (pool)
+                    DownloadAhead(*pool, i, folder, saveName, seenFree);
                 else
                     DownloadOne(address, folder, saveName, seenFree);
             }
@@ -335,8 +311,27 @@ void TDownloadRun::Run()
     Line("Done...");
 }
 
+bool TDownloadRun::PrepareAhead(dlnames::TTargetFolder& Folder)
+{
+    const std::string typed = F.Front.TargetFolder();
+    if (typed.empty() || !MakeFolderReady(dlnames::TargetDirOf(typed)).empty())
+        return false;
+    Dir = dlnames::TargetDirOf(typed);
+    SkipExisting = F.Front.SkipExisting();
+    Folder.Use(Dir);
+    return true;
+}
+
+void TDownloadRun::Prefetch(TFetchAhead& Ahead, const dlnames::TTargetFolder& Folder)
+{
+    // A client stays free for the scan's next page.
+    KeepIdle = 1;
+    FetchAheadFrom(Ahead, 0, Folder);
+    KeepIdle = 0;
+}
+
 void TPictureJobs::Download(const std::vector<std::string>& workList)
 {
     TDownloadRun run(*this, workList);
-    run.Run();
+    run.Run(nullptr, nullptr);
 }

@@ -5,6 +5,7 @@
 
 // system
 #include <deque>
+#include <functional>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 
 // ours
 #include "engine/FailureText.h"
+#include "engine/DownloadRun.h"
 #include "engine/FetchAhead.h"
 #include "engine/LinkSplit.h"
 #include "engine/ModernMarkup.h"
@@ -92,6 +94,11 @@ public:
     }
 
     void Run();
+
+    // When the downloads follow: each address the found list took, and a
+    // call whenever a client may be free for a picture fetched ahead.
+    std::function<void(const std::string&)> Listed;
+    std::function<void()> Refill;
 
 private:
     struct TQueued {
@@ -257,7 +264,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
         TFetchAhead::TRequest request{address, F.Front.Proxy(), std::make_unique<TForwardStream>(stream)};
         pool.WaitIdle();
         pool.Start(kOutsideQueue, request);
-        TFetchAhead::TResult r = pool.Take(kOutsideQueue);
+        TFetchAhead::TResult r = pool.Take(kOutsideQueue, Refill);
         if (r.Failed || !r.Held)
             Refused(r);
         return Answer(r.Location, r.ContentType, address);
@@ -299,7 +306,7 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
         pool.Start(j, request);
     }
     FetchAheadFrom(j + 1);
-    TFetchAhead::TResult r = pool.Take(j);
+    TFetchAhead::TResult r = pool.Take(j, Refill);
     if (r.Failed || !r.Held)
         Refused(r);
     stream.reset(static_cast<TMemoryStream*>(r.Body.release()));
@@ -438,6 +445,8 @@ void TPageScan::AddImage(const std::string& address)
     // the user edits the list during the scan.
     if (!F.Front.FoundAddress(address))
         return;
+    if (Listed)
+        Listed(address);
     ++ImageCount;
 }
 
@@ -452,6 +461,8 @@ void TPageScan::EndPage()
         return;
     PageBatch = false;
     F.Front.FoundFlush();
+    if (Refill)
+        Refill();
 }
 
 void TPageScan::MetaRule(const THTMLTag& tag)
@@ -775,4 +786,40 @@ void TPictureJobs::Scan(const std::string& typedAddress)
     TAheadHold ahead(*this, Settings.Connections > 1 && !Settings.Choices.NeedsOwnRequests());
     TPageScan scan(*this, ahead, typedAddress);
     scan.Run();
+}
+
+void TPictureJobs::ScanAndDownload(const std::string& typedAddress, const std::vector<std::string>& listed,
+                                   const std::function<std::vector<std::string>()>& toDownload)
+{
+    RobotsRules_.clear();
+    const bool inFlight = Settings.Connections > 1 && !Settings.Choices.NeedsOwnRequests();
+    std::vector<std::string> planned = listed;
+    // Far above any page queue: the pictures' keys in the pool the scan shares.
+    constexpr std::size_t kPictureKeys = std::size_t{1} << 40;
+    TDownloadRun early(*this, planned, kPictureKeys);
+    dlnames::TTargetFolder folder(Settings.FileWays);
+    std::vector<std::string> work;
+    {
+        TAheadHold ahead(*this, inFlight);
+        TPageScan scan(*this, ahead, typedAddress);
+        if (ahead && early.PrepareAhead(folder)) {
+            TFetchAhead& pool = *ahead;
+            scan.Listed = [&planned](const std::string& address) { planned.push_back(address); };
+            scan.Refill = [&early, &pool, &folder] { early.Prefetch(pool, folder); };
+        }
+        scan.Run();
+        scan.Listed = nullptr;
+        scan.Refill = nullptr;
+        work = toDownload();
+        if (work.empty())
+            return;
+        if (ahead) {
+            // The pictures fetched so far are taken over at their turn; an
+            // entry whose address differs is fetched anew.
+            TDownloadRun run(*this, work, kPictureKeys);
+            run.Run(&folder, ahead.get());
+            return;
+        }
+    }
+    Download(work);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -78,6 +79,13 @@ public:
     // Saves the addresses one after the other into the front end's folder,
     // never overwriting a file.
     void Download(const std::vector<std::string>& workList);
+    // Scan, then Download of the list toDownload gives after the scan (none
+    // when it gives an empty one). With several requests in flight the
+    // pictures found are fetched while the scan goes on, into unnamed files
+    // that get their names at their turn: the lines and files are those of
+    // the two jobs one after the other. listed: the found list as the scan starts.
+    void ScanAndDownload(const std::string& typedAddress, const std::vector<std::string>& listed,
+                         const std::function<std::vector<std::string>()>& toDownload);
     // Stops the job: every request ends, the job stops at its next step.
     void Break();
     // Ends only the request the job waits for; the job goes on.

@@ -887,3 +887,62 @@ TEST_F(CliTest, RobotsCookiesAndUserAgentReachOnlyWhereTheyBelong)
                                               "Done! (1 html files and 0 image files found...)..."));
     EXPECT_EQ(retry.Connections(), 2);
 }
+
+// With a download after the scan, pictures come while the scan still runs,
+// from answers that end out of order; the lines and files are those of one
+// request at a time after the scan.
+TEST_F(CliTest, PicturesFetchedDuringTheScanGiveTheLinesAndFilesOfOneRequestAtATime)
+{
+    TNginx nginx("location /slow/ { limit_rate 40k; }");
+    ASSERT_TRUE(nginx.Ok()) << nginx.Error();
+    std::string links, pics;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".jpg";
+        // Every third picture trickles, so later ones end first.
+        const std::string path = (i % 3 == 0 ? "slow/" : "") + name;
+        nginx.WriteDoc(path, std::string(static_cast<std::size_t>(2000 + 9000 * (i % 4)), static_cast<char>('a' + i)));
+        pics += "<img src=\"/" + path + "\">\n";
+    }
+    nginx.WriteDoc("dup/p1.jpg", "same name, other folder");
+    nginx.WriteDoc("index.html", Page("<a href=\"b.html\">b</a><a href=\"slow/last.html\">z</a>\n" + pics +
+                                      "<img src=\"/fehlt.jpg\">"));
+    nginx.WriteDoc("b.html", Page("<img src=\"/dup/p1.jpg\"><img src=\"/p2.jpg\">"));
+    // The last page trickles for about a second: pictures of the first page
+    // that are fetched meanwhile are logged before it.
+    nginx.WriteDoc("slow/last.html", Page("<img src=\"/slow/p3.jpg\">" + std::string(40000, ' ')));
+
+    const std::string overlapped = Scratch.Path() + "/in-flight";
+    const TRun fast = Run({"-d", overlapped, "-j", "6", nginx.Url("/index.html")});
+    const std::string log = nginx.AccessLogOf(17);
+    const std::string plain = Scratch.Path() + "/one-at-a-time";
+    const TRun slow = Run({"-d", plain, "-j", "1", "--no-keep-alive", nginx.Url("/index.html")});
+
+    EXPECT_EQ(fast.Status, 8) << fast.Err;
+    EXPECT_EQ(slow.Status, 8) << slow.Err;
+    EXPECT_EQ(fast.Out, slow.Out);
+    EXPECT_THAT(fast.OutLines(), testing::Contains("Die Datei p1.jpg existiert schon, speichere unter p12.jpg..."));
+    std::map<std::string, std::string> a, b;
+    for (const auto& e : fs::directory_iterator(overlapped))
+        a[e.path().filename().string()] = ReadFile(e.path().string());
+    for (const auto& e : fs::directory_iterator(plain))
+        b[e.path().filename().string()] = ReadFile(e.path().string());
+    EXPECT_EQ(a.size(), 13u);
+    EXPECT_EQ(a, b);
+    const auto lastPage = log.find("GET /slow/last.html");
+    ASSERT_NE(lastPage, std::string::npos) << log;
+    EXPECT_NE(log.substr(0, lastPage).find(".jpg"), std::string::npos) << "no picture came during the scan:\n" << log;
+
+    // Ctrl+C while the scan waits for its last page: the pictures fetched
+    // so far leave nothing behind, and no download starts.
+    const std::string stopped = Scratch.Path() + "/stopped";
+    const std::size_t logged = nginx.AccessLog().size();
+    QProcess* p = Start({"-d", stopped, "-j", "6", nginx.Url("/index.html")});
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end && nginx.AccessLog().find(".jpg", logged) == std::string::npos)
+        p->waitForReadyRead(10);
+    ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    const TRun r = Finish(20s);
+    EXPECT_EQ(r.Status, 130) << r.Err;
+    EXPECT_THAT(r.Out, Not(HasSubstr("Lade Datei")));
+    EXPECT_TRUE(fs::is_empty(stopped));
+}
