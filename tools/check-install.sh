@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks what a user and a distribution get from a finished build: the files
 # `cmake --install` puts in place, the desktop entry, the metainfo and the
-# manual pages by their validators, and the Debian package made by cpack:
-# its control data, its contents, and installing and removing it in a
-# throw-away root (the machine's own package database is never touched).
+# manual pages by their validators, and the two Debian packages made by cpack
+# (weblumifang, the window; weblumifang-cli, the command line): their control
+# data, their contents, and installing and removing them in a throw-away root
+# (the machine's own package database is never touched).
 #
 #   bash tools/check-install.sh BUILD_DIR
 set -euo pipefail
@@ -17,23 +18,30 @@ failures=0
 fail() { echo "check-install: FAILED: $*" >&2; failures=$((failures + 1)); }
 step() { echo "== $*"; }
 
-# The files of an installation below its prefix, sorted.
-expected_files() {
-  printf '%s\n' bin/weblumifang bin/weblumifang-cli \
+# The files of an installation below its prefix, sorted: those of the window
+# program's package, those of the command line's, and both together.
+window_files() {
+  printf '%s\n' bin/weblumifang \
     "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
     "share/icons/hicolor/scalable/apps/$id.svg" \
-    share/man/man1/weblumifang.1.gz share/man/man1/weblumifang-cli.1.gz
+    share/man/man1/weblumifang.1.gz
   for s in 16 22 24 32 48 64 128 256; do
     echo "share/icons/hicolor/${s}x${s}/apps/$id.png"
   done
 }
-expected_files | sort > "$work/expected"
+cli_files() {
+  printf '%s\n' bin/weblumifang-cli share/man/man1/weblumifang-cli.1.gz
+}
+window_files | sort > "$work/expected-weblumifang"
+cli_files | sort > "$work/expected-weblumifang-cli"
+sort "$work/expected-weblumifang" "$work/expected-weblumifang-cli" > "$work/expected"
 
-# Both programs answer --version with their name and the project's version,
-# without a display.
+# The programs named answer --version with their name and the project's
+# version, without a display.
 check_versions() {
   local bindir=$1
-  for prog in weblumifang weblumifang-cli; do
+  shift
+  for prog in "$@"; do
     local out
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$bindir/$prog" --version 2>&1) || fail "$prog --version exits with $?"
     [ "$out" = "$prog $version" ] || fail "$prog --version says '$out', not '$prog $version'"
@@ -45,7 +53,7 @@ dest="$work/dest"
 DESTDIR="$dest" cmake --install "$build" --prefix /usr/local > /dev/null
 (cd "$dest/usr/local" && find . -type f -o -type l) | sed 's|^\./||' | sort > "$work/installed"
 diff -u "$work/expected" "$work/installed" || fail "the installed files differ from the expected list"
-check_versions "$dest/usr/local/bin"
+check_versions "$dest/usr/local/bin" weblumifang weblumifang-cli
 for size in 16 48 256; do
   png="$dest/usr/local/share/icons/hicolor/${size}x${size}/apps/$id.png"
   # PNG: width and height are the big-endian words at bytes 16 and 20.
@@ -87,43 +95,69 @@ for prog in weblumifang weblumifang-cli; do
   done
 done
 
-step "Debian package"
+step "Debian packages"
 (cd "$build" && cpack -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack"; }
-deb=$(ls "$work"/pkg/*.deb 2> /dev/null | head -n 1)
-if [ -z "$deb" ]; then
-  fail "cpack made no .deb"
-else
+debs=()
+for pkg in weblumifang weblumifang-cli; do
+  deb=$(ls "$work/pkg/${pkg}_"*.deb 2> /dev/null | head -n 1 || true)
+  [ -n "$deb" ] || { fail "cpack made no package $pkg"; continue; }
+  debs+=("$deb")
+  echo "-- $pkg: $(basename "$deb")"
   dpkg-deb --info "$deb" > "$work/info"
-  grep -qx ' Package: weblumifang' "$work/info" || fail "package name"
-  grep -qx " Version: $version" "$work/info" || fail "package version"
+  grep -qx " Package: $pkg" "$work/info" || fail "$pkg: package name"
+  grep -qx " Version: $version" "$work/info" || fail "$pkg: package version"
   depends=$(sed -n 's/^ Depends: //p' "$work/info")
   echo "Depends: $depends"
-  for lib in libc6 libstdc++6 libqt6widgets6 libqt6printsupport6 libssl3 libjpeg62-turbo libpng16-16 qt6-qpa-plugins; do
-    [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "the package does not depend on $lib"
+  if [ "$pkg" = weblumifang ]; then
+    needed=(libc6 libstdc++6 libqt6widgets6 libqt6printsupport6 libssl3 libjpeg62-turbo libpng16-16 qt6-qpa-plugins ca-certificates)
+  else
+    needed=(libc6 libstdc++6 libssl3 ca-certificates)
+  fi
+  for lib in "${needed[@]}"; do
+    [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "$pkg does not depend on $lib"
   done
+  if [ "$pkg" = weblumifang-cli ]; then
+    # The command line must install on a machine without the window system.
+    gui=$(tr ',|' '\n\n' <<< "$depends" | sed 's/^ *//; s/ .*//' \
+      | grep -E '^(libqt6gui|libqt6widgets|libqt6printsupport|qt6-qpa-plugins)' | sort -u | tr '\n' ' ' || true)
+    [ -z "$gui" ] || fail "weblumifang-cli depends on the window system: ${gui% }; a library that weblumifang-cli links still needs Qt Gui or Widgets (see: ldd $build/cli/weblumifang-cli | grep -i qt)"
+  fi
   dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | sort > "$work/packaged"
-  diff -u "$work/expected" "$work/packaged" || fail "the package's files differ from the expected list"
+  diff -u "$work/expected-$pkg" "$work/packaged" || fail "the files of $pkg differ from the expected list"
   if command -v lintian > /dev/null; then
     # Errors only: a package built by cpack has no Debian changelog or
     # copyright file of a distribution's own making, which lintian would ask for.
     lintian --tag-display-limit 0 --fail-on error \
       --suppress-tags no-copyright-file,no-changelog,debian-changelog-file-missing,changelog-file-missing-in-native-package \
-      "$deb" || fail "lintian reports errors"
+      "$deb" || fail "lintian reports errors on $pkg"
   fi
+done
 
-  step "install and remove the package in a throw-away root"
+if [ "${#debs[@]}" = 2 ]; then
+  step "install and remove the packages in a throw-away root"
   root="$work/root"
   mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
   touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
   # The root is empty: its dependencies are the machine's, checked above.
   force=(--force-depends --force-bad-path --force-script-chrootless)
   [ "$(id -u)" = 0 ] || force+=(--force-not-root)
-  dpkg --root="$root" "${force[@]}" --log=/dev/null -i "$deb" > "$work/dpkg.log" 2>&1 \
-    || { cat "$work/dpkg.log" >&2; fail "dpkg -i into the throw-away root"; }
-  check_versions "$root/usr/bin"
-  [ -x "$root/usr/bin/weblumifang" ] || fail "weblumifang not installed under /usr/bin"
-  dpkg --root="$root" "${force[@]}" --log=/dev/null --purge weblumifang > "$work/dpkg.log" 2>&1 \
-    || { cat "$work/dpkg.log" >&2; fail "dpkg --purge in the throw-away root"; }
+  run_dpkg() {
+    dpkg --root="$root" "${force[@]}" --log=/dev/null "$@" > "$work/dpkg.log" 2>&1 \
+      || { cat "$work/dpkg.log" >&2; fail "dpkg $1 in the throw-away root"; }
+  }
+  installed_files() {
+    { (cd "$root/usr" && find . \( -type f -o -type l \)) || true; } | sed 's|^\./||' | sort
+  }
+  # The command line alone brings nothing of the window.
+  run_dpkg -i "${debs[1]}"
+  installed_files > "$work/installed"
+  diff -u "$work/expected-weblumifang-cli" "$work/installed" || fail "weblumifang-cli alone installs other files"
+  check_versions "$root/usr/bin" weblumifang-cli
+  run_dpkg -i "${debs[0]}"
+  installed_files > "$work/installed"
+  diff -u "$work/expected" "$work/installed" || fail "the two packages together install other files"
+  check_versions "$root/usr/bin" weblumifang weblumifang-cli
+  run_dpkg --purge weblumifang weblumifang-cli
   # dpkg removes the folders it emptied, /usr included.
   left=$(find "$root" \( -type f -o -type l \) -not -path "$root/var/lib/dpkg/*")
   [ -z "$left" ] || fail "files left after removal: $left"
