@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <sys/stat.h>
@@ -653,7 +654,7 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     };
     gradient("breit.png", 400, 100, "PNG");
     gradient("hoch.jpg", 100, 400, "JPG");
-    gradient("klein.gif", 30, 20, "GIF");
+    gradient("klein.bmp", 30, 20, "BMP");
     gradient("strich.png", 1, 40, "PNG");
     for (int i = 1; i <= 30; ++i)
         gradient("viele" + std::to_string(i) + ".jpg", 20 + i, 50 - i, "JPG");
@@ -691,7 +692,7 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     ASSERT_TRUE(made.has_value());
     compare("current cache", made);
     fs::last_write_time(dir + "/breit.png", fs::last_write_time(dir + "/breit.png") + 3s);
-    fs::remove(dir + "/klein.gif");
+    fs::remove(dir + "/klein.bmp");
     compare("stale cache", made);
     compare("cache cut short", made->substr(0, 700));
     compare("foreign file", std::string("XXgarbage"));
@@ -699,7 +700,43 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     // Folder names are bytes: one that is no UTF-8 gets its pass too.
     const std::string latin1 = Scratch.Path() + "/bild\xe4r";
     Scratch.WriteFile("bild\xe4r/a.bmp", bmp);
-    const TRun bytes = Run({"--thumbnails", latin1});
+    // QProcess hands arguments over as text; this one goes to exec as bytes.
+    TRun bytes;
+    {
+        const std::string homeVar = "HOME=" + Home;
+        const char* childArgv[] = {WL_CLI_PATH, "--thumbnails", latin1.c_str(), nullptr};
+        const char* childEnv[] = {homeVar.c_str(), nullptr};
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (dup2(out[1], STDOUT_FILENO) < 0)
+                _exit(99);
+            execve(WL_CLI_PATH, const_cast<char* const*>(childArgv), const_cast<char* const*>(childEnv));
+            _exit(98);
+        }
+        ::close(out[1]);
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        for (;;) {
+            pollfd p{out[0], POLLIN, 0};
+            if (std::chrono::steady_clock::now() > end) {
+                ::kill(pid, SIGKILL);
+                break;
+            }
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            char buf[512];
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            bytes.Out.append(buf, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        bytes.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     EXPECT_EQ(bytes.Status, 0);
     EXPECT_THAT(bytes.OutLines(), ElementsAre("Statusinformationen:", "Bearbeite Verzeichnis: " + latin1,
                                               "Browser-Informationen geschrieben.",
