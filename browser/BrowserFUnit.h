@@ -1,8 +1,8 @@
 // TBrowserForm: the image browser, shown modally from the main window. A
 // folder tree on the left, the thumbnails of the selected folder in a grid on
 // the right, a status memo and a status bar below. The thumbnails come from a
-// pass over the folder (browser/ThumbPass.h) and are kept in the folder's
-// cache file (browser/ThumbCache.h).
+// pass over the folder (browser/ThumbPassCore.h, shared with the command
+// line) and are kept in the folder's cache file (browser/ThumbCache.h).
 #pragma once
 
 #include <functional>

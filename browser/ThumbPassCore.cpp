@@ -12,7 +12,7 @@
 
 namespace {
 
-// Files prepared ahead of the one the user-interface thread takes next. Only
+// Files prepared ahead of the one the front end's thread takes next. Only
 // small thumbnails wait there; full pictures exist only while a worker
 // decodes one.
 constexpr size_t kLookAhead = 64;
@@ -32,7 +32,7 @@ TPassWork::TPassWork(std::string folder, uint64_t generation)
 void TPassWork::ReadCache()
 {
     // Only this thread touches the entries until List hands them to the
-    // workers and the user-interface thread, under the lock.
+    // workers and the front end's thread, under the lock.
     cacheRead_ = ReadCacheFile(CachePath, cache_);
     UsedEntries.assign(cache_.Entries.size(), false);
 }
@@ -184,7 +184,7 @@ bool TPassWork::Claim(size_t& index, std::string& name)
     std::lock_guard lk(mutex_);
     if (!listed_ || stop_.load() || nextClaim_ >= names_.size() || nextClaim_ >= taken_ + kLookAhead)
         return false;
-    // A file the user-interface thread already took (prepared by itself) is skipped.
+    // A file the front end's thread already took (prepared by itself) is skipped.
     if (nextClaim_ < taken_)
         nextClaim_ = taken_;
     if (nextClaim_ >= names_.size())
@@ -352,7 +352,7 @@ void TPassThread::FindStep()
 {
     // Files already prepared are taken in one hand-over, for a few
     // milliseconds at most, so a pass from the cache does not pay a thread
-    // round trip per file and the window still handles its events in time.
+    // round trip per file and the front end still handles its events in time.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
     do {
         // A stop asked for after the hand-over still processes no further file.

@@ -46,10 +46,10 @@ public:
     void List();
     std::vector<std::string> ReadNames() const;
     void Publish(std::vector<std::string> names);
-    // Whether the cache-read line was added to the memo (user-interface thread).
+    // Whether the cache-read line was added to the memo (front end's thread).
     bool CacheReported = false;
     // Thumbnails this pass made anew and the cache entries it used
-    // (user-interface thread): they tell whether the cache file must change.
+    // (front end's thread): they tell whether the cache file must change.
     size_t Made = 0;
     std::vector<bool> UsedEntries;
     size_t UsedEntryCount = 0;
@@ -65,7 +65,7 @@ public:
     void WaitNextReady(const std::function<bool()>& cancel);
     // Whether the next file's result (or the end of the list) is there.
     bool NextReady() const;
-    // The next file and its result (user-interface thread); false at the end.
+    // The next file and its result (front end's thread); false at the end.
     bool TakeNext(std::string& name, std::optional<TPreparedFile>& prepared);
     size_t FileCount() const;
     bool Listed() const;
@@ -177,9 +177,9 @@ private:
 };
 
 // A cache file written on its own thread when a pass ends, so a folder of
-// many pictures does not hold up the window. It reads the form's thumbnails
-// while it writes; a picture the form lets go of meanwhile (a folder change,
-// a deletion) is freed only once the file is complete.
+// many pictures does not hold up the window. It reads the front end's
+// thumbnails while it writes; a picture the front end lets go of meanwhile
+// (a folder change, a deletion) is freed only once the file is complete.
 class TCacheWriteJob {
 public:
     std::string Path;
