@@ -17,7 +17,6 @@
 #include <QWidget>
 
 // ours
-#include "browser/ThumbPass.h"
 #include "ui/Canvas.h"
 #include "ui/HostWidget.h"
 #include "ui/ScrollBox.h"
@@ -100,7 +99,7 @@ TBrowserForm::TBrowserForm(const TBrowserFormSetup& setup) : TForm("BrowserForm"
         if (setup_.OnMemoLine)
             setup_.OnMemoLine(line);
     };
-    Memo1->Lines().Add("Statusinformationen:");
+    Memo1->Lines().Add(kPassMemoHeading);
     KeyEditExit();
 
     ReadyBtn->OnClick = [this] {
@@ -162,22 +161,13 @@ void TBrowserForm::FormCreate()
 
 void TBrowserForm::FormDestroy()
 {
-    destroying_ = true;
     RestartPending = false;
     if (Busy)
         StopPass();
-    // The worker is waited for here: it must not hand a step to a form that is gone.
-    if (worker_) {
-        worker_->Terminate();
-        worker_->WaitFor();
-        worker_.reset();
-    }
-    if (work_)
-        work_->Stop();
+    // The pass's thread is waited for here: it must not hand a step to a form
+    // that is gone. A cache file being written is completed: it never stays half done.
+    pass_.reset();
     pool_.reset();
-    work_.reset();
-    // A cache file being written is completed: it never stays half done.
-    WaitForCacheWrite();
     Busy = false;
     ReleaseThumbs();
 }

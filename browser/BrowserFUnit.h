@@ -1,8 +1,8 @@
 // TBrowserForm: the image browser, shown modally from the main window. A
 // folder tree on the left, the thumbnails of the selected folder in a grid on
 // the right, a status memo and a status bar below. The thumbnails come from a
-// pass over the folder (browser/ThumbPass.h) and are kept in the folder's
-// cache file (browser/ThumbCache.h).
+// pass over the folder (browser/ThumbPassCore.h, shared with the command
+// line) and are kept in the folder's cache file (browser/ThumbCache.h).
 #pragma once
 
 #include <functional>
@@ -14,6 +14,7 @@
 
 #include "browser/ThumbBuilder.h"
 #include "browser/ThumbCache.h"
+#include "browser/ThumbPassCore.h"
 #include "raster/Rasterwerk.h"
 #include "ui/Form.h"
 
@@ -21,9 +22,6 @@ class TShellTree;
 class TSplitter;
 class TScrollBox;
 class TPaintBox;
-class TMyThread;
-class TThumbPool;
-class TPassWork;
 
 struct TBrowserFormSetup {
     // The folder the tree starts at; empty: the user's home folder.
@@ -38,7 +36,7 @@ struct TBrowserFormSetup {
     TPrepareOptions Prepare;
 };
 
-class TBrowserForm : public TForm {
+class TBrowserForm : public TForm, private TPassFront {
 public:
     explicit TBrowserForm(const TBrowserFormSetup& setup = {});
     ~TBrowserForm() override;
@@ -84,23 +82,20 @@ public:
     static constexpr int kMinHeight = 360;
     int Columns() const;
 
-    // Passes.
+    // Passes. The pass itself (its workers, the order of its files, its memo
+    // lines and the cache file) is TFolderPass; the form shows what it hands over.
     void StartPass();
-    void PassFinished();
+    // The end of a pass, its cache file written: the next pass may start.
+    void PassFinished(bool completed) override;
     // Processes one file of the current folder; `prepared` is the worker's
     // result for it (made here when absent).
     void NewFile(const std::string& name, std::optional<TPreparedFile>* prepared = nullptr);
     raster::DibHandle Resize(const raster::DibHandle& picture, int32_t width, int32_t height);
     // Asks the running pass to stop (the worker ends between two files).
     void StopPass();
-    TMyThread* Worker() const { return worker_.get(); }
+    TPassThread* Worker() const;
 
-    // The cache file. WriteCache starts writing the thumbnails held into the
-    // folder's cache file when the pass changed what it holds; the pass ends
-    // when the file is written (true) or at once (false).
-    bool WriteCache(const std::string& folder, const std::shared_ptr<TPassWork>& work, bool completed);
-    // Waits until a cache file being written is complete.
-    void WaitForCacheWrite();
+    // The cache file.
     raster::DibHandle LoadCachedThumbnail(int64_t position, int32_t width, int32_t height, int32_t bitCount,
                                           int32_t colorCount);
     int32_t CalcCheck(const std::string& path);
@@ -141,9 +136,15 @@ public:
     static std::string StartFolder(const TBrowserFormSetup& setup);
 
 private:
-    void ReportCacheRead();
-    void FinishPass(bool completed);
-    void CacheWritten();
+    // What the pass hands over.
+    void PostStep(std::function<void()> step) override;
+    std::unique_ptr<TPassThread> NewPassThread(std::shared_ptr<TPassWork> work, TPassThread::TFileCallback callback,
+                                               std::function<void()> onTerminate) override;
+    void PassLine(const std::string& line) override;
+    void PassThumb(TPreparedFile::TKind kind, raster::DibHandle thumb, const std::string& name,
+                   const ThumbInfo& info) override;
+    void PassProgress(int percent) override;
+    void PassWritingCache() override;
     // Frees a thumbnail, or hands it to the cache file being written.
     void DropDib(raster::DibHandle& dib);
     void AddMemoLine(const std::string& line);
@@ -160,9 +161,8 @@ private:
 
     TBrowserFormSetup setup_;
     std::unique_ptr<TThumbPool> pool_;
-    std::unique_ptr<TMyThread> worker_;
-    std::shared_ptr<TPassWork> work_;
-    std::unique_ptr<class TCacheWriteJob> writeJob_;
+    // The last pass started; kept after its end until the next one starts.
+    std::shared_ptr<TFolderPass> pass_;
     // The folder's modification time when the last pass began, whether that
     // pass went through the whole folder and whether its grid was shown: a
     // grid nobody has seen yet is not made again.
@@ -171,7 +171,6 @@ private:
     bool gridSeen_ = false;
     bool stampBeforeWrite_ = false;
     uint64_t generation_ = 0;
-    bool destroying_ = false;
 };
 
 extern TBrowserForm* BrowserForm;

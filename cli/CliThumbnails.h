@@ -3,7 +3,8 @@
 
 #include <string>
 
-// Runs the pass on the browser form (no window shown), writes the memo lines
-// to standard output and the folder's cache file. 0 when the pass ran, 1 when
-// dir is not a readable folder (a message on standard error).
+// Runs the browser's thumbnail pass on dir without a window (no Qt, no
+// display), writes the memo lines to standard output and the folder's cache
+// file. 0 when the pass ran, 1 when dir is not a readable folder (a message
+// on standard error).
 int RunThumbnailPass(const std::string& dir);

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <sys/stat.h>
@@ -16,12 +18,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QColor>
+#include <QCoreApplication>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "browser/BrowserFUnit.h"
 #include "support/NetFixtures.h"
 
 namespace fs = std::filesystem;
@@ -634,6 +640,120 @@ TEST_F(CliTest, ThumbnailsRunsOneBrowserPassOverTheFolder)
     EXPECT_THAT(missing.Out, IsEmpty());
 
     EXPECT_EQ(Run({"--thumbnails", dir, "http://h.d/"}).Status, 2);
+
+    // The command line's pass gives the window's memo lines and cache bytes,
+    // for a folder without cache, with a current, a stale, a damaged and a
+    // foreign one.
+    const std::string cache = dir + "/thbcache.tcf";
+    auto gradient = [&](const std::string& name, int w, int h, const char* format) {
+        QImage img(w, h, QImage::Format_RGB888);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                img.setPixelColor(x, y, QColor(x * 255 / w, y * 255 / h, 90));
+        ASSERT_TRUE(img.save(QString::fromStdString(dir + "/" + name), format, 85));
+    };
+    gradient("breit.png", 400, 100, "PNG");
+    gradient("hoch.jpg", 100, 400, "JPG");
+    gradient("klein.bmp", 30, 20, "BMP");
+    gradient("strich.png", 1, 40, "PNG");
+    for (int i = 1; i <= 30; ++i)
+        gradient("viele" + std::to_string(i) + ".jpg", 20 + i, 50 - i, "JPG");
+    fs::create_directories(dir + "/ordner.jpg");
+    auto window = [&](std::vector<std::string>& lines) {
+        TBrowserFormSetup setup;
+        setup.InitialFolder = dir;
+        setup.UseFormStorage = false;
+        setup.OnMemoLine = [&lines](const std::string& line) { lines.push_back(line); };
+        TBrowserForm form(setup);
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (form.Busy && std::chrono::steady_clock::now() < end)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(form.Busy);
+    };
+    auto setCache = [&](const std::optional<std::string>& bytes) {
+        fs::remove(cache);
+        if (bytes)
+            Scratch.WriteFile("bilder/thbcache.tcf", *bytes);
+    };
+    auto cacheBytes = [&] { return fs::exists(cache) ? std::optional<std::string>(ReadFile(cache)) : std::nullopt; };
+    auto compare = [&](const std::string& state, const std::optional<std::string>& before) {
+        setCache(before);
+        std::vector<std::string> shown{};
+        window(shown);
+        const std::optional<std::string> windowCache = cacheBytes();
+        setCache(before);
+        const TRun cli = Run({"--thumbnails", dir});
+        EXPECT_EQ(cli.Status, 0) << state;
+        EXPECT_EQ(cli.OutLines(), shown) << state;
+        EXPECT_EQ(cacheBytes(), windowCache) << state;
+        return windowCache;
+    };
+    const std::optional<std::string> made = compare("no cache", std::nullopt);
+    ASSERT_TRUE(made.has_value());
+    compare("current cache", made);
+    fs::last_write_time(dir + "/breit.png", fs::last_write_time(dir + "/breit.png") + 3s);
+    fs::remove(dir + "/klein.bmp");
+    compare("stale cache", made);
+    compare("cache cut short", made->substr(0, 700));
+    compare("foreign file", std::string("XXgarbage"));
+
+    // Folder names are bytes: one that is no UTF-8 gets its pass too.
+    const std::string latin1 = Scratch.Path() + "/bild\xe4r";
+    Scratch.WriteFile("bild\xe4r/a.bmp", bmp);
+    // QProcess hands arguments over as text; this one goes to exec as bytes.
+    TRun bytes;
+    {
+        const std::string homeVar = "HOME=" + Home;
+        const char* childArgv[] = {WL_CLI_PATH, "--thumbnails", latin1.c_str(), nullptr};
+        const char* childEnv[] = {homeVar.c_str(), nullptr};
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (dup2(out[1], STDOUT_FILENO) < 0)
+                _exit(99);
+            execve(WL_CLI_PATH, const_cast<char* const*>(childArgv), const_cast<char* const*>(childEnv));
+            _exit(98);
+        }
+        ::close(out[1]);
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        for (;;) {
+            pollfd p{out[0], POLLIN, 0};
+            if (std::chrono::steady_clock::now() > end) {
+                ::kill(pid, SIGKILL);
+                break;
+            }
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            char buf[512];
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            bytes.Out.append(buf, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        bytes.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    EXPECT_EQ(bytes.Status, 0);
+    EXPECT_THAT(bytes.OutLines(), ElementsAre("Statusinformationen:", "Bearbeite Verzeichnis: " + latin1,
+                                              "Browser-Informationen geschrieben.",
+                                              "Bearbeitung von Verzeichnis " + latin1 + " abgeschloßen."));
+    EXPECT_TRUE(fs::exists(latin1 + "/thbcache.tcf"));
+
+    // A ".." after a link climbs from where the link points, not back to
+    // the folder the link lies in: there "bilder" is another folder.
+    Scratch.WriteFile("ziel/tief/bilder/b.bmp", bmp);
+    fs::create_directories(Scratch.Path() + "/ziel/tief/x");
+    fs::create_directory_symlink(Scratch.Path() + "/ziel/tief/x", Scratch.Path() + "/verweis");
+    const std::string target = fs::canonical(Scratch.Path() + "/ziel/tief/bilder").string();
+    const TRun linked = Run({"--thumbnails", Scratch.Path() + "/verweis/../bilder"});
+    EXPECT_EQ(linked.Status, 0);
+    ASSERT_GE(linked.OutLines().size(), 2u) << linked.Out;
+    EXPECT_EQ(linked.OutLines()[1], "Bearbeite Verzeichnis: " + target);
+    EXPECT_TRUE(fs::exists(target + "/thbcache.tcf"));
 }
 
 TEST_F(CliTest, ModernFlagReadsSrcsetAndLazySources)
