@@ -37,18 +37,25 @@ public:
 class TMinSizeStream : public TStream {
 public:
     TMinSizeStream(TStream& file, const TPictureChoices& choices, bool& quiet)
-        : file_(file), gate_(choices.MinWidth, choices.MinHeight), minBytes_(choices.MinBytes), quiet_(quiet)
+        : file_(file), gate_(choices.MinWidth, choices.MinHeight), minBytes_(choices.MinBytes), quiet_(quiet),
+          judging_(choices.MinWidth != 0 || choices.MinHeight != 0)
     {
     }
     bool Write(const void* data, std::size_t len) override
     {
-        if (!TooSmall && gate_.Feed(data, len) == TMinSizeGate::TVerdict::TooSmall)
-            TooSmall = true;
+        if (!TooSmall) {
+            const TMinSizeGate::TVerdict verdict = gate_.Feed(data, len);
+            TooSmall = verdict == TMinSizeGate::TVerdict::TooSmall;
+            judging_ = verdict == TMinSizeGate::TVerdict::Undecided;
+        }
         // The failed write that ends the request is no failure to report.
         quiet_ = TooSmall;
         return !TooSmall && file_.Write(data, len);
     }
     std::int64_t Size() const override { return file_.Size(); }
+    // Small reads until the header tells the size: a picture found too small
+    // then leaves all but a few KiB unread when its request closes.
+    std::size_t ReadLimit() const override { return judging_ ? 4096 : 0; }
     // The memo line's reason after a complete body, or one found on the way.
     std::string Reason() const
     {
@@ -68,6 +75,7 @@ private:
     TMinSizeGate gate_;
     std::uint64_t minBytes_;
     bool& quiet_;
+    bool judging_;  // the header has not told the size yet
 };
 
 }  // namespace

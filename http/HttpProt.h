@@ -259,7 +259,8 @@ public:
     TReceivePaceEvent OnReceivePace;
     static constexpr std::size_t kPacedBlock = 16 * 1024;
 
-    // Caller-owned streams.
+    // Caller-owned streams. While BodyStream's ReadLimit is above 0, no read
+    // from the socket (the response header's included) takes more bytes.
     TStream* BodyStream = nullptr;
     TStream* PostStream = nullptr;
 

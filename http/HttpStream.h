@@ -25,6 +25,11 @@ public:
     virtual std::size_t Read(void* data, std::size_t len) { (void)data; (void)len; return 0; }
     // Bytes held (written so far for an output stream).
     virtual std::int64_t Size() const = 0;
+    // How many bytes the stream takes at most before it can tell whether it
+    // wants the rest (a picture judged by its header); 0 for any amount. The
+    // client reads no more than that at a time meanwhile, so a body it
+    // refuses leaves the rest in the kernel, never read.
+    virtual std::size_t ReadLimit() const { return 0; }
 };
 
 class TMemoryStream : public TStream {

@@ -79,7 +79,9 @@ std::chrono::steady_clock::time_point THttpCli::LastSignOfLife() const
 
 std::size_t THttpCli::ReadSize(std::size_t room) const
 {
-    return OnReceivePace ? std::min(room, kPacedBlock) : room;
+    const std::size_t size = OnReceivePace ? std::min(room, kPacedBlock) : room;
+    const std::size_t limit = BodyStream != nullptr ? BodyStream->ReadLimit() : 0;
+    return limit != 0 ? std::min(size, limit) : size;
 }
 
 // Pausing the socket stops its readiness notices, its end of stream

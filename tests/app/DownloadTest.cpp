@@ -146,6 +146,28 @@ TEST_F(DownloadTest, FailedRequestLeavesNoFileAndTheRunGoesOn)
     EXPECT_THAT(FilesIn(Target.Path()), ElementsAre("bild.gif"));
 }
 
+// A large picture whose header, behind long metadata, shows it too small:
+// the server has sent far more than that header when the client decides, yet
+// the client reads only a few KiB past it and saves nothing.
+TEST_F(DownloadTest, TooSmallPictureIsLeftUnreadBeyondItsHeader)
+{
+    std::string jpeg = "\xFF\xD8";
+    for (int i = 0; i < 3; ++i)
+        jpeg += "\xFF\xE1\xEA\x60" + std::string(60000 - 2, 'm');  // APP1 of 60000 bytes
+    jpeg += std::string("\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 19);
+    const std::size_t sizeKnown = jpeg.size() - 10;  // through the frame header's width
+    jpeg += std::string("\xFF\xDA\x00\x0C\x03\x01\x00\x02\x11\x03\x11\x00\x3F\x00", 14);
+    jpeg.resize(4u << 20, 'x');
+    Nginx.WriteDoc("pics/klein.jpg", jpeg);
+    Form->Choices.MinWidth = 100;
+    Form->Choices.MinHeight = 100;
+    Download({Nginx.Url("/pics/klein.jpg")});
+    EXPECT_THAT(Lines, ElementsAre(Loading(1, 1, "klein.jpg"), "übersprungen: zu klein (16 × 16)", "Done..."));
+    EXPECT_THAT(FilesIn(Target.Path()), IsEmpty());
+    EXPECT_GE(Form->HttpCli1.BodyCount(), static_cast<std::int64_t>(sizeKnown));
+    EXPECT_LE(Form->HttpCli1.BodyCount(), static_cast<std::int64_t>(sizeKnown + 4096));
+}
+
 TEST_F(DownloadTest, FileCreatedByOthersAfterTheTestIsNotOverwritten)
 {
     Target.WriteFile("bild.gif", "erste");
