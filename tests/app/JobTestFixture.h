@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MainUnit.h"
+#include "support/JobLines.h"
 #include "support/NetFixtures.h"
 #include "ui/NoticeBridge.h"
 #include "ui/ScriptedResponder.h"
@@ -99,15 +100,3 @@ private:
     };
     std::unique_ptr<TWatch> Watch;
 };
-
-inline std::string Page(const std::string& body)
-{
-    return "<html><head><title>t</title></head><body>\n" + body + "\n</body></html>\n";
-}
-
-// The summary line that ends a page scan.
-inline std::string Done(int pages, int images)
-{
-    return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
-           " image files found...)...";
-}

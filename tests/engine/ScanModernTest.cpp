@@ -9,7 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "JobTestFixture.h"
+#include "JobFixture.h"
 
 using namespace wltest;
 using ::testing::ElementsAre;
@@ -20,22 +20,19 @@ using ::testing::Not;
 
 namespace {
 
-class ScanModernTest : public TJobFixture {
+class ScanModernTest : public TEngineJobFixture {
 protected:
     void SetUp() override
     {
-        TJobFixture::SetUp();
         ASSERT_TRUE(Nginx.Ok()) << Nginx.Error();
         H = Nginx.Url("");
     }
 
     void Scan(const std::string& url, bool modern)
     {
-        Lines.clear();
-        Form->FoundImageList().Clear();
-        Form->ModernCheck->Checked = modern;
-        Form->URLEdit->Text = url;
-        Form->GoBtnClick();
+        Front.SetFound({});
+        Front.Modern = modern;
+        TEngineJobFixture::Scan(url);
     }
 
     // A gallery page of today: placeholders in src, the real pictures in
@@ -82,7 +79,7 @@ TEST_F(ScanModernTest, OptionOffGivesExactlyThePlainResults)
     WriteGallery();
     Scan(H + "/a/index.html", false);
 
-    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Front.Asked, IsEmpty());
     EXPECT_THAT(Lines, ElementsAre(H + "/a/index.html", H + "/a/next.html", Done(2, 4)));
     // Single-quoted values keep their quotes and split "src = x" names
     // nothing; only plain src and the whole-address extension count (a
@@ -96,7 +93,7 @@ TEST_F(ScanModernTest, OptionOnFindsTheRealPicturesOnceEach)
     WriteGallery();
     Scan(H + "/a/index.html", true);
 
-    EXPECT_THAT(Responder.Asked(), IsEmpty());
+    EXPECT_THAT(Front.Asked, IsEmpty());
     EXPECT_THAT(Found(), ElementsAreArray({
                              H + "/img/og.jpg",
                              H + "/a/tw.webp",
@@ -137,13 +134,13 @@ TEST_F(ScanModernTest, PagesAndQuestionsAreUnchangedByTheOption)
     std::vector<std::vector<std::string>> lines, found, asked;
     for (bool modern : {false, true}) {
         const std::size_t before = Questions().size();
-        Responder.AnswerMessage(mrNo);
+        Front.Answer(TFollowAnswer::No);
         Scan(H + "/a/index.html", modern);
         lines.push_back(Lines);
         found.push_back(Found());
         const std::vector<std::string> all = Questions();
         asked.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
-        EXPECT_EQ(Responder.Unanswered(), 0);
+        EXPECT_EQ(Front.Unanswered(), 0);
     }
     EXPECT_EQ(lines[0], lines[1]);
     EXPECT_EQ(found[0], found[1]);
@@ -197,7 +194,7 @@ TEST_F(ScanModernTest, StylesheetsOfTheSiteAreReadOnceForTheirPictures)
 
     // With a limit the stylesheets take their share of it; without one this
     // site's two pages would allow two stylesheets only.
-    Form->MaxPages = 20;
+    Jobs.Settings.MaxPages = 20;
     Scan(H + "/a/index.html", true);
     // Pictures resolve against the stylesheet that names them.
     const std::string css = H + "/a/css/more/";
@@ -235,15 +232,15 @@ TEST_F(ScanModernTest, StylesheetsCountAgainstThePageAndLevelBounds)
     // Each scan's requests, counted in nginx's log once it holds the lines
     // expected (nginx writes a line after its answer has gone out).
     auto scan = [&](const std::string& page, std::uint32_t maxPages, std::uint32_t maxLevel, std::size_t expected) {
-        Form->MaxPages = maxPages;
-        Form->MaxLevel = maxLevel;
+        Jobs.Settings.MaxPages = maxPages;
+        Jobs.Settings.MaxLevel = maxLevel;
         Scan(b + page, true);
         const std::size_t before = requests;
         const std::string log = Nginx.AccessLogOf(before + expected);
         requests = static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
         return requests - before;
     };
-    Form->Connections = 4;
+    Jobs.Settings.Connections = 4;
 
     // The limit of one page is taken by the start page.
     EXPECT_EQ(scan("index.html", 1, 1, 1), 1u);

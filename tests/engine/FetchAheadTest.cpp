@@ -23,7 +23,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "JobTestFixture.h"
+#include "JobFixture.h"
 #include "engine/FetchAhead.h"
 #include "http/HttpStream.h"
 #include "net/Dispatcher.h"
@@ -253,11 +253,10 @@ int ThreadCount()
     return n;
 }
 
-class FetchAheadTest : public TJobFixture {
+class FetchAheadTest : public TEngineJobFixture {
 protected:
     void SetUp() override
     {
-        TJobFixture::SetUp();
         // Later entries answer sooner: with four in flight they all end in
         // reverse order.
         Server.Route("/a.gif", {160, 200, "erstes-a"});
@@ -284,23 +283,20 @@ protected:
         target.WriteFile("c.gif", "cc-alt");
         for (const std::string& f : folders)
             fs::create_directory(target.Path() + "/" + f);
-        Form->Connections = connections;
-        Form->HttpCli1.KeepAlive = keepAlive;
-        Form->DirectoryEdit1->Text = target.Path();
-        (skip ? Form->OverJumpCheck : Form->PrefixCheck)->Checked = true;
+        Jobs.Settings.Connections = connections;
+        Cli.KeepAlive = keepAlive;
+        Front.Folder = target.Path();
+        Front.Skip = skip;
         std::vector<std::string> list;
         for (const std::string& p : paths)
             list.push_back(p.rfind("http", 0) == 0 ? p : Server.Url(p));
-        Form->FoundImageList().Assign(list);
-        Form->ListBoxChanged();
-        Lines.clear();
         // The last run's pool closed its connections as it ended; the server
         // hears of that a moment later, and the counts start from nothing.
         EXPECT_TRUE(Server.WaitAllClosed(std::chrono::milliseconds(5000)));
         Server.ResetCounts();
-        Form->DownAllBtnClick();
-        // The window's kept connection is closed so the next run starts alike.
-        Form->HttpCli1.Abort();
+        TEngineJobFixture::Download(list);
+        // The main client's kept connection is closed so the next run starts alike.
+        Cli.Abort();
         return {Lines, FilesIn(target.Path()), Server.MaxInFlight(), Server.MaxOpen(), Server.Requested()};
     }
 
@@ -336,7 +332,7 @@ TEST_F(FetchAheadTest, DownloadsInFlightEndAsOneAtATime)
     EXPECT_EQ(numbered.Files.at("c1.gif"), "cc-neu");
     EXPECT_EQ(numbered.Files.count("fehlt.gif"), 0u);
     EXPECT_THAT(numbered.Lines, ::testing::Contains("Fehler: Konnte Datei fehlt.gif nicht herunterladen..."));
-    EXPECT_EQ(Form->Failures.ErrorStatus, 5) << "one 404 in each of the five runs";
+    EXPECT_EQ(Jobs.Failures.ErrorStatus, 5) << "one 404 in each of the five runs";
 }
 
 TEST_F(FetchAheadTest, ChangedFolderDuringTheRunTakesNoFileFetchedForTheOldOne)
@@ -347,7 +343,7 @@ TEST_F(FetchAheadTest, ChangedFolderDuringTheRunTakesNoFileFetchedForTheOldOne)
         Server.Route(p, {100, 200, p == std::string("/b.gif") ? "bbbb" : p == std::string("/c.gif") ? "cc-neu" : "d"});
     // While the first file's request is on the wire, the folder field changes:
     // the files fetched ahead for the first folder must not land there.
-    DuringJob([this] { return Server.InFlight() >= 4; }, [&] { Form->DirectoryEdit1->Text = second.Path(); });
+    DuringJob([this] { return Server.InFlight() >= 4; }, [&] { Front.Folder = second.Path(); });
     const TRun run = Download(4, true, false, {"/a.gif", "/b.gif", "/c.gif", "/d.gif"});
     EXPECT_TRUE(ActionRan());
     EXPECT_EQ(run.Files.size(), 2u) << "a.gif and the c.gif there before";
@@ -361,7 +357,7 @@ TEST_F(FetchAheadTest, CancelStopsEveryRequestInFlight)
     for (const char* p : {"/a.gif", "/b.gif", "/c.gif", "/d.gif"})
         Server.Route(p, {60000, 200, "nie"});
     const auto t0 = std::chrono::steady_clock::now();
-    DuringJob([this] { return Server.InFlight() >= 4; }, [this] { Form->BreakBtn2->Click(); });
+    DuringJob([this] { return Server.InFlight() >= 4; }, [this] { Jobs.Break(); });
     const TRun run = Download(4, true, false, {"/a.gif", "/b.gif", "/c.gif", "/d.gif", "/e.gif"});
     EXPECT_TRUE(ActionRan());
     EXPECT_FALSE(TimedOut());
@@ -370,15 +366,14 @@ TEST_F(FetchAheadTest, CancelStopsEveryRequestInFlight)
                                        "Fehler: Konnte Datei a.gif nicht herunterladen...", "Done..."));
     EXPECT_EQ(run.Files.size(), 1u) << "only the c.gif that was there";
     EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5))) << "a request is left running";
-    EXPECT_FALSE(Form->AbortRequested);
-    EXPECT_FALSE(Form->JobRunning);
+    EXPECT_FALSE(Jobs.AbortRequested);
 }
 
 TEST_F(FetchAheadTest, CurrentPictureButtonStopsOnlyTheEntryWaitedFor)
 {
     Server.Route("/a.gif", {60000, 200, "nie"});
     DuringJob([this] { return Server.InFlight() >= 1 && Server.Requests() >= 4; },
-              [this] { Form->BreakLocalBtn->Click(); });
+              [this] { Jobs.BreakLocal(); });
     const TRun run = Download(4, true, false, {"/a.gif", "/b.gif", "/d.gif", "/leer.gif"});
     EXPECT_TRUE(ActionRan());
     EXPECT_THAT(run.Lines, ElementsAre("Lade Datei 1 von 4 herunter (a.gif)...", "HTTP Fehler: 3 (abgebrochen)",
@@ -408,7 +403,7 @@ TEST_F(FetchAheadTest, SmallFilesBehindABigOneAreFetchedWhileItRuns)
     };
     // The button for the current picture ends the big one only; the small
     // ones are saved from what was held.
-    DuringJob(allSmallAsked, [this] { Form->BreakLocalBtn->Click(); });
+    DuringJob(allSmallAsked, [this] { Jobs.BreakLocal(); });
     const TRun kept = Download(2, true, false, paths);
     EXPECT_TRUE(ActionRan());
     EXPECT_LE(kept.MaxOpen, 2) << "more connections than asked for";
@@ -418,7 +413,7 @@ TEST_F(FetchAheadTest, SmallFilesBehindABigOneAreFetchedWhileItRuns)
     // Cancel while the small ones wait unnamed: none of them is kept.
     ASSERT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
     const int fds = OpenDescriptorCount();
-    DuringJob(allSmallAsked, [this] { Form->BreakBtn2->Click(); });
+    DuringJob(allSmallAsked, [this] { Jobs.Break(); });
     const TRun cancelled = Download(2, true, false, paths);
     EXPECT_TRUE(ActionRan());
     EXPECT_EQ(cancelled.Files.size(), 1u) << "only the c.gif that was there";
@@ -440,7 +435,7 @@ TEST_F(FetchAheadTest, WindowAheadIsBoundedByEntriesAndBytes)
     DuringJob([this] { return Server.Requests() >= static_cast<int>(TFetchAhead::kMaxEntries); },
               [this, &asked] {
                   asked = Server.Requests();
-                  Form->BreakLocalBtn->Click();
+                  Jobs.BreakLocal();
               });
     const TRun run = Download(4, true, false, paths);
     EXPECT_TRUE(ActionRan());
@@ -533,18 +528,15 @@ protected:
     };
     TScan Scan(int connections, bool keepAlive)
     {
-        Form->Connections = connections;
-        Form->HttpCli1.KeepAlive = keepAlive;
-        Form->FoundImageList().Assign(std::vector<std::string>{});
-        Form->ListBoxChanged();
-        Responder.AnswerMessage(mrYes);  // /t/
-        Responder.AnswerMessage(mrNo);   // /u/
+        Jobs.Settings.Connections = connections;
+        Cli.KeepAlive = keepAlive;
+        Front.SetFound({});
+        Front.Answer(TFollowAnswer::Yes);  // /t/
+        Front.Answer(TFollowAnswer::No);   // /u/
         const std::size_t asked = Questions().size();
-        Lines.clear();
         Server.ResetCounts();
-        Form->URLEdit->Text = Server.Url("/s/index.html");
-        Form->GoBtnClick();
-        Form->HttpCli1.Abort();
+        TEngineJobFixture::Scan(Server.Url("/s/index.html"));
+        Cli.Abort();
         std::vector<std::string> questions = Questions();
         questions.erase(questions.begin(), questions.begin() + static_cast<std::ptrdiff_t>(asked));
         return {Lines, questions, Found(), Server.MaxInFlight()};
@@ -580,17 +572,15 @@ TEST_F(ScanAheadTest, CancelDuringPagesInFlightEndsWithTheSummary)
 {
     for (const char* p : {"/s/p1.html", "/s/p2.html", "/s/p3.html", "/s/p4.html"})
         Server.Route(p, {60000, 200, Html("nie")});
-    Responder.AnswerMessage(mrYes);
-    Form->Connections = 4;
-    DuringJob([this] { return Server.InFlight() >= 4; }, [this] { Form->BreakBtn->Click(); });
-    Lines.clear();
-    Form->URLEdit->Text = Server.Url("/s/index.html");
-    Form->GoBtnClick();
+    Front.Answer(TFollowAnswer::Yes);
+    Jobs.Settings.Connections = 4;
+    DuringJob([this] { return Server.InFlight() >= 4; }, [this] { Jobs.Break(); });
+    TEngineJobFixture::Scan(Server.Url("/s/index.html"));
     EXPECT_TRUE(ActionRan());
     EXPECT_FALSE(TimedOut());
     EXPECT_THAT(Lines, ElementsAre(Server.Url("/s/index.html"), Server.Url("/s/p1.html"),
                                    "HTTP Fehler: 3 (abgebrochen)",
                                    "Error...", "Done! (1 html files and 1 image files found...)..."));
-    Form->HttpCli1.Abort();
+    Cli.Abort();
     EXPECT_TRUE(Server.WaitAllClosed(std::chrono::seconds(5)));
 }
