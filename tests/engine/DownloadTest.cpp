@@ -229,12 +229,6 @@ TEST_F(DownloadTest, FailedDeletionIsReportedAndTheRunGoesOn)
                                    "Fehler: Konnte Datei zwei.gif nicht erstellen/herunterladen...", "Done..."));
 }
 
-namespace {
-
-// Stalled transfers come from the scripted server: connection 0 sends part of
-// a body and stalls, the next ones deliver a whole file. It serves one
-// connection after the other, so these cases drive one request at a time
-// (several in flight: FetchAheadTest).
 TEST_F(DownloadTest, TooSmallPictureIsLeftUnreadBeyondItsHeader)
 {
     std::string jpeg = "\xFF\xD8";
@@ -253,6 +247,13 @@ TEST_F(DownloadTest, TooSmallPictureIsLeftUnreadBeyondItsHeader)
     EXPECT_GE(Cli.BodyCount(), static_cast<std::int64_t>(sizeKnown));
     EXPECT_LE(Cli.BodyCount(), static_cast<std::int64_t>(sizeKnown + 4096));
 }
+
+namespace {
+
+// Stalled transfers come from the scripted server: connection 0 sends part of
+// a body and stalls, the next ones deliver a whole file. It serves one
+// connection after the other, so these cases drive one request at a time
+// (several in flight: FetchAheadTest).
 
 class DownloadStopTest : public TEngineJobFixture {
 protected:
