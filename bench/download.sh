@@ -5,7 +5,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/nginx.inc"
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli bench_break -j2 >/dev/null
-cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+cli="${WL_BENCH_CLI:-$WL_BENCH_BUILD/cli/weblumifang-cli}"
 nfiles=${WL_DOWNLOAD_FILES:-10000}
 big_mb=${WL_DOWNLOAD_BIG_MB:-1024}
 work="$(mktemp -d /tmp/wl-bench-download.XXXXXX)"

@@ -8,7 +8,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/nginx.inc"
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli -j2 >/dev/null
-cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+cli="${WL_BENCH_CLI:-$WL_BENCH_BUILD/cli/weblumifang-cli}"
 npages=${WL_LATENCY_PAGES:-500}
 nfiles=${WL_LATENCY_FILES:-1000}
 rounds=${WL_LATENCY_ROUNDS:-3}

@@ -13,7 +13,7 @@ if [ ! -f "$manual/en/index.html" ]; then
   exit 1
 fi
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli -j2 >/dev/null
-cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+cli="${WL_BENCH_CLI:-$WL_BENCH_BUILD/cli/weblumifang-cli}"
 work="$(mktemp -d /tmp/wl-bench-realweb.XXXXXX)"
 wget_root="$work"
 if [ -d /dev/shm ] && [ "$(df -Pm /dev/shm | awk 'NR==2{print $4}')" -gt 256 ]; then

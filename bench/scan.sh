@@ -6,7 +6,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/nginx.inc"
 cmake --build "$WL_BENCH_BUILD" --target weblumifang-cli -j2 >/dev/null
-cli="$WL_BENCH_BUILD/cli/weblumifang-cli"
+cli="${WL_BENCH_CLI:-$WL_BENCH_BUILD/cli/weblumifang-cli}"
 small=${WL_SCAN_PAGES:-2000}
 large=${WL_SCAN_LARGE_PAGES:-20000}
 work="$(mktemp -d /tmp/wl-bench-scan.XXXXXX)"
