@@ -22,11 +22,6 @@ using ::testing::IsEmpty;
 
 namespace {
 
-std::string Question(const std::string& dir, const std::string& page)
-{
-    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?\n(gefunden auf " + page + ")";
-}
-
 class ScanTest : public TJobFixture {
 protected:
     void SetUp() override

@@ -24,19 +24,6 @@ using ::testing::UnorderedElementsAre;
 
 namespace {
 
-std::string Loading(int i, int n, const std::string& name)
-{
-    return "Lade Datei " + std::to_string(i) + " von " + std::to_string(n) + " herunter (" + name + ")...";
-}
-
-std::vector<std::string> FilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    return names;
-}
-
 class DownloadTest : public TEngineJobFixture {
 protected:
     void SetUp() override

@@ -237,7 +237,7 @@ private:
     std::atomic<int> fInFlight{0}, fMaxInFlight{0}, fOpen{0}, fMaxOpen{0}, fConnections{0}, fRequests{0};
 };
 
-std::map<std::string, std::string> FilesIn(const std::string& dir)
+std::map<std::string, std::string> FileContents(const std::string& dir)
 {
     std::map<std::string, std::string> files;
     for (const auto& e : fs::directory_iterator(dir))
@@ -297,7 +297,7 @@ protected:
         TEngineJobFixture::Download(list);
         // The main client's kept connection is closed so the next run starts alike.
         Cli.Abort();
-        return {Lines, FilesIn(target.Path()), Server.MaxInFlight(), Server.MaxOpen(), Server.Requested()};
+        return {Lines, FileContents(target.Path()), Server.MaxInFlight(), Server.MaxOpen(), Server.Requested()};
     }
 
     TRouteServer Server;
@@ -348,7 +348,7 @@ TEST_F(FetchAheadTest, ChangedFolderDuringTheRunTakesNoFileFetchedForTheOldOne)
     EXPECT_TRUE(ActionRan());
     EXPECT_EQ(run.Files.size(), 2u) << "a.gif and the c.gif there before";
     EXPECT_EQ(run.Files.count("a.gif"), 1u);
-    EXPECT_EQ(FilesIn(second.Path()),
+    EXPECT_EQ(FileContents(second.Path()),
               (std::map<std::string, std::string>{{"b.gif", "bbbb"}, {"c.gif", "cc-neu"}, {"d.gif", "d"}}));
 }
 

@@ -21,11 +21,6 @@ using ::testing::IsEmpty;
 
 namespace {
 
-std::string Question(const std::string& dir, const std::string& page)
-{
-    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?\n(gefunden auf " + page + ")";
-}
-
 class ScanTest : public TEngineJobFixture {
 protected:
     void SetUp() override

@@ -1,7 +1,9 @@
 // Pages the job tests serve and the summary line that ends a page scan.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 inline std::string Page(const std::string& body)
 {
@@ -13,4 +15,25 @@ inline std::string Done(int pages, int images)
 {
     return "Done! (" + std::to_string(pages) + " html files and " + std::to_string(images) +
            " image files found...)...";
+}
+
+// The follow question for a link into dir found on page.
+inline std::string Question(const std::string& dir, const std::string& page)
+{
+    return "Soll der Link zu \"" + dir + "\" weiterverfolgt werden?\n(gefunden auf " + page + ")";
+}
+
+// The line that starts file i of n.
+inline std::string Loading(int i, int n, const std::string& name)
+{
+    return "Lade Datei " + std::to_string(i) + " von " + std::to_string(n) + " herunter (" + name + ")...";
+}
+
+// The names in a folder, in the order the folder lists them.
+inline std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
 }
