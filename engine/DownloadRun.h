@@ -16,7 +16,7 @@ class TDownloadRun {
 public:
     // keyBase: where the entries' keys start in a pool shared with the scan.
     TDownloadRun(TPictureJobs& jobs, const std::vector<std::string>& workList, std::size_t keyBase = 0)
-        : F(jobs), WorkList(workList), KeyBase(keyBase)
+        : Jobs(jobs), WorkList(workList), KeyBase(keyBase)
     {
     }
     // With a folder and a pool of the caller's, entries fetched ahead before
@@ -39,16 +39,16 @@ private:
     // With duplicates refused: keeps the file just saved unless its bytes
     // equal another file's of the folder, whose name the memo line gives.
     bool KeepUnlessDuplicate(const std::string& SaveName);
-    void Line(const std::string& text) { F.Front.MemoLine(text); }
+    void Line(const std::string& text) { Jobs.Front.MemoLine(text); }
 
     std::size_t Key(std::size_t index) const { return KeyBase + index; }
 
-    TPictureJobs& F;
+    TPictureJobs& Jobs;
     const std::vector<std::string>& WorkList;
     const std::size_t KeyBase;
     // Clients left free for others while fetching ahead.
     int KeepIdle = 0;
-    const TPictureChoices& Choices = F.Settings.Choices;
+    const TPictureChoices& Choices = Jobs.Settings.Choices;
     // The folder as typed with a trailing "/", and the skipping rule, read
     // for every entry: both stay usable during a run.
     std::string Dir;

@@ -90,11 +90,11 @@ bool TDownloadRun::FinishDownload(dlnames::TPendingFile& File, const std::string
             return !Choices.SkipDuplicates || KeepUnlessDuplicate(SaveName);
         case dlnames::TPendingFile::TPublish::NameTaken:
             // Someone else's file took the name meanwhile: it stays as it is.
-            ++F.Failures.Local;
+            ++Jobs.Failures.Local;
             Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
             return false;
         case dlnames::TPendingFile::TPublish::WriteFailed:
-            ++F.Failures.Local;
+            ++Jobs.Failures.Local;
             break;  // a failed close: the data may not be on disk
         }
     }
@@ -109,7 +109,7 @@ bool TDownloadRun::DownloadOne(const std::string& Address, const dlnames::TTarge
 {
     dlnames::TPendingFile file;
     if (!file.Open(Folder, SaveName, SeenFree)) {
-        ++F.Failures.Local;
+        ++Jobs.Failures.Local;
         Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
         return false;
     }
@@ -117,41 +117,41 @@ bool TDownloadRun::DownloadOne(const std::string& Address, const dlnames::TTarge
     std::string tooSmall;
     {
         dlnames::TDownloadFileStream stream(file.Fd());
-        TMinSizeStream gate(stream, Choices, F.QuietRequest_);
+        TMinSizeStream gate(stream, Choices, Jobs.QuietRequest_);
         const bool judged = Choices.MinSizeWanted();
         // A length below the minimum ends the request with its first body bytes.
-        F.Cli.OnHeaderEnd = [&](THttpCli& Sender) {
+        Jobs.Cli.OnHeaderEnd = [&](THttpCli& Sender) {
             if (judged && Choices.MinBytes != 0 && Sender.ContentLength() >= 0 &&
                 static_cast<std::uint64_t>(Sender.ContentLength()) < Choices.MinBytes && Sender.StatusCode() < 300) {
                 gate.TooSmall = true;
                 gate.ShortLength = Sender.ContentLength();
             }
-            F.QuietRequest_ = gate.TooSmall;
+            Jobs.QuietRequest_ = gate.TooSmall;
         };
         try {
             TStream* body = judged ? static_cast<TStream*>(&gate) : &stream;
-            F.WaitTurn(Address);
-            F.AimRequest(F.Cli, Address, body);
+            Jobs.WaitTurn(Address);
+            Jobs.AimRequest(Jobs.Cli, Address, body);
             try {
-                F.Cli.Get();
+                Jobs.Cli.Get();
             } catch (...) {
                 // An answer 429 or 503 ends before its body: the file is still empty.
-                if (!F.WaitToRetry(F.Cli, Address))
+                if (!Jobs.WaitToRetry(Jobs.Cli, Address))
                     throw;
-                F.WaitTurn(Address);
-                F.AimRequest(F.Cli, Address, body);
-                F.Cli.Get();
+                Jobs.WaitTurn(Address);
+                Jobs.AimRequest(Jobs.Cli, Address, body);
+                Jobs.Cli.Get();
             }
         } catch (...) {
             ok = false;
         }
-        F.Cli.OnHeaderEnd = nullptr;
-        F.Cli.BodyStream = nullptr;
-        if (stream.Failed() || !F.AnsweredWithStatus(F.Cli.StatusCode(), F.Cli.DoneError()))
+        Jobs.Cli.OnHeaderEnd = nullptr;
+        Jobs.Cli.BodyStream = nullptr;
+        if (stream.Failed() || !Jobs.AnsweredWithStatus(Jobs.Cli.StatusCode(), Jobs.Cli.DoneError()))
             ok = false;
         if (judged && (gate.TooSmall || ok))
             tooSmall = gate.Reason();
-        F.QuietRequest_ = false;
+        Jobs.QuietRequest_ = false;
     }
     if (!tooSmall.empty()) {
         Line("übersprungen: zu klein (" + tooSmall + ")");
@@ -165,9 +165,9 @@ bool TDownloadRun::DownloadOne(const std::string& Address, const dlnames::TTarge
 bool TDownloadRun::KeepUnlessDuplicate(const std::string& SaveName)
 {
     const std::filesystem::path dir = Dir;
-    const std::string equal = F.Duplicates_.FindEqual(dir, dir / SaveName);
+    const std::string equal = Jobs.Duplicates_.FindEqual(dir, dir / SaveName);
     if (equal.empty()) {
-        F.Duplicates_.Kept(dir, SaveName);
+        Jobs.Duplicates_.Kept(dir, SaveName);
         return true;
     }
     std::error_code ec;
@@ -194,13 +194,13 @@ bool TDownloadRun::DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dl
     if (!Ahead.Holds(Key(Index))) {
         auto file = std::make_unique<TAheadFile>();
         if (!file->File.Open(Folder, SaveName, SeenFree)) {
-            ++F.Failures.Local;
+            ++Jobs.Failures.Local;
             Line("Fehler: Konnte Datei " + SaveName + " nicht erstellen/herunterladen...");
             FetchAheadFrom(Ahead, Index + 1, Folder);
             return false;
         }
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
-        TFetchAhead::TRequest request{WorkList[Index], F.Front.Proxy(), std::move(file)};
+        TFetchAhead::TRequest request{WorkList[Index], Jobs.Front.Proxy(), std::move(file)};
         Ahead.WaitIdle();
         Ahead.Start(Key(Index), request);
     }
@@ -211,7 +211,7 @@ bool TDownloadRun::DownloadAhead(TFetchAhead& Ahead, std::size_t Index, const dl
     if (file == nullptr)
         return false;
     return FinishDownload(file->File, SaveName,
-                          !r.Failed && !file->Stream->Failed() && F.AnsweredWithStatus(r.StatusCode, r.DoneError));
+                          !r.Failed && !file->Stream->Failed() && Jobs.AnsweredWithStatus(r.StatusCode, r.DoneError));
 }
 
 void TDownloadRun::FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dlnames::TTargetFolder& Folder)
@@ -251,7 +251,7 @@ void TDownloadRun::FetchAheadFrom(TFetchAhead& Ahead, std::size_t From, const dl
             return;
         file->Generation = Folder.Generation();
         file->Stream = std::make_unique<dlnames::TDownloadFileStream>(file->File.Fd());
-        TFetchAhead::TRequest request{WorkList[k], F.Front.Proxy(), std::move(file)};
+        TFetchAhead::TRequest request{WorkList[k], Jobs.Front.Proxy(), std::move(file)};
         Ahead.Start(Key(k), request);
     }
 }
@@ -260,30 +260,30 @@ void TDownloadRun::Run(dlnames::TTargetFolder* sharedFolder, TFetchAhead* shared
 {
     const std::size_t n = WorkList.size();
     int shownPercent = 0;
-    F.Front.TotalProgress(0);
+    Jobs.Front.TotalProgress(0);
 
-    const std::string typed = F.Front.TargetFolder();
+    const std::string typed = Jobs.Front.TargetFolder();
     if (typed.empty()) {
-        F.Front.ErrorBox("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis");
+        Jobs.Front.ErrorBox("Sie müssen zuerst ein Ziel-Verzeichnis auswählen!", "Fehler: Kein Verzeichnis");
     } else if (const std::string why = MakeFolderReady(dlnames::TargetDirOf(typed)); !why.empty()) {
         // One box says what is wrong instead of a failure line per address.
-        F.Front.ErrorBox("Das Verzeichnis " + typed + " kann nicht benutzt werden: " + why + ".", "Fehler...");
+        Jobs.Front.ErrorBox("Das Verzeichnis " + typed + " kann nicht benutzt werden: " + why + ".", "Fehler...");
     } else {
-        dlnames::TTargetFolder ownFolder(F.Settings.FileWays);
+        dlnames::TTargetFolder ownFolder(Jobs.Settings.FileWays);
         dlnames::TTargetFolder& folder = sharedFolder ? *sharedFolder : ownFolder;
         // Several requests in flight when asked for; one keeps every request
         // exactly as it always was.
-        TPictureJobs::TAheadHold ahead(F, !sharedPool && F.Settings.Connections > 1 && n > 1 &&
+        TPictureJobs::TAheadHold ahead(Jobs, !sharedPool && Jobs.Settings.Connections > 1 && n > 1 &&
                                               !Choices.NeedsOwnRequests());
         TFetchAhead* pool = sharedPool ? sharedPool : ahead.get();
-        F.Duplicates_ = TDuplicateIndex();
+        Jobs.Duplicates_ = TDuplicateIndex();
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& address = WorkList[i];
             const std::string name = dlnames::SaveFileName(address);
-            Dir = dlnames::TargetDirOf(F.Front.TargetFolder());
-            SkipExisting = F.Front.SkipExisting();
+            Dir = dlnames::TargetDirOf(Jobs.Front.TargetFolder());
+            SkipExisting = Jobs.Front.SkipExisting();
             std::string saveName = name;
-            F.Front.DownloadProgress(i + 1, n);
+            Jobs.Front.DownloadProgress(i + 1, n);
             Line("Lade Datei " + std::to_string(i + 1) + " von " + std::to_string(n) + " herunter (" + name + ")...");
             folder.Use(Dir);
             bool nameFree = false;
@@ -307,25 +307,25 @@ void TDownloadRun::Run(dlnames::TTargetFolder* sharedFolder, TFetchAhead* shared
             const int percent = static_cast<int>(static_cast<std::uint64_t>(i) * 100 / n);
             if (percent != shownPercent) {
                 shownPercent = percent;
-                F.Front.TotalProgress(percent);
+                Jobs.Front.TotalProgress(percent);
             }
-            if (F.AbortRequested) {
-                F.AbortRequested = false;
+            if (Jobs.AbortRequested) {
+                Jobs.AbortRequested = false;
                 break;
             }
         }
     }
-    F.Front.TotalProgress(0);
+    Jobs.Front.TotalProgress(0);
     Line("Done...");
 }
 
 bool TDownloadRun::PrepareAhead(dlnames::TTargetFolder& Folder)
 {
-    const std::string typed = F.Front.TargetFolder();
+    const std::string typed = Jobs.Front.TargetFolder();
     if (typed.empty() || !MakeFolderReady(dlnames::TargetDirOf(typed)).empty())
         return false;
     Dir = dlnames::TargetDirOf(typed);
-    SkipExisting = F.Front.SkipExisting();
+    SkipExisting = Jobs.Front.SkipExisting();
     Folder.Use(Dir);
     return true;
 }

@@ -89,7 +89,7 @@ struct TStyle {
 class TPageScan {
 public:
     TPageScan(TPictureJobs& jobs, TPictureJobs::TAheadHold& ahead, std::string typed)
-        : F(jobs), Ahead(ahead), Typed(std::move(typed))
+        : Jobs(jobs), Ahead(ahead), Typed(std::move(typed))
     {
     }
 
@@ -156,7 +156,7 @@ private:
     void BeginPage();
     void EndPage();
 
-    TPictureJobs& F;
+    TPictureJobs& Jobs;
     TPictureJobs::TAheadHold& Ahead;
     std::string Typed;
     // "Moderne Bildangaben auswerten", read when the scan starts.
@@ -261,7 +261,7 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
     if (Ahead) {
         // The window's client may be busy with a page fetched ahead.
         TFetchAhead& pool = *Ahead;
-        TFetchAhead::TRequest request{address, F.Front.Proxy(), std::make_unique<TForwardStream>(stream)};
+        TFetchAhead::TRequest request{address, Jobs.Front.Proxy(), std::make_unique<TForwardStream>(stream)};
         pool.WaitIdle();
         pool.Start(kOutsideQueue, request);
         TFetchAhead::TResult r = pool.Take(kOutsideQueue, Refill);
@@ -269,18 +269,18 @@ std::string TPageScan::Fetch(const std::string& address, TMemoryStream& stream)
             Refused(r);
         return Answer(r.Location, r.ContentType, address);
     }
-    THttpCli& cli = F.Cli;
-    F.WaitTurn(address);
-    F.AimRequest(cli, address, &stream);
+    THttpCli& cli = Jobs.Cli;
+    Jobs.WaitTurn(address);
+    Jobs.AimRequest(cli, address, &stream);
     try {
         try {
             cli.Get();
         } catch (...) {
             // An answer 429 or 503 leaves no body behind: the same stream takes the retry.
-            if (!F.WaitToRetry(cli, address))
+            if (!Jobs.WaitToRetry(cli, address))
                 throw;
-            F.WaitTurn(address);
-            F.AimRequest(cli, address, &stream);
+            Jobs.WaitTurn(address);
+            Jobs.AimRequest(cli, address, &stream);
             cli.Get();
         }
     } catch (...) {
@@ -301,7 +301,7 @@ std::string TPageScan::FetchQueued(std::size_t j, std::unique_ptr<TMemoryStream>
     }
     TFetchAhead& pool = *Ahead;
     if (!pool.Holds(j)) {
-        TFetchAhead::TRequest request{address, F.Front.Proxy(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
+        TFetchAhead::TRequest request{address, Jobs.Front.Proxy(), std::make_unique<TMemoryStream>(kMaxPageBytes)};
         pool.WaitIdle();
         pool.Start(j, request);
     }
@@ -320,15 +320,15 @@ void TPageScan::FetchAheadFrom(std::size_t from)
     // asked before a link is queued), so any of them may go out early. Pages
     // beyond the page limit are not fetched.
     std::size_t end = std::min(PageQueue.size(), from + static_cast<std::size_t>(pool.Connections() - 1));
-    if (F.Settings.MaxPages != 0) {
+    if (Jobs.Settings.MaxPages != 0) {
         const std::size_t used = VisitedCount + StyleFetches + 1;
-        const std::size_t room = F.Settings.MaxPages > used ? F.Settings.MaxPages - used : 0;
+        const std::size_t room = Jobs.Settings.MaxPages > used ? Jobs.Settings.MaxPages - used : 0;
         end = std::min(end, from + room);
     }
     for (std::size_t k = from; k < end && pool.Idle() > 0; ++k) {
         if (pool.Holds(k) || Answered.count(PageQueue[k].Key) != 0)
             continue;
-        TFetchAhead::TRequest request{PageQueue[k].Address, F.Front.Proxy(),
+        TFetchAhead::TRequest request{PageQueue[k].Address, Jobs.Front.Proxy(),
                                       std::make_unique<TMemoryStream>(kMaxPageBytes)};
         pool.Start(k, request);
     }
@@ -338,7 +338,7 @@ void TPageScan::ReadFileTypes()
 {
     // Read per page: the type buttons stay usable during a scan.
     ImageExtensions.clear();
-    for (const std::string& type : F.Front.FileTypes()) {
+    for (const std::string& type : Jobs.Front.FileTypes()) {
         std::string ext(1, '.');
         ext += UpperAscii(type);
         ImageExtensions.insert(std::move(ext));
@@ -382,7 +382,7 @@ bool TPageScan::InAllowedDir(const std::string& linkDir) const
 
 bool TPageScan::MayFollow(const TPageLink& link)
 {
-    const std::uint32_t maxLevel = F.Settings.MaxLevel;
+    const std::uint32_t maxLevel = Jobs.Settings.MaxLevel;
     if (maxLevel == 0 || PageLevel < maxLevel)
         return true;
     const std::string key = AddressKey(link.Address);
@@ -407,12 +407,12 @@ void TPageScan::FollowLink(const TPageLink& link)
 {
     // Decided by the directory of the address the link names, whatever way
     // it was written (relative, root or absolute).
-    if (InAllowedDir(link.Dir) || (!F.Settings.NoParent && StartsWith(link.Raw, "../"))) {
+    if (InAllowedDir(link.Dir) || (!Jobs.Settings.NoParent && StartsWith(link.Raw, "../"))) {
         Enqueue(link.Address);
         return;
     }
     // Below the start only: "../" never leads out, and nobody is asked.
-    if (F.Settings.NoParent && StartsWith(link.Raw, "../"))
+    if (Jobs.Settings.NoParent && StartsWith(link.Raw, "../"))
         return;
     const std::string dirKey = AddressKey(link.Dir);
     if (DeclinedDirs.count(dirKey))
@@ -420,11 +420,11 @@ void TPageScan::FollowLink(const TPageLink& link)
     // A site with dozens of other directories would otherwise ask dozens of
     // times: "Ja, alle" and "Nein, keine" answer the rest of the scan at once.
     bool follow = FollowAll;
-    if (!follow && !DeclineAll && !F.Front.AutoMode()) {
+    if (!follow && !DeclineAll && !Jobs.Front.AutoMode()) {
         const std::string text = "Soll der Link zu \"" + DisplayAddress(link.Dir) +
                                  "\" weiterverfolgt werden?\n(gefunden auf " + DisplayAddress(PageAt) + ")";
         EndPage();
-        const TFollowAnswer answer = F.Front.AskFollow(text);
+        const TFollowAnswer answer = Jobs.Front.AskFollow(text);
         BeginPage();
         FollowAll = answer == TFollowAnswer::YesToAll;
         DeclineAll = answer == TFollowAnswer::NoToAll;
@@ -443,7 +443,7 @@ void TPageScan::AddImage(const std::string& address)
 {
     // The found list keeps its own folded index, so this stays O(1) even when
     // the user edits the list during the scan.
-    if (!F.Front.FoundAddress(address))
+    if (!Jobs.Front.FoundAddress(address))
         return;
     if (Listed)
         Listed(address);
@@ -460,7 +460,7 @@ void TPageScan::EndPage()
     if (!PageBatch)
         return;
     PageBatch = false;
-    F.Front.FoundFlush();
+    Jobs.Front.FoundFlush();
     if (Refill)
         Refill();
 }
@@ -496,7 +496,7 @@ void TPageScan::MetaRule(const THTMLTag& tag)
 void TPageScan::ExamineTag(const THTMLTag& tag)
 {
     const std::string_view name = tag.Name();
-    if (F.Settings.Choices.SkipThumbnails) {
+    if (Jobs.Settings.Choices.SkipThumbnails) {
         bool pictureHref = false;
         if (name == "A")
             for (const THTMLParam& p : tag.Params())
@@ -601,7 +601,7 @@ void TPageScan::NoteStylesheet(const THTMLTag& tag)
 // thousands of requests.
 bool TPageScan::MayReadStylesheet(std::size_t next) const
 {
-    const std::size_t maxPages = F.Settings.MaxPages;
+    const std::size_t maxPages = Jobs.Settings.MaxPages;
     if (maxPages == 0)
         return StyleFetches < VisitedCount;
     // The next queued pages keep their share: they may be in flight already,
@@ -616,7 +616,7 @@ bool TPageScan::MayReadStylesheet(std::size_t next) const
 
 void TPageScan::ReadStylesheets(std::size_t next)
 {
-    while (!PendingStyles.empty() && !F.AbortRequested && MayReadStylesheet(next)) {
+    while (!PendingStyles.empty() && !Jobs.AbortRequested && MayReadStylesheet(next)) {
         const TStyle style = std::move(PendingStyles.front());
         PendingStyles.pop_front();
         ReadStylesheet(style);
@@ -627,7 +627,7 @@ void TPageScan::ReadStylesheets(std::size_t next)
 // followed a few levels deep only, and not beyond the level bound.
 void TPageScan::ReadStylesheet(const TStyle& style)
 {
-    F.Front.MemoLine(DisplayAddress(style.Address));
+    Jobs.Front.MemoLine(DisplayAddress(style.Address));
     ++StyleFetches;
     std::vector<TStyle> imports;
     try {
@@ -639,7 +639,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
             if (!HasForeignScheme(url))
                 AddIfImage(url, dir);
         EndPage();
-        const std::uint32_t maxLevel = F.Settings.MaxLevel;
+        const std::uint32_t maxLevel = Jobs.Settings.MaxLevel;
         const bool levelAllows = maxLevel == 0 || style.Level < maxLevel;
         if (style.ImportDepth < kMaxImportDepth) {
             for (std::string_view url : refs.Imports) {
@@ -664,7 +664,7 @@ void TPageScan::ReadStylesheet(const TStyle& style)
         }
     } catch (...) {
         EndPage();
-        F.Front.MemoLine(ErrorLine());
+        Jobs.Front.MemoLine(ErrorLine());
     }
     PendingStyles.insert(PendingStyles.begin(), std::make_move_iterator(imports.begin()),
                          std::make_move_iterator(imports.end()));
@@ -682,14 +682,14 @@ void TPageScan::Run()
         PageQueue.push_back({start.Address, 0, AddressKey(start.Address)});
         Queued.insert(PageQueue.back().Key);
     }
-    F.AbortRequested = false;
+    Jobs.AbortRequested = false;
     ImageCount = 0;
-    Modern = F.Front.ModernMarkup();
+    Modern = Jobs.Front.ModernMarkup();
     Parser.Modern = Modern;
-    const std::size_t maxPages = F.Settings.MaxPages;
+    const std::size_t maxPages = Jobs.Settings.MaxPages;
 
     std::size_t j = 0;
-    for (; j < PageQueue.size() && !F.AbortRequested; ++j) {
+    for (; j < PageQueue.size() && !Jobs.AbortRequested; ++j) {
         if (maxPages != 0 && VisitedCount + StyleFetches >= maxPages)
             break;
         const std::string& address = PageQueue[j].Address;
@@ -699,10 +699,10 @@ void TPageScan::Run()
             continue;
         }
         PageLevel = PageQueue[j].Level;
-        if (!F.RobotsAllow(address))
+        if (!Jobs.RobotsAllow(address))
             continue;
-        F.Front.ScanProgress({VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address)});
-        F.Front.MemoLine(DisplayAddress(address));
+        Jobs.Front.ScanProgress({VisitedCount, PageQueue.size() - j - 1, ImageCount, DisplayAddress(address)});
+        Jobs.Front.MemoLine(DisplayAddress(address));
         FailStatus.clear();
         try {
             Parser.Lines.Clear();
@@ -743,7 +743,7 @@ void TPageScan::Run()
         } catch (...) {
             EndPage();
             // Whatever failed, the page ends here and the scan goes on.
-            F.Front.MemoLine(ErrorLine());
+            Jobs.Front.MemoLine(ErrorLine());
         }
         // Outside the page's guard: a stylesheet that fails is its own error.
         ReadStylesheets(j + 1);
@@ -760,21 +760,21 @@ void TPageScan::Run()
     const std::size_t waiting = PendingStyles.size();
     const std::size_t styles = waiting + StylesDropped;
     const std::string stylesText = std::to_string(styles) + (styles == 1 ? " Stylesheet" : " Stylesheets");
-    if (!F.AbortRequested && maxPages != 0 && (left > 0 || waiting > 0)) {
+    if (!Jobs.AbortRequested && maxPages != 0 && (left > 0 || waiting > 0)) {
         const std::string pagesText = std::to_string(left) + " weitere Seiten";
         const std::string what = left == 0     ? stylesText
                                  : styles == 0 ? pagesText
                                                : pagesText + " und " + stylesText;
-        F.Front.MemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + what + " nicht geholt.");
-    } else if (!F.AbortRequested) {
+        Jobs.Front.MemoLine("Seitenlimit " + std::to_string(maxPages) + " erreicht: " + what + " nicht geholt.");
+    } else if (!Jobs.AbortRequested) {
         if (LevelStopped)
-            F.Front.MemoLine("Linktiefe " + std::to_string(F.Settings.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
+            Jobs.Front.MemoLine("Linktiefe " + std::to_string(Jobs.Settings.MaxLevel) + " erreicht: weitere Links nicht verfolgt.");
         if (styles > 0)
-            F.Front.MemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
+            Jobs.Front.MemoLine((waiting > 0 ? "Nicht mehr Stylesheets als Seiten: " : "Zu viele Importe: ") + stylesText +
                           " nicht geholt.");
     }
-    F.AbortRequested = false;
-    F.Front.MemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
+    Jobs.AbortRequested = false;
+    Jobs.Front.MemoLine("Done! (" + std::to_string(VisitedCount) + " html files and " + std::to_string(ImageCount) +
                   " image files found...)...");
 }
 
