@@ -12,9 +12,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QApplication>
 #include <QTimer>
 
 #include "JobTestFixture.h"
+#include "net/Dispatcher.h"
 
 using namespace wltest;
 using ::testing::ElementsAre;
@@ -213,7 +215,10 @@ TEST_F(ScanStopTest, ConfirmedCloseEndsTheStalledRequestAndTheScan)
 TEST_F(ScanStopTest, QuittingTheShownWindowDuringAStalledScanEndsTheProgramsLoop)
 {
     // As in the program: the window shown, the scan started from the event
-    // loop, and the loop ending once the last window is closed.
+    // loop, and the loop ending once the last window is closed (other tests
+    // of this program turn that off).
+    const bool quitOnClose = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(true);
     Form->Show();
     std::chrono::steady_clock::time_point closedAt{};
     DuringJob([this] { return Server.Connections() >= 2 && Form->HttpCli1.State() == hsReceivingBody; },
@@ -228,6 +233,9 @@ TEST_F(ScanStopTest, QuittingTheShownWindowDuringAStalledScanEndsTheProgramsLoop
     QTimer::singleShot(60000, [] { QCoreApplication::exit(7); });
     const int rc = QCoreApplication::exec();
     const auto afterClose = std::chrono::steady_clock::now() - closedAt;
+    // The ended loop marked the program as ending; this test program goes on.
+    SetApplicationTerminating(false);
+    QApplication::setQuitOnLastWindowClosed(quitOnClose);
 
     EXPECT_EQ(rc, 0);
     EXPECT_TRUE(ActionRan());
