@@ -40,18 +40,7 @@ protected:
         Form->GoBtnClick();
     }
 
-    // Links of the directory test: one inside the start folder, absolute and
-    // root links into /b/.
-    void WriteDirectorySite()
-    {
-        Nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n"
-                                            "<a href=\"" + H + "/b/q.html\">2</a>\n"
-                                            "<a href=\"/b/p.html\">3</a>\n"
-                                            "<a href=\"" + H + "/b/s.html\">4</a>\n"
-                                            "<a href=\"/b/r.html\">5</a>"));
-        for (const char* leaf : {"a/sub/p.html", "b/p.html", "b/q.html", "b/r.html", "b/s.html"})
-            Nginx.WriteDoc(leaf, Page("leaf"));
-    }
+    void WriteDirectorySite() { ::WriteDirectorySite(Nginx, H); }
 
     TNginx Nginx;
     std::string H;

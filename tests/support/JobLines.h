@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/NetFixtures.h"
+
 inline std::string Page(const std::string& body)
 {
     return "<html><head><title>t</title></head><body>\n" + body + "\n</body></html>\n";
@@ -36,4 +38,17 @@ inline std::vector<std::string> FilesIn(const std::string& dir)
     for (const auto& e : std::filesystem::directory_iterator(dir))
         names.push_back(e.path().filename().string());
     return names;
+}
+
+// The directory test's site on nginx (h: its address without a path): one
+// link inside the start folder, absolute and root links into /b/.
+inline void WriteDirectorySite(const wltest::TNginx& nginx, const std::string& h)
+{
+    nginx.WriteDoc("a/index.html", Page("<a href=\"sub/p.html\">1</a>\n"
+                                        "<a href=\"" + h + "/b/q.html\">2</a>\n"
+                                        "<a href=\"/b/p.html\">3</a>\n"
+                                        "<a href=\"" + h + "/b/s.html\">4</a>\n"
+                                        "<a href=\"/b/r.html\">5</a>"));
+    for (const char* leaf : {"a/sub/p.html", "b/p.html", "b/q.html", "b/r.html", "b/s.html"})
+        nginx.WriteDoc(leaf, Page("leaf"));
 }
